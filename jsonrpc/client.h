@@ -1,0 +1,37 @@
+// Outgoing JSON-RPC requests: the process's client service, which numbers
+// requests from 0, hands their text to a send function and unpacks the
+// answer's "result" or "error". Answers are never matched by id.
+#pragma once
+
+#include <cstdint>
+
+#include "simple_json/json_value.h"
+
+// Transport: one complete request text in, the complete answer text out, or
+// null when no answer could be had. The answer belongs to the send function
+// and stays valid until its next call.
+using JrSendFunction = const char* (*)(const char* request);
+using JrSendWithContextFunction = const char* (*)(void* context, const char* request);
+using JrLogFunction = void (*)(const char* tag, const char* text);
+
+struct JsonRpcService {
+  JrLogFunction log = nullptr;                          // trace sink; none in the plug-in
+  JrSendFunction send = nullptr;                        // plain transport
+  JrSendWithContextFunction sendWithContext = nullptr;  // preferred when set
+  std::int64_t nextId = 0;                              // id of the next request built
+  void* sendContext = nullptr;                          // passed to sendWithContext
+};
+
+// Sets the log function to none, the send function to `send` and the next id to 0.
+void JrInitService(JsonRpcService* service, JrSendFunction send);
+
+// Sends `method` with `params` (taken over) and waits for the answer.
+// *result must be null on entry; on success it receives the answer's
+// "result" member if there is one (the caller owns it). True when the answer
+// parsed and holds no "error" member. The id is used up once the text is built.
+bool JrSendRequest(JsonRpcService* service, const char* method, JsonPtr params,
+                   JsonPtr* result);
+
+// Formats a trace text and hands it to the service's log function, if any.
+void JrLog(JsonRpcService* service, const char* tag, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));

@@ -1,0 +1,28 @@
+// The plug-in's exported entry points and the process-wide state that the
+// message loop reads: the outgoing-request service and the Exit flag.
+#pragma once
+
+#include <cstdint>
+
+#include "jsonrpc/client.h"
+
+#define OSA_EXPORT __attribute__((visibility("default")))
+
+extern "C" {
+// Sets the plug-in up once: binds the 38 client methods, creates the
+// outgoing-request service around `send`, registers the kernel callbacks.
+// Later calls do nothing.
+OSA_EXPORT void OSA_Client_CmdInit(int argc, const char* const* argv, JrSendFunction send);
+
+// Answers one complete incoming message; the response text stays valid until
+// the next response is made.
+OSA_EXPORT const char* OSA_Client_CmdParser(const char* text);
+}
+
+// The outgoing-request service; null until OSA_Client_CmdInit has run.
+JsonRpcService* OsaRpcService();
+
+// Set once OSA_Client_Exit has been answered; the message loop then ends
+// the process with OsaExitStatus().
+bool OsaExitRequested();
+std::int32_t OsaExitStatus();

@@ -1,0 +1,22 @@
+// Timing scopes on the "OsaPluginTime" history channel: a labelled begin
+// event with the nesting depth, and an end event with the depth and the
+// duration in microseconds.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+class OsaTimingScope {
+ public:
+  explicit OsaTimingScope(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  ~OsaTimingScope();
+  OsaTimingScope(const OsaTimingScope&) = delete;
+  OsaTimingScope& operator=(const OsaTimingScope&) = delete;
+
+ private:
+  std::uint32_t depth_;
+  std::chrono::steady_clock::time_point start_;
+};
+
+// Current nesting depth of open scopes.
+std::uint32_t OsaPluginTimeDepth();

@@ -1,0 +1,2 @@
+// Process entry of the plug-in.
+int main() { return 0; }
