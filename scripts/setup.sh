@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project builds, tests and benchmarks with.
+# Safe to run again; needs root (apt-get).
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make          # build
+  libgtest-dev libgmock-dev           # unit and process tests
+  libbenchmark-dev                    # benchmarks
+  clang libclang-rt-14-dev            # libFuzzer targets
+  python3                             # tools
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
