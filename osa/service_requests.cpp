@@ -1,1 +1,225 @@
-// Placeholder: being written.
+// The request pattern of the service wrappers, and the wrappers for
+// registers, target status, CPU mode, messages, configuration files and the
+// memory blocks handed to the kernel code.
+#include "osa/service_requests.h"
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+#include "jsonrpc/client.h"
+#include "osa/entry.h"
+#include "osa/plugin_time.h"
+#include "osa/service_exchange.h"
+#include "runtime/allocation.h"
+
+// ---- The request pattern ------------------------------------------------------
+
+JsonPtr OsaServiceParams(const OSA_ServiceCntx* context) {
+  if (context == nullptr) return nullptr;
+  JsonPtr params = JsonNewObject();
+  JsonObjectAddInteger(params.get(), "context", context->contextHandle);
+  return params;
+}
+
+void OsaServiceAddCore(JsonValue* params, std::int64_t core) {
+  if (core != kOsaNoCore) JsonObjectAddInteger(params, "coreId", core + 1);
+}
+
+void OsaServiceAddTask(JsonValue* params, std::uint64_t taskId) {
+  if (taskId != 0) JsonObjectAddInteger(params, "taskId", taskId);
+}
+
+bool OsaServiceSend(const char* method, JsonPtr params, JsonPtr* result) {
+  if (params == nullptr) return false;
+  return JrSendRequest(OsaRpcService(), method, std::move(params), result);
+}
+
+std::uint32_t OsaServiceReturn(const JsonValue* result) {
+  std::uint32_t status = 0;
+  if (!JsonObjectGetInteger(result, "return", &status)) return 1;
+  return status;
+}
+
+std::uint32_t OsaServiceCall(const char* method, JsonPtr params) {
+  JsonPtr result;
+  if (!OsaServiceSend(method, std::move(params), &result)) return 1;
+  return OsaServiceReturn(result.get());
+}
+
+bool OsaServiceGetText(const JsonValue* result, std::string_view name, std::string* place) {
+  const char* text = nullptr;
+  if (!JsonObjectGetString(result, name, &text)) return false;
+  if (place != nullptr) place->assign(text != nullptr ? text : "");
+  return true;
+}
+
+// ---- Registers ------------------------------------------------------------------
+
+std::uint32_t OSA_Service_RegisterRead(OSA_ServiceCntx* context, std::int64_t core,
+                                       std::int64_t reg, std::int32_t width, std::int64_t* value,
+                                       std::int32_t fromDebugger, std::uint64_t taskId) {
+  OsaTimingScope timing("RegRead(%" PRId64 ")", reg);
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddInteger(params.get(), "register", reg);
+  JsonObjectAddInteger(params.get(), "width", width);
+  JsonObjectAddInteger(params.get(), "fromDebugger", fromDebugger);
+  OsaServiceAddCore(params.get(), core);
+  OsaServiceAddTask(params.get(), taskId);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_RegisterRead", std::move(params), &result)) return 1;
+  // "value" is optional: without it the place keeps its contents.
+  JsonObjectGetInteger(result.get(), "value", value);
+  return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_RegisterWrite(OSA_ServiceCntx* context, std::int64_t core,
+                                        std::int64_t reg, std::int32_t width, std::uint64_t value,
+                                        std::int32_t forMemoryAccess, std::int32_t fromDebugger,
+                                        std::uint64_t taskId) {
+  OsaTimingScope timing("RegWrite(%" PRId64 ")", reg);
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddInteger(params.get(), "register", reg);
+  JsonObjectAddInteger(params.get(), "width", width);
+  JsonObjectAddInteger(params.get(), "forMemoryAccess", forMemoryAccess);
+  JsonObjectAddInteger(params.get(), "fromDebugger", fromDebugger);
+  JsonObjectAddInteger(params.get(), "value", value);
+  OsaServiceAddCore(params.get(), core);
+  OsaServiceAddTask(params.get(), taskId);
+  return OsaServiceCall("OSA_Service_RegisterWrite", std::move(params));
+}
+
+std::uint32_t OSA_Service_ThreadRegisterRead(OSA_ServiceCntx* context, std::uint64_t threadId,
+                                             std::int64_t reg, std::int64_t* value,
+                                             std::int64_t core) {
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddInteger(params.get(), "threadId", threadId);
+  JsonObjectAddInteger(params.get(), "register", reg);
+  OsaServiceAddCore(params.get(), core);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_ThreadRegisterRead", std::move(params), &result)) return 1;
+  std::int64_t read = 0;
+  if (!JsonObjectGetInteger(result.get(), "value", &read)) return 1;
+  if (value != nullptr) *value = read;
+  return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_ThreadRegisterWrite(OSA_ServiceCntx* context, std::uint64_t threadId,
+                                              std::int64_t reg, std::uint64_t value,
+                                              std::int64_t core) {
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddInteger(params.get(), "threadId", threadId);
+  JsonObjectAddInteger(params.get(), "register", reg);
+  JsonObjectAddInteger(params.get(), "value", value);
+  OsaServiceAddCore(params.get(), core);
+  return OsaServiceCall("OSA_Service_ThreadRegisterWrite", std::move(params));
+}
+
+// ---- Target state -------------------------------------------------------------
+
+std::uint32_t OSA_Service_TargetStatus(OSA_ServiceCntx* context, std::uint32_t* status,
+                                       std::int64_t core) {
+  JsonPtr params = OsaServiceParams(context);
+  OsaServiceAddCore(params.get(), core);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_TargetStatus", std::move(params), &result)) return 1;
+  std::uint32_t read = 0;
+  if (!JsonObjectGetInteger(result.get(), "status", &read)) return 1;
+  if (status != nullptr) *status = read;
+  return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_CpuModeGet(OSA_ServiceCntx* context, std::int64_t core,
+                                     std::uint32_t* inUserMode) {
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddInteger(params.get(), "coreId", core + 1);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_CpuModeGet", std::move(params), &result)) return 1;
+  std::uint32_t read = 0;
+  if (!JsonObjectGetInteger(result.get(), "inUserMode", &read)) return 1;
+  if (inUserMode != nullptr) *inUserMode = read;
+  return 0;
+}
+
+// ---- Messages and files ----------------------------------------------------------
+
+namespace {
+
+// Formats the plug-in's own pattern; false when it cannot be formatted.
+__attribute__((format(printf, 1, 0))) bool FormatMessage(const char* format, std::va_list args,
+                                                         std::string* text) {
+  std::va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length < 0) return false;
+  text->assign(static_cast<std::size_t>(length), '\0');
+  return std::vsnprintf(text->data(), text->size() + 1, format, args) == length;
+}
+
+}  // namespace
+
+std::uint32_t OSA_Service_MessageDisplay(OSA_ServiceCntx* context, std::int32_t messageType,
+                                         const char* format, ...) {
+  if (format == nullptr) return 0;
+  std::string message;
+  std::va_list args;
+  va_start(args, format);
+  const bool formatted = FormatMessage(format, args, &message);
+  va_end(args);
+  if (!formatted) return 1;
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddInteger(params.get(), "messageType", messageType);
+  JsonObjectAddString(params.get(), "message", std::string_view(message));
+  return OsaServiceCall("OSA_Service_MessageDisplay", std::move(params));
+}
+
+std::uint32_t OSA_Service_YesNoChoose(OSA_ServiceCntx* context, std::uint32_t* choice,
+                                      const char* format, ...) {
+  if (format == nullptr) return 0;
+  if (choice == nullptr) return 1;
+  std::string message;
+  std::va_list args;
+  va_start(args, format);
+  const bool formatted = FormatMessage(format, args, &message);
+  va_end(args);
+  if (!formatted) return 1;
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddInteger(params.get(), "default", *choice);
+  JsonObjectAddString(params.get(), "message", std::string_view(message));
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_YesNoChoose", std::move(params), &result)) return 1;
+  if (!JsonObjectGetInteger(result.get(), "choice", choice)) return 1;
+  return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_ConfigFileSearch(OSA_ServiceCntx* context, const char* fileName,
+                                           std::uint64_t permission, std::int32_t onlySearchDistDir,
+                                           std::string* filePath) {
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddString(params.get(), "fileName", fileName);
+  JsonObjectAddInteger(params.get(), "permission", permission);
+  JsonObjectAddInteger(params.get(), "onlySearchDistDir", onlySearchDistDir);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_ConfigFileSearch", std::move(params), &result)) return 1;
+  if (!OsaServiceGetText(result.get(), "filePath", filePath)) return 1;
+  return OsaServiceReturn(result.get());
+}
+
+// ---- Memory blocks for the kernel code ------------------------------------------
+
+std::uint32_t OsaMemAlloc(OSA_ServiceCntx* /*context*/, std::size_t size, void** block) {
+  if (block == nullptr) return 1;
+  // The runtime's allocator ends the process when memory runs out, so a
+  // block is always placed; ownership passes to the caller at this edge.
+  std::unique_ptr<void, RtFreeDeleter> owner(RtAlloc(size));
+  *block = owner.release();
+  return 0;
+}
+
+std::uint32_t OsaMemFree(OSA_ServiceCntx* /*context*/, void* block) {
+  std::unique_ptr<void, RtFreeDeleter> owner(block);
+  return 0;
+}

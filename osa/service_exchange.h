@@ -1,0 +1,44 @@
+// The request pattern that every OSA_Service_* wrapper follows, written
+// once: a params object that starts with "context", the exchange through the
+// process's JSON-RPC service, and the status read from "return".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "osa/plugin_api.h"
+#include "simple_json/json_value.h"
+
+// A new params object holding "context" (the record's handle) as its first
+// member; null for a null record, which then fails at the send.
+JsonPtr OsaServiceParams(const OSA_ServiceCntx* context);
+
+// Adds "coreId" (the 0-based core plus 1) unless core is kOsaNoCore.
+void OsaServiceAddCore(JsonValue* params, std::int64_t core);
+
+// Adds "taskId" unless the id is 0 (no task meant).
+void OsaServiceAddTask(JsonValue* params, std::uint64_t taskId);
+
+// Sends `method` with `params` (taken over) through OsaRpcService(). True
+// when the exchange succeeded; *result then holds the answer's "result"
+// member, or stays null when the answer had none. Reading members of a null
+// result fails like reading missing members.
+[[nodiscard]] bool OsaServiceSend(const char* method, JsonPtr params, JsonPtr* result);
+
+// The answer's "return" as an unsigned 32-bit status; 1 when it is missing
+// or not an integer.
+[[nodiscard]] std::uint32_t OsaServiceReturn(const JsonValue* result);
+
+// Send and status in one, for requests whose answers carry no results.
+[[nodiscard]] std::uint32_t OsaServiceCall(const char* method, JsonPtr params);
+
+// Reads string member `name`, copying it into *place when place is given.
+// False when the member is missing or not a string.
+[[nodiscard]] bool OsaServiceGetText(const JsonValue* result, std::string_view name,
+                                     std::string* place);
+
+// A text argument of a timing label; labels never see a null pointer.
+inline const char* OsaLabelText(const char* text) {
+  return text != nullptr ? text : "(null)";
+}

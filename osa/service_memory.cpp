@@ -1,0 +1,149 @@
+// The memory service wrappers: reads and writes of target memory as text of
+// hexadecimal digits, byte-swapped per element when the target's and the
+// host's byte orders differ, and the prefetch hint.
+#include <algorithm>
+#include <cinttypes>
+#include <limits>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "osa/plugin_time.h"
+#include "osa/service_exchange.h"
+#include "osa/service_requests.h"
+
+namespace {
+
+// Element sizes that are swapped; other sizes travel as plain bytes.
+constexpr std::int64_t kMinSwapSize = 2;
+constexpr std::int64_t kMaxSwapSize = 8;
+
+// The number of bytes of count elements of size bytes each. False for
+// negative arguments and for products whose hexadecimal text would not fit
+// a signed 64-bit length: such requests are refused before anything is sent.
+bool ByteCount(std::int64_t count, std::int64_t size, std::int64_t* bytes) {
+  if (count < 0 || size < 0) return false;
+  std::int64_t product = 0;
+  if (__builtin_mul_overflow(count, size, &product)) return false;
+  if (product > std::numeric_limits<std::int64_t>::max() / 2) return false;
+  *bytes = product;
+  return true;
+}
+
+bool NeedsSwap(const OSA_ServiceCntx* context, std::int64_t size) {
+  return size >= kMinSwapSize && size <= kMaxSwapSize &&
+         context->bigEndianTarget != context->bigEndianHost;
+}
+
+void SwapElements(std::span<std::uint8_t> bytes, std::int64_t size) {
+  const auto step = static_cast<std::size_t>(size);
+  for (std::size_t at = 0; at + step <= bytes.size(); at += step) {
+    std::reverse(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(at + step));
+  }
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Decodes pairs of digits into out in order; false at the first pair that
+// is not two hexadecimal digits, the bytes before it already stored.
+bool DecodeHex(std::string_view text, std::span<std::uint8_t> out) {
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const int high = HexDigit(text[2 * i]);
+    const int low = HexDigit(text[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    out[i] = static_cast<std::uint8_t>(high * 16 + low);
+  }
+  return true;
+}
+
+// Two lower-case digits per byte, as "%02x" writes them.
+std::string EncodeHex(std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  static_assert(sizeof(kDigits) == 17, "sixteen digits and a terminator");
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (const std::uint8_t byte : bytes) {
+    text.push_back(kDigits[byte >> 4]);
+    text.push_back(kDigits[byte & 0x0F]);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::uint32_t OSA_Service_MemoryRead(OSA_ServiceCntx* context, std::int32_t memorySpace,
+                                     std::uint64_t address, std::int64_t count, std::int64_t size,
+                                     std::uint8_t* buffer, std::uint64_t taskId,
+                                     std::int64_t core) {
+  OsaTimingScope timing("MemRead(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")", address,
+                        count, size);
+  std::int64_t bytes = 0;
+  if (context == nullptr || !ByteCount(count, size, &bytes)) return 1;
+  if (buffer == nullptr && bytes > 0) return 1;
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddInteger(params.get(), "memorySpace", memorySpace);
+  JsonObjectAddInteger(params.get(), "address", address);
+  JsonObjectAddInteger(params.get(), "count", bytes);
+  OsaServiceAddTask(params.get(), taskId);
+  OsaServiceAddCore(params.get(), core);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_MemoryRead", std::move(params), &result)) return 1;
+  const char* value = nullptr;
+  if (!JsonObjectGetString(result.get(), "value", &value) || value == nullptr) return 1;
+  const std::string_view text(value);
+  if (text.size() != static_cast<std::uint64_t>(bytes) * 2) return 1;
+  const std::span<std::uint8_t> out(buffer, static_cast<std::size_t>(bytes));
+  if (!DecodeHex(text, out)) return 1;
+  if (NeedsSwap(context, size)) SwapElements(out, size);
+  return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_MemoryWrite(OSA_ServiceCntx* context, std::int32_t memorySpace,
+                                      std::uint64_t address, std::int64_t count, std::int64_t size,
+                                      const std::uint8_t* data, std::int64_t core) {
+  OsaTimingScope timing("MemWrite(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")", address,
+                        count, size);
+  std::int64_t bytes = 0;
+  if (context == nullptr || !ByteCount(count, size, &bytes)) return 1;
+  if (data == nullptr && bytes > 0) return 1;
+  const std::span<const std::uint8_t> in(data, static_cast<std::size_t>(bytes));
+  std::string value;
+  if (NeedsSwap(context, size)) {
+    // Swap a copy: the caller's data stay as they were.
+    std::vector<std::uint8_t> swapped(in.begin(), in.end());
+    SwapElements(swapped, size);
+    value = EncodeHex(swapped);
+  } else {
+    value = EncodeHex(in);
+  }
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddInteger(params.get(), "memorySpace", memorySpace);
+  JsonObjectAddInteger(params.get(), "address", address);
+  JsonObjectAddInteger(params.get(), "count", bytes);
+  JsonObjectAdd(params.get(), "value", JsonNewStringOwned(std::move(value)));
+  OsaServiceAddCore(params.get(), core);
+  return OsaServiceCall("OSA_Service_MemoryWrite", std::move(params));
+}
+
+std::uint32_t OSA_Service_MemoryPreFetch(OSA_ServiceCntx* context, std::int32_t memorySpace,
+                                         std::uint64_t address, std::int64_t count,
+                                         std::int64_t size, std::int64_t stride,
+                                         std::int64_t core) {
+  OsaTimingScope timing("MemPreFetch(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")", address,
+                        count, size);
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddInteger(params.get(), "memorySpace", memorySpace);
+  JsonObjectAddInteger(params.get(), "address", address);
+  JsonObjectAddInteger(params.get(), "count", count);
+  JsonObjectAddInteger(params.get(), "size", size);
+  JsonObjectAddInteger(params.get(), "stride", stride);
+  OsaServiceAddCore(params.get(), core);
+  return OsaServiceCall("OSA_Service_MemoryPreFetch", std::move(params));
+}

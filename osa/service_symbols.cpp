@@ -1,0 +1,253 @@
+// The service wrappers that ask about the target program's debug
+// information: expressions, strings, commands, symbols, structure layouts,
+// macros and enumerations.
+#include <bit>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <utility>
+
+#include "osa/plugin_time.h"
+#include "osa/service_exchange.h"
+#include "osa/service_requests.h"
+
+namespace {
+
+// The value type asked of every expression evaluation: a 64-bit integer.
+constexpr std::int32_t kExpressionValueType = 11;
+
+// Decodes "output" by the kind already set in *value. False when the member
+// does not suit the kind, or the kind is unknown.
+bool ReadExpressionOutput(const JsonValue* result, OsaValue* value) {
+  switch (value->kind) {
+    case OsaValueKind::Text: {
+      const char* text = nullptr;
+      if (!JsonObjectGetString(result, "output", &text)) return false;
+      if (text == nullptr) {
+        value->text.reset();
+      } else {
+        value->text = std::string(text);
+      }
+      return true;
+    }
+    case OsaValueKind::Int8:
+    case OsaValueKind::UInt8:
+    case OsaValueKind::Int16:
+    case OsaValueKind::UInt16:
+    case OsaValueKind::Int32:
+    case OsaValueKind::UInt32:
+    case OsaValueKind::Address:
+    case OsaValueKind::Int64:
+    case OsaValueKind::UInt64: {
+      std::int64_t number = 0;
+      if (!JsonObjectGetInteger(result, "output", &number)) return false;
+      return OsaValueStoreNumber(value, static_cast<std::uint64_t>(number));
+    }
+    case OsaValueKind::Float:
+    case OsaValueKind::Double: {
+      const char* text = nullptr;
+      if (!JsonObjectGetString(result, "output", &text) || text == nullptr || *text == '\0') {
+        return false;
+      }
+      // The debugger's text is only ever the input of the conversion; text
+      // that does not convert leaves the value as it was.
+      if (value->kind == OsaValueKind::Float) {
+        float number = 0;
+        if (std::sscanf(text, "%f", &number) == 1) {
+          value->payload = std::bit_cast<std::uint32_t>(number);
+        }
+      } else {
+        double number = 0;
+        if (std::sscanf(text, "%lf", &number) == 1) {
+          value->payload = std::bit_cast<std::uint64_t>(number);
+        }
+      }
+      return true;
+    }
+  }
+  return false;  // a kind above 11
+}
+
+}  // namespace
+
+std::uint32_t OSA_Service_ExpressionEval(OSA_ServiceCntx* context, const char* expression,
+                                         OsaValue* value, std::int32_t searchFlag,
+                                         std::int64_t core) {
+  OsaTimingScope timing("ExprEval(%s)", OsaLabelText(expression));
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddString(params.get(), "expression", expression);
+  JsonObjectAddInteger(params.get(), "valueType", kExpressionValueType);
+  JsonObjectAddInteger(params.get(), "searchFlag", searchFlag);
+  OsaServiceAddCore(params.get(), core);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_ExpressionEval", std::move(params), &result)) return 1;
+  if (value != nullptr && !ReadExpressionOutput(result.get(), value)) return 1;
+  return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_ExpressionEval(OSA_ServiceCntx* context, const char* expression,
+                                         OsaValue* value, std::int64_t core) {
+  return OSA_Service_ExpressionEval(context, expression, value, 0, core);
+}
+
+std::uint32_t OSA_Service_StringEval(OSA_ServiceCntx* context, const char* input,
+                                     std::string* value, std::int64_t core) {
+  OsaTimingScope timing("StrEval(%s)", OsaLabelText(input));
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddString(params.get(), "input", input);
+  OsaServiceAddCore(params.get(), core);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_StringEval", std::move(params), &result)) return 1;
+  // "value" is needed even when the caller does not want it.
+  if (!OsaServiceGetText(result.get(), "value", value)) return 1;
+  return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_CommandExec(OSA_ServiceCntx* context, const char* command,
+                                      std::uint64_t outputMask, std::string* output,
+                                      std::int32_t searchFlag, std::int64_t core) {
+  OsaTimingScope timing("ExecCmd(%s)", OsaLabelText(command));
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddString(params.get(), "command", command);
+  JsonObjectAddInteger(params.get(), "outputMask", outputMask);
+  // Commands never get to set or clear breakpoints.
+  JsonObjectAddInteger(params.get(), "allowBpOps", 0);
+  JsonObjectAddInteger(params.get(), "searchFlag", searchFlag);
+  OsaServiceAddCore(params.get(), core);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_CommandExec", std::move(params), &result)) return 1;
+  if (output != nullptr && !OsaServiceGetText(result.get(), "output", output)) return 1;
+  return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_CommandExec(OSA_ServiceCntx* context, const char* command,
+                                      std::uint64_t outputMask, std::string* output,
+                                      std::int64_t core) {
+  return OSA_Service_CommandExec(context, command, outputMask, output, 0, core);
+}
+
+std::uint32_t OSA_Service_SymbolLookup(OSA_ServiceCntx* context, const char* name,
+                                       std::uint64_t* address, std::uint32_t* storageClass,
+                                       std::int64_t core) {
+  OsaTimingScope timing("Lookup(%s)", OsaLabelText(name));
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddString(params.get(), "name", name);
+  OsaServiceAddCore(params.get(), core);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_SymbolLookup", std::move(params), &result)) return 1;
+  if (address != nullptr && !JsonObjectGetInteger(result.get(), "address", address)) return 1;
+  if (storageClass != nullptr &&
+      !JsonObjectGetInteger(result.get(), "storageClass", storageClass)) {
+    return 1;
+  }
+  return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_SymbolFromAddress(OSA_ServiceCntx* context, std::uint64_t address,
+                                            std::int32_t symbolType, std::string* name,
+                                            std::int64_t core) {
+  OsaTimingScope timing("SymFAddr(0x%" PRIx64 ")", address);
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddInteger(params.get(), "address", address);
+  JsonObjectAddInteger(params.get(), "symbolType", symbolType);
+  OsaServiceAddCore(params.get(), core);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_SymbolFromAddress", std::move(params), &result)) return 1;
+  if (name != nullptr && !OsaServiceGetText(result.get(), "name", name)) return 1;
+  return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_StructFieldSearch(OSA_ServiceCntx* context, const char* structName,
+                                            const char* fieldName, std::int32_t useOsaSym,
+                                            std::uint32_t* byteOffset, std::uint32_t* byteWidth,
+                                            std::uint32_t* bitOffset, std::uint32_t* bitWidth,
+                                            std::int64_t core) {
+  OsaTimingScope timing("StructField(%s.%s)", OsaLabelText(structName), OsaLabelText(fieldName));
+  struct Field {
+    const char* name;
+    std::uint32_t* place;
+  };
+  const Field fields[] = {{"byteOffset", byteOffset},
+                          {"byteWidth", byteWidth},
+                          {"bitOffset", bitOffset},
+                          {"bitWidth", bitWidth}};
+  // A place whose member is not delivered holds all ones.
+  for (const Field& field : fields) {
+    if (field.place != nullptr) *field.place = 0xFFFFFFFFu;
+  }
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddString(params.get(), "structName", structName);
+  JsonObjectAddString(params.get(), "fieldName", fieldName);
+  JsonObjectAddInteger(params.get(), "useOsaSym", useOsaSym);
+  OsaServiceAddCore(params.get(), core);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_StructFieldSearch", std::move(params), &result)) return 1;
+  for (const Field& field : fields) {
+    if (field.place != nullptr && !JsonObjectGetInteger(result.get(), field.name, field.place)) {
+      return 1;
+    }
+  }
+  return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_MacroGet(OSA_ServiceCntx* context, const char* macroName,
+                                   std::int32_t useOsaSym, std::string* value, std::int64_t core) {
+  OsaTimingScope timing("MacroGet(%s)", OsaLabelText(macroName));
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddString(params.get(), "macroName", macroName);
+  JsonObjectAddInteger(params.get(), "useOsaSym", useOsaSym);
+  OsaServiceAddCore(params.get(), core);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_MacroGet", std::move(params), &result)) return 1;
+  if (value != nullptr && !OsaServiceGetText(result.get(), "value", value)) return 1;
+  return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_MacroGetValue(OSA_ServiceCntx* context, const char* macroName,
+                                        std::int32_t useOsaSym, OsaValue* value,
+                                        std::int64_t core) {
+  std::string text;
+  const std::uint32_t status =
+      OSA_Service_MacroGet(context, macroName, useOsaSym, value != nullptr ? &text : nullptr, core);
+  if (status != 0 || value == nullptr) return status;
+  if (value->kind == OsaValueKind::Text) {
+    value->text = std::move(text);
+    return 0;
+  }
+  // Automatic base as C's unsigned conversion has it: blanks, a sign, "0x"
+  // hexadecimal, leading-0 octal, decimal, all ones on overflow.
+  const unsigned long long number = std::strtoull(text.c_str(), nullptr, 0);
+  // A kind that cannot hold a number is the caller's mistake: nothing was
+  // stored, so the call does not report success.
+  return OsaValueStoreNumber(value, number) ? 0 : 1;
+}
+
+std::uint32_t OSA_Service_EnumValueGet(OSA_ServiceCntx* context, const char* enumName,
+                                       const char* enumMemberName, std::int32_t useOsaSym,
+                                       std::int64_t* value, std::int64_t core) {
+  OsaTimingScope timing("EnumGet(%s)", OsaLabelText(enumName));
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddString(params.get(), "enumName", enumName);
+  JsonObjectAddString(params.get(), "enumMemberName", enumMemberName);
+  JsonObjectAddInteger(params.get(), "useOsaSym", useOsaSym);
+  OsaServiceAddCore(params.get(), core);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_EnumValueGet", std::move(params), &result)) return 1;
+  if (value != nullptr && !JsonObjectGetInteger(result.get(), "value", value)) return 1;
+  return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_StructSizeGet(OSA_ServiceCntx* context, const char* name,
+                                        std::int32_t useOsaSym, std::uint32_t* size,
+                                        std::int64_t core) {
+  OsaTimingScope timing("StructSize(%s)", OsaLabelText(name));
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddString(params.get(), "name", name);
+  JsonObjectAddInteger(params.get(), "useOsaSym", useOsaSym);
+  OsaServiceAddCore(params.get(), core);
+  JsonPtr result;
+  if (!OsaServiceSend("OSA_Service_StructSizeGet", std::move(params), &result)) return 1;
+  if (size != nullptr && !JsonObjectGetInteger(result.get(), "value", size)) return 1;
+  return OsaServiceReturn(result.get());
+}
