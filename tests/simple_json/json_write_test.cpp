@@ -1,0 +1,143 @@
+// Writer: the fixed wire spacing, the escape of every byte value, the
+// indented form, and byte strings surviving a write and a parse.
+#include "simple_json/json_write.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "simple_json/json_parse.h"
+
+namespace {
+
+std::string Written(const JsonValue* value) {
+  std::string out;
+  return JsonWrite(out, value);
+}
+
+std::string Quoted(std::string_view text) {
+  std::string out;
+  return JsonQuote(out, text);
+}
+
+TEST(JsonWriteSpacing, ContainersUseTheFixedWireSpacing) {
+  JsonPtr object = JsonNewObject();
+  JsonObjectAddInteger(object.get(), "a", std::int64_t{1});
+  JsonObjectAddString(object.get(), "b", "x");
+  EXPECT_EQ(Written(object.get()), R"({ "a" : 1, "b" : "x" })");
+
+  JsonPtr array = JsonNewArray();
+  JsonArrayAppend(array.get(), JsonNewInteger(1));
+  JsonArrayAppend(array.get(), JsonNewInteger(2));
+  EXPECT_EQ(Written(array.get()), "[ 1, 2 ]");
+
+  JsonPtr holder = JsonNewObject();
+  JsonObjectAdd(holder.get(), "a", JsonNewArray());
+  EXPECT_EQ(Written(holder.get()), "{ \"a\" : [  ] }");
+  EXPECT_EQ(Written(JsonNewObject().get()), "{  }");
+}
+
+TEST(JsonWriteScalars, IntegersBooleansAndOddKinds) {
+  EXPECT_EQ(Written(JsonNewInteger(INT64_MIN).get()), "-9223372036854775808");
+  EXPECT_EQ(Written(JsonNewInteger(0).get()), "0");
+  EXPECT_EQ(Written(JsonNewBoolean(2).get()), "true");
+  EXPECT_EQ(Written(JsonNewBoolean(0).get()), "false");
+  EXPECT_EQ(Written(JsonNewString(static_cast<const char*>(nullptr)).get()), "\"(null)\"");
+  JsonPtr odd = JsonNewInteger(5);
+  odd->kind = static_cast<JsonKind>(9);
+  EXPECT_EQ(Written(odd.get()), "null");
+}
+
+struct QuoteRow {
+  std::string text;
+  std::string quoted;
+};
+
+class JsonQuoteRows : public testing::TestWithParam<QuoteRow> {};
+
+TEST_P(JsonQuoteRows, EscapesExactly) {
+  EXPECT_EQ(Quoted(GetParam().text), GetParam().quoted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Escapes, JsonQuoteRows,
+    testing::Values(QuoteRow{"\t\n\"\\", R"("\t\n\"\\")"}, QuoteRow{"\b\f\r", R"("\b\f\r")"},
+                    QuoteRow{"\xc3\xa9", R"("\u00c3\u00a9")"}, QuoteRow{"\x7f", R"("\u007f")"},
+                    QuoteRow{"\x0b", R"("\u000b")"}, QuoteRow{"\x01\x1f", R"("\u0001\u001f")"},
+                    QuoteRow{"\xff", R"("\u00ff")"}, QuoteRow{"a/b", R"("a/b")"},
+                    QuoteRow{"plain run \"then\" more", R"("plain run \"then\" more")"},
+                    QuoteRow{"", R"("")"}),
+    [](const testing::TestParamInfo<QuoteRow>& info) {
+      return "Row" + std::to_string(info.index);
+    });
+
+TEST(JsonQuote, NullTextIsWrittenAsQuotedNullWord) {
+  std::string out;
+  EXPECT_EQ(JsonQuote(out, static_cast<const char*>(nullptr)), "\"(null)\"");
+}
+
+TEST(JsonQuote, EveryByteValueHasItsDocumentedForm) {
+  for (int byte = 1; byte < 256; ++byte) {
+    const std::string quoted = Quoted(std::string(1, static_cast<char>(byte)));
+    const bool plain = byte >= 0x20 && byte <= 0x7E && byte != '"' && byte != '\\';
+    const bool short_escape = byte == 0x08 || byte == 0x09 || byte == 0x0A || byte == 0x0C ||
+                              byte == 0x0D || byte == '"' || byte == '\\';
+    if (plain) {
+      EXPECT_EQ(quoted.size(), 3u) << byte;
+    } else if (short_escape) {
+      EXPECT_EQ(quoted.size(), 4u) << byte;
+    } else {
+      char expected[16];
+      std::snprintf(expected, sizeof expected, "\"\\u%04x\"", static_cast<unsigned>(byte));
+      EXPECT_EQ(quoted, expected) << byte;
+    }
+  }
+}
+
+// Every byte value but NUL (which ends a stored string) must come back
+// unchanged after a write and a parse, alone and inside plain runs.
+TEST(JsonRoundTrip, AllByteValuesSurviveWriteAndParse) {
+  std::string all;
+  for (int byte = 1; byte < 256; ++byte) {
+    all += static_cast<char>(byte);
+    all += "run";
+  }
+  JsonPtr object = JsonNewObject();
+  JsonObjectAddString(object.get(), all, all);
+  const std::string text = Written(object.get());
+  std::string error;
+  const JsonPtr back = JsonParse(text, &error);
+  ASSERT_NE(back, nullptr) << error;
+  ASSERT_EQ(back->count(), 1u);
+  EXPECT_EQ(back->members[0].name, all);
+  EXPECT_EQ(back->members[0].value->text, all);
+  EXPECT_EQ(Written(back.get()), text);
+}
+
+TEST(JsonWriteIndented, WidthZeroIsTheWireForm) {
+  const JsonPtr tree = JsonParse(R"({"a":[1,{"b":null}],"c":{}})", nullptr);
+  ASSERT_NE(tree, nullptr);
+  std::string out;
+  EXPECT_EQ(JsonWriteIndented(out, tree.get(), 0, 0), Written(tree.get()));
+}
+
+TEST(JsonWriteIndented, ContainersSpanLinesAtLevelTimesWidth) {
+  const JsonPtr tree = JsonParse(R"({"a":[1,2],"b":"x"})", nullptr);
+  ASSERT_NE(tree, nullptr);
+  std::string out;
+  JsonWriteIndented(out, tree.get(), 2, 0);
+  EXPECT_EQ(out,
+            "{ \n"
+            "  \"a\" : [ \n"
+            "    1, \n"
+            "    2\n"
+            "  ], \n"
+            "  \"b\" : \"x\"\n"
+            "}");
+  out.clear();
+  EXPECT_EQ(JsonWriteIndented(out, JsonNewInteger(3).get(), 4, 1), "3");
+}
+
+}  // namespace
