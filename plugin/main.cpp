@@ -1,2 +1,33 @@
-// Process entry of the plug-in.
-int main() { return 0; }
+// Process entry of the plug-in: runs the whole process on a thread with a
+// large stack and turns a closed standard output into a failed write.
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+
+#include "plugin/process_entry.h"
+
+namespace {
+
+struct EntryCall {
+  int argc;
+  const char* const* argv;
+  std::int32_t result;
+};
+
+void RunEntry(void* pointer) {
+  EntryCall* call = static_cast<EntryCall*>(pointer);
+  call->result = OsaProcessEntry(call->argc, call->argv);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A debugger that went away must make the write fail (exit 3), not kill us.
+  std::signal(SIGPIPE, SIG_IGN);
+  EntryCall call{argc, argv, 0};
+  if (!OsaRunOnLargeStack(RunEntry, &call)) {
+    std::fputs("OSA plugin: no thread with a large stack; nesting is limited\n", stderr);
+    RunEntry(&call);
+  }
+  return call.result;
+}

@@ -1,1 +1,45 @@
-// Placeholder: being written.
+// The live-mode top-level loop (see message_loop.h).
+#include "plugin/message_loop.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "osa/entry.h"
+#include "plugin/framing.h"
+#include "plugin/transport.h"
+#include "runtime/history_log.h"
+
+std::int32_t OsaRunMessageLoop() {
+  for (;;) {
+    if (OsaExitRequested()) {
+      const std::int32_t status = OsaExitStatus();
+      HistoryLogTraceFormat("OSA__Info", "Exit with %d (after Exit cmd) ", status);
+      return status;
+    }
+    char buffer[kOsaReceiveBufferSize];
+    int error = 0;
+    if (!OsaReceiveMessage(buffer, &error)) {
+      if (buffer[0] != '\0') {
+        std::fprintf(stderr, "OSA plugin: Failed to get valid request: %s (err %d)\n", buffer,
+                     error);
+      }
+      HistoryLogTraceFormat("OSA__Info", "Exit with %d (invalid request)", error);
+      return error;
+    }
+    const char* response = OSA_Client_CmdParser(buffer);
+    if (!OSA__JSON__IsComplete(response)) {
+      std::fprintf(stderr, "OSA plugin: Got invalid response: %s (err %d)\n",
+                   response != nullptr ? response : "null", errno);
+      HistoryLogTrace("OSA__Info", "Exit with 2 (invalid response)");
+      return 2;
+    }
+    if (!OSA__JSON__Write(response, static_cast<std::int32_t>(std::strlen(response)))) {
+      const int writeError = errno;
+      std::fprintf(stderr, "OSA plugin: Failed to send response: %s (err %d)", response,
+                   writeError);
+      HistoryLogTrace("OSA__Info", "Exit with 3 (failed to send response)");
+      return 3;
+    }
+  }
+}

@@ -1,0 +1,56 @@
+// The live-mode send function (see exchange.h).
+#include "plugin/exchange.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "plugin/nesting.h"
+#include "plugin/transport.h"
+#include "simple_json/json_parse.h"
+
+namespace {
+
+std::string gLastAnswer;
+
+bool WriteText(const char* text) {
+  return text != nullptr && OSA__JSON__Write(text, static_cast<std::int32_t>(std::strlen(text)));
+}
+
+}  // namespace
+
+const char* OSA__JSON__Exchange(const char* request) {
+  if (request == nullptr) return nullptr;
+  if (!WriteText(request)) {
+    std::fprintf(stderr, "OSA plugin: Failed to send %s", request);
+    return nullptr;
+  }
+  const OsaExchangeDepthScope depth;
+  char buffer[kOsaReceiveBufferSize];
+  for (;;) {
+    int error = 0;
+    if (!OsaReceiveMessage(buffer, &error)) {
+      std::fprintf(stderr, "OSA plugin: Failed to get valid resonse: %s", buffer);
+      return nullptr;
+    }
+    const JsonPtr tree = JsonParse(std::string_view(buffer), nullptr);
+    const JsonValue* method = nullptr;
+    if (tree == nullptr || tree->kind != JsonKind::JsonObject ||
+        !JsonObjectGet(tree.get(), "method", &method)) {
+      gLastAnswer.assign(buffer);
+      return gLastAnswer.c_str();
+    }
+    std::string refusal;
+    const char* response = OsaServeNestedRequest(buffer, tree.get(), &refusal);
+    if (!WriteText(response)) {
+      const int writeError = errno;
+      std::fprintf(stderr, "OSA plugin: Failed to send response: %s (err %d)",
+                   response != nullptr ? response : "null", writeError);
+      // The outer request fails rather than taking this request as its answer.
+      return nullptr;
+    }
+  }
+}

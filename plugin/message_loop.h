@@ -1,0 +1,12 @@
+// The live-mode top-level loop: answers one debugger request after the
+// other until the input ends, a response cannot be made or written, or the
+// Exit method has been answered.
+#pragma once
+
+#include <cstdint>
+
+// Runs the loop (OSA_Client_CmdInit must have run) and returns the process
+// exit code: the Exit status after Exit, the errno of a failed read (0 at a
+// plain end of input), 2 for a response that is not a complete object, 3
+// when writing a response failed. Reports go to stderr and "OSA__Info".
+std::int32_t OsaRunMessageLoop();

@@ -1,0 +1,31 @@
+// Bounds the nesting of exchanges: every wait for an answer may serve a
+// request of the debugger, whose handler may wait again, and so on. Each
+// live wait holds a 64 KiB buffer on the stack, so the depth is capped.
+#pragma once
+
+#include <string>
+
+#include "simple_json/json_value.h"
+
+// Waits that may be open at once. At this depth a request of the debugger is
+// answered with an error response instead of being served.
+inline constexpr int kOsaMaxExchangeDepth = 256;
+
+// Counts one open wait for as long as it lives.
+struct OsaExchangeDepthScope {
+  OsaExchangeDepthScope();
+  ~OsaExchangeDepthScope();
+  OsaExchangeDepthScope(const OsaExchangeDepthScope&) = delete;
+  OsaExchangeDepthScope& operator=(const OsaExchangeDepthScope&) = delete;
+};
+
+// Waits open now.
+int OsaExchangeDepth();
+
+// Serves a request of the debugger that arrived during a wait: `text` is its
+// message and `request` its parsed tree. Below the depth cap the text goes to
+// the dispatcher and its response (owned by the dispatcher, or null) is
+// returned; at the cap the error response { "jsonrpc" : "2.0", "error" :
+// { "code" : -32603, "message" : "request nesting too deep"}, "id" : <id> }
+// is built into *refusal and refusal->c_str() is returned.
+const char* OsaServeNestedRequest(const char* text, const JsonValue* request, std::string* refusal);
