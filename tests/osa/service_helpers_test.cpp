@@ -1,0 +1,235 @@
+// Helpers beside the service wrappers: the per-core CPU-mode cache, the host
+// core, the timing records, and the JSON list helpers.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "osa/cpu_mode.h"
+#include "osa/lists.h"
+#include "osa/plugin_time.h"
+#include "osa/service_requests.h"
+#include "simple_json/json_parse.h"
+#include "simple_json/json_write.h"
+#include "tests/osa/service_script.h"
+
+namespace service_test {
+namespace {
+
+// ---- CPU modes ------------------------------------------------------------------
+
+class CpuModeTest : public ServiceTest {
+ protected:
+  void SetUp() override {
+    ServiceTest::SetUp();
+    context.unifiedMcOsa = 1;
+  }
+};
+
+TEST_F(CpuModeTest, RequestFlagWhenNoPerCoreModeApplies) {
+  context.inUserMode = true;
+  EXPECT_TRUE(OsaCpuModeIsUser(&context, kOsaNoCore));
+  context.unifiedMcOsa = 0;
+  EXPECT_TRUE(OsaCpuModeIsUser(&context, 2));
+  context.inUserMode = false;
+  EXPECT_FALSE(OsaCpuModeIsUser(&context, 2));
+  EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(CpuModeTest, AsksOnceAndAnswersLaterCallsFromTheCache) {
+  Answer(R"("inUserMode" : 1)");
+  EXPECT_TRUE(OsaCpuModeIsUser(&context, 2));
+  EXPECT_TRUE(OsaCpuModeIsUser(&context, 2));
+  ASSERT_EQ(Sent().size(), 1u);
+  EXPECT_EQ(Sent()[0], RequestText("OSA_Service_CpuModeGet", R"({ "context" : 5, "coreId" : 3 })"));
+  ASSERT_EQ(context.coreModes.size(), 1u);
+  EXPECT_EQ(context.coreModes[0].core, 2);
+  EXPECT_EQ(context.coreModes[0].inUserMode, 1u);
+  // A recorded mode wins until the next record for that core.
+  OsaCoreModeRecord(&context, 2, 0);
+  EXPECT_FALSE(OsaCpuModeIsUser(&context, 2));
+  EXPECT_EQ(Sent().size(), 1u);
+}
+
+TEST_F(CpuModeTest, FailureIsShownOnlyWithCommunicationLogging) {
+  Answer(R"("return" : 0)");
+  EXPECT_FALSE(OsaCpuModeIsUser(&context, 2));
+  EXPECT_EQ(Sent().size(), 1u);
+  context.logCommunication = true;
+  AnswerNothing();
+  Answer(R"("return" : 0)");
+  EXPECT_FALSE(OsaCpuModeIsUser(&context, 2));
+  ASSERT_EQ(Sent().size(), 3u);
+  EXPECT_EQ(Sent()[2], RequestText("OSA_Service_MessageDisplay",
+                                   R"({ "context" : 5, "messageType" : 2, "message" : )"
+                                   R"("OSA plugin: Failed to find CPU mode information )"
+                                   R"(for core 2 (0-based).\n" })",
+                                   2));
+  // Nothing was recorded, so the next call asks again.
+  EXPECT_TRUE(context.coreModes.empty());
+  Answer(R"("inUserMode" : 0)");
+  EXPECT_FALSE(OsaCpuModeIsUser(&context, 2));
+  EXPECT_EQ(Sent().size(), 4u);
+  EXPECT_EQ(context.coreModes.size(), 1u);
+}
+
+TEST_F(CpuModeTest, RecordOverwritesOrAppends) {
+  OsaCoreModeRecord(&context, 0, 1);
+  OsaCoreModeRecord(&context, 3, 0);
+  OsaCoreModeRecord(&context, 0, 0);
+  ASSERT_EQ(context.coreModes.size(), 2u);
+  EXPECT_EQ(context.coreModes[0].core, 0);
+  EXPECT_EQ(context.coreModes[0].inUserMode, 0u);
+  EXPECT_EQ(context.coreModes[1].core, 3);
+}
+
+TEST_F(CpuModeTest, HostCoreFallsBackToTheDefault) {
+  EXPECT_EQ(OsaHostCore(&context, 7), 7);
+  context.hostCoreIndex = 1;
+  EXPECT_EQ(OsaHostCore(&context, 7), 1);
+}
+
+// ---- Timing records ----------------------------------------------------------------
+
+std::vector<std::string> TimingTexts() {
+  std::vector<std::string> texts;
+  for (const HistoryLogEntry& entry : HistoryLogEntries()) {
+    if (entry.channel == "OsaPluginTime") texts.push_back(entry.text);
+  }
+  return texts;
+}
+
+TEST_F(ServiceTest, TimedWrappersLogTheirLabels) {
+  std::uint8_t buffer[8] = {};
+  std::int64_t value = 0;
+  std::uint32_t u32 = 0;
+  for (int i = 0; i < 4; ++i)
+    Answer(R"("return" : 0)");
+  OSA_Service_RegisterRead(&context, kOsaNoCore, 13, 4, &value, 0, 0);
+  OSA_Service_MemoryRead(&context, 4, 0x20000000, 2, 4, buffer, 0, kOsaNoCore);
+  OSA_Service_StructFieldSearch(&context, "QX_TASK", "name", 0, &u32, nullptr, nullptr, nullptr,
+                                kOsaNoCore);
+  OSA_Service_ThreadRegisterWrite(&context, 1, 2, 3, kOsaNoCore);  // not timed
+  const std::vector<std::string> texts = TimingTexts();
+  ASSERT_EQ(texts.size(), 6u);
+  EXPECT_EQ(texts[0], "begin depth 1: RegRead(13)");
+  EXPECT_EQ(texts[1].rfind("end depth 1: ", 0), 0u);
+  EXPECT_EQ(texts[2], "begin depth 1: MemRead(0x20000000, count 2, size 4)");
+  EXPECT_EQ(texts[4], "begin depth 1: StructField(QX_TASK.name)");
+  EXPECT_EQ(OsaPluginTimeDepth(), 0u);
+}
+
+TEST(OsaTimingScope, NestedScopesCountDepth) {
+  HistoryLogClear();
+  {
+    OsaTimingScope outer("ExprEval(%s)", "a");
+    EXPECT_EQ(OsaPluginTimeDepth(), 1u);
+    OsaTimingScope inner("RegRead(%d)", 2);
+    EXPECT_EQ(OsaPluginTimeDepth(), 2u);
+  }
+  EXPECT_EQ(OsaPluginTimeDepth(), 0u);
+  const std::vector<std::string> texts = TimingTexts();
+  ASSERT_EQ(texts.size(), 4u);
+  EXPECT_EQ(texts[0], "begin depth 1: ExprEval(a)");
+  EXPECT_EQ(texts[1], "begin depth 2: RegRead(2)");
+  EXPECT_EQ(texts[2].rfind("end depth 2: ", 0), 0u);
+  EXPECT_EQ(texts[3].rfind("end depth 1: ", 0), 0u);
+  EXPECT_EQ(texts[3].substr(texts[3].size() - 3), " us");
+}
+
+// ---- Lists -----------------------------------------------------------------------
+
+std::string Written(const JsonValue* value) {
+  std::string text;
+  JsonWrite(text, value);
+  return text;
+}
+
+TEST(OsaPutList, AddsAnArrayMemberPerForm) {
+  JsonPtr object = JsonNewObject();
+  const char* texts[] = {"a", "b\"c"};
+  const std::int64_t i64[] = {-1, 1ll << 40};
+  const std::uint64_t u64[] = {~0ull};
+  const std::int32_t i32[] = {-5, 6};
+  EXPECT_TRUE(OsaPutList(object.get(), "t", texts, 2));
+  EXPECT_TRUE(OsaPutList(object.get(), "l", i64, 2));
+  EXPECT_TRUE(OsaPutList(object.get(), "u", u64, 1));
+  EXPECT_TRUE(OsaPutList(object.get(), "i", i32, 2));
+  EXPECT_EQ(Written(object.get()),
+            R"({ "t" : [ "a", "b\"c" ], "l" : [ -1, 1099511627776 ], "u" : [ -1 ], )"
+            R"("i" : [ -5, 6 ] })");
+}
+
+TEST(OsaPutList, RefusesEmptyOrMissingInput) {
+  JsonPtr object = JsonNewObject();
+  const std::int32_t i32[] = {1};
+  EXPECT_FALSE(OsaPutList(object.get(), "i", i32, 0));
+  EXPECT_FALSE(OsaPutList(object.get(), "i", static_cast<const std::int32_t*>(nullptr), 1));
+  EXPECT_FALSE(OsaPutList(nullptr, "i", i32, 1));
+  JsonPtr array = JsonNewArray();
+  EXPECT_FALSE(OsaPutList(array.get(), "i", i32, 1));
+  EXPECT_EQ(object->count(), 0u);
+}
+
+class OsaGetListTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    object = JsonParse(R"({ "ids" : [ 1, -1, 4294967298 ], "names" : [ "x", "y" ], )"
+                       R"("mixed" : [ 1, "two" ], "scalar" : 3 })",
+                       &error);
+    ASSERT_NE(object, nullptr);
+  }
+  JsonPtr object;
+  std::string error;
+};
+
+TEST_F(OsaGetListTest, CopiesTheFirstElements) {
+  std::vector<std::uint64_t> u64;
+  ASSERT_TRUE(OsaGetList(object.get(), "ids", &u64, 3));
+  EXPECT_EQ(u64, (std::vector<std::uint64_t>{1, ~0ull, 4294967298ull}));
+  std::vector<std::uint32_t> u32;
+  ASSERT_TRUE(OsaGetList(object.get(), "ids", &u32, 3));
+  EXPECT_EQ(u32, (std::vector<std::uint32_t>{1, 0xFFFFFFFF, 2}));
+  std::vector<const char*> names;
+  ASSERT_TRUE(OsaGetList(object.get(), "names", &names, 1));
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_STREQ(names[0], "x");
+}
+
+TEST_F(OsaGetListTest, NothingAskedNeedsNoObject) {
+  std::vector<std::uint64_t> list = {9};
+  EXPECT_TRUE(OsaGetList(nullptr, "ids", &list, 0));
+  EXPECT_TRUE(list.empty());
+  list = {9};
+  EXPECT_TRUE(OsaGetList(nullptr, "ids", &list, -3));
+  EXPECT_TRUE(list.empty());
+}
+
+TEST_F(OsaGetListTest, NeverHoldsMoreThanTheArray) {
+  struct Case {
+    const char* name;
+    std::int32_t n;
+  };
+  const Case cases[] = {
+      {"ids", std::numeric_limits<std::int32_t>::max()},
+      {"ids", 4},
+      {"missing", 1},
+      {"scalar", 1},
+      {"mixed", 2},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(testing::Message() << row.name << " " << row.n);
+    std::vector<std::uint64_t> list = {9};
+    EXPECT_FALSE(OsaGetList(object.get(), row.name, &list, row.n));
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(list.capacity() < 1000, true);
+  }
+  std::vector<const char*> names;
+  EXPECT_FALSE(OsaGetList(object.get(), "mixed", &names, 2));
+  EXPECT_FALSE(OsaGetList(object.get(), "names", &names, 0x7FFFFFFF));
+}
+
+}  // namespace
+}  // namespace service_test

@@ -1,0 +1,171 @@
+// Typed results: expression output decoded by the caller's kind, macro texts
+// converted with automatic base, and numbers stored by kind.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <string>
+
+#include "osa/service_requests.h"
+#include "tests/osa/service_script.h"
+
+namespace service_test {
+namespace {
+
+TEST(OsaValueStoreNumber, KeepsTheKindsWidth) {
+  struct Case {
+    OsaValueKind kind;
+    std::uint64_t stored;
+  };
+  constexpr std::uint64_t x = 0x8877665544332211ull;
+  const Case cases[] = {
+      {OsaValueKind::Int8, 0x11},
+      {OsaValueKind::UInt8, 0x11},
+      {OsaValueKind::Int16, 0x2211},
+      {OsaValueKind::UInt16, 0x2211},
+      {OsaValueKind::Int32, 0x44332211},
+      {OsaValueKind::UInt32, 0x44332211},
+      {OsaValueKind::Address, x},
+      {OsaValueKind::Int64, x},
+      {OsaValueKind::UInt64, x},
+      {OsaValueKind::Float, std::bit_cast<std::uint32_t>(static_cast<float>(x))},
+      {OsaValueKind::Double, std::bit_cast<std::uint64_t>(static_cast<double>(x))},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(static_cast<int>(row.kind));
+    OsaValue value = MakeValue(row.kind, 0xFFFFFFFFFFFFFFFFull);
+    EXPECT_TRUE(OsaValueStoreNumber(&value, x));
+    EXPECT_EQ(value.payload, row.stored);
+  }
+  for (const auto kind : {OsaValueKind::Text, static_cast<OsaValueKind>(12)}) {
+    OsaValue value = MakeValue(kind, 9);
+    EXPECT_FALSE(OsaValueStoreNumber(&value, x));
+    EXPECT_EQ(value.payload, 9u);
+  }
+  EXPECT_FALSE(OsaValueStoreNumber(nullptr, x));
+}
+
+class ValueServiceTest : public ServiceTest {
+ protected:
+  std::uint32_t Eval(const std::string& output, OsaValue* value) {
+    Answer(R"("output" : )" + output + R"(, "return" : 0)");
+    return OSA_Service_ExpressionEval(&context, "x", value, kOsaNoCore);
+  }
+  std::uint32_t Macro(const std::string& text, OsaValue* value) {
+    Answer(R"("value" : ")" + text + R"(", "return" : 0)");
+    return OSA_Service_MacroGetValue(&context, "M", 0, value, kOsaNoCore);
+  }
+};
+
+TEST_F(ValueServiceTest, ExpressionOutputFollowsTheCallersKind) {
+  struct Case {
+    OsaValueKind kind;
+    const char* output;
+    std::uint64_t payload;
+  };
+  const Case cases[] = {
+      {OsaValueKind::UInt32, "4294967301", 5},
+      {OsaValueKind::Int8, "-1", 0xFF},
+      {OsaValueKind::UInt16, "65537", 1},
+      {OsaValueKind::Address, "-2", 0xFFFFFFFFFFFFFFFEull},
+      {OsaValueKind::UInt64, "4096", 4096},
+      {OsaValueKind::Float, R"("1.5")", std::bit_cast<std::uint32_t>(1.5f)},
+      {OsaValueKind::Double, R"("-2.25e1")", std::bit_cast<std::uint64_t>(-22.5)},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.output);
+    OsaValue value = MakeValue(row.kind);
+    EXPECT_EQ(Eval(row.output, &value), 0u);
+    EXPECT_EQ(value.payload, row.payload);
+  }
+}
+
+TEST_F(ValueServiceTest, ExpressionTextIsCopied) {
+  OsaValue value = MakeValue(OsaValueKind::Text);
+  EXPECT_EQ(Eval(R"("0x8000 <main>")", &value), 0u);
+  EXPECT_EQ(value.text, "0x8000 <main>");
+}
+
+TEST_F(ValueServiceTest, ExpressionOutputOfTheWrongKindGivesOne) {
+  struct Case {
+    OsaValueKind kind;
+    const char* output;
+  };
+  const Case cases[] = {
+      {OsaValueKind::Text, "4"},      {OsaValueKind::UInt32, R"("4")"},
+      {OsaValueKind::Float, R"("")"}, {OsaValueKind::Double, "4"},
+      {OsaValueKind::Int64, "null"},  {static_cast<OsaValueKind>(12), "4"},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.output);
+    OsaValue value = MakeValue(row.kind, 7);
+    EXPECT_EQ(Eval(row.output, &value), 1u);
+    EXPECT_EQ(value.payload, 7u);
+  }
+  OsaValue value = MakeValue(OsaValueKind::UInt32, 7);
+  Answer(R"("return" : 0)");
+  EXPECT_EQ(OSA_Service_ExpressionEval(&context, "x", &value, kOsaNoCore), 1u);
+}
+
+TEST_F(ValueServiceTest, UnconvertibleFloatTextLeavesTheValue) {
+  for (const auto kind : {OsaValueKind::Float, OsaValueKind::Double}) {
+    OsaValue value = MakeValue(kind, 7);
+    EXPECT_EQ(Eval(R"("%n%s%s")", &value), 0u);
+    EXPECT_EQ(value.payload, 7u);
+  }
+}
+
+TEST_F(ValueServiceTest, ExpressionWithoutValuePlaceReadsNothing) {
+  EXPECT_EQ(Eval(R"("not read")", nullptr), 0u);
+}
+
+TEST_F(ValueServiceTest, MacroTextsConvertWithAutomaticBase) {
+  struct Case {
+    const char* text;
+    OsaValueKind kind;
+    std::uint64_t payload;
+  };
+  const Case cases[] = {
+      {"0x1F", OsaValueKind::UInt32, 31},
+      {"0X1f", OsaValueKind::UInt32, 31},
+      {"017", OsaValueKind::UInt32, 15},
+      {"  42", OsaValueKind::UInt32, 42},
+      {"+7", OsaValueKind::UInt64, 7},
+      {"-1", OsaValueKind::UInt64, ~0ull},
+      {"-1", OsaValueKind::UInt16, 0xFFFF},
+      {"99999999999999999999999", OsaValueKind::UInt64, ~0ull},
+      {"12abc", OsaValueKind::UInt32, 12},
+      {"none", OsaValueKind::UInt32, 0},
+      {"0x100000001", OsaValueKind::UInt32, 1},
+      {"3", OsaValueKind::Double, std::bit_cast<std::uint64_t>(3.0)},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.text);
+    OsaValue value = MakeValue(row.kind, 0xDEAD);
+    EXPECT_EQ(Macro(row.text, &value), 0u);
+    EXPECT_EQ(value.payload, row.payload);
+  }
+}
+
+TEST_F(ValueServiceTest, MacroTextKindTakesTheText) {
+  OsaValue value = MakeValue(OsaValueKind::Text);
+  EXPECT_EQ(Macro("(1u << 5)", &value), 0u);
+  EXPECT_EQ(value.text, "(1u << 5)");
+}
+
+TEST_F(ValueServiceTest, FailedMacroLeavesTheValue) {
+  OsaValue value = MakeValue(OsaValueKind::UInt32, 9);
+  Answer(R"("value" : "5", "return" : 4)");
+  EXPECT_EQ(OSA_Service_MacroGetValue(&context, "M", 0, &value, kOsaNoCore), 4u);
+  EXPECT_EQ(value.payload, 9u);
+  Answer(R"("return" : 0)");
+  EXPECT_EQ(OSA_Service_MacroGetValue(&context, "M", 0, &value, kOsaNoCore), 1u);
+  EXPECT_EQ(value.payload, 9u);
+  // A kind that cannot take a number is not reported as success.
+  OsaValue odd = MakeValue(static_cast<OsaValueKind>(13), 9);
+  EXPECT_EQ(Macro("5", &odd), 1u);
+  EXPECT_EQ(odd.payload, 9u);
+}
+
+}  // namespace
+}  // namespace service_test

@@ -1,0 +1,8 @@
+# Service wrappers and their helpers against a scripted debugger.
+osa_test(tests_osa_services
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/service_requests_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/service_memory_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/service_values_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/service_helpers_test.cpp
+  LAYERS osa_interface osa_kernel osa_jsonrpc osa_simple_json osa_runtime)
