@@ -256,15 +256,6 @@ TEST_F(ServiceTest, NoServiceRecordSendsNothing) {
   EXPECT_TRUE(Sent().empty());
 }
 
-TEST_F(ServiceTest, RequestIdsCountUpPerRequest) {
-  Answer(R"("return" : 0)");
-  Answer(R"("return" : 0)");
-  EXPECT_EQ(OSA_Service_ThreadRegisterWrite(&context, 1, 2, 3, kOsaNoCore), 0u);
-  EXPECT_EQ(OSA_Service_TargetStatus(&context, nullptr, kOsaNoCore), 1u);
-  ASSERT_EQ(Sent().size(), 2u);
-  EXPECT_EQ(Sent()[1], RequestText("OSA_Service_TargetStatus", R"({ "context" : 5 })", 1));
-}
-
 // ---- Result members ---------------------------------------------------------
 
 TEST_F(ServiceTest, RegisterReadValueIsOptional) {
@@ -357,17 +348,6 @@ TEST_F(ServiceTest, StructFieldSearchLeavesUndeliveredPlacesAllOnes) {
             1u);
   EXPECT_EQ(byteOffset, 0xFFFFFFFFu);
   EXPECT_EQ(untouched, 7u);
-}
-
-TEST_F(ServiceTest, StructSizeAndEnumValues) {
-  std::uint32_t size = 0;
-  std::int64_t value = 0;
-  Answer(R"("value" : 120, "return" : 0)");
-  EXPECT_EQ(OSA_Service_StructSizeGet(&context, "T", 0, &size, kOsaNoCore), 0u);
-  EXPECT_EQ(size, 120u);
-  Answer(R"("value" : -4, "return" : 0)");
-  EXPECT_EQ(OSA_Service_EnumValueGet(&context, "E", "M", 0, &value, kOsaNoCore), 0u);
-  EXPECT_EQ(value, -4);
 }
 
 // ---- Messages -----------------------------------------------------------------
