@@ -1,0 +1,10 @@
+# Fuzz target of the JSON-RPC dispatcher: any text must give a response that
+# is a JSON-RPC 2.0 envelope.
+osa_fuzz(jsonrpc_dispatch_fuzz
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/jsonrpc_dispatch_fuzz.cpp
+  LAYERS osa_jsonrpc osa_simple_json osa_runtime
+  CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/jsonrpc ${OSA_SHARED_CORPORA}/JSONTestSuite/test_parsing)
+
+if(OSA_FUZZ)
+  target_compile_options(osa_jsonrpc PRIVATE -fsanitize=fuzzer-no-link)
+endif()
