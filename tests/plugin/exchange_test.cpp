@@ -1,0 +1,278 @@
+// In-process tests of nested exchanges: the test binds methods whose
+// handlers send requests of their own, plays the debugger over pipes (live)
+// or from a record stream (playback), and serves requests meanwhile.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "jsonrpc/client.h"
+#include "jsonrpc/dispatch.h"
+#include "plugin/exchange.h"
+#include "plugin/framing.h"
+#include "plugin/message_loop.h"
+#include "plugin/nesting.h"
+#include "plugin/playback.h"
+#include "plugin/process_entry.h"
+#include "plugin/transport.h"
+
+namespace {
+
+JsonRpcService gService;
+
+// Sends "Test_Service" and answers { "ok" : 0/1[, "value" : <integer result>] }.
+JsonPtr TestAsk(const JsonValue*) {
+  JsonPtr params = JsonNewObject();
+  JsonObjectAddInteger(params.get(), "n", std::int64_t{1});
+  JsonPtr result;
+  const bool ok = JrSendRequest(&gService, "Test_Service", std::move(params), &result);
+  JsonPtr answer = JsonNewObject();
+  JsonObjectAddInteger(answer.get(), "ok", std::int64_t{ok ? 1 : 0});
+  if (result != nullptr && result->kind == JsonKind::JsonInteger) {
+    JsonObjectAddInteger(answer.get(), "value", result->number);
+  }
+  return answer;
+}
+
+JsonPtr TestEcho(const JsonValue*) {
+  JsonPtr answer = JsonNewObject();
+  JsonObjectAddInteger(answer.get(), "echo", std::int64_t{1});
+  return answer;
+}
+
+std::string Request(const char* method, int id) {
+  return std::string("{ \"jsonrpc\" : \"2.0\", \"method\" : \"") + method +
+         "\", \"params\" : { \"n\" : 1 }, \"id\" : " + std::to_string(id) + " }";
+}
+
+std::string ServiceRequest(int id) {
+  return Request("Test_Service", id);
+}
+
+std::string Answer(int value, int id) {
+  return "{ \"jsonrpc\" : \"2.0\", \"result\" : " + std::to_string(value) +
+         ", \"id\" : " + std::to_string(id) + " }";
+}
+
+std::string AskResponse(int id, int value) {
+  return "{ \"jsonrpc\" : \"2.0\", \"result\" : { \"ok\" : 1, \"value\" : " +
+         std::to_string(value) + " }, \"id\" : " + std::to_string(id) + " }";
+}
+
+std::string EchoResponse(int id) {
+  return "{ \"jsonrpc\" : \"2.0\", \"result\" : { \"echo\" : 1 }, \"id\" : " + std::to_string(id) +
+         " }";
+}
+
+void BindTestMethods(JrSendFunction send) {
+  JrCreateBindings();
+  JrBindMethod("Test_Ask", TestAsk);
+  JrBindMethod("Test_Echo", TestEcho);
+  JrInitService(&gService, send);
+}
+
+// The debugger's end of the two pipes, with the message loop running on a
+// large-stack thread at the plug-in's end.
+struct LiveConversation {
+  int toPlugin = -1;
+  int fromPlugin = -1;
+  std::string received;
+  std::int32_t loopResult = -1;
+  std::thread loop;
+
+  LiveConversation() {
+    std::signal(SIGPIPE, SIG_IGN);
+    int in[2];
+    int out[2];
+    EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
+    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+    toPlugin = in[1];
+    fromPlugin = out[0];
+    BindTestMethods(OSA__JSON__Exchange);
+    OsaTransportUseDescriptors(in[0], out[1]);
+    loop = std::thread([this, input = in[0], output = out[1]] {
+      EXPECT_TRUE(OsaRunOnLargeStack(
+          [](void* self) {
+            static_cast<LiveConversation*>(self)->loopResult = OsaRunMessageLoop();
+          },
+          this));
+      close(input);
+      close(output);
+    });
+  }
+
+  void Send(const std::string& text) const {
+    ASSERT_EQ(write(toPlugin, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+
+  std::string Receive() {
+    for (;;) {
+      std::size_t end = 0;
+      if (OsaFrameFirstObject(received.data(), received.size(), &end)) {
+        std::string message = received.substr(0, end);
+        received.erase(0, end);
+        return message;
+      }
+      pollfd ready{fromPlugin, POLLIN, 0};
+      if (poll(&ready, 1, 10000) <= 0) return "<timeout>";
+      char chunk[4096];
+      const ssize_t count = read(fromPlugin, chunk, sizeof(chunk));
+      if (count <= 0) return "<end>";
+      received.append(chunk, static_cast<std::size_t>(count));
+    }
+  }
+
+  // Ends the input and waits for the loop.
+  std::int32_t Finish() {
+    if (toPlugin >= 0) close(toPlugin);
+    toPlugin = -1;
+    loop.join();
+    if (fromPlugin >= 0) close(fromPlugin);
+    fromPlugin = -1;
+    OsaTransportUseDescriptors(0, 1);
+    return loopResult;
+  }
+};
+
+TEST(LiveExchange, ServesDebuggerRequestWhileWaiting) {
+  LiveConversation debugger;
+  debugger.Send(Request("Test_Ask", 1));
+  EXPECT_EQ(debugger.Receive(), ServiceRequest(0));
+  debugger.Send(Request("Test_Echo", 2));
+  EXPECT_EQ(debugger.Receive(), EchoResponse(2));
+  debugger.Send(Answer(5, 0));
+  EXPECT_EQ(debugger.Receive(), AskResponse(1, 5));
+  EXPECT_EQ(debugger.Finish(), 0);
+}
+
+TEST(LiveExchange, TooDeepNestedRequestIsRefused) {
+  LiveConversation debugger;
+  debugger.Send(Request("Test_Ask", 1000));
+  int depth = 0;
+  std::string message = debugger.Receive();
+  while (message == ServiceRequest(depth)) {
+    ++depth;
+    debugger.Send(Request("Test_Ask", 1000 + depth));
+    message = debugger.Receive();
+  }
+  EXPECT_EQ(depth, kOsaMaxExchangeDepth);
+  EXPECT_EQ(message,
+            "{ \"jsonrpc\" : \"2.0\", \"error\" : { \"code\" : -32603, \"message\" : \"request "
+            "nesting too deep\"}, \"id\" : " +
+                std::to_string(1000 + depth) + " }");
+  // Innermost first: the answer to each service request ends one Test_Ask.
+  for (int level = depth; level > 0; --level) {
+    debugger.Send(Answer(level, level - 1));
+    EXPECT_EQ(debugger.Receive(), AskResponse(1000 + level - 1, level));
+  }
+  EXPECT_EQ(OsaExchangeDepth(), 0);
+  EXPECT_EQ(debugger.Finish(), 0);
+}
+
+TEST(LiveExchange, UnwritableNestedResponseFailsTheWait) {
+  testing::internal::CaptureStderr();
+  LiveConversation debugger;
+  debugger.Send(Request("Test_Ask", 1));
+  EXPECT_EQ(debugger.Receive(), ServiceRequest(0));
+  close(debugger.fromPlugin);
+  debugger.fromPlugin = -1;
+  debugger.Send(Request("Test_Echo", 2));
+  // The wait yields a failure, and the outer response cannot be written.
+  EXPECT_EQ(debugger.Finish(), 3);
+  const std::string error = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(error, "OSA plugin: Failed to send response: " + EchoResponse(2) +
+                       " (err 32)OSA plugin: Failed to send response: { \"jsonrpc\" : \"2.0\", "
+                       "\"result\" : { \"ok\" : 0 }, \"id\" : 1 } (err 32)");
+}
+
+TEST(LiveExchange, EndOfInputDuringWaitFailsTheRequest) {
+  testing::internal::CaptureStderr();
+  LiveConversation debugger;
+  debugger.Send(Request("Test_Ask", 1));
+  EXPECT_EQ(debugger.Receive(), ServiceRequest(0));
+  debugger.Send("{ \"partial\" : ");
+  close(debugger.toPlugin);
+  debugger.toPlugin = -1;
+  EXPECT_EQ(debugger.Receive(),
+            "{ \"jsonrpc\" : \"2.0\", \"result\" : { \"ok\" : 0 }, \"id\" : 1 }");
+  EXPECT_EQ(debugger.Finish(), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "OSA plugin: Failed to get valid resonse: { \"partial\" : ");
+}
+
+// Playback of a record stream in-process; returns the result and the report.
+std::int32_t Play(const std::string& record, bool ignoreError, std::string* report) {
+  BindTestMethods(OSA__Playback__Exchange);
+  OsaPlaybackSetIgnoreError(ignoreError);
+  std::istringstream stream(record);
+  testing::internal::CaptureStdout();
+  const std::int32_t result = OsaPlaybackRunStream(stream, "test.rec");
+  std::fflush(stdout);
+  *report = testing::internal::GetCapturedStdout();
+  OsaPlaybackSetIgnoreError(false);
+  return result;
+}
+
+TEST(PlaybackExchange, ServesRecordedNestedRequest) {
+  const std::string record = "VEXLO: " + Request("Test_Ask", 1) + "\nPLUGIN: " + ServiceRequest(0) +
+                             "\nVEXLO: " + Request("Test_Echo", 2) +
+                             "\nPLUGIN: " + EchoResponse(2) + "\nVEXLO: " + Answer(5, 0) +
+                             "\nPLUGIN: " + AskResponse(1, 5) + "\n";
+  std::string report;
+  EXPECT_EQ(Play(record, false, &report), 0);
+  EXPECT_EQ(report, "Successfully played back all 6 lines from test.rec.\n");
+}
+
+TEST(PlaybackExchange, DifferingNestedResponseIsReportedAndRunGoesOn) {
+  const std::string record = "VEXLO: " + Request("Test_Ask", 1) + "\nPLUGIN: " + ServiceRequest(0) +
+                             "\nVEXLO: " + Request("Test_Echo", 2) +
+                             "\nPLUGIN: " + EchoResponse(3) + "\nVEXLO: " + Answer(5, 0) +
+                             "\nPLUGIN: " + AskResponse(1, 5) + "\n";
+  std::string report;
+  EXPECT_EQ(Play(record, false, &report), 4);
+  EXPECT_EQ(report, "Got different result to VEXLO on line 4:\n" + EchoResponse(2) + "\n");
+}
+
+struct IgnoreCase {
+  bool ignoreError;
+  std::string report;
+};
+
+TEST(PlaybackExchange, IgnoreErrorGoesOnPastExchangeMismatch) {
+  // The plug-in's service request differs (id 7 recorded); the top-level
+  // response matches; the second top-level response is recorded wrong.
+  const std::string record = "VEXLO: " + Request("Test_Ask", 1) + "\nPLUGIN: " + ServiceRequest(7) +
+                             "\nVEXLO: " + Answer(5, 7) + "\nPLUGIN: " + AskResponse(1, 5) +
+                             "\nVEXLO: " + Request("Test_Echo", 3) + "\nPLUGIN: wrong\n";
+  const std::string requestReport =
+      "Got different request to VEXLO on line 2:\n" + ServiceRequest(0) + "\n";
+  const IgnoreCase rows[] = {
+      {false, requestReport},
+      {true, requestReport + "Got different result to VEXLO on line 6:\n" + EchoResponse(3) + "\n"},
+  };
+  for (const IgnoreCase& row : rows) {
+    std::string report;
+    EXPECT_EQ(Play(record, row.ignoreError, &report), 4);
+    EXPECT_EQ(report, row.report) << "ignore error: " << row.ignoreError;
+  }
+}
+
+TEST(PlaybackExchange, MissingAnswerYieldsFailure) {
+  const std::string record =
+      "VEXLO: " + Request("Test_Ask", 1) + "\nPLUGIN: " + ServiceRequest(0) + "\n";
+  std::string report;
+  EXPECT_EQ(Play(record, false, &report), 4);
+  EXPECT_EQ(report,
+            "Expect a message from VEXLO at line 3\nExpect a message from PLUGIN at line 3\n"
+            "Got different result to VEXLO on line 2:\n{ \"jsonrpc\" : \"2.0\", \"result\" : { "
+            "\"ok\" : 0 }, \"id\" : 1 }\n");
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+// Tests of the brace-balance rules: completeness of a text (used on
+// responses) and the end of the first object (used to frame requests).
+#include "plugin/framing.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct CompleteCase {
+  const char* text;
+  bool complete;
+};
+
+TEST(IsComplete, Table) {
+  const CompleteCase rows[] = {
+      {"", false},
+      {"{", false},
+      {"{}", true},
+      {" \t\n{ }", true},
+      {"\r{ }", false},  // carriage returns are not skipped here
+      {"x{ }", false},
+      {"{ \"a\" : \"}\" }", true},      // brace inside a string
+      {"{ \"a\" : \"\\\"}\" }", true},  // escaped quote inside a string
+      {"{ \"a\" : \"\\\\\" }", true},   // escaped backslash before the closing quote
+      {"{ \"a\" : \"", false},
+      {"{ } {", false},  // a further object makes it incomplete again
+      {"{ } }", false},  // a surplus closing brace never completes
+      {"{ }\n", true},
+      {"{ \"a\" : \"\\", false},  // backslash before the terminating zero byte
+  };
+  for (const CompleteCase& row : rows) {
+    EXPECT_EQ(OSA__JSON__IsComplete(row.text), row.complete) << "text: " << row.text;
+  }
+  EXPECT_FALSE(OSA__JSON__IsComplete(nullptr));
+}
+
+struct FrameCase {
+  std::string text;
+  bool framed;
+  std::size_t end;
+};
+
+TEST(FrameFirstObject, Table) {
+  const FrameCase rows[] = {
+      {"", false, 0},
+      {"{", false, 0},
+      {"{}", true, 2},
+      {"{}{}", true, 2},
+      {"{ \"a\" : { } } tail", true, 13},
+      {"{ \"s\" : \"}{\\\"}\" }{", true, 17},
+      {"{ \"s\" : \"\\", false, 0},  // the escaped byte has not arrived yet
+      {" {}", false, 0},             // blanks are dropped by the caller first
+      {"x{}", false, 0},
+      {std::string("{\0}", 3), false, 0},  // a zero byte ends the text
+  };
+  for (const FrameCase& row : rows) {
+    std::size_t end = 999;
+    EXPECT_EQ(OsaFrameFirstObject(row.text.data(), row.text.size(), &end), row.framed)
+        << "text: " << row.text;
+    EXPECT_EQ(end, row.framed ? row.end : 999u) << "text: " << row.text;
+    if (row.framed) {
+      EXPECT_TRUE(OSA__JSON__IsComplete(row.text.substr(0, end).c_str())) << row.text;
+    }
+  }
+}
+
+TEST(FrameFirstObject, StopsAtTheGivenLength) {
+  const char text[] = "{ \"a\" : 1 }";
+  std::size_t end = 0;
+  EXPECT_FALSE(OsaFrameFirstObject(text, sizeof(text) - 2, &end));
+  EXPECT_TRUE(OsaFrameFirstObject(text, sizeof(text) - 1, &end));
+  EXPECT_EQ(end, sizeof(text) - 1);
+}
+
+TEST(CountLeadingBlanks, CountsBlanksTabsAndLineEnds) {
+  EXPECT_EQ(OsaCountLeadingBlanks(" \t\r\n{", 5), 4u);
+  EXPECT_EQ(OsaCountLeadingBlanks("  ", 2), 2u);
+  EXPECT_EQ(OsaCountLeadingBlanks("\f{", 2), 0u);
+}
+
+}  // namespace

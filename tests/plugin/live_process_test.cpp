@@ -1,0 +1,185 @@
+// Live-mode tests of the osa_plugin process: the test plays the debugger
+// over pipes and checks responses, standard error and exit codes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/plugin/child_pipes.h"
+
+namespace {
+
+const std::string kPlugin = OSA_PLUGIN_PATH;
+
+// A request for a method that is not bound: its response is fixed by the
+// dispatcher and needs no target.
+std::string Unknown(int id) {
+  return "{ \"jsonrpc\" : \"2.0\", \"method\" : \"OSA_Client_Nothing\", \"params\" : { \"n\" : 1 "
+         "}, \"id\" : " +
+         std::to_string(id) + " }";
+}
+
+std::string UnknownAnswer(int id) {
+  return "{ \"jsonrpc\" : \"2.0\", \"error\" : { \"code\" : -32601, \"message\" : \"unknown "
+         "message\"}, \"id\" : " +
+         std::to_string(id) + " }";
+}
+
+const std::string kExit =
+    "{ \"jsonrpc\" : \"2.0\", \"method\" : \"OSA_Client_Exit\", \"params\" : { \"n\" : 1 }, "
+    "\"id\" : 9 }";
+
+struct FramingCase {
+  const char* name;
+  std::vector<std::string> pieces;
+  std::string expectedOutput;
+  std::string expectedError;
+};
+
+class LiveFraming : public testing::TestWithParam<FramingCase> {};
+
+TEST_P(LiveFraming, AnswersEachWholeMessage) {
+  const FramingCase& row = GetParam();
+  std::string output;
+  std::string error;
+  EXPECT_EQ(ChildPipesRun(kPlugin, {}, row.pieces, &output, &error), 0);
+  EXPECT_EQ(output, row.expectedOutput);
+  EXPECT_EQ(error, row.expectedError);
+}
+
+const std::string kStringsWithBraces =
+    "{ \"method\" : \"OSA_Client_Nothing\", \"params\" : { \"s\" : \"}{ \\\" } \\\\\" }, \"id\" : "
+    "3 }";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LiveFraming,
+    testing::Values(
+        FramingCase{"SeveralPieces",
+                    {Unknown(1).substr(0, 10), Unknown(1).substr(10, 20), Unknown(1).substr(30)},
+                    UnknownAnswer(1),
+                    ""},
+        FramingCase{
+            "LeadingBlanksTabsLineFeeds", {" \t\n\n\t " + Unknown(2)}, UnknownAnswer(2), ""},
+        // Carriage returns count as blanks between messages, before the first too.
+        FramingCase{"CarriageReturnBeforeBrace", {"\r" + Unknown(2)}, UnknownAnswer(2), ""},
+        FramingCase{"CrLfAfterEachMessage",
+                    {Unknown(1) + "\r\n", Unknown(2) + "\r\n"},
+                    UnknownAnswer(1) + UnknownAnswer(2),
+                    ""},
+        FramingCase{"BracesAndEscapedQuotesInStrings",
+                    {kStringsWithBraces.substr(0, 60), kStringsWithBraces.substr(60)},
+                    UnknownAnswer(3),
+                    ""},
+        FramingCase{"TwoMessagesInOneWrite",
+                    {Unknown(4) + Unknown(5)},
+                    UnknownAnswer(4) + UnknownAnswer(5),
+                    ""},
+        FramingCase{"NextMessageStartedInSameWrite",
+                    {Unknown(4) + Unknown(5).substr(0, 7), Unknown(5).substr(7)},
+                    UnknownAnswer(4) + UnknownAnswer(5),
+                    ""},
+        FramingCase{"EndOfInputBetweenMessages", {Unknown(6), "\n"}, UnknownAnswer(6), ""},
+        FramingCase{"EndOfInputInsideMessage",
+                    {Unknown(6), " {\"method\" : "},
+                    UnknownAnswer(6),
+                    "OSA plugin: Failed to get valid request: {\"method\" :  (err 0)\n"},
+        FramingCase{"ZeroByteEndsText",
+                    {Unknown(7) + std::string(1, '\0') + Unknown(8)},
+                    UnknownAnswer(7),
+                    ""},
+        FramingCase{"ExitEndsWithoutReadingOn",
+                    {kExit + Unknown(1)},
+                    "{ \"jsonrpc\" : \"2.0\", \"result\" : { \"exitCode\" : 0, \"return\" : 0 }, "
+                    "\"id\" : 9 }",
+                    ""}),
+    [](const testing::TestParamInfo<FramingCase>& info) { return std::string(info.param.name); });
+
+TEST(LiveProcess, ExitEndsTheProcessWhileInputStaysOpen) {
+  ChildPipes child;
+  ASSERT_TRUE(ChildPipesStart(kPlugin, {}, &child));
+  ASSERT_TRUE(ChildPipesSend(&child, kExit));
+  std::string response;
+  ASSERT_TRUE(ChildPipesReceive(&child, &response));
+  EXPECT_NE(response.find("\"exitCode\" : 0"), std::string::npos);
+  EXPECT_EQ(ChildPipesFinish(&child, /*keepInput=*/true), 0);
+  EXPECT_EQ(child.errorText, "");
+}
+
+TEST(LiveProcess, FullBufferWithoutCompleteMessageEnds) {
+  const std::string text = "{ \"x\" : \"" + std::string(65535 - 9, 'a');
+  ASSERT_EQ(text.size(), 65535u);
+  ChildPipes child;
+  ASSERT_TRUE(ChildPipesStart(kPlugin, {}, &child));
+  ASSERT_TRUE(ChildPipesSend(&child, text));
+  // The full buffer leaves a read of 0 bytes: the process ends on its own.
+  EXPECT_EQ(ChildPipesFinish(&child, /*keepInput=*/true), 0);
+  EXPECT_EQ(child.outputText, "");
+  EXPECT_EQ(child.errorText, "OSA plugin: Failed to get valid request: " + text + " (err 0)\n");
+}
+
+TEST(LiveProcess, ClosedOutputEndsWithThree) {
+  ChildPipes child;
+  ASSERT_TRUE(ChildPipesStart(kPlugin, {}, &child));
+  ChildPipesCloseOutput(&child);
+  ASSERT_TRUE(ChildPipesSend(&child, Unknown(1)));
+  EXPECT_EQ(ChildPipesFinish(&child, /*keepInput=*/true), 3);
+  EXPECT_EQ(child.errorText,
+            "OSA plugin: Failed to send response: " + UnknownAnswer(1) + " (err 32)");
+}
+
+struct OptionCase {
+  const char* name;
+  std::vector<std::string> arguments;
+  int exitCode;
+  std::string expectedOutput;
+  std::string expectedError;
+};
+
+class CommandLine : public testing::TestWithParam<OptionCase> {};
+
+const std::string kUsage = kPlugin + " [-help | [-ignore_error] -file <JsonRecordPlaybackFile>]\n";
+const std::string kMissing = "/nonexistent/record.rec";
+
+TEST_P(CommandLine, ExitsAsTheOptionsSay) {
+  const OptionCase& row = GetParam();
+  std::string output;
+  std::string error;
+  EXPECT_EQ(ChildPipesRun(kPlugin, row.arguments, {}, &output, &error), row.exitCode);
+  EXPECT_EQ(output, row.expectedOutput);
+  EXPECT_EQ(error, row.expectedError);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandLine,
+    testing::Values(
+        OptionCase{"Help", {"-help"}, 0, kUsage, ""},
+        OptionCase{"ShortHelp", {"-h"}, 0, kUsage, ""},
+        OptionCase{"UpperCaseHelp", {"-HELP"}, 0, kUsage, ""},
+        OptionCase{"OptionsAfterHelpIgnored", {"-Help", "-bogus"}, 0, kUsage, ""},
+        OptionCase{"HelpAfterInvalidOption", {"-bogus", "-help"}, 1, "", kUsage},
+        OptionCase{"AbbreviationRefused", {"-hel"}, 1, "", kUsage},
+        OptionCase{"FileWithoutName", {"-file"}, 1, "", kUsage},
+        OptionCase{"IgnoreErrorThenFileWithoutName", {"-ignore_error", "-F"}, 1, "", kUsage},
+        OptionCase{"TwoFiles",
+                   {"-f", "a.rec", "-FILE", "b.rec"},
+                   1,
+                   "",
+                   "Only one playback file is allowed.\n" + kUsage},
+        OptionCase{"NoFileName",
+                   {"-ignore_error"},
+                   2,
+                   "No record file to play back: give one with -file <JsonRecordPlaybackFile>.\n",
+                   ""},
+        OptionCase{"FileCannotBeOpened",
+                   {"-File", kMissing},
+                   2,
+                   "Cannot open file to read: " + kMissing + "\n",
+                   ""},
+        OptionCase{"MixedCaseOptions",
+                   {"-IGNORE_Error", "-f", "/dev/null"},
+                   0,
+                   "Successfully played back all 0 lines from /dev/null.\n",
+                   ""}),
+    [](const testing::TestParamInfo<OptionCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
