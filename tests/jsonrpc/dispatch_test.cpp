@@ -247,12 +247,4 @@ TEST(JrMakeResponse, BuildsTheExactTexts) {
                R"("id" : "x" })");
 }
 
-TEST(JrKeepResponse, KeepsACopyUntilTheNextResponse) {
-  std::string text = "first";
-  const char* kept = JrKeepResponse(text);
-  text[0] = 'X';
-  EXPECT_STREQ(kept, "first");
-  EXPECT_STREQ(JrKeepResponse("second"), "second");
-}
-
 }  // namespace
