@@ -1,0 +1,29 @@
+// Kernel discovery: the start-up check that refuses targets still in their
+// reset or boot code, TargetInit (interface version, build parameters,
+// register map, layout variant, thread-local storage), TargetCleanup, and the
+// run-state refresh that TargetInit and TargetNotify share.
+#pragma once
+
+#include <cstdint>
+
+#include "kernel/kernel_context.h"
+#include "osa/plugin_api.h"
+
+// 0 when the target has run past reset and the C start-up code.
+std::uint32_t TargetStartCheck(OSA_ServiceCntx* context);
+
+// Reads the interrupt level, running task, current tick and FPU owner; a
+// notice of 0 (the target ran) also empties the TLS offset cache.
+std::uint32_t RefreshRunState(OSA_ServiceCntx* context, KernelContext* kernel,
+                              std::int32_t notice);
+
+// Callbacks of slots 0, 1, 2, 3 and 27.
+std::int32_t KernelOsaInit(OSA_ServiceCntx* context, OsaPluginInfo* info);
+std::int32_t KernelOsaCleanup(OSA_ServiceCntx* context, OsaPluginInfo* info);
+// 0 with a new KernelContext in *place, 1 on failure, 2 when the start-up
+// check refuses. A record already in *place is released first.
+std::int32_t KernelTargetInit(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                              OsaPrivateData* place);
+std::int32_t KernelTargetCleanup(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                 OsaPrivateData* place);
+std::int32_t KernelPoll(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData);

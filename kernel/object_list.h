@@ -1,0 +1,37 @@
+// The kernel's object lists: one ring of object cores per object type,
+// reached from qx_kernel_object_list and linked through created.next, walked
+// one object at a time with a cursor per type.
+#pragma once
+
+#include <cstdint>
+
+#include "kernel/kernel_context.h"
+#include "osa/plugin_api.h"
+
+// Longest walk of one ring: a corrupted ring that never returns to its head
+// ends here instead of making the debugger walk forever.
+inline constexpr std::uint32_t kMaxObjectListSteps = 100000;
+
+// The C type name of an object type ("QX_TASK", ...), or null for a number
+// that names no object type.
+const char* ObjectTypeName(std::int32_t objTypeId);
+
+// Whether the type is a task type (1 or 9): its cursor is the core inside
+// QX_TASK, at coreOffset.
+bool IsTaskType(std::int32_t objTypeId);
+
+// The address of the object the type's walk stands on (the QX_TASK for task
+// types, the core itself otherwise), or 0 when no walk is open.
+std::uint32_t CurrentObjectAddress(const KernelContext& kernel, std::int32_t objTypeId);
+
+// Callbacks of slots 4, 5 and 6. Init: 0 on a first object, 1 for an empty
+// or unreadable list. Next: 0 on a further object, 2 at the end of the walk.
+std::int32_t KernelObjectListInit(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                  void* privateData, std::int32_t objTypeId,
+                                  const OsaParentRef* parent);
+std::int32_t KernelObjectListCleanup(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                     void* privateData, std::int32_t objTypeId,
+                                     const OsaParentRef* parent);
+std::int32_t KernelObjectListNext(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                  void* privateData, std::int32_t objTypeId,
+                                  const OsaParentRef* parent);

@@ -1,0 +1,86 @@
+// Kernel structure access: the plug-in knows no layout of its own, so every
+// member is found by having the debugger evaluate its address and size
+// ("&((T *)base)->member", "sizeof(((T *)base)->member)") and then reading
+// that many bytes of target memory. Also the text helpers shared by the
+// kernel-awareness code and its error messages.
+//
+// All target addresses here are 32-bit; every memory access uses memory
+// space 4, no task and no core. Statuses are 0 on success; out values are
+// written only on success.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "kernel/kernel_context.h"
+#include "osa/plugin_api.h"
+
+// Memory space of every target access the kernel code makes.
+inline constexpr std::int32_t kKernelMemorySpace = 4;
+
+// x as "%u" and as "0x%x".
+std::string FormatUnsigned(std::uint32_t x);
+std::string FormatHex(std::uint32_t x);
+
+// Shows an error message through OSA_Service_MessageDisplay (message type 2).
+void ShowKernelError(OSA_ServiceCntx* context, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// Formats the pattern (cut to 2047 bytes) and evaluates it: kind Text goes
+// through OSA_Service_StringEval as "`print /a <expr>+0`", every other kind
+// through OSA_Service_ExpressionEval, the answer stored in that kind. Returns
+// the service's status.
+std::uint32_t EvaluateFormatted(OSA_ServiceCntx* context, OsaValue* out, OsaValueKind kind,
+                                const char* pattern, ...) __attribute__((format(printf, 4, 5)));
+
+// Whether "&((<typeName> *)0)-><member>" evaluates, i.e. the type has it.
+bool KernelMemberExists(OSA_ServiceCntx* context, const char* typeName, const char* member);
+
+// Reads `size` (1 to 8) bytes at a target address, zero-extended into *value.
+std::uint32_t ReadTargetBytes(OSA_ServiceCntx* context, std::uint32_t address, std::uint32_t size,
+                              std::uint64_t* value);
+
+// Evaluates the formatted address expression and reads `size` bytes there;
+// *out becomes kind UInt32 with the bytes zero-extended. Failures show
+// "Error: Unable to format|parse|read <description>\n".
+std::uint32_t ReadKernelVariable(OSA_ServiceCntx* context, OsaValue* out, std::uint32_t size,
+                                 const char* description, const char* pattern, ...)
+    __attribute__((format(printf, 5, 6)));
+
+// Reads member `memberPath` of the `typeName` object at `base` and delivers
+// it by out->kind: Text ("%u" when decimal, else "0x%x"; the empty text when
+// emptyIfZero and the low 32 bits are 0), UInt32 (low 32 bits), UInt64 and
+// Address (all 64 bits, sign-extended from 4 bytes when signExtend and the
+// debugger asked for it). Members larger than 8 bytes are read up to their
+// first 8 bytes.
+std::uint32_t ReadObjectMember(OSA_ServiceCntx* context, const KernelContext& kernel,
+                               std::uint32_t base, const char* typeName, const char* memberPath,
+                               bool decimal, bool emptyIfZero, OsaValue* out,
+                               bool signExtend = false);
+
+// A member as a number (kind UInt32), for the kernel code's own arithmetic.
+std::uint32_t ReadObjectWord(OSA_ServiceCntx* context, const KernelContext& kernel,
+                             std::uint32_t base, const char* typeName, const char* memberPath,
+                             std::uint32_t* value);
+
+// The name of the object whose core (struct QX_OBJECT_STRUCT) is at
+// coreAddress, as text (at most 127 printable characters; "" for none).
+std::uint32_t ReadObjectName(OSA_ServiceCntx* context, std::uint32_t coreAddress, OsaValue* out);
+
+// A printable text of at most `limit` characters at `address`, read in
+// pieces of 32 bytes; it ends at a NUL or at the first unprintable byte.
+// nullopt when limit < 1 or a read fails.
+std::optional<std::string> ReadTargetString(OSA_ServiceCntx* context, std::int32_t memorySpace,
+                                            std::uint32_t address, std::int32_t limit);
+
+// A priority member: version 1 kernels store priorities inverted
+// (shown = maxPriorities - 1 - stored). Delivered as text "%u", UInt32 or
+// UInt64.
+std::uint32_t ReadPriority(OSA_ServiceCntx* context, const KernelContext& kernel,
+                           std::uint32_t object, const char* typeName, const char* member,
+                           OsaValue* out);
+
+// Delivers a number by kind: Text "%u", UInt32, UInt64 zero-extended. False
+// for every other kind (nothing written).
+bool DeliverNumber(OsaValue* out, std::uint32_t x);
