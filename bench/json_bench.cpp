@@ -40,7 +40,7 @@ JsonPtr Request() {
 // About 4 KiB: an answer listing tasks with their attributes.
 JsonPtr TaskListAnswer() {
   JsonPtr tasks = JsonNewArray();
-  for (int i = 0; i < 30; ++i) {
+  for (int i = 0; i < 42; ++i) {
     JsonPtr task = JsonNewObject();
     JsonObjectAddString(task.get(), "name", "worker task " + std::to_string(i));
     JsonObjectAddInteger(task.get(), "id", std::uint32_t{0x20000400} + std::uint32_t(i) * 0x80);
@@ -58,7 +58,7 @@ JsonPtr TaskListAnswer() {
 JsonPtr MemoryAnswer() {
   JsonPtr bytes = JsonNewArray();
   std::uint32_t seed = 12345;
-  for (int i = 0; i < 12500; ++i) {
+  for (int i = 0; i < 13500; ++i) {
     seed = seed * 1103515245 + 12345;
     JsonArrayAppend(bytes.get(), JsonNewInteger((seed >> 16) & 0xFF));
   }

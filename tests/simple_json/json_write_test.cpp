@@ -79,7 +79,7 @@ TEST(JsonQuote, NullTextIsWrittenAsQuotedNullWord) {
 }
 
 TEST(JsonQuote, EveryByteValueHasItsDocumentedForm) {
-  for (int byte = 1; byte < 256; ++byte) {
+  for (int byte = 0; byte < 256; ++byte) {
     const std::string quoted = Quoted(std::string(1, static_cast<char>(byte)));
     const bool plain = byte >= 0x20 && byte <= 0x7E && byte != '"' && byte != '\\';
     const bool short_escape = byte == 0x08 || byte == 0x09 || byte == 0x0A || byte == 0x0C ||
@@ -114,6 +114,8 @@ TEST(JsonRoundTrip, AllByteValuesSurviveWriteAndParse) {
   EXPECT_EQ(back->members[0].name, all);
   EXPECT_EQ(back->members[0].value->text, all);
   EXPECT_EQ(Written(back.get()), text);
+  // NUL is escaped too, and a parsed NUL ends the stored text.
+  EXPECT_EQ(JsonParse(Quoted(std::string("a\0b", 3)), nullptr)->text, "a");
 }
 
 TEST(JsonWriteIndented, WidthZeroIsTheWireForm) {
