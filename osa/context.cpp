@@ -1,1 +1,148 @@
-// Placeholder: being written.
+// Service records, request decoding and the request scope.
+#include "osa/context.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "osa/params.h"
+
+namespace {
+
+std::vector<OsaContextPtr> gContextList;  // newest first
+// Every record still alive, listed or held by a request being served, so
+// that an answered request's slots can be cleared wherever they are.
+std::vector<std::weak_ptr<OSA_ServiceCntx>> gLiveRecords;
+std::int32_t gRequestNesting = 0;
+
+void ForgetIn(OSA_ServiceCntx* context, const JsonValue* params, const JsonValue* result) {
+  if (params != nullptr) {
+    if (context->currentParams == params) context->currentParams = nullptr;
+    if (context->previousParams == params) context->previousParams = nullptr;
+  }
+  if (result != nullptr) {
+    if (context->currentResult == result) context->currentResult = nullptr;
+    if (context->previousResult == result) context->previousResult = nullptr;
+  }
+}
+
+}  // namespace
+
+OSA_ServiceCntx* OsaContextCreate(std::uint64_t handle) {
+  OsaContextPtr context = std::make_shared<OSA_ServiceCntx>();
+  context->contextHandle = handle;
+  std::erase_if(gLiveRecords, [](const std::weak_ptr<OSA_ServiceCntx>& r) { return r.expired(); });
+  gLiveRecords.push_back(context);
+  gContextList.insert(gContextList.begin(), context);
+  return context.get();
+}
+
+OSA_ServiceCntx* OsaContextFind(std::uint64_t handle) {
+  for (const OsaContextPtr& context : gContextList) {
+    if (context->contextHandle == handle) return context.get();
+  }
+  return nullptr;
+}
+
+void OsaContextDestroy(OSA_ServiceCntx* context) {
+  if (context == nullptr) return;
+  // Dropping the list's references releases the record at once unless an
+  // outer request still holds it; it is then released when that one ends.
+  std::erase_if(gContextList, [context](const OsaContextPtr& c) { return c.get() == context; });
+}
+
+OsaContextPtr OsaContextHold(const OSA_ServiceCntx* context) {
+  for (const OsaContextPtr& listed : gContextList) {
+    if (listed.get() == context) return listed;
+  }
+  return nullptr;
+}
+
+OSA_ServiceCntx* OsaRequestDecode(const JsonValue* params, JsonValue* result) {
+  std::uint64_t handle = 0;
+  if (!OsaParam(params, "context", &handle)) return nullptr;
+  OSA_ServiceCntx* context = OsaContextFind(handle);
+  if (context == nullptr) return nullptr;
+
+  context->inUserMode = OsaParamFlagOr(params, "inUserMode", false);
+  context->abortAction = OsaParamFlagOr(params, "abortAction", false);
+  context->vexloInValidation = OsaParamFlagOr(params, "vexloInValidation", false);
+  // 1-based on the wire; 0 and absent both mean no core. Unsigned
+  // arithmetic keeps the smallest integer from overflowing.
+  const std::uint64_t hostCoreId = OsaParamOr<std::uint64_t>(params, "hostCoreId", 0);
+  context->hostCoreIndex = static_cast<std::int64_t>(hostCoreId - 1);
+  context->unifiedMcOsa = OsaParamFlagOr(params, "unifiedMcOsa", false) ? 1 : 0;
+  context->mcIsFrozen = OsaParamFlagOr(params, "mcIsFrozen", false) ? 1 : 0;
+  bool traecIsActive = false;
+  if (OsaParamFlag(params, "traecIsActive", &traecIsActive)) {
+    context->traecIsActive = traecIsActive;
+  }
+
+  context->previousParams = context->currentParams;
+  context->currentParams = params;
+  context->previousResult = context->currentResult;
+  context->currentResult = result;
+  return context;
+}
+
+void OsaRequestForget(const JsonValue* params, const JsonValue* result) {
+  for (const std::weak_ptr<OSA_ServiceCntx>& record : gLiveRecords) {
+    if (OsaContextPtr context = record.lock()) ForgetIn(context.get(), params, result);
+  }
+}
+
+std::int32_t OsaRequestNesting() {
+  return gRequestNesting;
+}
+
+OsaRequestScope::OsaRequestScope(OSA_ServiceCntx* context) {
+  if (context == nullptr) return;
+  context_ = OsaContextHold(context);
+  if (context_ == nullptr) return;
+  open_ = true;
+  ++gRequestNesting;
+  heldParams_ = std::exchange(context->previousParams, nullptr);
+  heldResult_ = std::exchange(context->previousResult, nullptr);
+}
+
+OsaRequestScope::~OsaRequestScope() {
+  Close();
+}
+
+void OsaRequestScope::Close() {
+  if (!open_) return;
+  open_ = false;
+  --gRequestNesting;
+  // The held params belong to a request still being served: answered
+  // requests clear their slots, so nothing stale is ever held here.
+  if (heldParams_ != nullptr && gRequestNesting > 0) {
+    if (OsaRequestDecode(heldParams_, heldResult_) != context_.get()) {
+      std::fputs("Got different OSA_ServiceCntx at restoration.\n", stderr);
+    }
+  }
+  heldParams_ = nullptr;
+  heldResult_ = nullptr;
+  context_.reset();
+}
+
+OsaServedRequest::OsaServedRequest(const JsonValue* params)
+    : params_(params),
+      result_(JsonNewObject()),
+      context_(OsaRequestDecode(params, result_.get())),
+      scope_(context_) {}
+
+OsaServedRequest::~OsaServedRequest() {
+  if (!answered_) {
+    OsaRequestForget(params_, result_.get());
+    scope_.Close();
+  }
+}
+
+JsonPtr OsaServedRequest::Answer(std::int32_t status) {
+  OsaResultReturn(result_.get(), status);
+  answered_ = true;
+  OsaRequestForget(params_, result_.get());
+  scope_.Close();
+  return std::move(result_);
+}

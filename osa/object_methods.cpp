@@ -1,38 +1,267 @@
-// Temporary handlers answering "return": 0 until the real ones land.
+// Handlers of the object-list cursor (Init, Next, Attribute, Cleanup) and of
+// the object and memory-layout queries: GuiObjectCheck, ObjectChangedCheck,
+// LifeCycleCountsGet, PageTableGet and KernelMemoryRegionsGet.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "osa/context.h"
 #include "osa/methods.h"
+#include "osa/params.h"
+#include "osa/plugin_api.h"
 
 namespace {
-JsonPtr Stub() {
-  JsonPtr result = JsonNewObject();
-  JsonObjectAddInteger(result.get(), "return", std::int32_t{0});
-  return result;
+
+constexpr std::int32_t kStatusFailed = 1;
+constexpr std::uint32_t kNoParentType = 0xFFFFFFFF;
+
+// The object type and optional parent that every object-list method names.
+struct ObjectListTarget {
+  std::int32_t objTypeId = 0;
+  OsaParentRef parent;
+
+  // The callback sees the parent only when one is named.
+  const OsaParentRef* ParentOrNull() const {
+    return parent.parentObjTypeId == kNoParentType ? nullptr : &parent;
+  }
+};
+
+// False when "objTypeId" is missing, or a parent type is given without
+// "parentObjId".
+bool ReadObjectListTarget(const JsonValue* params, ObjectListTarget* out) {
+  ObjectListTarget target;
+  if (!OsaParam(params, "objTypeId", &target.objTypeId)) return false;
+  if (OsaParam(params, "parentObjTypeId", &target.parent.parentObjTypeId)) {
+    if (!OsaParam(params, "parentObjId", &target.parent.parentObjId)) return false;
+    OsaParam(params, "parentObjListId", &target.parent.parentObjListId);
+  }
+  *out = target;
+  return true;
 }
+
+// Value types 1 to 7, 10 and 11 ask for a number; the rest, floating point
+// included, for a text.
+OsaValueKind AttributeKind(std::uint32_t valueType) {
+  const bool number = (valueType >= 1 && valueType <= 7) || valueType == 10 || valueType == 11;
+  return number ? OsaValueKind::UInt64 : OsaValueKind::Text;
+}
+
+// The slot 4 to 6 methods differ only in the callback they call.
+JsonPtr ServeObjectListStep(const JsonValue* params, OsaObjectListCallback callback) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  ObjectListTarget target;
+  if (!ReadObjectListTarget(params, &target)) return request.Answer(kStatusFailed);
+  std::int32_t status = 0;
+  if (callback != nullptr) {
+    status = callback(context, &context->info, context->privateData.get(), target.objTypeId,
+                      target.ParentOrNull());
+  }
+  return request.Answer(status);
+}
+
+// The three object query parameters, each with its default.
+struct ObjectQuery {
+  std::int32_t objTypeId;
+  std::uint64_t objId;
+  std::int32_t subObjTypeId;
+};
+
+ObjectQuery ReadObjectQuery(const JsonValue* params) {
+  return {OsaParamOr<std::int32_t>(params, "objTypeId", -1),
+          OsaParamOr<std::uint64_t>(params, "objId", 0),
+          OsaParamOr<std::int32_t>(params, "subObjTypeId", -1)};
+}
+
+template <typename Entry, typename Field>
+std::vector<std::int64_t> Column(const std::vector<Entry>& entries, Field field) {
+  std::vector<std::int64_t> column;
+  column.reserve(entries.size());
+  for (const Entry& entry : entries)
+    column.push_back(static_cast<std::int64_t>(field(entry)));
+  return column;
+}
+
 }  // namespace
 
-JsonPtr OsaHandleObjectListInit(const JsonValue* /*params*/) {
-  return Stub();
+JsonPtr OsaHandleObjectListInit(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  ObjectListTarget target;
+  if (!ReadObjectListTarget(params, &target)) return request.Answer(kStatusFailed);
+  context->showAllObjects = OsaParamFlagOr(params, "showAllObjects", false) ? 1 : 0;
+  context->info.optionBits.showObjectNumber = true;
+  std::int32_t status = 0;
+  if (OsaObjectListCallback callback = OsaCallbacks().objectListInit) {
+    status = callback(context, &context->info, context->privateData.get(), target.objTypeId,
+                      target.ParentOrNull());
+  }
+  OsaResultInt32(request.result(), "showObjectNumber",
+                 context->info.optionBits.showObjectNumber ? 1 : 0);
+  return request.Answer(status);
 }
-JsonPtr OsaHandleObjectListCleanup(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleObjectListCleanup(const JsonValue* params) {
+  return ServeObjectListStep(params, OsaCallbacks().objectListCleanup);
 }
-JsonPtr OsaHandleObjectListNext(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleObjectListNext(const JsonValue* params) {
+  return ServeObjectListStep(params, OsaCallbacks().objectListNext);
 }
-JsonPtr OsaHandleObjectListAttribute(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleObjectListAttribute(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  ObjectListTarget target;
+  std::int32_t attributeId = 0;
+  std::uint32_t valueType = 0;
+  if (!ReadObjectListTarget(context->currentParams, &target) ||
+      !OsaParam(params, "objAtrId", &attributeId) || !OsaParam(params, "valueType", &valueType)) {
+    return request.Answer(kStatusFailed);
+  }
+  OsaValue value = OsaPresetValue(AttributeKind(valueType));
+  std::int32_t status = 0;
+  if (OsaObjectListAttributeCallback callback = OsaCallbacks().objectListAttribute) {
+    status = callback(context, &context->info, context->privateData.get(), target.objTypeId,
+                      target.ParentOrNull(), attributeId, &value);
+  }
+  if (status == 0) OsaResultValue(request.result(), "objAtrValue", value);
+  return request.Answer(status);
 }
-JsonPtr OsaHandleGuiObjectCheck(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleGuiObjectCheck(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  const char* typeName = nullptr;
+  OsaGuiObjectInfo in;
+  if (!OsaParamString(params, "objTypeName", &typeName) ||
+      !OsaParam(params, "objTypeId", &in.typeId) || !OsaParam(params, "visible", &in.visible)) {
+    return request.Answer(kStatusFailed);
+  }
+  in.typeName = std::string(typeName);
+  OsaGuiObjectInfo out;
+  out.typeId = in.typeId;
+  out.visible = in.visible;
+  std::int32_t status = 0;
+  if (OsaGuiObjectCheckCallback callback = OsaCallbacks().guiObjectCheck) {
+    status = callback(context, &context->info, context->privateData.get(), &in, &out);
+  }
+  if (status == 0) {
+    OsaResultString(request.result(), "objTypeName",
+                    out.typeName ? out.typeName->c_str() : typeName);
+    OsaResultInt32(request.result(), "visible", out.visible);
+  }
+  return request.Answer(status);
 }
-JsonPtr OsaHandleObjectChangedCheck(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleObjectChangedCheck(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  const ObjectQuery query = ReadObjectQuery(params);
+  OsaValue changeMask = OsaPresetValue(OsaValueKind::UInt64);
+  std::int32_t status = 0;
+  if (OsaObjectChangedCallback callback = OsaCallbacks().objectChangedCheck) {
+    status = callback(context, &context->info, context->privateData.get(), query.objTypeId,
+                      query.objId, query.subObjTypeId, &changeMask);
+  }
+  if (status == 0) OsaResultInt64(request.result(), "changeMask", changeMask.payload);
+  return request.Answer(status);
 }
-JsonPtr OsaHandleLifeCycleCountsGet(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleLifeCycleCountsGet(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  const ObjectQuery query = ReadObjectQuery(params);
+  OsaValue count = OsaPresetValue(OsaValueKind::UInt64);
+  std::vector<OsaValue> lifeCycle;
+  std::int32_t status = 0;
+  if (OsaLifeCycleCountsCallback callback = OsaCallbacks().lifeCycleCountsGet) {
+    status = callback(context, &context->info, context->privateData.get(), query.objTypeId,
+                      query.objId, query.subObjTypeId, &count, &lifeCycle);
+  }
+  if (status == 0) {
+    OsaResultInt64(request.result(), "count", count.payload);
+    const auto entries = static_cast<std::int64_t>(count.payload);
+    if (!OsaResultList(request.result(), "lifeCycle", OsaValuePayloads(lifeCycle), entries)) {
+      status = kStatusFailed;
+    }
+  }
+  return request.Answer(status);
 }
-JsonPtr OsaHandlePageTableGet(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandlePageTableGet(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  const std::uint64_t domainId = OsaParamOr<std::uint64_t>(params, "domainId", 0);
+  std::vector<OsaTargetAddress> physLow;
+  std::vector<OsaTargetAddress> virtLow;
+  std::vector<OsaValue> regionSize;
+  std::vector<std::uint64_t> aid;
+  OsaValue count = OsaPresetValue(OsaValueKind::UInt64);
+  std::int32_t status = 0;
+  if (OsaPageTableCallback callback = OsaCallbacks().pageTableGet) {
+    status = callback(context, &context->info, context->privateData.get(), domainId, &physLow,
+                      &virtLow, &regionSize, &aid, &count);
+  }
+  if (status == 0) {
+    JsonValue* result = request.result();
+    OsaResultInt64(result, "count", count.payload);
+    const auto entries = static_cast<std::int64_t>(count.payload);
+    const auto address = [](OsaTargetAddress a) { return OsaAddressToU64(a); };
+    const auto same = [](std::uint64_t id) { return id; };
+    const bool formed[] = {
+        OsaResultList(result, "physLowArray", Column(physLow, address), entries),
+        OsaResultList(result, "virtLowArray", Column(virtLow, address), entries),
+        OsaResultList(result, "regionSize", OsaValuePayloads(regionSize), entries),
+        OsaResultList(result, "aidArray", Column(aid, same), entries),
+    };
+    for (bool ok : formed) {
+      if (!ok) status = kStatusFailed;
+    }
+  }
+  return request.Answer(status);
 }
-JsonPtr OsaHandleKernelMemoryRegionsGet(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleKernelMemoryRegionsGet(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::int32_t numRegions = 0;
+  std::vector<OsaMemoryRegion> regions;
+  std::int32_t status = 0;
+  if (OsaKernelMemoryRegionsCallback callback = OsaCallbacks().kernelMemoryRegionsGet) {
+    status = callback(context, &context->info, context->privateData.get(), &numRegions, &regions);
+  }
+  if (status == 0) {
+    JsonValue* result = request.result();
+    OsaResultInt32(result, "numRegions", static_cast<std::uint32_t>(numRegions));
+    // No regions is a valid answer here: the lists are simply left out.
+    if (numRegions > 0) {
+      using Region = OsaMemoryRegion;
+      const bool formed[] = {
+          OsaResultList(result, "beginArray",
+                        Column(regions, [](const Region& r) { return r.begin; }), numRegions),
+          OsaResultList(result, "physicalBeginArray",
+                        Column(regions, [](const Region& r) { return r.physicalBegin; }),
+                        numRegions),
+          OsaResultList(result, "endArray", Column(regions, [](const Region& r) { return r.end; }),
+                        numRegions),
+          OsaResultList(result, "physicalEndArray",
+                        Column(regions, [](const Region& r) { return r.physicalEnd; }), numRegions),
+          OsaResultList(result, "attributesArray",
+                        Column(regions, [](const Region& r) { return r.attributes; }), numRegions),
+      };
+      for (bool ok : formed) {
+        if (!ok) status = kStatusFailed;
+      }
+    }
+  }
+  return request.Answer(status);
 }

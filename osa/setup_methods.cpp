@@ -1,38 +1,282 @@
-// Temporary handlers answering "return": 0 until the real ones land.
+// Handlers of the setup, target and control methods: OsaInit, OsaCleanup,
+// TargetInit, TargetCleanup, Poll, TargetNotify, OsaCmd_Execute,
+// MessageInject and HistoryLogDump (Exit lives with the entry points).
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "osa/context.h"
+#include "osa/lists.h"
 #include "osa/methods.h"
+#include "osa/params.h"
+#include "osa/plugin_api.h"
+#include "runtime/history_log.h"
 
 namespace {
-JsonPtr Stub() {
-  JsonPtr result = JsonNewObject();
-  JsonObjectAddInteger(result.get(), "return", std::int32_t{0});
-  return result;
+
+constexpr std::int32_t kStatusFailed = 1;
+constexpr std::uint32_t kMinorCpuTypeCount = 10;
+constexpr std::uint32_t kMinorCpuTypeEnd = 0xFFFFFFFF;
+
+// Slots whose methods are always offered, callback or not.
+constexpr std::array<std::int32_t, 3> kAlwaysOffered = {1, 36, 37};
+
+bool IsOffered(const OsaMethodBinding& binding) {
+  for (std::int32_t slot : kAlwaysOffered) {
+    if (binding.slot == slot) return true;
+  }
+  return OsaCallbackIsSet(OsaCallbacks(), binding.slot);
 }
+
+void CopyText(const JsonValue* params, std::string_view name, std::optional<std::string>* out) {
+  const char* text = nullptr;
+  if (OsaParamString(params, name, &text)) *out = std::string(text);
+}
+
+// The OsaInit parameters, in the order they are applied.
+void ApplyOsaInitParams(const JsonValue* params, OSA_ServiceCntx* context) {
+  context->info.versionRequired = OsaParamOr<std::uint32_t>(params, "versionRequired", 0);
+  context->info.optionBits.treatMasterProcessAsKernel =
+      OsaParamFlagOr(params, "treatMasterProcessAsKernel", true);
+  CopyText(params, "sharedLibPath", &context->sharedLibPath);
+  CopyText(params, "realSharedLibPath", &context->realSharedLibPath);
+  CopyText(params, "vexloDir", &context->vexloDir);
+  context->info.optionBits.fixOsaMemSpc = OsaParamFlagOr(params, "fixOsaMemSpc", false);
+  context->showHiddenTasks = OsaParamFlagOr(params, "showHiddenTasks", false) ? 1 : 0;
+}
+
+void WriteOsaInitResult(JsonValue* result, const OSA_ServiceCntx& context) {
+  const OsaPluginInfo& info = context.info;
+  OsaResultInt32(result, "versionAcknowledge", info.versionAcknowledge);
+  OsaResultInt32(result, "translateAddressOnMasterProcess",
+                 info.optionBits.translateAddressOnMasterProcess ? 1 : 0);
+  OsaResultInt32(result, "treatMasterProcessAsKernel",
+                 info.optionBits.treatMasterProcessAsKernel ? 1 : 0);
+  OsaResultInt32(result, "fixOsaMemSpc", info.optionBits.fixOsaMemSpc ? 1 : 0);
+  OsaResultInt64(result, "fakeTidForMasterProcess", info.fakeTidForMasterProcess);
+
+  std::vector<const char*> commands;
+  for (const OsaMethodBinding& binding : OsaClientMethodTable()) {
+    if (IsOffered(binding)) commands.push_back(binding.name);
+  }
+  OsaResultInt32(result, "commandCount", static_cast<std::uint32_t>(commands.size()));
+  OsaPutList(result, "commands", commands.data(), static_cast<std::uint32_t>(commands.size()));
+}
+
+// The ten minor CPU type codes: the array when the member exists at all
+// (its first ten elements must be integers), else the single code followed
+// by the end marker. False when neither can be read.
+bool ReadMinorCpuTypes(const JsonValue* params, std::vector<std::uint32_t>* out) {
+  if (OsaParamPresent(params, "minorCpuTypeArray")) {
+    return OsaGetList(params, "minorCpuTypeArray", out, kMinorCpuTypeCount);
+  }
+  std::uint32_t code = 0;
+  if (!OsaParam(params, "minorCpuType", &code)) return false;
+  out->assign(kMinorCpuTypeCount, 0);
+  (*out)[0] = code;
+  (*out)[1] = kMinorCpuTypeEnd;
+  return true;
+}
+
+// The TargetInit members from "bigEndianTarget" on, in table order. False
+// when a required one is missing; the ones before it stay applied.
+bool ApplyTargetParams(const JsonValue* params, OSA_ServiceCntx* context) {
+  bool flag = false;
+  if (!OsaParamLowBit(params, "bigEndianTarget", &flag)) return false;
+  context->bigEndianTarget = flag;
+  if (!OsaParamLowBit(params, "bigEndianHost", &flag)) return false;
+  context->bigEndianHost = flag;
+  if (OsaParamLowBit(params, "logCommunication", &flag)) context->logCommunication = flag;
+  context->explorerIsActive = OsaParamFlagOr(params, "explorerIsActive", false);
+  if (OsaParamFlag(params, "traecIsActive", &flag)) context->traecIsActive = flag;
+  context->vexloInValidation = OsaParamFlagOr(params, "vexloInValidation", false);
+  context->suppressErrMsg = OsaParamFlagOr(params, "suppressErrMsg", false);
+  context->cpuAddressSize = OsaParamOr<std::uint32_t>(params, "cpuAddressSize", 0);
+  context->isSimulator = OsaParamFlagOr(params, "isSimulator", false);
+  context->coreCount = OsaParamOr<std::uint64_t>(params, "coreCount", 1);
+  if (static_cast<std::int64_t>(context->coreCount) > 1) {
+    // A list that cannot be read leaves no list; that is not an error.
+    context->coreIdList.clear();
+    std::vector<std::uint64_t> ids;
+    if (OsaGetList(params, "coreIdList", &ids, static_cast<std::int32_t>(context->coreCount))) {
+      context->coreIdList = std::move(ids);
+    }
+  }
+  context->signExtendAddressFrom4BytesTo8Bytes =
+      OsaParamOr<std::uint32_t>(params, "signExtendAddressFrom4BytesTo8Bytes", 0);
+  OsaPluginInfo::OptionBits& bits = context->info.optionBits;
+  bits.kernelInPhysicalAddress = OsaParamFlagOr(params, "kernelInPhysicalAddress", false);
+  bits.distinguishCpuModes = OsaParamFlagOr(params, "distinguishCpuModes", true);
+  if (OsaParamFlag(params, "fixOsaMemSpc", &flag)) bits.fixOsaMemSpc = flag;
+  return true;
+}
+
+void WriteTargetInitResult(JsonValue* result, const OsaPluginInfo& info) {
+  OsaResultInt32(result, "osaKernelMajorVersion", info.osaKernelMajorVersion);
+  OsaResultInt32(result, "osaKernelMinorVersion", info.osaKernelMinorVersion);
+  OsaResultInt32(result, "pageSize", info.pageSize);
+  OsaResultInt32(result, "kernelInPhysicalAddress", info.optionBits.kernelInPhysicalAddress);
+  OsaResultInt32(result, "distinguishCpuModes", info.optionBits.distinguishCpuModes);
+  OsaResultInt32(result, "fixOsaMemSpc", info.optionBits.fixOsaMemSpc);
+  OsaResultInt32(result, "noiceMask", info.noiceMask);
+}
+
 }  // namespace
 
-JsonPtr OsaHandleOsaInit(const JsonValue* /*params*/) {
-  return Stub();
+// Creates the record itself: no decode, no scope.
+JsonPtr OsaHandleOsaInit(const JsonValue* params) {
+  JsonPtr result = JsonNewObject();
+  const std::uint64_t handle = OsaParamOr<std::uint64_t>(params, "context", 0);
+  // Held for the whole request, so a nested OsaCleanup cannot free it.
+  const OsaContextPtr context = OsaContextHold(OsaContextCreate(handle));
+  context->currentParams = params;
+  ApplyOsaInitParams(params, context.get());
+  context->info.versionAcknowledge = 2;
+
+  std::int32_t status = 0;
+  if (OsaContextCallback callback = OsaCallbacks().osaInit) {
+    status = callback(context.get(), &context->info);
+  }
+  OsaResultReturn(result.get(), status);
+  if (status == 0) WriteOsaInitResult(result.get(), *context);
+  OsaRequestForget(params, result.get());
+  return result;
 }
-JsonPtr OsaHandleOsaCleanup(const JsonValue* /*params*/) {
-  return Stub();
+
+// Decodes but opens no scope; the record leaves the list whatever the
+// callback says.
+JsonPtr OsaHandleOsaCleanup(const JsonValue* params) {
+  JsonPtr result = JsonNewObject();
+  OSA_ServiceCntx* found = OsaRequestDecode(params, result.get());
+  if (found == nullptr) {
+    OsaResultReturn(result.get(), kStatusFailed);
+    return result;
+  }
+  const OsaContextPtr context = OsaContextHold(found);
+  std::int32_t status = 0;
+  if (OsaContextCallback callback = OsaCallbacks().osaCleanup) {
+    status = callback(context.get(), &context->info);
+  }
+  OsaContextDestroy(context.get());
+  OsaResultReturn(result.get(), status);
+  OsaRequestForget(params, result.get());
+  return result;
 }
-JsonPtr OsaHandleTargetInit(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTargetInit(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+
+  OsaParam(params, "vexloMajor", &context->vexloMajor);
+  OsaParam(params, "vexloMinor", &context->vexloMinor);
+  OsaParam(params, "vexloMicro", &context->vexloMicro);
+  OsaParam(params, "debugMode", &context->debugMode);
+  context->firstCoreIdOffset = OsaParamOr<std::uint64_t>(params, "firstCoreIdOffset", 0);
+
+  std::uint32_t majorCpuType = 0;
+  if (!OsaParam(params, "majorCpuType", &majorCpuType)) return request.Answer(kStatusFailed);
+  context->majorCpuType = majorCpuType;
+  context->majorCpuType16 = static_cast<std::uint16_t>(majorCpuType);
+
+  std::vector<std::uint32_t> minorCpuTypes;
+  if (!ReadMinorCpuTypes(params, &minorCpuTypes)) return request.Answer(kStatusFailed);
+  context->minorCpuType16 = static_cast<std::uint16_t>(minorCpuTypes[0]);
+  context->minorCpuTypes = std::move(minorCpuTypes);
+
+  if (!ApplyTargetParams(params, context)) return request.Answer(kStatusFailed);
+
+  std::int32_t status = 0;
+  if (OsaTargetCallback callback = OsaCallbacks().targetInit) {
+    status = callback(context, &context->info, &context->privateData);
+  }
+  WriteTargetInitResult(request.result(), context->info);
+  return request.Answer(status);
 }
-JsonPtr OsaHandleTargetCleanup(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTargetCleanup(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::int32_t status = 0;
+  if (OsaTargetCallback callback = OsaCallbacks().targetCleanup) {
+    status = callback(context, &context->info, &context->privateData);
+  }
+  context->privateData.reset();
+  return request.Answer(status);
 }
-JsonPtr OsaHandlePoll(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandlePoll(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::int32_t status = 0;
+  if (OsaPollCallback callback = OsaCallbacks().poll) {
+    status = callback(context, &context->info, context->privateData.get());
+  }
+  return request.Answer(status);
 }
-JsonPtr OsaHandleTargetNotify(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTargetNotify(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::int32_t notice = 0;
+  if (!OsaParam(params, "notice", &notice)) return request.Answer(kStatusFailed);
+  context->explorerIsActive = OsaParamFlagOr(params, "explorerIsActive", false);
+  context->traecIsActive = OsaParamFlagOr(params, "traecIsActive", false);
+  context->wholeTargetHalted = OsaParamFlagOr(params, "wholeTargetHalted", false);
+  std::int32_t status = 0;
+  if (OsaTargetNotifyCallback callback = OsaCallbacks().targetNotify) {
+    status = callback(context, &context->info, context->privateData.get(), notice);
+  }
+  return request.Answer(status);
 }
-JsonPtr OsaHandleOsaCmd_Execute(const JsonValue* /*params*/) {
-  return Stub();
+
+// The callback may add members of its own through the record's current
+// result; they come before "return".
+JsonPtr OsaHandleOsaCmd_Execute(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  const char* command = nullptr;
+  if (!OsaParamString(params, "command", &command)) return request.Answer(kStatusFailed);
+  std::int32_t status = 0;
+  if (OsaCommandCallback callback = OsaCallbacks().osaCmdExecute) {
+    status = callback(context, &context->info, context->privateData.get(), command);
+  }
+  return request.Answer(status);
 }
-JsonPtr OsaHandleMessageInject(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleMessageInject(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::int32_t objTypeId = 0;
+  std::uint64_t objId = 0;
+  const char* message = nullptr;
+  if (!OsaParam(params, "objTypeId", &objTypeId) || !OsaParam(params, "objId", &objId) ||
+      !OsaParamString(params, "message", &message)) {
+    return request.Answer(kStatusFailed);
+  }
+  std::int32_t status = 0;
+  if (OsaMessageInjectCallback callback = OsaCallbacks().messageInject) {
+    status =
+        callback(context, &context->info, context->privateData.get(), objTypeId, objId, message);
+  }
+  return request.Answer(status);
 }
-JsonPtr OsaHandleHistoryLogDump(const JsonValue* /*params*/) {
-  return Stub();
+
+// Drives the runtime's history log; no record is involved and it cannot fail.
+JsonPtr OsaHandleHistoryLogDump(const JsonValue* params) {
+  JsonPtr result = JsonNewObject();
+  const char* dirPath = nullptr;
+  if (OsaParamString(params, "dirPath", &dirPath)) HistoryLogDump(dirPath);
+  std::uint64_t bufferSize = 0;
+  if (OsaParam(params, "bufferSize", &bufferSize) && bufferSize != UINT64_MAX) {
+    HistoryLogSetBufferSize(bufferSize);
+  }
+  OsaResultReturn(result.get(), 0);
+  return result;
 }

@@ -1,68 +1,371 @@
-// Temporary handlers answering "return": 0 until the real ones land.
+// Handlers of the task methods: memory access set-up and restore, register
+// read and write, address translation, task texts and checks, relocation,
+// symbol tables, the current task and address-space names.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "osa/context.h"
+#include "osa/cpu_mode.h"
 #include "osa/methods.h"
+#include "osa/params.h"
+#include "osa/plugin_api.h"
 
 namespace {
-JsonPtr Stub() {
-  JsonPtr result = JsonNewObject();
-  JsonObjectAddInteger(result.get(), "return", std::int32_t{0});
-  return result;
+
+constexpr std::int32_t kStatusFailed = 1;
+
+// The methods that take a task id and hand one value back differ only in
+// their slot, the value's preset kind, the result member and its width.
+enum class ValueWidth { Whole, Low32 };
+
+JsonPtr ServeTaskValue(const JsonValue* params, OsaTaskValueCallback callback, OsaValueKind kind,
+                       std::string_view member, ValueWidth width = ValueWidth::Whole) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::uint64_t taskId = 0;
+  if (!OsaParam(params, "taskId", &taskId)) return request.Answer(kStatusFailed);
+  OsaValue value = OsaPresetValue(kind);
+  std::int32_t status = 0;
+  if (callback != nullptr) {
+    status = callback(context, &context->info, context->privateData.get(), taskId, &value);
+  }
+  if (status == 0) {
+    if (width == ValueWidth::Low32 && value.kind != OsaValueKind::Text) {
+      OsaResultInt32(request.result(), member, static_cast<std::uint32_t>(value.payload));
+    } else {
+      OsaResultValue(request.result(), member, value);
+    }
+  }
+  return request.Answer(status);
 }
+
+JsonPtr ServeTaskMemoryAccess(const JsonValue* params, OsaTaskMemoryAccessCallback callback) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::uint64_t taskId = 0;
+  std::int32_t memorySpace = 0;
+  std::uint64_t address = 0;
+  std::int64_t count = 0;
+  std::int64_t size = 0;
+  std::int32_t read = 0;
+  if (!OsaParam(params, "taskId", &taskId) || !OsaParam(params, "memorySpace", &memorySpace) ||
+      !OsaParam(params, "address", &address) || !OsaParam(params, "count", &count) ||
+      !OsaParam(params, "size", &size) || !OsaParam(params, "read", &read)) {
+    return request.Answer(kStatusFailed);
+  }
+  std::int32_t status = 0;
+  if (callback != nullptr) {
+    // Count and size travel as 64-bit integers but reach the kernel code as
+    // their low 32 bits.
+    status = callback(context, &context->info, context->privateData.get(), taskId, memorySpace,
+                      OsaAddressFromU64(address), static_cast<std::int32_t>(count),
+                      static_cast<std::int32_t>(size), read);
+  }
+  return request.Answer(status);
+}
+
+JsonPtr ServeTaskAttribute(const JsonValue* params, OsaTaskAttributeCallback callback,
+                           std::string_view member) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::uint64_t taskId = 0;
+  if (!OsaParam(params, "taskId", &taskId)) return request.Answer(kStatusFailed);
+  const std::uint64_t taskAttribute = OsaParamOr<std::uint64_t>(params, "taskAttribute", 0);
+  OsaValue value = OsaPresetValue(OsaValueKind::Int64);
+  std::int32_t status = 0;
+  if (callback != nullptr) {
+    status = callback(context, &context->info, context->privateData.get(), taskId, taskAttribute,
+                      &value);
+  }
+  if (status == 0) OsaResultInt64(request.result(), member, value.payload);
+  return request.Answer(status);
+}
+
+// A file's named sections as two inner arrays; false when they cannot be
+// formed (a missing names or offsets array for a positive count, or fewer
+// entries than the count).
+bool NamedSectionsOfFile(const OsaSymTab& table, std::size_t file, JsonPtr* names,
+                         JsonPtr* offsets) {
+  const std::vector<std::int32_t>& counts = *table.namedSectionCounts;
+  if (file >= counts.size()) return false;
+  const std::int32_t count = counts[file];
+  *names = JsonNewArray();
+  *offsets = JsonNewArray();
+  if (count <= 0) return true;
+  if (file >= table.namedSectionNames.size() || file >= table.namedSectionOffsets.size()) {
+    return false;
+  }
+  const auto& fileNames = table.namedSectionNames[file];
+  const auto& fileOffsets = table.namedSectionOffsets[file];
+  const auto n = static_cast<std::size_t>(count);
+  if (!fileNames || !fileOffsets || fileNames->size() < n || fileOffsets->size() < n) {
+    return false;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    JsonArrayAppend(names->get(), JsonNewString(std::string_view((*fileNames)[i])));
+    JsonArrayAppend(offsets->get(),
+                    JsonNewInteger(static_cast<std::int64_t>((*fileOffsets)[i].payload)));
+  }
+  return true;
+}
+
+// Writes the symbol table's members in order; each one that cannot be
+// formed makes the status 1 and the next one is still tried.
+std::int32_t WriteSymTab(JsonValue* result, const OsaSymTab& table) {
+  std::int32_t status = 0;
+  const auto fail = [&status](bool formed) {
+    if (!formed) status = kStatusFailed;
+  };
+  const std::int64_t count = table.count;
+  OsaResultInt32(result, "count", static_cast<std::uint32_t>(table.count));
+  fail(OsaResultList(result, "fileName", table.fileNames, count));
+  std::vector<std::int64_t> masks(table.masks.begin(), table.masks.end());
+  fail(OsaResultList(result, "mask", masks, count));
+  fail(OsaResultList(result, "text", OsaValuePayloads(table.text), count));
+  fail(OsaResultList(result, "rodata", OsaValuePayloads(table.rodata), count));
+  fail(OsaResultList(result, "data", OsaValuePayloads(table.data), count));
+  fail(OsaResultList(result, "bss", OsaValuePayloads(table.bss), count));
+  fail(OsaResultList(result, "extra", OsaValuePayloads(table.extra), count));
+  if (!table.namedSectionCounts) return status;
+
+  fail(OsaResultList(result, "namedSectionCounts", *table.namedSectionCounts, count));
+  JsonPtr allNames = JsonNewArray();
+  JsonPtr allOffsets = JsonNewArray();
+  for (std::int64_t file = 0; file < count; ++file) {
+    JsonPtr names;
+    JsonPtr offsets;
+    if (!NamedSectionsOfFile(table, static_cast<std::size_t>(file), &names, &offsets)) {
+      status = kStatusFailed;
+      continue;
+    }
+    JsonArrayAppend(allNames.get(), std::move(names));
+    JsonArrayAppend(allOffsets.get(), std::move(offsets));
+  }
+  JsonObjectAdd(result, "namedSectionNames", std::move(allNames));
+  JsonObjectAdd(result, "namedSectionOffsets", std::move(allOffsets));
+  return status;
+}
+
 }  // namespace
 
-JsonPtr OsaHandleTaskMemoryAccessSetup(const JsonValue* /*params*/) {
-  return Stub();
+JsonPtr OsaHandleTaskMemoryAccessSetup(const JsonValue* params) {
+  return ServeTaskMemoryAccess(params, OsaCallbacks().taskMemoryAccessSetup);
 }
-JsonPtr OsaHandleTaskMemoryAccessRestore(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskMemoryAccessRestore(const JsonValue* params) {
+  return ServeTaskMemoryAccess(params, OsaCallbacks().taskMemoryAccessRestore);
 }
-JsonPtr OsaHandleTaskRegisterRead(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskRegisterRead(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::uint64_t taskId = 0;
+  std::int32_t reg = 0;
+  if (!OsaParam(params, "taskId", &taskId) || !OsaParam(params, "register", &reg)) {
+    return request.Answer(kStatusFailed);
+  }
+  std::uint64_t value = 0;
+  std::int32_t status = 0;
+  if (OsaTaskRegisterReadCallback callback = OsaCallbacks().taskRegisterRead) {
+    status = callback(context, &context->info, context->privateData.get(), taskId, reg, &value);
+  }
+  if (status == 0) OsaResultInt64(request.result(), "value", value);
+  return request.Answer(status);
 }
-JsonPtr OsaHandleTaskRegisterWrite(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskRegisterWrite(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::uint64_t taskId = 0;
+  std::int32_t reg = 0;
+  std::uint64_t value = 0;
+  if (!OsaParam(params, "taskId", &taskId) || !OsaParam(params, "register", &reg) ||
+      !OsaParam(params, "value", &value)) {
+    return request.Answer(kStatusFailed);
+  }
+  std::int32_t status = 0;
+  if (OsaTaskRegisterWriteCallback callback = OsaCallbacks().taskRegisterWrite) {
+    status = callback(context, &context->info, context->privateData.get(), taskId, reg, value);
+  }
+  return request.Answer(status);
 }
-JsonPtr OsaHandleTaskAddressTranslate(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskAddressTranslate(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::uint64_t taskId = 0;
+  std::int32_t memorySpace = 0;
+  std::uint64_t address = 0;
+  if (!OsaParam(params, "taskId", &taskId) || !OsaParam(params, "memorySpace", &memorySpace) ||
+      !OsaParam(params, "address", &address)) {
+    return request.Answer(kStatusFailed);
+  }
+  context->wantPhysicalAddress = OsaParamFlagOr(params, "wantPhysicalAddress", false) ? 1 : 0;
+  const std::int32_t toTask = OsaParamFlagOr(params, "fromTask", true) ? 0 : 1;
+  OsaValue translated = OsaPresetValue(OsaValueKind::Address);
+  std::int32_t status = 0;
+  if (OsaTaskAddressTranslateCallback callback = OsaCallbacks().taskAddressTranslate) {
+    status = callback(context, &context->info, context->privateData.get(), taskId, &memorySpace,
+                      OsaAddressFromU64(address), toTask, &translated);
+  }
+  if (status == 0) {
+    OsaResultInt32(request.result(), "memorySpace", static_cast<std::uint32_t>(memorySpace));
+    OsaResultInt64(request.result(), "address", translated.payload);
+  }
+  return request.Answer(status);
 }
-JsonPtr OsaHandleTaskNameGet(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskNameGet(const JsonValue* params) {
+  return ServeTaskValue(params, OsaCallbacks().taskNameGet, OsaValueKind::Text, "name");
 }
-JsonPtr OsaHandleTaskStatusGet(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskStatusGet(const JsonValue* params) {
+  return ServeTaskValue(params, OsaCallbacks().taskStatusGet, OsaValueKind::Text, "status");
 }
-JsonPtr OsaHandleTaskExecGet(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskExecGet(const JsonValue* params) {
+  return ServeTaskValue(params, OsaCallbacks().taskExecGet, OsaValueKind::Text, "executable");
 }
-JsonPtr OsaHandleTaskCpuGet(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskCpuGet(const JsonValue* params) {
+  const std::int32_t valueType = OsaParamOr<std::int32_t>(params, "valueType", 0);
+  // The kind the callback leaves decides between integer and text.
+  return ServeTaskValue(params, OsaCallbacks().taskCpuGet,
+                        valueType != 0 ? OsaValueKind::UInt64 : OsaValueKind::Text, "cpu");
 }
-JsonPtr OsaHandleTaskAddressSpaceGet(const JsonValue* /*params*/) {
-  return Stub();
+
+// The answer's type follows "wantName", not the kind the callback leaves.
+JsonPtr OsaHandleTaskAddressSpaceGet(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::uint64_t taskId = 0;
+  std::int32_t wantName = 0;
+  if (!OsaParam(params, "taskId", &taskId) || !OsaParam(params, "wantName", &wantName)) {
+    return request.Answer(kStatusFailed);
+  }
+  OsaValue value = OsaPresetValue(wantName != 0 ? OsaValueKind::Text : OsaValueKind::UInt64);
+  std::int32_t status = 0;
+  if (OsaTaskValueCallback callback = OsaCallbacks().taskAddressSpaceGet) {
+    status = callback(context, &context->info, context->privateData.get(), taskId, &value);
+  }
+  if (status == 0) {
+    if (wantName != 0) {
+      OsaResultString(request.result(), "addressSpace", value.text ? value.text->c_str() : "");
+    } else {
+      OsaResultInt64(request.result(), "addressSpace", value.payload);
+    }
+  }
+  return request.Answer(status);
 }
-JsonPtr OsaHandleTaskRelocatableGet(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskRelocatableGet(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::uint64_t taskId = 0;
+  if (!OsaParam(params, "taskId", &taskId)) return request.Answer(kStatusFailed);
+  OsaValue text = OsaPresetValue(OsaValueKind::Address);
+  OsaValue rodata = text;
+  OsaValue data = text;
+  OsaValue bss = text;
+  OsaValue extra = text;
+  std::int32_t status = 0;
+  if (OsaTaskRelocatableCallback callback = OsaCallbacks().taskRelocatableGet) {
+    status = callback(context, &context->info, context->privateData.get(), taskId, &text, &rodata,
+                      &data, &bss, &extra);
+  }
+  if (status == 0) {
+    OsaResultInt64(request.result(), "text", text.payload);
+    OsaResultInt64(request.result(), "rodata", rodata.payload);
+    OsaResultInt64(request.result(), "data", data.payload);
+    OsaResultInt64(request.result(), "bss", bss.payload);
+    OsaResultInt64(request.result(), "extra", extra.payload);
+  }
+  return request.Answer(status);
 }
-JsonPtr OsaHandleTaskSymTabGet(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskSymTabGet(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::uint64_t taskId = 0;
+  if (!OsaParam(params, "taskId", &taskId)) return request.Answer(kStatusFailed);
+  const char* kernelExecName = nullptr;
+  OsaParamString(params, "kernelExecName", &kernelExecName);
+  OsaSymTab table;
+  std::int32_t status = 0;
+  if (OsaTaskSymTabCallback callback = OsaCallbacks().taskSymTabGet) {
+    status = callback(context, &context->info, context->privateData.get(), taskId, kernelExecName,
+                      &table);
+  }
+  if (status == 0) status = WriteSymTab(request.result(), table);
+  return request.Answer(status);
 }
-JsonPtr OsaHandleCurrentTaskGet(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleCurrentTaskGet(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::int32_t checkInKernel = 0;
+  if (!OsaParam(params, "checkInKernel", &checkInKernel)) return request.Answer(kStatusFailed);
+  context->noKernelCheck = checkInKernel == 0;
+  std::uint64_t coreId = 0;
+  // 1-based on the wire; without it, the request's host core (or none).
+  const std::int64_t core = OsaParam(params, "coreId", &coreId)
+                                ? static_cast<std::int64_t>(coreId - 1)
+                                : OsaHostCore(context, kOsaNoCore);
+  OsaCoreModeRecord(context, core, OsaParamOr<std::uint32_t>(params, "coreInUserMode", 0));
+  std::uint64_t taskId = 0;
+  std::int32_t status = 0;
+  if (OsaCurrentTaskCallback callback = OsaCallbacks().currentTaskGet) {
+    status = callback(context, &context->info, context->privateData.get(), core, &taskId);
+  }
+  if (status == 0) OsaResultInt64(request.result(), "taskId", taskId);
+  return request.Answer(status);
 }
-JsonPtr OsaHandleTaskInKernelCheck(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskInKernelCheck(const JsonValue* params) {
+  return ServeTaskValue(params, OsaCallbacks().taskInKernelCheck, OsaValueKind::UInt32, "result",
+                        ValueWidth::Low32);
 }
-JsonPtr OsaHandleTaskInCurrentAddressSpaceCheck(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskInCurrentAddressSpaceCheck(const JsonValue* params) {
+  return ServeTaskValue(params, OsaCallbacks().taskInCurrentAddressSpaceCheck, OsaValueKind::UInt32,
+                        "result", ValueWidth::Low32);
 }
-JsonPtr OsaHandleTaskIsHiddenCheck(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskIsHiddenCheck(const JsonValue* params) {
+  return ServeTaskValue(params, OsaCallbacks().taskIsHiddenCheck, OsaValueKind::UInt32, "result",
+                        ValueWidth::Low32);
 }
-JsonPtr OsaHandleTaskLsoGet(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskLsoGet(const JsonValue* params) {
+  return ServeTaskAttribute(params, OsaCallbacks().taskLsoGet, "offset");
 }
-JsonPtr OsaHandleTaskTksaGet(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleTaskTksaGet(const JsonValue* params) {
+  return ServeTaskAttribute(params, OsaCallbacks().taskTksaGet, "value");
 }
-JsonPtr OsaHandleAddressSpaceNameGet(const JsonValue* /*params*/) {
-  return Stub();
+
+JsonPtr OsaHandleAddressSpaceNameGet(const JsonValue* params) {
+  OsaServedRequest request(params);
+  OSA_ServiceCntx* context = request.context();
+  if (context == nullptr) return request.Answer(kStatusFailed);
+  std::uint64_t addressSpaceId = 0;
+  if (!OsaParam(params, "addressSpaceId", &addressSpaceId)) return request.Answer(kStatusFailed);
+  OsaValue name = OsaPresetValue(OsaValueKind::Text);
+  std::int32_t status = 0;
+  if (OsaAddressSpaceNameCallback callback = OsaCallbacks().addressSpaceNameGet) {
+    status = callback(context, &context->info, context->privateData.get(), addressSpaceId, &name);
+  }
+  if (status == 0) OsaResultValue(request.result(), "name", name);
+  return request.Answer(status);
 }
