@@ -1,0 +1,152 @@
+// Parameter and request-context decoding: integers only (true counts as
+// absent), low-bit flags, 32-bit truncation, negative integers as unsigned
+// values, defaults, and the request-scoped members of the service record.
+#include <cstdint>
+#include <string>
+
+#include "tests/osa/handler_harness.h"
+
+namespace handler_test {
+namespace {
+
+struct MemoryAccessArgs {
+  std::uint64_t taskId = 0;
+  std::int32_t memorySpace = 0;
+  OsaTargetAddress address;
+  std::int32_t count = 0;
+  std::int32_t size = 0;
+  std::int32_t read = 0;
+  int calls = 0;
+};
+MemoryAccessArgs gAccess;
+
+// The request-scoped state of the record as a callback sees it.
+struct RequestState {
+  bool inUserMode, abortAction, vexloInValidation, traecIsActive;
+  std::int64_t hostCoreIndex;
+  std::uint8_t unifiedMcOsa, mcIsFrozen;
+};
+RequestState gState;
+
+std::int32_t RecordAccess(OSA_ServiceCntx*, OsaPluginInfo*, void*, std::uint64_t taskId,
+                          std::int32_t memorySpace, OsaTargetAddress address, std::int32_t count,
+                          std::int32_t size, std::int32_t read) {
+  gAccess = {taskId, memorySpace, address, count, size, read, gAccess.calls + 1};
+  return 0;
+}
+
+std::int32_t RecordState(OSA_ServiceCntx* context, OsaPluginInfo*, void*) {
+  gState = {context->inUserMode,    context->abortAction,   context->vexloInValidation,
+            context->traecIsActive, context->hostCoreIndex, context->unifiedMcOsa,
+            context->mcIsFrozen};
+  return 0;
+}
+
+class ParamTest : public HandlerTest {
+ protected:
+  void SetUp() override {
+    HandlerTest::SetUp();
+    gAccess = {};
+    gState = {};
+    OsaCallbacks().taskMemoryAccessSetup = RecordAccess;
+    OsaCallbacks().poll = RecordState;
+  }
+};
+
+TEST_F(ParamTest, MemoryAccessTakesLowBitsAndUnsignedIds) {
+  // count 2^32 + 2^31 + 5 and size 2^31 arrive as their low 32 bits,
+  // sign-extended; a negative task id is the unsigned value with its bits.
+  EXPECT_EQ(Call("TaskMemoryAccessSetup",
+                 WithContext("\"taskId\" : -2, \"memorySpace\" : 4294967299, "
+                             "\"address\" : 81985529216486895, \"count\" : 6442450949, "
+                             "\"size\" : 2147483648, \"read\" : 1")),
+            "{ \"return\" : 0 }");
+  EXPECT_EQ(gAccess.taskId, 0xFFFFFFFFFFFFFFFEu);
+  EXPECT_EQ(gAccess.memorySpace, 3);
+  EXPECT_EQ(gAccess.address.low, 0x89ABCDEFu);
+  EXPECT_EQ(gAccess.address.high, 0x01234567u);
+  EXPECT_EQ(gAccess.count, static_cast<std::int32_t>(0x80000005u));
+  EXPECT_EQ(gAccess.size, INT32_MIN);
+  EXPECT_EQ(gAccess.read, 1);
+}
+
+TEST_F(ParamTest, RequiredMembersMustBeIntegers) {
+  const char* const kBadMembers[] = {
+      "\"taskId\" : true, \"memorySpace\" : 0, \"address\" : 0, \"count\" : 1, \"size\" : 1, "
+      "\"read\" : 1",
+      "\"taskId\" : 1, \"memorySpace\" : \"0\", \"address\" : 0, \"count\" : 1, \"size\" : 1, "
+      "\"read\" : 1",
+      "\"taskId\" : 1, \"memorySpace\" : 0, \"address\" : null, \"count\" : 1, \"size\" : 1, "
+      "\"read\" : 1",
+      "\"taskId\" : 1, \"memorySpace\" : 0, \"address\" : 0, \"count\" : [ 1 ], \"size\" : 1, "
+      "\"read\" : 1",
+      "\"taskId\" : 1, \"memorySpace\" : 0, \"address\" : 0, \"count\" : 1, \"read\" : 1",
+      "\"taskId\" : 1, \"memorySpace\" : 0, \"address\" : 0, \"count\" : 1, \"size\" : 1, "
+      "\"read\" : false",
+  };
+  for (const char* members : kBadMembers) {
+    SCOPED_TRACE(members);
+    EXPECT_EQ(Call("TaskMemoryAccessSetup", WithContext(members)), "{ \"return\" : 1 }");
+  }
+  EXPECT_EQ(gAccess.calls, 0);
+}
+
+TEST_F(ParamTest, RequestContextMembersAndTheirDefaults) {
+  ASSERT_EQ(Call("Poll", WithContext("\"inUserMode\" : 2, \"abortAction\" : -1, "
+                                     "\"vexloInValidation\" : 1, \"hostCoreId\" : 3, "
+                                     "\"unifiedMcOsa\" : 5, \"mcIsFrozen\" : 1, "
+                                     "\"traecIsActive\" : 1")),
+            "{ \"return\" : 0 }");
+  EXPECT_TRUE(gState.inUserMode);
+  EXPECT_TRUE(gState.abortAction);
+  EXPECT_TRUE(gState.vexloInValidation);
+  EXPECT_EQ(gState.hostCoreIndex, 2);
+  EXPECT_EQ(gState.unifiedMcOsa, 1);
+  EXPECT_EQ(gState.mcIsFrozen, 1);
+  EXPECT_TRUE(gState.traecIsActive);
+
+  // Absent members fall back to their defaults, except traecIsActive, which
+  // keeps its value; true counts as absent.
+  ASSERT_EQ(Call("Poll", WithContext("\"inUserMode\" : true, \"hostCoreId\" : 0")),
+            "{ \"return\" : 0 }");
+  EXPECT_FALSE(gState.inUserMode);
+  EXPECT_FALSE(gState.abortAction);
+  EXPECT_FALSE(gState.vexloInValidation);
+  EXPECT_EQ(gState.hostCoreIndex, -1);
+  EXPECT_EQ(gState.unifiedMcOsa, 0);
+  EXPECT_EQ(gState.mcIsFrozen, 0);
+  EXPECT_TRUE(gState.traecIsActive);
+
+  ASSERT_EQ(Call("Poll", WithContext("\"traecIsActive\" : 0, \"hostCoreId\" : true")),
+            "{ \"return\" : 0 }");
+  EXPECT_FALSE(gState.traecIsActive);
+  EXPECT_EQ(gState.hostCoreIndex, -1);
+}
+
+TEST_F(ParamTest, TargetInitFlagsReadLowBitOrNonZero) {
+  ASSERT_EQ(Call("TargetInit", WithContext("\"majorCpuType\" : 1, \"minorCpuType\" : 1, "
+                                           "\"bigEndianTarget\" : 2, \"bigEndianHost\" : 3, "
+                                           "\"logCommunication\" : 4, \"isSimulator\" : 2")),
+            "{ \"osaKernelMajorVersion\" : 0, \"osaKernelMinorVersion\" : 0, \"pageSize\" : 0, "
+            "\"kernelInPhysicalAddress\" : 0, \"distinguishCpuModes\" : 1, \"fixOsaMemSpc\" : 0, "
+            "\"noiceMask\" : 0, \"return\" : 0 }");
+  const OSA_ServiceCntx* record = Record();
+  EXPECT_FALSE(record->bigEndianTarget);
+  EXPECT_TRUE(record->bigEndianHost);
+  EXPECT_FALSE(record->logCommunication);
+  EXPECT_TRUE(record->isSimulator);
+}
+
+TEST_F(ParamTest, TextsFromTheDebuggerPassThroughUnformatted) {
+  OsaCallbacks().guiObjectCheck = [](OSA_ServiceCntx*, OsaPluginInfo*, void*,
+                                     const OsaGuiObjectInfo* in, OsaGuiObjectInfo* out) {
+    out->typeName = *in->typeName + "%d";
+    return 0;
+  };
+  EXPECT_EQ(Call("GuiObjectCheck", WithContext("\"objTypeName\" : \"%s%n%x\", \"objTypeId\" : 1, "
+                                               "\"visible\" : 0")),
+            "{ \"objTypeName\" : \"%s%n%x%d\", \"visible\" : 0, \"return\" : 0 }");
+}
+
+}  // namespace
+}  // namespace handler_test

@@ -1,0 +1,7 @@
+# Client method handlers, service records and nested requests, driven
+# through OSA_Client_CmdParser with test callback tables.
+osa_test(tests_osa_handlers
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/handler_defaults_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/handler_params_test.cpp
+  LAYERS osa_interface osa_kernel osa_jsonrpc osa_simple_json osa_runtime)
