@@ -60,25 +60,27 @@ enum ObjectId : uint8_t {
 struct ObjectRow {
   ObjectId id;
   ListIndex list;
-  const char* name;  // null: the name pointer is 0
+  const char* name;    // null: the name pointer is 0
+  const char* symbol;  // the program's variable holding the object
 };
 
 constexpr ObjectRow kObjects[] = {
-    {kNoObject, kListTask, nullptr},
-    {kTimerBlink, kListTimer, "blink"},
-    {kTimerOneShot, kListTimer, "oneshot"},
-    {kTimerWatchdog, kListTimer, "watchdog"},
-    {kMutexBus, kListMutex, "bus_lock"},
-    {kMutexSpare, kListMutex, "spare_lock"},
-    {kSemRx, kListSem, "rx_sem"},
+    {kNoObject, kListTask, nullptr, nullptr},
+    {kTimerBlink, kListTimer, "blink", "app_blink_timer"},
+    {kTimerOneShot, kListTimer, "oneshot", "app_oneshot_timer"},
+    {kTimerWatchdog, kListTimer, "watchdog", "app_watchdog_timer"},
+    {kMutexBus, kListMutex, "bus_lock", "app_bus_mutex"},
+    {kMutexSpare, kListMutex, "spare_lock", "app_spare_mutex"},
+    {kSemRx, kListSem, "rx_sem", "app_rx_sem"},
     {kSemLong, kListSem,
      "sem_with_a_name_longer_than_the_debugger_shows_0123456789_0123456789_0123456789_"
-     "0123456789_0123456789_0123456789_0123456789_end"},
-    {kQueueCmd, kListQueue, "cmd_queue"},
-    {kQueueAnon, kListQueue, nullptr},
-    {kEflagsEvents, kListEflags, "events"},
-    {kBpoolBlocks, kListBpool, "blocks"},
-    {kMpoolHeap, kListMpool, "heap"},
+     "0123456789_0123456789_0123456789_0123456789_end",
+     "app_long_sem"},
+    {kQueueCmd, kListQueue, "cmd_queue", "app_cmd_queue"},
+    {kQueueAnon, kListQueue, nullptr, "app_anon_queue"},
+    {kEflagsEvents, kListEflags, "events", "app_events"},
+    {kBpoolBlocks, kListBpool, "blocks", "app_block_pool"},
+    {kMpoolHeap, kListMpool, "heap", "app_heap_pool"},
 };
 static_assert(std::size(kObjects) == kObjectCount);
 
@@ -328,17 +330,15 @@ void PlanLayout(Builder* b, Plan* plan) {
     ObjectPlan& object = plan->objects[i];
     object.row = &kObjects[i];
     object.type = ObjectType(*b, kObjects[i].list);
-    object.address = Allocate(b, b->model->types.types[object.type].size,
-                              b->model->types.types[object.type].align);
+    object.address = Variable(b, kObjects[i].symbol, object.type);
     const bool pool = kObjects[i].list == kListBpool || kObjects[i].list == kListMpool;
     object.core = pool && !b->spec.poolCore ? 0 : object.address + Offset(b, object.type, "core");
   }
-  const TypeInfo& taskType = b->model->types.types[b->types.task];
   for (uint32_t i = 0; i < kTaskCount; ++i) {
     TaskPlan& task = plan->tasks[i];
     const TaskRow& row = kTasks[i];
     task.number = b->spec.maxTasks == 64 ? row.number64 : i;
-    task.address = Allocate(b, taskType.size, taskType.align);
+    task.address = Variable(b, std::string("app_") + row.name + "_task", b->types.task);
     task.status = Version3(*b) ? row.statusV3 : row.status;
     task.pend = Version3(*b) ? row.pendV3 : row.pend;
     if (i == kRowMain) {
@@ -346,7 +346,9 @@ void PlanLayout(Builder* b, Plan* plan) {
       task.stackStart = kStartupStackEnd - kStartupTaskStackSize;
     } else {
       task.stackSize = kTaskStackSize;
-      task.stackStart = Allocate(b, kTaskStackSize, 8);
+      task.stackStart =
+          Variable(b, std::string("app_") + row.name + "_stack",
+                   AddArrayType(&b->model->types, b->types.stackWord, kTaskStackSize / 8));
     }
   }
   for (uint32_t i = 0; i < kTaskCount; ++i)

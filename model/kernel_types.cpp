@@ -29,6 +29,7 @@ KernelTypes AddKernelTypes(TypeTable* table, const VariantSpec& spec) {
   const TypeId charPointer = AddPointerType(table, Named(*table, "char"));
   const TypeId ushort = Named(*table, "unsigned short");
   k.uint = Named(*table, "unsigned int");
+  k.stackWord = Named(*table, "unsigned long long");
   k.byte = AddTypedef(table, "QX_BYTE", Named(*table, "unsigned char"));
 
   k.waitList = Record(table, "struct QX_WAIT_LIST_STRUCT",

@@ -11,6 +11,7 @@ namespace model {
 struct KernelTypes {
   TypeId byte = 0;        // QX_BYTE
   TypeId uint = 0;        // unsigned int
+  TypeId stackWord = 0;   // unsigned long long: stacks are arrays of it, for 8-byte alignment
   TypeId waitList = 0;    // struct QX_WAIT_LIST_STRUCT: the task mask, 4 or 8 bytes
   TypeId objectCore = 0;  // struct QX_OBJECT_STRUCT
   TypeId objectPointer = 0;

@@ -323,6 +323,25 @@ INSTANTIATE_TEST_SUITE_P(Model, EveryVariant, testing::ValuesIn(KernelVariantNam
                            return name;
                          });
 
+TEST(KernelBuilder, WritesAreSeenByLaterEvaluations) {
+  TargetModel model;
+  ASSERT_TRUE(BuildKernelModel("v1-list-core-32-be", &model, nullptr));
+  const ManifestTask& task = model.manifest.tasks[3];
+  const uint8_t bytes[4] = {0x12, 0x34, 0x56, 0x78};  // big-endian target
+  ASSERT_TRUE(ModelMemoryWrite(&model, task.savedSp + 4, 4, bytes));
+  EXPECT_EQ(0x12345678u, Word(model, task.savedSp + 4));
+  EXPECT_EQ(task.address, Eval(model, "&app_sleeper_task"));
+  std::string text;
+  ASSERT_TRUE(ModelPrintAddress(model, "`print /a &app_sleeper_task.core+0`", &text, nullptr));
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "0x%x <app_sleeper_task+%u>", task.coreAddress,
+                model.manifest.coreOffset);
+  EXPECT_EQ(expected, text);
+  ASSERT_TRUE(ModelRegisterWrite(&model, kRegPc, Eval(model, "qx_cpu_reset_handler")));
+  ASSERT_TRUE(ModelCurrentRoutine(model, &text));
+  EXPECT_EQ("qx_cpu_reset_handler", text);
+}
+
 TEST(KernelBuilder, RefusesAnUnknownVariant) {
   TargetModel model;
   std::string error;
