@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "model/kernel_types.h"
 #include "model/task_frame.h"
@@ -271,24 +270,10 @@ uint64_t TaskBit(const Builder& b, uint32_t number) {
 }
 
 TypeId ObjectType(const Builder& b, ListIndex list) {
-  switch (list) {
-    case kListTimer:
-      return b.types.timer;
-    case kListMutex:
-      return b.types.mutex;
-    case kListSem:
-      return b.types.sem;
-    case kListQueue:
-      return b.types.queue;
-    case kListEflags:
-      return b.types.eflags;
-    case kListBpool:
-      return b.types.bpool;
-    case kListMpool:
-      return b.types.mpool;
-    default:
-      return b.types.task;
-  }
+  const KernelTypes& k = b.types;
+  const TypeId byList[kListCount] = {k.task,  k.task,   k.timer, k.mutex, k.sem,
+                                     k.queue, k.eflags, k.bpool, k.mpool};
+  return byList[list];
 }
 
 TaskRegisters TaskRegisterValues(const Plan& plan, uint32_t row, uint32_t tag) {
@@ -628,12 +613,15 @@ void FillTask(Builder* b, const Plan& plan, uint32_t index, KernelManifest* mani
   // hardware frame needs its alignment word.
   const uint32_t top = task.stackStart + task.stackSize;
   const uint32_t below = top - (fpu ? kFpSaveAreaBytes : 0);
-  const uint32_t used = ((below - 32) & 4) == (row.pad ? 4u : 0u) ? 32 : 36;
+  // Only an exception entry (kernels that switch through qx_cpu_pendsv_enter)
+  // aligns the stack with a pad word; other kernels save aligned contexts.
+  const bool pad = row.pad && b->spec.pendSv;
+  const uint32_t used = ((below - 32) & 4) == (pad ? 4u : 0u) ? 32 : 36;
   const uint32_t spBeforeSave = below - used;
   entry.registers = task.registers;
   entry.registers[kRegSp] = spBeforeSave;
-  entry.padWord = row.pad;
-  if (row.pad) entry.registers[kRegXpsr] |= kXpsrAlignPad;
+  entry.padWord = pad;
+  if (pad) entry.registers[kRegXpsr] |= kXpsrAlignPad;
   const FrameKind kind = !fpu          ? FrameKind::kNoFpu
                          : row.fpFrame ? FrameKind::kFpContext
                                        : FrameKind::kNoFpContext;

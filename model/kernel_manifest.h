@@ -6,14 +6,19 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/register_file.h"
 
 namespace model {
 
+// A member as stored ("count", "alarm_ticks", "pending.mask" for the mask of
+// either layout, "pending.count") or a figure as the debugger should show it:
+// "capacity" (queues, in messages), "active", "ticks_left" and "repeating"
+// (timers), "inherited_priority_shown" (mutexes).
 struct ManifestField {
-  std::string name;  // a member path ("count", "active.next") or a derived figure ("capacity")
+  std::string name;
   uint64_t value = 0;
 };
 
@@ -44,7 +49,10 @@ struct ManifestTask {
   uint64_t mutexWaitersMask = 0;  // version 1: waiters of the mutexes it owns
   bool terminated = false;        // meaningful when the kernel has `terminated`
   uint32_t exitCode = 0;
-  int64_t tlsOffset = 0;  // the task's thread-local-storage offset; 0 without TLS
+  // The thread-local-storage offset the debugger should show: 0 without TLS,
+  // 0 for a task on the start-up stack whose `static_priority` reads as
+  // max_priorities - 1, otherwise the end of its stack minus __hrx_tls_rw_start.
+  int64_t tlsOffset = 0;
   // Registers a debugger shows for the task, by register number (r13 is the
   // stack pointer before the context was saved; xPSR as stacked). For the
   // running task the live registers; for the FPU owner its FP registers are
@@ -93,5 +101,13 @@ struct KernelManifest {
   std::vector<ManifestTask> tasks;      // in ring order from listHeads[1]
   std::vector<ManifestObject> objects;  // by list index, each in ring order
 };
+
+// The field of that name, or null.
+inline const ManifestField* FindManifestField(const ManifestObject& object, std::string_view name) {
+  for (const ManifestField& field : object.fields) {
+    if (field.name == name) return &field;
+  }
+  return nullptr;
+}
 
 }  // namespace model

@@ -1,4 +1,22 @@
 // The build variants of the kernel that the model can lay out, one row each.
+//
+// Names are "v<version>-<mask|list>-<core|union>-<32|64>" for version 1 and
+// "v3-<32|64>" for version 3, with a suffix for a variant of a variant:
+//   -nopoolcore  QX_BPOOL and QX_MPOOL have no `core`; their list heads are 0
+//   -nofpu       no floating point: a 16-word frame without EXC_RETURN word,
+//                no qx_cpu_fp_task and no qx_cpu_reg_offset_* symbols
+//   -be          a big-endian target
+//   -maskbytes   version 3 with qx_kernel_max_tasks holding the mask's byte
+//                size (4) instead of the task count
+// Version 3 kernels keep the pending mask as core.u.pending.task_mask, the
+// priorities as static_sched_info.priority and active_sched_info.priority,
+// the saved stack pointer in registers[0], and stack_end (the last byte of
+// the stack) beside stack_start and stack_size. qx_kernel_max_tasks holds the
+// task count (32 or 64) except in -maskbytes. Only v3-64 also has the
+// version-1 member `static_priority`, stored inverted as version 1 stores it.
+// The other columns (timer fields, `terminated`, qx_cpu_pendsv_enter,
+// thread-local storage, boot section symbols, priority count) are spread over
+// the rows so that each kind of kernel appears with and without them.
 #pragma once
 
 #include <cstdint>
