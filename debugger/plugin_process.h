@@ -1,0 +1,64 @@
+// The plug-in as a child process: started with pipes on its standard input
+// and output, whole messages written to and read from it with the plug-in's
+// own brace-balance framing, every wait bounded by a timeout so that a
+// broken plug-in cannot hang the debugger.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// An unfinished message larger than this ends the conversation, so a peer
+// that never closes its braces cannot exhaust memory.
+inline constexpr std::size_t kDbgMaxMessageBytes = std::size_t{16} << 20;
+
+// Owns the child and both pipe ends: destroying a record whose child still
+// runs kills (SIGKILL) and reaps it and closes the descriptors.
+struct DbgPluginProcess {
+  pid_t pid = -1;
+  int input = -1;       // write end, the child's standard input (non-blocking)
+  int output = -1;      // read end, the child's standard output (non-blocking)
+  std::string pending;  // bytes received that are not yet a whole message
+
+  DbgPluginProcess() = default;
+  DbgPluginProcess(const DbgPluginProcess&) = delete;
+  DbgPluginProcess& operator=(const DbgPluginProcess&) = delete;
+  ~DbgPluginProcess();
+};
+
+enum class DbgIoStatus : unsigned char {
+  kOk,
+  kTimeout,  // nothing (or not all) went through within the timeout
+  kClosed,   // the child closed its end
+  kGarbage,  // the child wrote bytes that cannot begin a message, or too many
+  kFailed,   // a system call failed
+};
+
+// A short English description of a status ("timed out", ...).
+const char* DbgIoStatusText(DbgIoStatus status);
+
+// Starts `path` with `arguments` (argv[1] on); its standard error is ours.
+// False with a reason in *error when the pipes or the child cannot be made.
+[[nodiscard]] bool DbgPluginStart(const std::string& path,
+                                  const std::vector<std::string>& arguments,
+                                  DbgPluginProcess* process, std::string* error);
+
+// Writes all of `message`. Bytes the child writes meanwhile are kept for
+// the next receive, so neither side can block the other. A closed pipe gives
+// kClosed, never a signal.
+[[nodiscard]] DbgIoStatus DbgPluginSend(DbgPluginProcess* process, std::string_view message,
+                                        std::chrono::milliseconds timeout);
+
+// Waits for the next whole message and moves its text (without the blanks
+// around it) into *message; bytes after it stay pending.
+[[nodiscard]] DbgIoStatus DbgPluginReceive(DbgPluginProcess* process, std::string* message,
+                                           std::chrono::milliseconds timeout);
+
+// Closes the child's input and waits for it to end within `timeout`, then
+// kills it. Returns its exit code, 128 plus the signal that ended it, or -1
+// when there was no child.
+int DbgPluginFinish(DbgPluginProcess* process, std::chrono::milliseconds timeout);

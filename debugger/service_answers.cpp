@@ -1,0 +1,301 @@
+// Answers to the plug-in's service requests from a model target (see
+// service_answers.h). One handler per method, found through a table; each
+// reads its params, adds its result members and returns the "return" value.
+#include "debugger/service_answers.h"
+
+#include <array>
+
+#include "simple_json/json_write.h"
+
+namespace {
+
+// Reads params and fills result (which already exists, empty); the returned
+// status becomes "return", written after the members the handler added.
+using AnswerHandler = std::int32_t (*)(DbgServiceState* state, const JsonValue* params,
+                                       JsonValue* result);
+
+// The only value type that the plug-in asks expressions to be evaluated as.
+constexpr std::int64_t kExpressionValueType = 11;
+
+std::int32_t AnswerExpressionEval(DbgServiceState* state, const JsonValue* params,
+                                  JsonValue* result) {
+  const char* expression = nullptr;
+  std::int64_t valueType = 0;
+  if (!JsonObjectGetString(params, "expression", &expression) || expression == nullptr ||
+      !JsonObjectGetInteger(params, "valueType", &valueType) || valueType != kExpressionValueType) {
+    return kDbgServiceFailed;
+  }
+  std::uint64_t value = 0;
+  if (!model::ModelEvaluate(*state->model, expression, &value, nullptr)) return kDbgServiceFailed;
+  JsonObjectAddInteger(result, "output", static_cast<std::int64_t>(value));
+  return 0;
+}
+
+std::int32_t AnswerStringEval(DbgServiceState* state, const JsonValue* params, JsonValue* result) {
+  const char* input = nullptr;
+  if (!JsonObjectGetString(params, "input", &input) || input == nullptr) return kDbgServiceFailed;
+  std::string text;
+  if (!model::ModelPrintAddress(*state->model, input, &text, nullptr)) return kDbgServiceFailed;
+  JsonObjectAddString(result, "value", std::string_view(text));
+  return 0;
+}
+
+// The commands the model can run, each printing one routine name.
+struct ProcedureCommand {
+  std::string_view text;
+  bool (*routine)(const model::TargetModel& model, std::string* name);
+};
+
+constexpr std::array<ProcedureCommand, 2> kProcedureCommands = {{
+    {kDbgCallerProcedureCommand, model::ModelCallerRoutine},
+    {kDbgCurrentProcedureCommand, model::ModelCurrentRoutine},
+}};
+
+std::int32_t AnswerCommandExec(DbgServiceState* state, const JsonValue* params, JsonValue* result) {
+  const char* command = nullptr;
+  if (!JsonObjectGetString(params, "command", &command) || command == nullptr) {
+    return kDbgServiceFailed;
+  }
+  for (const ProcedureCommand& row : kProcedureCommands) {
+    if (row.text != command) continue;
+    std::string name;
+    if (!row.routine(*state->model, &name)) return kDbgServiceFailed;
+    JsonObjectAddString(result, "output", std::string_view(name));
+    return 0;
+  }
+  return kDbgServiceFailed;
+}
+
+// Address and byte count of a memory request; false when either is missing,
+// the count is not positive or above the bound.
+bool ReadMemoryRange(const JsonValue* params, std::uint64_t* address, std::uint64_t* count) {
+  std::int64_t memorySpace = 0;
+  std::uint64_t at = 0;
+  std::int64_t bytes = 0;
+  // Every memory space names the model's one address space.
+  if (!JsonObjectGetInteger(params, "memorySpace", &memorySpace) ||
+      !JsonObjectGetInteger(params, "address", &at) ||
+      !JsonObjectGetInteger(params, "count", &bytes) || bytes <= 0 ||
+      static_cast<std::uint64_t>(bytes) > kDbgMaxMemoryBytes) {
+    return false;
+  }
+  *address = at;
+  *count = static_cast<std::uint64_t>(bytes);
+  return true;
+}
+
+std::int32_t AnswerMemoryRead(DbgServiceState* state, const JsonValue* params, JsonValue* result) {
+  std::uint64_t address = 0;
+  std::uint64_t count = 0;
+  if (!ReadMemoryRange(params, &address, &count)) return kDbgServiceFailed;
+  // The model holds one context; a request for another task's view of
+  // memory cannot be answered.
+  if (JsonObjectIndexOf(params, "taskId") >= 0) return kDbgServiceFailed;
+  std::vector<std::uint8_t> bytes(count);
+  if (!model::ModelMemoryRead(*state->model, address, count, bytes.data())) {
+    return kDbgServiceFailed;
+  }
+  JsonObjectAdd(result, "value", JsonNewStringOwned(DbgHexEncode(bytes.data(), bytes.size())));
+  return 0;
+}
+
+std::int32_t AnswerMemoryWrite(DbgServiceState* state, const JsonValue* params, JsonValue* result) {
+  (void)result;
+  std::uint64_t address = 0;
+  std::uint64_t count = 0;
+  const char* text = nullptr;
+  if (!ReadMemoryRange(params, &address, &count) || !JsonObjectGetString(params, "value", &text) ||
+      text == nullptr) {
+    return kDbgServiceFailed;
+  }
+  std::vector<std::uint8_t> bytes;
+  if (!DbgHexDecode(text, &bytes) || bytes.size() != count) return kDbgServiceFailed;
+  if (!model::ModelMemoryWrite(state->model, address, count, bytes.data())) {
+    return kDbgServiceFailed;
+  }
+  return 0;
+}
+
+// The register number of a register request; false when it is missing, out
+// of range or names another task than the current context.
+bool ReadRegisterNumber(const JsonValue* params, std::uint32_t* number, std::int32_t* width) {
+  std::int64_t reg = -1;
+  std::int32_t bytes = -1;
+  if (!JsonObjectGetInteger(params, "register", &reg) || reg < 0 ||
+      reg >= static_cast<std::int64_t>(model::kRegisterCount) ||
+      JsonObjectIndexOf(params, "taskId") >= 0) {
+    return false;
+  }
+  JsonObjectGetInteger(params, "width", &bytes);
+  *number = static_cast<std::uint32_t>(reg);
+  *width = bytes;
+  return true;
+}
+
+// The value cut to `width` bytes; -1 (or 8 and more) keeps the register's own width.
+std::uint64_t CutToWidth(std::uint64_t value, std::int32_t width) {
+  if (width <= 0 || width >= 8) return value;
+  return value & ((std::uint64_t{1} << (8 * width)) - 1);
+}
+
+std::int32_t AnswerRegisterRead(DbgServiceState* state, const JsonValue* params,
+                                JsonValue* result) {
+  std::uint32_t number = 0;
+  std::int32_t width = -1;
+  if (!ReadRegisterNumber(params, &number, &width)) return kDbgServiceFailed;
+  std::uint64_t value = 0;
+  if (!model::ModelRegisterRead(*state->model, number, &value)) return kDbgServiceFailed;
+  JsonObjectAddInteger(result, "value", static_cast<std::int64_t>(CutToWidth(value, width)));
+  return 0;
+}
+
+std::int32_t AnswerRegisterWrite(DbgServiceState* state, const JsonValue* params,
+                                 JsonValue* result) {
+  (void)result;
+  std::uint32_t number = 0;
+  std::int32_t width = -1;
+  std::uint64_t value = 0;
+  if (!ReadRegisterNumber(params, &number, &width) ||
+      !JsonObjectGetInteger(params, "value", &value)) {
+    return kDbgServiceFailed;
+  }
+  if (!model::ModelRegisterWrite(state->model, number, CutToWidth(value, width))) {
+    return kDbgServiceFailed;
+  }
+  return 0;
+}
+
+std::int32_t AnswerSymbolFromAddress(DbgServiceState* state, const JsonValue* params,
+                                     JsonValue* result) {
+  std::uint64_t address = 0;
+  if (!JsonObjectGetInteger(params, "address", &address)) return kDbgServiceFailed;
+  std::string name;
+  if (!model::ModelRoutineAt(*state->model, address, &name)) return kDbgServiceFailed;
+  JsonObjectAddString(result, "name", std::string_view(name));
+  return 0;
+}
+
+std::int32_t AnswerMessageDisplay(DbgServiceState* state, const JsonValue* params,
+                                  JsonValue* result) {
+  (void)result;
+  DbgDisplayedMessage message;
+  const char* text = nullptr;
+  if (!JsonObjectGetInteger(params, "messageType", &message.type) ||
+      !JsonObjectGetString(params, "message", &text)) {
+    return kDbgServiceFailed;
+  }
+  message.text = text != nullptr ? text : "";
+  state->messages.push_back(std::move(message));
+  return 0;
+}
+
+// The model's processor always runs in privileged mode.
+std::int32_t AnswerCpuModeGet(DbgServiceState* state, const JsonValue* params, JsonValue* result) {
+  (void)state;
+  (void)params;
+  JsonObjectAddInteger(result, "inUserMode", std::int32_t{0});
+  return 0;
+}
+
+// The model target is always stopped: status 0.
+std::int32_t AnswerTargetStatus(DbgServiceState* state, const JsonValue* params,
+                                JsonValue* result) {
+  (void)state;
+  (void)params;
+  JsonObjectAddInteger(result, "status", std::int32_t{0});
+  return 0;
+}
+
+struct AnswerRow {
+  std::string_view method;
+  AnswerHandler handler;
+};
+
+constexpr std::array<AnswerRow, 11> kAnswerTable = {{
+    {"OSA_Service_ExpressionEval", AnswerExpressionEval},
+    {"OSA_Service_StringEval", AnswerStringEval},
+    {"OSA_Service_CommandExec", AnswerCommandExec},
+    {"OSA_Service_MemoryRead", AnswerMemoryRead},
+    {"OSA_Service_MemoryWrite", AnswerMemoryWrite},
+    {"OSA_Service_RegisterRead", AnswerRegisterRead},
+    {"OSA_Service_RegisterWrite", AnswerRegisterWrite},
+    {"OSA_Service_SymbolFromAddress", AnswerSymbolFromAddress},
+    {"OSA_Service_MessageDisplay", AnswerMessageDisplay},
+    {"OSA_Service_CpuModeGet", AnswerCpuModeGet},
+    {"OSA_Service_TargetStatus", AnswerTargetStatus},
+}};
+
+AnswerHandler FindHandler(std::string_view method) {
+  for (const AnswerRow& row : kAnswerTable) {
+    if (row.method == method) return row.handler;
+  }
+  return nullptr;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool DbgIsRequest(const JsonValue* message) {
+  return message != nullptr && message->kind == JsonKind::JsonObject &&
+         JsonObjectIndexOf(message, "method") >= 0;
+}
+
+std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& request) {
+  ++state->answered;
+  JsonPtr result = JsonNewObject();
+  std::int32_t status = kDbgServiceFailed;
+  const char* method = nullptr;
+  const JsonValue* params = nullptr;
+  if (state->model != nullptr && request.kind == JsonKind::JsonObject &&
+      JsonObjectGetString(&request, "method", &method) && method != nullptr &&
+      JsonObjectGet(&request, "params", &params) && params->kind == JsonKind::JsonObject) {
+    const AnswerHandler handler = FindHandler(method);
+    if (handler != nullptr) status = handler(state, params, result.get());
+  }
+  // A failed answer carries "return" alone, whatever the handler added.
+  if (status != 0) result = JsonNewObject();
+  JsonObjectAddInteger(result.get(), "return", status);
+
+  std::string text = "{ \"jsonrpc\" : \"2.0\", \"result\" : ";
+  JsonWrite(text, result.get());
+  text.append(", \"id\" : ");
+  const JsonValue* id = nullptr;
+  if (request.kind == JsonKind::JsonObject && JsonObjectGet(&request, "id", &id)) {
+    JsonWrite(text, id);
+  } else {
+    text.append("null");
+  }
+  text.append(" }");
+  return text;
+}
+
+std::string DbgHexEncode(const std::uint8_t* data, std::size_t count) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(2 * count);
+  for (std::size_t index = 0; index < count; ++index) {
+    text.push_back(kDigits[data[index] >> 4]);
+    text.push_back(kDigits[data[index] & 0x0F]);
+  }
+  return text;
+}
+
+bool DbgHexDecode(std::string_view text, std::vector<std::uint8_t>* out) {
+  if (text.size() % 2 != 0) return false;
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(text.size() / 2);
+  for (std::size_t index = 0; index < text.size(); index += 2) {
+    const int high = HexDigit(text[index]);
+    const int low = HexDigit(text[index + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
+  }
+  *out = std::move(bytes);
+  return true;
+}

@@ -1,0 +1,57 @@
+// The debugger's answers to the plug-in's OSA_Service_* requests, taken from
+// a model target: expression and string evaluation, the two start-up
+// commands, memory, live registers, routine names, messages shown to the
+// user, the CPU mode and the run state.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/target_model.h"
+#include "simple_json/json_value.h"
+
+// A text the plug-in asked the debugger to show the user.
+struct DbgDisplayedMessage {
+  std::int32_t type = 0;  // 2: an error message
+  std::string text;
+};
+
+// What the answering side keeps: the target it answers from (borrowed; it
+// must outlive the state, and writes go into it) and what it has collected.
+struct DbgServiceState {
+  model::TargetModel* model = nullptr;
+  std::vector<DbgDisplayedMessage> messages;
+  std::uint64_t answered = 0;  // service requests answered, failures included
+};
+
+// The "return" of an answer that the model cannot give (unknown method,
+// missing or ill-typed member, unmapped memory, an expression that does not
+// evaluate, an unknown command).
+inline constexpr std::int32_t kDbgServiceFailed = 1;
+
+// Requests whose memory data is larger than this are refused, so that a
+// hostile "count" cannot make the debugger allocate without bound.
+inline constexpr std::uint64_t kDbgMaxMemoryBytes = std::uint64_t{1} << 20;
+
+// The two commands that the kernel code runs at start-up: each prints the
+// name of the routine of the caller's and of the current stack frame.
+inline constexpr std::string_view kDbgCallerProcedureCommand = "E 1; mprintf(\"%s\", $_PROCEDURE);";
+inline constexpr std::string_view kDbgCurrentProcedureCommand = "E; mprintf(\"%s\", $_PROCEDURE);";
+
+// True when `message` is a request (an object with a "method" member).
+bool DbgIsRequest(const JsonValue* message);
+
+// Answers one service request (a parsed request object) from the model and
+// returns the answer's text: { "jsonrpc" : "2.0", "result" : { ... "return" :
+// N }, "id" : <the request's id> }, members before "return" as the method
+// defines them. Never fails: what cannot be answered gets a non-zero "return".
+std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& request);
+
+// Bytes as hex text, two lower-case digits per byte ("ab01").
+std::string DbgHexEncode(const std::uint8_t* data, std::size_t count);
+
+// Hex text (digits of either case, two per byte) into bytes; false, with
+// `out` untouched, when the length is odd or a pair is not two hex digits.
+[[nodiscard]] bool DbgHexDecode(std::string_view text, std::vector<std::uint8_t>* out);

@@ -1,0 +1,212 @@
+// A debugger's conversation with the plug-in (see session.h).
+#include "debugger/session.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <utility>
+
+#include "osa/entry.h"
+#include "simple_json/json_parse.h"
+#include "simple_json/json_write.h"
+
+namespace {
+
+constexpr std::string_view kDebuggerTag = "VEXLO";
+constexpr std::string_view kPluginTag = "PLUGIN";
+
+// The session that the linked plug-in's service requests go to; one at a time.
+DbgSession* gInProcessSession = nullptr;
+
+void Record(DbgSession* session, std::string_view tag, std::string_view message) {
+  if (!session->recording) return;
+  session->record.append(tag);
+  session->record.append(": ");
+  session->record.append(message);
+  session->record.push_back('\n');
+  ++session->recordLines;
+}
+
+bool Fail(DbgSession* session, std::string reason) {
+  session->lastError = std::move(reason);
+  session->broken = true;
+  return false;
+}
+
+// The linked plug-in's send function: the request is answered from the model
+// at once. The answer stays valid until the next request.
+const char* InProcessExchange(void* context, const char* request) {
+  DbgSession* const session = static_cast<DbgSession*>(context);
+  if (session == nullptr || request == nullptr) return nullptr;
+  Record(session, kPluginTag, request);
+  const JsonPtr tree = JsonParse(request, nullptr);
+  // Only requests come from the plug-in while it serves one of ours.
+  if (!DbgIsRequest(tree.get())) return nullptr;
+  session->inProcessAnswer = DbgAnswerServiceRequest(&session->service, *tree);
+  Record(session, kDebuggerTag, session->inProcessAnswer);
+  return session->inProcessAnswer.c_str();
+}
+
+const char* InProcessExchangeNoContext(const char* request) {
+  return InProcessExchange(gInProcessSession, request);
+}
+
+bool OpenInProcess(DbgSession* session, std::string* error) {
+  if (gInProcessSession != nullptr) {
+    *error = "an in-process session is already open";
+    return false;
+  }
+  static const char* const kArguments[] = {"osa_modeldbg", nullptr};
+  OSA_Client_CmdInit(1, kArguments, InProcessExchangeNoContext);
+  JsonRpcService* const service = OsaRpcService();
+  if (service == nullptr) {
+    *error = "the linked plug-in did not set itself up";
+    return false;
+  }
+  // The plug-in numbers its requests from 0 in every process; a record made
+  // here replays in a fresh process only if this session starts there too.
+  service->sendWithContext = InProcessExchange;
+  service->sendContext = session;
+  service->nextId = 0;
+  gInProcessSession = session;
+  return true;
+}
+
+std::string BuildRequest(std::string_view method, JsonPtr params, std::int64_t id) {
+  JsonPtr request = JsonNewObject();
+  JsonObjectAddString(request.get(), "jsonrpc", std::string_view("2.0"));
+  JsonObjectAddString(request.get(), "method", method);
+  JsonObjectAdd(request.get(), "params", params != nullptr ? std::move(params) : JsonNewObject());
+  JsonObjectAddInteger(request.get(), "id", id);
+  std::string text;
+  JsonWrite(text, request.get());
+  return text;
+}
+
+// Sends over the pipe and serves the plug-in's requests until a message that
+// is not a request arrives; that message is the answer.
+bool PipeExchange(DbgSession* session, const std::string& request, std::string* answer) {
+  DbgIoStatus status = DbgPluginSend(&session->process, request, session->timeout);
+  if (status != DbgIoStatus::kOk) {
+    return Fail(session, std::string("sending a request: ") + DbgIoStatusText(status));
+  }
+  for (std::uint64_t served = 0;; ++served) {
+    std::string message;
+    status = DbgPluginReceive(&session->process, &message, session->timeout);
+    if (status != DbgIoStatus::kOk) {
+      return Fail(session, std::string("waiting for the plug-in: ") + DbgIoStatusText(status));
+    }
+    Record(session, kPluginTag, message);
+    const JsonPtr tree = JsonParse(message, nullptr);
+    if (!DbgIsRequest(tree.get())) {
+      *answer = std::move(message);
+      return true;
+    }
+    if (served >= kDbgMaxServiceRequestsPerCall) {
+      return Fail(session, "the plug-in sent too many service requests for one request");
+    }
+    const std::string reply = DbgAnswerServiceRequest(&session->service, *tree);
+    Record(session, kDebuggerTag, reply);
+    status = DbgPluginSend(&session->process, reply, session->timeout);
+    if (status != DbgIoStatus::kOk) {
+      return Fail(session, std::string("answering the plug-in: ") + DbgIoStatusText(status));
+    }
+  }
+}
+
+}  // namespace
+
+DbgSession::~DbgSession() {
+  if (gInProcessSession == this) {
+    JsonRpcService* const service = OsaRpcService();
+    if (service != nullptr) {
+      service->sendWithContext = nullptr;
+      service->sendContext = nullptr;
+    }
+    gInProcessSession = nullptr;
+  }
+}
+
+bool DbgSessionOpen(const DbgSessionOptions& options, model::TargetModel* model,
+                    std::unique_ptr<DbgSession>* session, std::string* error) {
+  if (model == nullptr) {
+    *error = "no model target";
+    return false;
+  }
+  auto opened = std::make_unique<DbgSession>();
+  opened->transport = options.transport;
+  opened->service.model = model;
+  opened->timeout = options.timeout;
+  opened->recording = options.record;
+  if (options.transport == DbgTransport::kPipe) {
+    if (!DbgPluginStart(options.pluginPath, options.pluginArguments, &opened->process, error)) {
+      return false;
+    }
+  } else if (!OpenInProcess(opened.get(), error)) {
+    return false;
+  }
+  *session = std::move(opened);
+  return true;
+}
+
+bool DbgSessionCall(DbgSession* session, std::string_view method, JsonPtr params, JsonPtr* result) {
+  if (session->broken) {
+    session->lastError = "the conversation with the plug-in has already failed";
+    return false;
+  }
+  const std::int64_t id = session->nextId++;
+  const std::string request = BuildRequest(method, std::move(params), id);
+  Record(session, kDebuggerTag, request);
+
+  std::string answer;
+  if (session->transport == DbgTransport::kPipe) {
+    if (!PipeExchange(session, request, &answer)) return false;
+  } else {
+    const char* const response = OSA_Client_CmdParser(request.c_str());
+    if (response == nullptr) return Fail(session, "the plug-in made no response");
+    answer = response;
+    Record(session, kPluginTag, answer);
+  }
+
+  std::string parseError;
+  JsonPtr tree = JsonParse(answer, &parseError);
+  if (tree == nullptr || tree->kind != JsonKind::JsonObject) {
+    return Fail(session, "the plug-in's response is not a JSON object: " + answer);
+  }
+  std::int64_t answerId = -1;
+  if (!JsonObjectGetInteger(tree.get(), "id", &answerId) || answerId != id) {
+    return Fail(session, "the plug-in's response does not carry the request's id: " + answer);
+  }
+  if (JsonObjectIndexOf(tree.get(), "error") >= 0) {
+    // An error response is an answer: the conversation goes on.
+    session->lastError = "the plug-in answered with an error: " + answer;
+    return false;
+  }
+  JsonPtr member;
+  if (!JsonObjectRemove(tree.get(), "result", &member) || member == nullptr ||
+      member->kind != JsonKind::JsonObject) {
+    member = JsonNewObject();
+  }
+  *result = std::move(member);
+  return true;
+}
+
+int DbgSessionClose(DbgSession* session) {
+  if (session->transport == DbgTransport::kInProcess) return 0;
+  return DbgPluginFinish(&session->process, session->timeout);
+}
+
+bool DbgSessionWriteRecord(const DbgSession& session, const std::string& path, std::string* error) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    *error = "cannot write " + path;
+    return false;
+  }
+  const bool written =
+      std::fwrite(session.record.data(), 1, session.record.size(), file) == session.record.size();
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    *error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,253 @@
+// The debugger's kernel windows as text tables (see windows.h).
+#include "debugger/windows.h"
+
+#include <algorithm>
+#include <array>
+#include <cinttypes>
+#include <cstdio>
+#include <span>
+
+#include "debugger/client_calls.h"
+#include "model/register_file.h"
+
+namespace {
+
+struct Column {
+  std::int32_t attribute;
+  std::string_view heading;
+};
+
+// One window: the object type, the type of its second presentation (0 when
+// there is none), the name given to GuiObjectCheck and the columns shown.
+struct ObjectWindow {
+  std::int32_t type;
+  std::int32_t secondType;
+  std::string_view typeName;
+  std::string_view title;
+  std::span<const Column> columns;
+};
+
+constexpr std::int32_t kTaskType = 1;
+constexpr std::int32_t kIdAttribute = 0;
+
+constexpr Column kTaskColumns[] = {
+    {0, "Id"},          {1, "Name"},         {2, "State"},      {3, "Static prio"},
+    {4, "Active prio"}, {10, "Stack start"}, {8, "Stack size"}, {5, "Pended on"},
+    {21, "Wait ticks"}, {22, "TLS offset"},
+};
+constexpr Column kTimerColumns[] = {
+    {0, "Id"},           {1, "Name"},       {13, "Active"},       {12, "Remaining"},
+    {14, "Alarm ticks"}, {15, "Repeating"}, {26, "Repeat ticks"}, {16, "Expiration routine"},
+    {17, "Input"},
+};
+constexpr Column kMutexColumns[] = {
+    {0, "Id"},       {1, "Name"},     {22, "Owner"},
+    {23, "Nesting"}, {24, "Inherit"}, {25, "Inherited prio"},
+    {9, "Waiting"},
+};
+constexpr Column kSemaphoreColumns[] = {{0, "Id"}, {1, "Name"}, {32, "Count"}, {9, "Waiting"}};
+constexpr Column kQueueColumns[] = {
+    {0, "Id"},        {1, "Name"},          {42, "Messages"},
+    {43, "Capacity"}, {44, "Message size"}, {9, "Waiting"},
+};
+constexpr Column kEventFlagsColumns[] = {
+    {0, "Id"}, {1, "Name"}, {52, "Flags"}, {53, "Requested"}, {9, "Waiting"},
+};
+constexpr Column kBlockPoolColumns[] = {
+    {0, "Id"}, {1, "Name"}, {62, "Block size"}, {63, "Available"}, {64, "Total"}, {9, "Waiting"},
+};
+constexpr Column kMemoryPoolColumns[] = {
+    {0, "Id"},      {1, "Name"},       {72, "Available bytes"},
+    {73, "Size"},   {74, "Fragments"}, {75, "Smallest pending"},
+    {9, "Waiting"},
+};
+
+constexpr std::array<ObjectWindow, 8> kWindows = {{
+    {1, 9, "Task", "Tasks", kTaskColumns},
+    {2, 10, "Timer", "Timers", kTimerColumns},
+    {3, 11, "Mutex", "Mutexes", kMutexColumns},
+    {4, 0, "Semaphore", "Semaphores", kSemaphoreColumns},
+    {5, 0, "Queue", "Queues", kQueueColumns},
+    {6, 0, "Event flags", "Event flags", kEventFlagsColumns},
+    {7, 0, "Block pool", "Block pools", kBlockPoolColumns},
+    {8, 0, "Memory pool", "Memory pools", kMemoryPoolColumns},
+}};
+static_assert(kWindows.size() == 8, "one window per kernel object type");
+
+// Registers shown for a task that is not running: r0-r15 and xPSR.
+constexpr std::int32_t kShownRegisterCount = 17;
+
+std::string FormatHex(std::uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%" PRIx64, value);
+  return text;
+}
+
+std::string FormatRegister(std::uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%08" PRIx64, value);
+  return text;
+}
+
+// Which presentation of a window's objects the plug-in shows: its type, the
+// second type, or 0 when it hides both. *name receives the name to show.
+std::int32_t ShownType(DbgSession* session, std::int64_t context, const ObjectWindow& window,
+                       std::string* name, bool* answered) {
+  *answered = true;
+  for (const std::int32_t type : {window.type, window.secondType}) {
+    if (type == 0) continue;
+    std::string shownName;
+    std::int32_t visible = 0;
+    const std::int32_t status =
+        DbgGuiObjectCheck(session, context, window.typeName, type, 1, &shownName, &visible);
+    if (status == kDbgNoAnswer) {
+      *answered = false;
+      return 0;
+    }
+    // A plug-in that cannot judge the type leaves it visible.
+    if (status != 0 || visible != 0) {
+      *name = status == 0 && !shownName.empty() ? shownName : std::string(window.typeName);
+      return type;
+    }
+  }
+  return 0;
+}
+
+struct TaskSeen {
+  std::uint64_t id = 0;
+  std::string name;
+  std::string state;
+};
+
+// Fills the window's table by walking `type`; for tasks also collects ids.
+bool WalkWindow(DbgSession* session, std::int64_t context, const ObjectWindow& window,
+                std::int32_t type, DbgTextTable* table, std::vector<TaskSeen>* tasks) {
+  for (const Column& column : window.columns)
+    table->columns.emplace_back(column.heading);
+  bool answered = true;
+  const DbgWalkEnd end = DbgObjectListWalk(session, context, type, [&]() {
+    std::vector<std::string> row;
+    for (const Column& column : window.columns) {
+      std::string text;
+      const std::int32_t status =
+          DbgObjectListAttributeText(session, context, type, column.attribute, &text);
+      if (status == kDbgNoAnswer) {
+        answered = false;
+        return false;
+      }
+      row.push_back(status == 0 ? text : std::string(kDbgMissingCell));
+    }
+    if (window.type == kTaskType) {
+      TaskSeen task;
+      const std::int32_t status =
+          DbgObjectListAttributeNumber(session, context, type, kIdAttribute, &task.id);
+      if (status == kDbgNoAnswer) {
+        answered = false;
+        return false;
+      }
+      if (status == 0) {
+        task.name = row[1];
+        task.state = row[2];
+        tasks->push_back(std::move(task));
+      }
+    }
+    table->rows.push_back(std::move(row));
+    return true;
+  });
+  if (end == DbgWalkEnd::kBoundReached) {
+    table->title += " (walk stopped after " + std::to_string(kDbgMaxWalkSteps) + " objects)";
+  }
+  return answered && !session->broken;
+}
+
+// The registers of the first listed task that is not the running one.
+bool ShowTaskRegisters(DbgSession* session, std::int64_t context,
+                       const std::vector<TaskSeen>& tasks, std::string* out) {
+  std::uint64_t running = 0;
+  const std::int32_t status = DbgCurrentTaskGet(session, context, &running);
+  if (status == kDbgNoAnswer) return false;
+  const auto found = std::find_if(tasks.begin(), tasks.end(), [&](const TaskSeen& task) {
+    return (status != 0 || task.id != running) && task.state != "Running";
+  });
+  if (found == tasks.end()) {
+    out->append("Registers: every listed task is running.\n\n");
+    return true;
+  }
+  DbgTextTable table;
+  table.title =
+      "Registers of task " + FormatHex(found->id) + " (" + found->name + ", " + found->state + ")";
+  table.columns = {"Register", "Value"};
+  for (std::int32_t reg = 0; reg < kShownRegisterCount; ++reg) {
+    std::uint64_t value = 0;
+    const std::int32_t read = DbgTaskRegisterRead(session, context, found->id, reg, &value);
+    if (read == kDbgNoAnswer) return false;
+    table.rows.push_back({model::RegisterName(static_cast<std::uint32_t>(reg)),
+                          read == 0 ? FormatRegister(value) : std::string("(not saved)")});
+  }
+  out->append(DbgRenderTable(table));
+  out->push_back('\n');
+  return true;
+}
+
+}  // namespace
+
+std::string DbgRenderTable(const DbgTextTable& table) {
+  std::vector<std::size_t> widths;
+  for (const std::string& column : table.columns)
+    widths.push_back(column.size());
+  for (const std::vector<std::string>& row : table.rows) {
+    for (std::size_t index = 0; index < row.size() && index < widths.size(); ++index) {
+      widths[index] = std::max(widths[index], row[index].size());
+    }
+  }
+  const auto line = [&](const std::vector<std::string>& cells) {
+    std::string text;
+    for (std::size_t index = 0; index < widths.size(); ++index) {
+      const std::string empty;
+      const std::string& cell = index < cells.size() ? cells[index] : empty;
+      if (index > 0) text.append("  ");
+      text.append(cell);
+      text.append(widths[index] - cell.size(), ' ');
+    }
+    while (!text.empty() && text.back() == ' ')
+      text.pop_back();
+    text.push_back('\n');
+    return text;
+  };
+  std::string text = table.title + "\n";
+  text.append(line(table.columns));
+  std::vector<std::string> rule;
+  for (const std::size_t width : widths)
+    rule.emplace_back(width, '-');
+  text.append(line(rule));
+  if (table.rows.empty()) text.append("(none)\n");
+  for (const std::vector<std::string>& row : table.rows)
+    text.append(line(row));
+  return text;
+}
+
+bool DbgShowKernelWindows(DbgSession* session, std::int64_t context, std::string* out) {
+  std::vector<TaskSeen> tasks;
+  for (const ObjectWindow& window : kWindows) {
+    std::string name;
+    bool answered = true;
+    const std::int32_t type = ShownType(session, context, window, &name, &answered);
+    if (!answered) return false;
+    if (type == 0) {
+      out->append(std::string(window.title) +
+                  ": not shown (the plug-in hides this object type)\n\n");
+      continue;
+    }
+    DbgTextTable table;
+    table.title =
+        std::string(window.title) + " (object type " + std::to_string(type) + ", " + name + ")";
+    const bool walked = WalkWindow(session, context, window, type, &table, &tasks);
+    out->append(DbgRenderTable(table));
+    out->push_back('\n');
+    if (!walked) return false;
+    if (window.type == kTaskType && !ShowTaskRegisters(session, context, tasks, out)) {
+      return false;
+    }
+  }
+  return true;
+}
