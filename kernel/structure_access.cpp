@@ -1,1 +1,325 @@
-// Placeholder: being written.
+// Kernel structure access: member addresses and sizes evaluated by the
+// debugger, member and variable reads, object names and target texts, and
+// the number and text helpers the kernel-awareness code shares.
+#include "kernel/structure_access.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "osa/service_requests.h"
+
+namespace {
+
+// Message type of every error the kernel code shows.
+constexpr std::int32_t kErrorMessageType = 2;
+// Expressions are formatted into a buffer of this size; longer ones are cut.
+constexpr std::size_t kExpressionBufferSize = 2048;
+// Texts from the target are read in pieces of at most this many bytes, so a
+// short name costs one read.
+constexpr std::int32_t kTextPieceSize = 32;
+// Longest object name taken from the target.
+constexpr std::int32_t kObjectNameLimit = 127;
+// The number buffers of FormatUnsigned and FormatHex.
+constexpr std::size_t kNumberBufferSize = 21;
+// The payload holds at most two 4-byte elements.
+constexpr std::uint32_t kWordSize = 4;
+constexpr std::uint32_t kMaxPayloadWords = 2;
+
+// Formats into a heap text of any length; false when it cannot be formatted.
+__attribute__((format(printf, 1, 0))) bool FormatText(const char* format, std::va_list args,
+                                                      std::string* text) {
+  std::va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length < 0) return false;
+  std::string formatted(static_cast<std::size_t>(length), '\0');
+  if (std::vsnprintf(formatted.data(), formatted.size() + 1, format, args) != length) return false;
+  *text = std::move(formatted);
+  return true;
+}
+
+// Turns `size` bytes of one element, as the memory wrapper delivered them
+// (host byte order), into a number.
+std::uint64_t ElementValue(const std::uint8_t* bytes, std::uint32_t size) {
+  std::uint64_t value = 0;
+  for (std::uint32_t i = 0; i < size; ++i) {
+    const std::uint32_t shift =
+        std::endian::native == std::endian::little ? 8 * i : 8 * (size - 1 - i);
+    value |= static_cast<std::uint64_t>(bytes[i]) << shift;
+  }
+  return value;
+}
+
+std::uint32_t Low32(std::uint64_t x) {
+  return static_cast<std::uint32_t>(x);
+}
+
+}  // namespace
+
+std::string FormatUnsigned(std::uint32_t x) {
+  std::array<char, kNumberBufferSize> buffer{};
+  std::snprintf(buffer.data(), buffer.size(), "%u", x);
+  return std::string(buffer.data());
+}
+
+std::string FormatHex(std::uint32_t x) {
+  std::array<char, kNumberBufferSize> buffer{};
+  std::snprintf(buffer.data(), buffer.size(), "0x%x", x);
+  return std::string(buffer.data());
+}
+
+void ShowKernelError(OSA_ServiceCntx* context, const char* format, ...) {
+  std::string message;
+  std::va_list args;
+  va_start(args, format);
+  const bool formatted = FormatText(format, args, &message);
+  va_end(args);
+  if (!formatted) return;
+  // The formatted text travels as an argument: target texts in it are never
+  // read as a format.
+  OSA_Service_MessageDisplay(context, kErrorMessageType, "%s", message.c_str());
+}
+
+std::uint32_t EvaluateFormatted(OSA_ServiceCntx* context, OsaValue* out, OsaValueKind kind,
+                                const char* pattern, ...) {
+  std::array<char, kExpressionBufferSize> expression{};
+  std::va_list args;
+  va_start(args, pattern);
+  std::vsnprintf(expression.data(), expression.size(), pattern, args);
+  va_end(args);
+
+  OsaValue value;
+  value.kind = kind;
+  if (kind == OsaValueKind::Text) {
+    // The debugger's print command turns the expression into display text.
+    const std::string input = std::string("`print /a ") + expression.data() + "+0`";
+    std::string text;
+    const std::uint32_t status = OSA_Service_StringEval(context, input.c_str(), &text, kOsaNoCore);
+    if (status != 0) return status;
+    value.text = std::move(text);
+  } else {
+    const std::uint32_t status =
+        OSA_Service_ExpressionEval(context, expression.data(), &value, kOsaNoCore);
+    if (status != 0) return status;
+  }
+  *out = std::move(value);
+  return 0;
+}
+
+bool KernelMemberExists(OSA_ServiceCntx* context, const char* typeName, const char* member) {
+  OsaValue offset;
+  return EvaluateFormatted(context, &offset, OsaValueKind::UInt32, "&((%s *)0)->%s", typeName,
+                           member) == 0;
+}
+
+std::uint32_t ReadTargetBytes(OSA_ServiceCntx* context, std::uint32_t address, std::uint32_t size,
+                              std::uint64_t* value) {
+  if (size < 1 || size > sizeof(std::uint64_t)) return 1;
+  std::array<std::uint8_t, sizeof(std::uint64_t)> bytes{};
+  const std::uint32_t status = OSA_Service_MemoryRead(context, kKernelMemorySpace, address, 1, size,
+                                                      bytes.data(), 0, kOsaNoCore);
+  if (status != 0) return status;
+  *value = ElementValue(bytes.data(), size);
+  return 0;
+}
+
+std::uint32_t ReadKernelVariable(OSA_ServiceCntx* context, OsaValue* out, std::uint32_t size,
+                                 const char* description, const char* pattern, ...) {
+  std::string expression;
+  std::va_list args;
+  va_start(args, pattern);
+  const bool formatted = FormatText(pattern, args, &expression);
+  va_end(args);
+  if (!formatted) {
+    ShowKernelError(context, "Error: Unable to format %s\n", description);
+    return 1;
+  }
+  OsaValue address;
+  std::uint32_t status =
+      EvaluateFormatted(context, &address, OsaValueKind::UInt32, "%s", expression.c_str());
+  if (status != 0) {
+    ShowKernelError(context, "Error: Unable to parse %s\n", description);
+    return status;
+  }
+  std::uint64_t bytes = 0;
+  status = ReadTargetBytes(context, Low32(address.payload), size, &bytes);
+  if (status != 0) {
+    ShowKernelError(context, "Error: Unable to read %s\n", description);
+    return status;
+  }
+  out->kind = OsaValueKind::UInt32;
+  out->payload = bytes;
+  out->text.reset();
+  return 0;
+}
+
+std::uint32_t ReadObjectMember(OSA_ServiceCntx* context, const KernelContext& kernel,
+                               std::uint32_t base, const char* typeName, const char* memberPath,
+                               bool decimal, bool emptyIfZero, OsaValue* out, bool signExtend) {
+  OsaValue address;
+  if (EvaluateFormatted(context, &address, OsaValueKind::UInt32, "&((%s *)%u)->%s", typeName, base,
+                        memberPath) != 0) {
+    ShowKernelError(context, "Error: Unable to parse kernel object member\n");
+    return 1;
+  }
+  OsaValue sizeValue;
+  if (EvaluateFormatted(context, &sizeValue, OsaValueKind::UInt32, "sizeof(((%s *)%u)->%s)",
+                        typeName, base, memberPath) != 0) {
+    ShowKernelError(context, "Error: Unable to parse kernel object size\n");
+    return 1;
+  }
+  const std::uint32_t size = Low32(sizeValue.payload);
+  if (kernel.version == 1 && size != 1 && size != 2 && size != 4 && size != 8) {
+    // Only a warning: the read below still delivers what it can.
+    ShowKernelError(context, "Error: Unsupported object member size\n");
+  }
+
+  // Below 4 bytes one element of the member's size; from 4 bytes on 4-byte
+  // elements, the lower address giving the low half. A member longer than 8
+  // bytes would overflow the payload, so only its first 8 bytes are read.
+  std::uint32_t elementSize = size;
+  std::uint32_t elementCount = 1;
+  if (size >= kWordSize) {
+    elementSize = kWordSize;
+    elementCount = std::min(size / kWordSize, kMaxPayloadWords);
+  }
+  std::array<std::uint8_t, sizeof(std::uint64_t)> bytes{};
+  if (OSA_Service_MemoryRead(context, kKernelMemorySpace, Low32(address.payload), elementCount,
+                             elementSize, bytes.data(), 0, kOsaNoCore) != 0) {
+    ShowKernelError(context, "Error: Unable to read kernel object name address\n");
+    return 1;
+  }
+  std::uint64_t payload = 0;
+  for (std::uint32_t i = 0; i < elementCount; ++i) {
+    payload |= ElementValue(bytes.data() + i * elementSize, elementSize) << (32 * i);
+  }
+
+  switch (out->kind) {
+    case OsaValueKind::Text: {
+      const std::uint32_t low = Low32(payload);
+      if (emptyIfZero && low == 0) {
+        out->text = std::string();
+      } else {
+        out->text = decimal ? FormatUnsigned(low) : FormatHex(low);
+      }
+      return 0;
+    }
+    case OsaValueKind::UInt32:
+      out->payload = Low32(payload);
+      return 0;
+    case OsaValueKind::UInt64:
+    case OsaValueKind::Address:
+      // A 32-bit address shown on a debugger that works in 64 bits keeps its
+      // sign when the debugger asks for it.
+      if (signExtend && context->signExtendAddressFrom4BytesTo8Bytes != 0 && size == kWordSize &&
+          (payload >> 32) == 0 && (payload & 0x80000000u) != 0) {
+        payload |= 0xFFFFFFFF00000000u;
+      }
+      out->payload = payload;
+      return 0;
+    default:
+      ShowKernelError(context, "Error: Unsupported object member data format\n");
+      return 1;
+  }
+}
+
+std::uint32_t ReadObjectWord(OSA_ServiceCntx* context, const KernelContext& kernel,
+                             std::uint32_t base, const char* typeName, const char* memberPath,
+                             std::uint32_t* value) {
+  OsaValue word;
+  word.kind = OsaValueKind::UInt32;
+  const std::uint32_t status =
+      ReadObjectMember(context, kernel, base, typeName, memberPath, false, false, &word);
+  if (status != 0) return status;
+  *value = Low32(word.payload);
+  return 0;
+}
+
+std::uint32_t ReadObjectName(OSA_ServiceCntx* context, std::uint32_t coreAddress, OsaValue* out) {
+  if (out->kind != OsaValueKind::Text) return 1;
+  OsaValue nameAddress;
+  const std::uint32_t status =
+      ReadKernelVariable(context, &nameAddress, 4, "kernel object name",
+                         "&((struct QX_OBJECT_STRUCT *)%u)->name", coreAddress);
+  if (status != 0) return status;
+  const std::uint32_t address = Low32(nameAddress.payload);
+  if (address == 0) {
+    out->text = std::string();
+    return 0;
+  }
+  std::optional<std::string> name =
+      ReadTargetString(context, kKernelMemorySpace, address, kObjectNameLimit);
+  if (!name) return 1;
+  out->text = std::move(name);
+  return 0;
+}
+
+std::optional<std::string> ReadTargetString(OSA_ServiceCntx* context, std::int32_t memorySpace,
+                                            std::uint32_t address, std::int32_t limit) {
+  if (limit < 1) return std::nullopt;
+  std::string text;
+  std::array<std::uint8_t, kTextPieceSize> piece{};
+  std::int32_t got = 0;
+  while (got < limit) {
+    const std::int32_t want = std::min(limit - got, kTextPieceSize);
+    if (OSA_Service_MemoryRead(context, memorySpace, static_cast<std::uint32_t>(address + got),
+                               want, 1, piece.data(), 0, kOsaNoCore) != 0) {
+      return std::nullopt;
+    }
+    for (std::int32_t i = 0; i < want; ++i) {
+      const std::uint8_t byte = piece[static_cast<std::size_t>(i)];
+      // A NUL or any byte outside the printable range ends the text.
+      if (byte < 0x20 || byte > 0x7E) return text;
+      text.push_back(static_cast<char>(byte));
+      ++got;
+    }
+  }
+  return text;
+}
+
+std::uint32_t ReadPriority(OSA_ServiceCntx* context, const KernelContext& kernel,
+                           std::uint32_t object, const char* typeName, const char* member,
+                           OsaValue* out) {
+  OsaValue stored;
+  stored.kind = OsaValueKind::UInt64;
+  const std::uint32_t status =
+      ReadObjectMember(context, kernel, object, typeName, member, true, false, &stored);
+  if (status != 0) return status;
+  // Version 1 kernels keep 0 as their most urgent priority.
+  std::uint64_t priority = stored.payload;
+  if (kernel.version == 1) priority = (kernel.maxPriorities - 1) - stored.payload;
+  switch (out->kind) {
+    case OsaValueKind::Text:
+      out->text = FormatUnsigned(Low32(priority));
+      return 0;
+    case OsaValueKind::UInt32:
+      out->payload = Low32(priority);
+      return 0;
+    case OsaValueKind::UInt64:
+      out->payload = priority;
+      return 0;
+    default:
+      ShowKernelError(context, "Error: Unsupported priority data format\n");
+      return 1;
+  }
+}
+
+bool DeliverNumber(OsaValue* out, std::uint32_t x) {
+  switch (out->kind) {
+    case OsaValueKind::Text:
+      out->text = FormatUnsigned(x);
+      return true;
+    case OsaValueKind::UInt32:
+    case OsaValueKind::UInt64:
+      out->payload = x;
+      return true;
+    default:
+      return false;
+  }
+}
