@@ -4,7 +4,3 @@ osa_fuzz(jsonrpc_dispatch_fuzz
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/jsonrpc_dispatch_fuzz.cpp
   LAYERS osa_jsonrpc osa_simple_json osa_runtime
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/jsonrpc ${OSA_SHARED_CORPORA}/JSONTestSuite/test_parsing)
-
-if(OSA_FUZZ)
-  target_compile_options(osa_jsonrpc PRIVATE -fsanitize=fuzzer-no-link)
-endif()
