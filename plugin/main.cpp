@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "plugin/nesting.h"
 #include "plugin/process_entry.h"
 
 namespace {
+
+constexpr int kSmallStackExchangeDepth = 32;
 
 struct EntryCall {
   int argc;
@@ -26,7 +29,10 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   EntryCall call{argc, argv, 0};
   if (!OsaRunOnLargeStack(RunEntry, &call)) {
-    std::fputs("OSA plugin: no thread with a large stack; nesting is limited\n", stderr);
+    // The main thread's stack holds far fewer 64 KiB receive buffers.
+    std::fputs("OSA plugin: no thread with a large stack; nested requests limited to 32 levels\n",
+               stderr);
+    OsaLimitExchangeDepth(kSmallStackExchangeDepth);
     RunEntry(&call);
   }
   return call.result;

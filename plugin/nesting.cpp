@@ -8,6 +8,7 @@
 namespace {
 
 int gDepth = 0;
+int gMaxDepth = kOsaMaxExchangeDepth;
 
 }  // namespace
 
@@ -23,9 +24,13 @@ int OsaExchangeDepth() {
   return gDepth;
 }
 
+void OsaLimitExchangeDepth(int depth) {
+  gMaxDepth = depth < 0 ? 0 : (depth > kOsaMaxExchangeDepth ? kOsaMaxExchangeDepth : depth);
+}
+
 const char* OsaServeNestedRequest(const char* text, const JsonValue* request,
                                   std::string* refusal) {
-  if (gDepth < kOsaMaxExchangeDepth) return OSA_Client_CmdParser(text);
+  if (gDepth < gMaxDepth) return OSA_Client_CmdParser(text);
   // Same layout as the dispatcher's own error responses.
   const JsonValue* id = nullptr;
   refusal->assign("{ \"jsonrpc\" : \"2.0\", \"error\" : { \"code\" : ");

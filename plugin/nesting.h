@@ -22,6 +22,10 @@ struct OsaExchangeDepthScope {
 // Waits open now.
 int OsaExchangeDepth();
 
+// Lowers the cap (never raises it above kOsaMaxExchangeDepth): a process
+// that has to run on a small stack serves fewer levels.
+void OsaLimitExchangeDepth(int depth);
+
 // Serves a request of the debugger that arrived during a wait: `text` is its
 // message and `request` its parsed tree. Below the depth cap the text goes to
 // the dispatcher and its response (owned by the dispatcher, or null) is

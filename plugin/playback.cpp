@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string_view>
 
@@ -126,7 +127,11 @@ const char* OSA__Playback__Exchange(const char* request) {
 }
 
 std::int32_t OSA__Playback__Run(const char* fileName) {
-  std::ifstream file(fileName, std::ios::in | std::ios::binary);
+  // A directory would open and read as an empty record, a false success.
+  std::error_code error;
+  const bool directory = std::filesystem::is_directory(fileName, error);
+  std::ifstream file;
+  if (!directory) file.open(fileName, std::ios::in | std::ios::binary);
   if (!file.is_open()) {
     std::printf("Cannot open file to read: %s\n", fileName);
     gResult = 2;

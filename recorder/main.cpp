@@ -47,5 +47,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: cannot start %s: %s\n", program, argv[first], std::strerror(errno));
     return 127;
   }
-  return RelayRun(&child, 0, 1, record.get());
+  const int exitCode = RelayRun(&child, 0, 1, record.get());
+  if (std::ferror(record.get()) != 0) {
+    std::fprintf(stderr, "%s: writing %s failed; the record is incomplete\n", program, recordName);
+  }
+  return exitCode;
 }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -141,5 +142,13 @@ int RelayRun(ChildProcess* child, int debuggerInput, int debuggerOutput, std::FI
   }
   close(child->output);
   child->output = -1;
+  for (const Direction* direction : {&toChild, &toDebugger}) {
+    if (direction->framer.droppedBytes > 0) {
+      std::fprintf(stderr,
+                   "osa_record: %zu bytes sent by %s were not part of a message and are "
+                   "not in the record\n",
+                   direction->framer.droppedBytes, direction->tag);
+    }
+  }
   return ChildWait(child);
 }

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "jsonrpc/client.h"
 #include "jsonrpc/dispatch.h"
@@ -22,6 +23,7 @@
 #include "plugin/playback.h"
 #include "plugin/process_entry.h"
 #include "plugin/transport.h"
+#include "runtime/history_log.h"
 
 namespace {
 
@@ -85,6 +87,7 @@ struct LiveConversation {
   int fromPlugin = -1;
   std::string received;
   std::int32_t loopResult = -1;
+  std::vector<HistoryLogEntry> history;  // the loop thread's, once it ended
   std::thread loop;
 
   LiveConversation() {
@@ -100,7 +103,10 @@ struct LiveConversation {
     loop = std::thread([this, input = in[0], output = out[1]] {
       EXPECT_TRUE(OsaRunOnLargeStack(
           [](void* self) {
-            static_cast<LiveConversation*>(self)->loopResult = OsaRunMessageLoop();
+            LiveConversation* conversation = static_cast<LiveConversation*>(self);
+            HistoryLogClear();
+            conversation->loopResult = OsaRunMessageLoop();
+            conversation->history = HistoryLogEntries();
           },
           this));
       close(input);
@@ -139,6 +145,15 @@ struct LiveConversation {
     OsaTransportUseDescriptors(0, 1);
     return loopResult;
   }
+
+  // The texts the loop recorded on `channel`.
+  std::vector<std::string> Records(const char* channel) const {
+    std::vector<std::string> texts;
+    for (const HistoryLogEntry& entry : history) {
+      if (entry.channel == channel) texts.push_back(entry.text);
+    }
+    return texts;
+  }
 };
 
 TEST(LiveExchange, ServesDebuggerRequestWhileWaiting) {
@@ -150,6 +165,10 @@ TEST(LiveExchange, ServesDebuggerRequestWhileWaiting) {
   debugger.Send(Answer(5, 0));
   EXPECT_EQ(debugger.Receive(), AskResponse(1, 5));
   EXPECT_EQ(debugger.Finish(), 0);
+  EXPECT_EQ(debugger.Records("OSA__JSON__Write"),
+            (std::vector<std::string>{ServiceRequest(0), EchoResponse(2), AskResponse(1, 5)}));
+  EXPECT_EQ(debugger.Records("OSA__Info"),
+            std::vector<std::string>{"Exit with 0 (invalid request)"});
 }
 
 TEST(LiveExchange, TooDeepNestedRequestIsRefused) {
@@ -186,6 +205,8 @@ TEST(LiveExchange, UnwritableNestedResponseFailsTheWait) {
   debugger.Send(Request("Test_Echo", 2));
   // The wait yields a failure, and the outer response cannot be written.
   EXPECT_EQ(debugger.Finish(), 3);
+  EXPECT_EQ(debugger.Records("OSA__Info"),
+            std::vector<std::string>{"Exit with 3 (failed to send response)"});
   const std::string error = testing::internal::GetCapturedStderr();
   EXPECT_EQ(error, "OSA plugin: Failed to send response: " + EchoResponse(2) +
                        " (err 32)OSA plugin: Failed to send response: { \"jsonrpc\" : \"2.0\", "

@@ -175,6 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
                    2,
                    "Cannot open file to read: " + kMissing + "\n",
                    ""},
+        OptionCase{"DirectoryAsRecord", {"-file", "/"}, 2, "Cannot open file to read: /\n", ""},
         OptionCase{"MixedCaseOptions",
                    {"-IGNORE_Error", "-f", "/dev/null"},
                    0,
