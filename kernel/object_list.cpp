@@ -1,1 +1,136 @@
-// Placeholder: being written.
+// The kernel's object lists: the object types with their C type names and
+// list indexes, and the walks over the rings of object cores that hang off
+// qx_kernel_object_list, one cursor per type.
+#include "kernel/object_list.h"
+
+#include <array>
+
+#include "kernel/structure_access.h"
+
+namespace {
+
+struct ObjectTypeRow {
+  const char* typeName;     // C type name in member expressions; null for no type
+  std::uint32_t listIndex;  // index into qx_kernel_object_list
+};
+
+// Indexed by ObjectTypeId; 9, 10 and 11 walk the lists of 1, 2 and 3.
+constexpr std::array<ObjectTypeRow, kObjectTypeSlots> kObjectTypes = {{
+    {nullptr, 0},
+    {"QX_TASK", 1},
+    {"QX_TIMER", 2},
+    {"QX_MUTEX", 3},
+    {"QX_SEM", 4},
+    {"QX_QUEUE", 5},
+    {"QX_EFLAGS", 6},
+    {"QX_BPOOL", 7},
+    {"QX_MPOOL", 8},
+    {"QX_TASK", 1},
+    {"QX_TIMER", 2},
+    {"QX_MUTEX", 3},
+}};
+static_assert(kObjectTypes.size() == static_cast<std::size_t>(ObjectTypeId::MutexList) + 1,
+              "one row per object type and the unused row 0");
+
+bool IsObjectType(std::int32_t objTypeId) {
+  return objTypeId >= static_cast<std::int32_t>(ObjectTypeId::Task) &&
+         objTypeId <= static_cast<std::int32_t>(ObjectTypeId::MutexList);
+}
+
+std::size_t Slot(std::int32_t objTypeId) {
+  return static_cast<std::size_t>(objTypeId);
+}
+
+void CloseWalk(KernelContext* kernel, std::size_t slot) {
+  kernel->listHead[slot] = 0;
+  kernel->listCursor[slot] = 0;
+  kernel->listSteps[slot] = 0;
+}
+
+}  // namespace
+
+const char* ObjectTypeName(std::int32_t objTypeId) {
+  return IsObjectType(objTypeId) ? kObjectTypes[Slot(objTypeId)].typeName : nullptr;
+}
+
+bool IsTaskType(std::int32_t objTypeId) {
+  return objTypeId == static_cast<std::int32_t>(ObjectTypeId::Task) ||
+         objTypeId == static_cast<std::int32_t>(ObjectTypeId::TaskList);
+}
+
+std::uint32_t CurrentObjectAddress(const KernelContext& kernel, std::int32_t objTypeId) {
+  if (!IsObjectType(objTypeId)) return 0;
+  const std::uint32_t core = kernel.listCursor[Slot(objTypeId)];
+  if (core == 0) return 0;
+  return IsTaskType(objTypeId) ? core - kernel.coreOffset : core;
+}
+
+std::int32_t KernelObjectListInit(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
+                                  void* privateData, std::int32_t objTypeId,
+                                  const OsaParentRef* /*parent*/) {
+  KernelContext* kernel = KernelContextOf(privateData);
+  if (kernel == nullptr || !IsObjectType(objTypeId)) return 1;
+  const std::size_t slot = Slot(objTypeId);
+
+  OsaValue listAddress;
+  std::uint32_t status =
+      EvaluateFormatted(context, &listAddress, OsaValueKind::UInt32, "&qx_kernel_object_list[%u]",
+                        kObjectTypes[slot].listIndex);
+  if (status != 0) {
+    ShowKernelError(context,
+                    "Error: Unable to access kernel object list.  OSA requires\n"
+                    "       the kernel to be built with QX_DEBUG_OBJECTS.\n");
+    return static_cast<std::int32_t>(status);
+  }
+  std::uint64_t head = 0;
+  status = ReadTargetBytes(context, static_cast<std::uint32_t>(listAddress.payload), 4, &head);
+  if (status != 0) {
+    ShowKernelError(context, "Error: Unable to read kernel object list\n");
+    return static_cast<std::int32_t>(status);
+  }
+  kernel->listHead[slot] = static_cast<std::uint32_t>(head);
+  kernel->listCursor[slot] = static_cast<std::uint32_t>(head);
+  kernel->listSteps[slot] = 0;
+  return head == 0 ? 1 : 0;
+}
+
+std::int32_t KernelObjectListCleanup(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/,
+                                     void* privateData, std::int32_t objTypeId,
+                                     const OsaParentRef* /*parent*/) {
+  KernelContext* kernel = KernelContextOf(privateData);
+  if (kernel == nullptr) return 1;
+  if (IsObjectType(objTypeId)) CloseWalk(kernel, Slot(objTypeId));
+  return 0;
+}
+
+std::int32_t KernelObjectListNext(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
+                                  void* privateData, std::int32_t objTypeId,
+                                  const OsaParentRef* /*parent*/) {
+  constexpr std::int32_t kEndOfWalk = 2;
+  KernelContext* kernel = KernelContextOf(privateData);
+  if (kernel == nullptr) return 1;
+  if (!IsObjectType(objTypeId)) return kEndOfWalk;
+  const std::size_t slot = Slot(objTypeId);
+  const std::uint32_t current = kernel->listCursor[slot];
+  if (current == 0) return kEndOfWalk;
+
+  OsaValue link;
+  const std::uint32_t status =
+      ReadKernelVariable(context, &link, 4, "kernel object list member",
+                         "&((struct QX_OBJECT_STRUCT *)%u)->created.next", current);
+  if (status != 0) return static_cast<std::int32_t>(status);
+  const auto next = static_cast<std::uint32_t>(link.payload);
+  kernel->listSteps[slot] += 1;
+
+  // A ring ends when it comes back to its head. A corrupted ring may never
+  // do so: a null link, a core that links to itself, or a walk longer than
+  // any kernel's object count ends it too, so the debugger never walks
+  // forever.
+  if (next == kernel->listHead[slot] || next == 0 || next == current ||
+      kernel->listSteps[slot] >= kMaxObjectListSteps) {
+    CloseWalk(kernel, slot);
+    return kEndOfWalk;
+  }
+  kernel->listCursor[slot] = next;
+  return 0;
+}

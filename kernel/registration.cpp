@@ -1,8 +1,19 @@
-// Registration of the kernel-awareness callbacks in the plug-in's table.
+// Registration of the kernel-awareness callbacks in the plug-in's table:
+// every slot starts empty, so the interface answers the methods the kernel
+// code does not serve with its defaults.
+#include "kernel/discovery.h"
+#include "kernel/object_list.h"
 #include "osa/plugin_api.h"
 
-void RegisterKernelCallbacks(OsaPluginCallbacks* table, int /*argc*/,
-                             const char* const* /*argv*/) {
+void RegisterKernelCallbacks(OsaPluginCallbacks* table, int /*argc*/, const char* const* /*argv*/) {
   if (table == nullptr) return;
   *table = OsaPluginCallbacks{};
+  table->osaInit = KernelOsaInit;                      // 0
+  table->osaCleanup = KernelOsaCleanup;                // 1
+  table->targetInit = KernelTargetInit;                // 2
+  table->targetCleanup = KernelTargetCleanup;          // 3
+  table->objectListInit = KernelObjectListInit;        // 4
+  table->objectListCleanup = KernelObjectListCleanup;  // 5
+  table->objectListNext = KernelObjectListNext;        // 6
+  table->poll = KernelPoll;                            // 27
 }
