@@ -1,1 +1,272 @@
-// Placeholder: being written.
+// Tasks as a whole and the target's run state: task names, task states from
+// the status-code table, the running task, thread-local-storage offsets with
+// their per-task cache, target notices, the "get_task_table" command and the
+// choice of object windows the debugger shows.
+#include "kernel/task_status.h"
+
+#include <array>
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "kernel/discovery.h"
+#include "kernel/structure_access.h"
+#include "simple_json/json_value.h"
+
+namespace {
+
+// Text of each "status" code; code 7 names a block pool on version 1 kernels
+// and a mutex on version 3 kernels.
+struct TaskStatusText {
+  const char* version1;
+  const char* version3;
+};
+constexpr std::array<TaskStatusText, 10> kTaskStatusTexts = {{
+    {"Ready", "Ready"},  // "Running" for the running task
+    {"Exited", "Exited"},
+    {"Halted", "Halted"},
+    {"Pended (sleep)", "Pended (sleep)"},
+    {"Pended (queue)", "Pended (queue)"},
+    {"Pended (semaphore)", "Pended (semaphore)"},
+    {"Pended (event flags)", "Pended (event flags)"},
+    {"Pended (block pool)", "Pended (mutex)"},
+    {"Pended (mutex)", "Pended (mutex)"},
+    {"Pended (malloc pool)", "Pended (malloc pool)"},
+}};
+static_assert(kTaskStatusTexts.size() == 10, "status codes 0 to 9");
+
+const char* TaskStatusName(const KernelContext& kernel, std::uint32_t task, std::uint32_t code) {
+  if (code >= kTaskStatusTexts.size()) return "Unknown";
+  if (code == 0 && task == kernel.runningTask) return "Running";
+  const TaskStatusText& row = kTaskStatusTexts[code];
+  return kernel.version == 3 ? row.version3 : row.version1;
+}
+
+// Thread-local-storage offsets as text: 32-bit figures (negative ones
+// included) as "0x%x", larger ones in full.
+std::string FormatOffset(std::int64_t offset) {
+  std::array<char, 24> buffer{};
+  if (offset < (std::int64_t{1} << 32)) {
+    std::snprintf(buffer.data(), buffer.size(), "0x%x", static_cast<std::uint32_t>(offset));
+  } else {
+    std::snprintf(buffer.data(), buffer.size(), "0x%" PRIx64, static_cast<std::uint64_t>(offset));
+  }
+  return std::string(buffer.data());
+}
+
+void DeliverOffset(OsaValue* out, std::int64_t offset) {
+  if (out->kind == OsaValueKind::Text) {
+    out->text = FormatOffset(offset);
+    return;
+  }
+  OsaValueStoreNumber(out, static_cast<std::uint64_t>(offset));
+}
+
+// Whether the task runs on the program's own start-up stack, whose
+// thread-local storage is the program's initial block (offset 0): its stack
+// lies inside the start-up stack and it has the lowest priority.
+//
+// Only version 1 kernels are sure to have "static_priority". On a version 3
+// kernel the member is first looked for without reading it, so a kernel that
+// lacks it shows no error; such a task counts as not running on the
+// start-up stack.
+bool OnStartupStack(OSA_ServiceCntx* context, const KernelContext& kernel, std::uint32_t task,
+                    std::uint64_t stackStart, std::uint64_t stackSize) {
+  if (kernel.stackBegin > stackStart || stackStart + stackSize > kernel.stackEnd) return false;
+  if (kernel.version != 1 && !KernelMemberExists(context, "QX_TASK", "static_priority")) {
+    return false;
+  }
+  OsaValue priority;
+  priority.kind = OsaValueKind::UInt64;
+  if (ReadPriority(context, kernel, task, "QX_TASK", "static_priority", &priority) != 0) {
+    return false;
+  }
+  return priority.payload == static_cast<std::uint64_t>(kernel.maxPriorities) - 1;
+}
+
+// "get_task_table" lists one task per bit of a task mask.
+constexpr std::uint32_t kTasksPerMaskWord = 32;
+constexpr std::string_view kTaskTableCommand = "get_task_table";
+
+// Object windows hidden or renamed by the kernel's layout.
+enum class GuiCondition : std::uint8_t {
+  kNoMemoryPoolCore,
+  kNoBlockPoolCore,
+  kMaskKernel,
+  kListKernel
+};
+
+struct GuiRule {
+  std::uint32_t typeId;
+  GuiCondition when;
+  const char* rename;  // null: the window is hidden
+};
+
+constexpr std::array<GuiRule, 11> kGuiRules = {{
+    // Pools outside the object list cannot be walked.
+    {static_cast<std::uint32_t>(ObjectTypeId::MemoryPool), GuiCondition::kNoMemoryPoolCore,
+     nullptr},
+    {static_cast<std::uint32_t>(ObjectTypeId::BlockPool), GuiCondition::kNoBlockPoolCore, nullptr},
+    // Mask kernels show the first presentation of tasks, timers and mutexes,
+    // list kernels the second one under the plain names.
+    {static_cast<std::uint32_t>(ObjectTypeId::TaskList), GuiCondition::kMaskKernel, nullptr},
+    {static_cast<std::uint32_t>(ObjectTypeId::TimerList), GuiCondition::kMaskKernel, nullptr},
+    {static_cast<std::uint32_t>(ObjectTypeId::MutexList), GuiCondition::kMaskKernel, nullptr},
+    {static_cast<std::uint32_t>(ObjectTypeId::Task), GuiCondition::kListKernel, nullptr},
+    {static_cast<std::uint32_t>(ObjectTypeId::Timer), GuiCondition::kListKernel, nullptr},
+    {static_cast<std::uint32_t>(ObjectTypeId::Mutex), GuiCondition::kListKernel, nullptr},
+    {static_cast<std::uint32_t>(ObjectTypeId::TaskList), GuiCondition::kListKernel, "Task"},
+    {static_cast<std::uint32_t>(ObjectTypeId::TimerList), GuiCondition::kListKernel, "Timer"},
+    {static_cast<std::uint32_t>(ObjectTypeId::MutexList), GuiCondition::kListKernel, "Mutex"},
+}};
+
+bool GuiConditionHolds(const KernelContext& kernel, GuiCondition condition) {
+  switch (condition) {
+    case GuiCondition::kNoMemoryPoolCore:
+      return !kernel.hasMemoryPoolCore;
+    case GuiCondition::kNoBlockPoolCore:
+      return !kernel.hasBlockPoolCore;
+    case GuiCondition::kMaskKernel:
+      return !kernel.pendIsList;
+    case GuiCondition::kListKernel:
+      return kernel.pendIsList;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::uint32_t ReadTaskStatus(OSA_ServiceCntx* context, const KernelContext& kernel,
+                             std::uint32_t task, OsaValue* out) {
+  std::uint32_t code = 0;
+  const std::uint32_t status = ReadObjectWord(context, kernel, task, "QX_TASK", "status", &code);
+  if (status != 0) return status;
+  switch (out->kind) {
+    case OsaValueKind::Text:
+      out->text = std::string(TaskStatusName(kernel, task, code));
+      return 0;
+    case OsaValueKind::UInt32:
+    case OsaValueKind::UInt64:
+      out->payload = code;
+      return 0;
+    default:
+      ShowKernelError(context, "Error: Unsupported task status data format\n");
+      return 1;
+  }
+}
+
+void ReadTaskLsoOffset(OSA_ServiceCntx* context, KernelContext* kernel, std::uint64_t taskId,
+                       OsaValue* out) {
+  if (kernel->tlsRwStart == 0) {
+    DeliverOffset(out, 0);
+    return;
+  }
+  if (kernel->tlsOffsetCache) {
+    const auto cached = kernel->tlsOffsetCache->find(taskId);
+    if (cached != kernel->tlsOffsetCache->end()) {
+      DeliverOffset(out, cached->second);
+      return;
+    }
+  }
+  const auto task = static_cast<std::uint32_t>(taskId);
+  OsaValue start;
+  start.kind = OsaValueKind::UInt64;
+  OsaValue size;
+  size.kind = OsaValueKind::UInt64;
+  if (ReadObjectMember(context, *kernel, task, "QX_TASK", "stack_start", false, false, &start,
+                       true) != 0 ||
+      ReadObjectMember(context, *kernel, task, "QX_TASK", "stack_size", false, false, &size) != 0) {
+    // The member read has shown why; nothing is cached, so it is tried again.
+    DeliverOffset(out, 0);
+    return;
+  }
+  std::int64_t offset = 0;
+  if (!OnStartupStack(context, *kernel, task, start.payload, size.payload)) {
+    offset = static_cast<std::int64_t>(start.payload + size.payload - kernel->tlsRwStart);
+  }
+  if (!kernel->tlsOffsetCache) kernel->tlsOffsetCache.emplace();
+  (*kernel->tlsOffsetCache)[taskId] = offset;
+  DeliverOffset(out, offset);
+}
+
+std::int32_t KernelTaskNameGet(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/, void* privateData,
+                               std::uint64_t taskId, OsaValue* out) {
+  const KernelContext* kernel = KernelContextOf(privateData);
+  if (kernel == nullptr || out == nullptr) return 1;
+  const auto core = static_cast<std::uint32_t>(taskId) + kernel->coreOffset;
+  return static_cast<std::int32_t>(ReadObjectName(context, core, out));
+}
+
+std::int32_t KernelTaskStatusGet(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
+                                 void* privateData, std::uint64_t taskId, OsaValue* out) {
+  const KernelContext* kernel = KernelContextOf(privateData);
+  if (kernel == nullptr || out == nullptr) return 1;
+  return static_cast<std::int32_t>(
+      ReadTaskStatus(context, *kernel, static_cast<std::uint32_t>(taskId), out));
+}
+
+std::int32_t KernelCurrentTaskGet(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/,
+                                  void* privateData, std::int64_t /*coreIndex*/,
+                                  std::uint64_t* taskId) {
+  const KernelContext* kernel = KernelContextOf(privateData);
+  if (kernel == nullptr || taskId == nullptr) return 1;
+  *taskId = kernel->runningTask;
+  return 0;
+}
+
+std::int32_t KernelTaskLsoGet(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/, void* privateData,
+                              std::uint64_t taskId, std::uint64_t /*taskAttribute*/,
+                              OsaValue* out) {
+  KernelContext* kernel = KernelContextOf(privateData);
+  if (kernel == nullptr || out == nullptr) return 1;
+  ReadTaskLsoOffset(context, kernel, taskId, out);
+  return 0;
+}
+
+std::int32_t KernelTargetNotify(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
+                                void* privateData, std::int32_t notice) {
+  KernelContext* kernel = KernelContextOf(privateData);
+  if (kernel == nullptr) return 1;
+  return static_cast<std::int32_t>(RefreshRunState(context, kernel, notice));
+}
+
+std::int32_t KernelOsaCmd_Execute(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
+                                  void* privateData, const char* command) {
+  const KernelContext* kernel = KernelContextOf(privateData);
+  if (kernel == nullptr) return 1;
+  if (command == nullptr || std::string_view(command) != kTaskTableCommand) return 0;
+  // The table has one entry per bit of a task mask; a record whose width is
+  // neither one nor two words is not trusted with the bound of the loop.
+  if (kernel->maskWords != 1 && kernel->maskWords != 2) return 1;
+  if (context->currentResult == nullptr) return 1;
+  const std::uint32_t entries = kernel->maskWords * kTasksPerMaskWord;
+  JsonPtr table = JsonNewArray();
+  for (std::uint32_t i = 0; i < entries; ++i) {
+    OsaValue task;
+    const std::uint32_t status = EvaluateFormatted(context, &task, OsaValueKind::UInt32,
+                                                   "qx_kernel_sched_info.static_task_array[%u]", i);
+    if (status != 0) return static_cast<std::int32_t>(status);
+    JsonArrayAppend(
+        table.get(),
+        JsonNewInteger(static_cast<std::int64_t>(static_cast<std::uint32_t>(task.payload))));
+  }
+  return JsonObjectAdd(context->currentResult, "task_table", std::move(table)) ? 0 : 1;
+}
+
+std::int32_t KernelGuiObjectCheck(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/,
+                                  void* privateData, const OsaGuiObjectInfo* in,
+                                  OsaGuiObjectInfo* out) {
+  const KernelContext* kernel = KernelContextOf(privateData);
+  if (kernel == nullptr || in == nullptr || out == nullptr) return 1;
+  *out = *in;
+  for (const GuiRule& rule : kGuiRules) {
+    if (rule.typeId != in->typeId || !GuiConditionHolds(*kernel, rule.when)) continue;
+    if (rule.rename == nullptr) {
+      out->visible = 0;
+    } else {
+      out->typeName = std::string(rule.rename);
+    }
+  }
+  return 0;
+}
