@@ -66,9 +66,8 @@ bool Converse(DbgSession* session, bool bigEndianTarget, std::string* out) {
     out->append("OSA_Client_TargetInit answered " + std::to_string(targetStatus) +
                 ": the plug-in did not recognise the kernel.\n");
   } else {
-    out->append("Kernel awareness: OSA kernel version " +
-                std::to_string(target.osaKernelMajorVersion) + "\n\n");
-    if (!DbgShowKernelWindows(session, kContext, out)) return false;
+    out->push_back('\n');
+    if (!DbgShowKernelWindows(session, kContext, init, out)) return false;
   }
 
   if (DbgTargetCleanup(session, kContext) == kDbgNoAnswer ||

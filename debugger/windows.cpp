@@ -89,11 +89,22 @@ std::string FormatRegister(std::uint64_t value) {
   return text;
 }
 
+// What the plug-in offers that the windows use.
+struct Offered {
+  bool guiObjectCheck = false;
+  bool attributes = false;
+  bool currentTask = false;
+  bool taskRegisters = false;
+};
+
 // Which presentation of a window's objects the plug-in shows: its type, the
 // second type, or 0 when it hides both. *name receives the name to show.
-std::int32_t ShownType(DbgSession* session, std::int64_t context, const ObjectWindow& window,
-                       std::string* name, bool* answered) {
+// Without GuiObjectCheck the first presentation is shown.
+std::int32_t ShownType(DbgSession* session, std::int64_t context, const Offered& offered,
+                       const ObjectWindow& window, std::string* name, bool* answered) {
   *answered = true;
+  *name = window.typeName;
+  if (!offered.guiObjectCheck) return window.type;
   for (const std::int32_t type : {window.type, window.secondType}) {
     if (type == 0) continue;
     std::string shownName;
@@ -106,7 +117,7 @@ std::int32_t ShownType(DbgSession* session, std::int64_t context, const ObjectWi
     }
     // A plug-in that cannot judge the type leaves it visible.
     if (status != 0 || visible != 0) {
-      *name = status == 0 && !shownName.empty() ? shownName : std::string(window.typeName);
+      if (status == 0 && !shownName.empty()) *name = shownName;
       return type;
     }
   }
@@ -119,37 +130,49 @@ struct TaskSeen {
   std::string state;
 };
 
-// Fills the window's table by walking `type`; for tasks also collects ids.
-bool WalkWindow(DbgSession* session, std::int64_t context, const ObjectWindow& window,
-                std::int32_t type, DbgTextTable* table, std::vector<TaskSeen>* tasks) {
-  for (const Column& column : window.columns)
-    table->columns.emplace_back(column.heading);
+// One row of attribute texts for the object the walk stands on; a task's
+// id, name and state also go to *tasks. False when no answer came.
+bool ReadRow(DbgSession* session, std::int64_t context, const ObjectWindow& window,
+             std::int32_t type, std::vector<std::string>* row, std::vector<TaskSeen>* tasks) {
+  for (const Column& column : window.columns) {
+    std::string text;
+    const std::int32_t status =
+        DbgObjectListAttributeText(session, context, type, column.attribute, &text);
+    if (status == kDbgNoAnswer) return false;
+    row->push_back(status == 0 ? text : std::string(kDbgMissingCell));
+  }
+  if (window.type != kTaskType) return true;
+  TaskSeen task;
+  const std::int32_t status =
+      DbgObjectListAttributeNumber(session, context, type, kIdAttribute, &task.id);
+  if (status == kDbgNoAnswer) return false;
+  if (status == 0) {
+    task.name = (*row)[1];
+    task.state = (*row)[2];
+    tasks->push_back(std::move(task));
+  }
+  return true;
+}
+
+// Fills the window's table by walking `type`; without attributes the
+// objects are only numbered.
+bool WalkWindow(DbgSession* session, std::int64_t context, const Offered& offered,
+                const ObjectWindow& window, std::int32_t type, DbgTextTable* table,
+                std::vector<TaskSeen>* tasks) {
+  if (offered.attributes) {
+    for (const Column& column : window.columns)
+      table->columns.emplace_back(column.heading);
+  } else {
+    table->columns.emplace_back("#");
+  }
   bool answered = true;
   const DbgWalkEnd end = DbgObjectListWalk(session, context, type, [&]() {
     std::vector<std::string> row;
-    for (const Column& column : window.columns) {
-      std::string text;
-      const std::int32_t status =
-          DbgObjectListAttributeText(session, context, type, column.attribute, &text);
-      if (status == kDbgNoAnswer) {
-        answered = false;
-        return false;
-      }
-      row.push_back(status == 0 ? text : std::string(kDbgMissingCell));
-    }
-    if (window.type == kTaskType) {
-      TaskSeen task;
-      const std::int32_t status =
-          DbgObjectListAttributeNumber(session, context, type, kIdAttribute, &task.id);
-      if (status == kDbgNoAnswer) {
-        answered = false;
-        return false;
-      }
-      if (status == 0) {
-        task.name = row[1];
-        task.state = row[2];
-        tasks->push_back(std::move(task));
-      }
+    if (!offered.attributes) {
+      row.push_back(std::to_string(table->rows.size() + 1));
+    } else if (!ReadRow(session, context, window, type, &row, tasks)) {
+      answered = false;
+      return false;
     }
     table->rows.push_back(std::move(row));
     return true;
@@ -161,16 +184,20 @@ bool WalkWindow(DbgSession* session, std::int64_t context, const ObjectWindow& w
 }
 
 // The registers of the first listed task that is not the running one.
-bool ShowTaskRegisters(DbgSession* session, std::int64_t context,
+bool ShowTaskRegisters(DbgSession* session, std::int64_t context, const Offered& offered,
                        const std::vector<TaskSeen>& tasks, std::string* out) {
   std::uint64_t running = 0;
-  const std::int32_t status = DbgCurrentTaskGet(session, context, &running);
-  if (status == kDbgNoAnswer) return false;
+  bool knowRunning = false;
+  if (offered.currentTask) {
+    const std::int32_t status = DbgCurrentTaskGet(session, context, &running);
+    if (status == kDbgNoAnswer) return false;
+    knowRunning = status == 0;
+  }
   const auto found = std::find_if(tasks.begin(), tasks.end(), [&](const TaskSeen& task) {
-    return (status != 0 || task.id != running) && task.state != "Running";
+    return (!knowRunning || task.id != running) && task.state != "Running";
   });
   if (found == tasks.end()) {
-    out->append("Registers: every listed task is running.\n\n");
+    out->append("Registers: no listed task is known not to run.\n\n");
     return true;
   }
   DbgTextTable table;
@@ -226,12 +253,23 @@ std::string DbgRenderTable(const DbgTextTable& table) {
   return text;
 }
 
-bool DbgShowKernelWindows(DbgSession* session, std::int64_t context, std::string* out) {
+bool DbgShowKernelWindows(DbgSession* session, std::int64_t context,
+                          const DbgOsaInitAnswer& offeredMethods, std::string* out) {
+  Offered offered;
+  offered.guiObjectCheck = DbgOffersCommand(offeredMethods, "OSA_Client_GuiObjectCheck");
+  offered.attributes = DbgOffersCommand(offeredMethods, "OSA_Client_ObjectListAttribute");
+  offered.currentTask = DbgOffersCommand(offeredMethods, "OSA_Client_CurrentTaskGet");
+  offered.taskRegisters = DbgOffersCommand(offeredMethods, "OSA_Client_TaskRegisterRead");
+  if (!offered.attributes) {
+    out->append(
+        "The plug-in offers no OSA_Client_ObjectListAttribute: objects are numbered, not "
+        "described.\n\n");
+  }
   std::vector<TaskSeen> tasks;
   for (const ObjectWindow& window : kWindows) {
     std::string name;
     bool answered = true;
-    const std::int32_t type = ShownType(session, context, window, &name, &answered);
+    const std::int32_t type = ShownType(session, context, offered, window, &name, &answered);
     if (!answered) return false;
     if (type == 0) {
       out->append(std::string(window.title) +
@@ -241,11 +279,12 @@ bool DbgShowKernelWindows(DbgSession* session, std::int64_t context, std::string
     DbgTextTable table;
     table.title =
         std::string(window.title) + " (object type " + std::to_string(type) + ", " + name + ")";
-    const bool walked = WalkWindow(session, context, window, type, &table, &tasks);
+    const bool walked = WalkWindow(session, context, offered, window, type, &table, &tasks);
     out->append(DbgRenderTable(table));
     out->push_back('\n');
     if (!walked) return false;
-    if (window.type == kTaskType && !ShowTaskRegisters(session, context, tasks, out)) {
+    if (window.type == kTaskType && offered.attributes && offered.taskRegisters &&
+        !ShowTaskRegisters(session, context, offered, tasks, out)) {
       return false;
     }
   }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "debugger/client_calls.h"
 #include "debugger/session.h"
 
 struct DbgTextTable {
@@ -24,9 +25,11 @@ std::string DbgRenderTable(const DbgTextTable& table);
 // The cell shown for an attribute the plug-in did not deliver.
 inline constexpr std::string_view kDbgMissingCell = "-";
 
-// Walks every object type the plug-in shows (asking GuiObjectCheck which of
-// two presentations of tasks, timers and mutexes to use) and appends the
-// rendered windows to *out. False when the conversation failed on the way;
-// what was gathered up to then is appended all the same.
+// Walks every object type the plug-in shows and appends the rendered
+// windows to *out, using only the methods that `offered` lists: GuiObjectCheck
+// chooses between the two presentations of tasks, timers and mutexes;
+// without ObjectListAttribute the objects are only numbered; the registers
+// window needs TaskRegisterRead. False when the conversation failed on the
+// way; what was gathered up to then is appended all the same.
 [[nodiscard]] bool DbgShowKernelWindows(DbgSession* session, std::int64_t context,
-                                        std::string* out);
+                                        const DbgOsaInitAnswer& offered, std::string* out);
