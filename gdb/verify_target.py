@@ -23,6 +23,7 @@ import gdb
 HERE = os.path.dirname(os.path.abspath(__file__))
 TARGET_DIR = os.environ.get("QX_TARGET_DIR", os.path.join(HERE, "..", "targets", "cortex-m"))
 sys.path.insert(0, TARGET_DIR)
+sys.dont_write_bytecode = True  # keep the source tree clean
 import manifest as manifest_module  # noqa: E402
 
 TIMEOUT_SECONDS = float(os.environ.get("QX_VERIFY_TIMEOUT", "30"))
@@ -315,8 +316,17 @@ def check_tasks(c, expected, core_offset):
         active = member("QX_TASK", addr, "wait_timer.active.next") != 0
         c.equal(active, t["wait_timer_expiration"] is not None, what + " wait timer running")
         if active:
-            c.equal(member("QX_TASK", addr, "wait_timer.expiration_tick"),
-                    t["wait_timer_expiration"], what + " wait timer expiration")
+            expiration = member("QX_TASK", addr, "wait_timer.expiration_tick")
+            c.equal(expiration, t["wait_timer_expiration"], what + " wait timer expiration")
+            tick = evaluate("qx_kernel_timer_info.current_tick")
+            c.equal((expiration - tick) & 0xFFFFFFFF, t["wait_timer_remaining"],
+                    what + " wait timer ticks left")
+    # The task table: one entry per task number, 0 where no task has it.
+    by_number = {t["number"]: tasks_by_name.get(t["name"]) for t in expected["tasks"]}
+    table = [evaluate("qx_kernel_sched_info.static_task_array[%u]" % n)
+             for n in range(expected["max_tasks"])]
+    c.equal(table, [by_number.get(n, 0) for n in range(expected["max_tasks"])],
+            "static_task_array by task number")
     return tasks_by_name, dict(zip(names, cores))
 
 
