@@ -66,18 +66,4 @@ TEST(FrameFirstObject, Table) {
   }
 }
 
-TEST(FrameFirstObject, StopsAtTheGivenLength) {
-  const char text[] = "{ \"a\" : 1 }";
-  std::size_t end = 0;
-  EXPECT_FALSE(OsaFrameFirstObject(text, sizeof(text) - 2, &end));
-  EXPECT_TRUE(OsaFrameFirstObject(text, sizeof(text) - 1, &end));
-  EXPECT_EQ(end, sizeof(text) - 1);
-}
-
-TEST(CountLeadingBlanks, CountsBlanksTabsAndLineEnds) {
-  EXPECT_EQ(OsaCountLeadingBlanks(" \t\r\n{", 5), 4u);
-  EXPECT_EQ(OsaCountLeadingBlanks("  ", 2), 2u);
-  EXPECT_EQ(OsaCountLeadingBlanks("\f{", 2), 0u);
-}
-
 }  // namespace

