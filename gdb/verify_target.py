@@ -453,6 +453,8 @@ def check_run_state(c, expected, tasks_by_name):
     c.equal(evaluate("qx_cpu_resume_count"), expected["resume_count"],
             "tasks switched back in")
     c.equal(evaluate("qx_cpu_resume_errors"), 0, "registers changed across a switch")
+    for name, want in expected["counters"].items():
+        c.equal(evaluate(name), want, name)
     frame = gdb.selected_frame()
     c.equal(frame.name(), expected["stop_routine"], "stopped in the stop routine")
     c.equal(frame.older().name() if frame.older() else None, "supervisor", "caller of stop")

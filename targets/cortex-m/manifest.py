@@ -211,6 +211,9 @@ def manifest(board):
         "fault_routine": "qx_cpu_fault_handler",
         "reset_routine": "qx_cpu_reset_handler",
         "resume_count": 3,
+        # Timer routines run by the five ticks: blink once (input 1), the
+        # one-shot once (input 7).
+        "counters": {"qx_model_blink_fired": 1, "qx_model_oneshot_fired": 7},
         "tasks": [_task(row, fpu) for row in _TASKS],
         "objects": _objects(),
     }
