@@ -9,6 +9,8 @@ packages=(
   libbenchmark-dev                    # benchmarks
   clang libclang-rt-14-dev            # libFuzzer targets
   python3                             # tools
+  gcc-arm-none-eabi qemu-system-arm   # the model kernel on emulated Cortex-M boards
+  gdb-multiarch                       # the debugger host for that target
 )
 
 missing=()
