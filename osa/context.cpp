@@ -52,6 +52,10 @@ void OsaContextDestroy(OSA_ServiceCntx* context) {
   std::erase_if(gContextList, [context](const OsaContextPtr& c) { return c.get() == context; });
 }
 
+void OsaContextDestroyAll() {
+  gContextList.clear();
+}
+
 OsaContextPtr OsaContextHold(const OSA_ServiceCntx* context) {
   for (const OsaContextPtr& listed : gContextList) {
     if (listed.get() == context) return listed;
