@@ -1,0 +1,370 @@
+// Structure access against a hand-made model target: member reads in either
+// byte order with their element layout, delivery by kind with sign
+// extension and empty-if-zero, the messages of each failure, object names
+// and target texts read in pieces, priorities, and expression evaluation.
+#include "kernel/structure_access.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/kernel/kernel_harness.h"
+
+namespace kernel_test {
+namespace {
+
+constexpr std::uint32_t kRamBase = 0x20000000;
+constexpr std::uint32_t kRamSize = 0x1000;
+constexpr std::uint32_t kObject = 0x20000100;  // a TEST_OBJ
+constexpr std::uint32_t kCore = 0x20000800;    // a struct QX_OBJECT_STRUCT
+constexpr std::uint32_t kText = 0x20000900;    // where name texts go
+
+class StructureAccess : public ModelTarget {
+ public:
+  // An empty target with TEST_OBJ (members of 1, 2, 4, 8, 3 and 12 bytes) and
+  // an object core that has only a name.
+  [[nodiscard]] bool Make(bool bigEndian) {
+    Close();
+    model::ModelInit(&model, bigEndian);
+    model::TypeTable* types = &model.types;
+    const model::TypeId uchar = Type("unsigned char");
+    const model::TypeId uint = Type("unsigned int");
+    const model::MemberSpec members[] = {
+        {"byte", uchar},
+        {"half", Type("unsigned short")},
+        {"word", uint},
+        {"pair", Type("unsigned long long")},
+        {"three", model::AddArrayType(types, uchar, 3)},
+        {"wide", model::AddArrayType(types, uint, 3)},
+    };
+    const model::TypeId object =
+        model::AddRecordType(types, model::TypeKind::kStruct, "struct TEST_OBJ_STRUCT", members);
+    model::AddTypedef(types, "TEST_OBJ", object);
+    const model::MemberSpec core[] = {{"name", model::AddPointerType(types, Type("char"))}};
+    model::AddRecordType(types, model::TypeKind::kStruct, "struct QX_OBJECT_STRUCT", core);
+    if (!model::MemoryMap(&model.memory, kRamBase, kRamSize)) return false;
+    return OpenSession();
+  }
+
+  model::TypeId Type(std::string_view name) {
+    model::TypeId type = 0;
+    EXPECT_TRUE(model::FindTypeByName(model.types, name, &type)) << name;
+    return type;
+  }
+
+  std::uint32_t MemberAddress(std::string_view member) {
+    std::uint32_t offset = 0;
+    model::TypeId type = 0;
+    EXPECT_TRUE(model::MemberPathOffset(model.types, Type("TEST_OBJ"), member, &offset, &type));
+    return kObject + offset;
+  }
+
+  void WriteBytes(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
+    ASSERT_TRUE(model::ModelMemoryWrite(&model, address, bytes.size(), bytes.data()));
+  }
+
+  // ReadObjectMember of TEST_OBJ's member into a value of `kind`.
+  std::uint32_t Read(const char* member, OsaValue* out, bool decimal = false,
+                     bool emptyIfZero = false, bool signExtend = false) {
+    return ReadObjectMember(&context, kernel, kObject, "TEST_OBJ", member, decimal, emptyIfZero,
+                            out, signExtend);
+  }
+
+  // The byte counts of the memory reads sent since the last Forget().
+  std::vector<std::string> ReadCounts() {
+    std::vector<std::string> counts;
+    for (const std::string& request : RequestsWith("OSA_Service_MemoryRead")) {
+      const std::size_t at = request.find("\"count\" : ");
+      counts.push_back(request.substr(at + 10, request.find_first_of(", }", at + 10) - at - 10));
+    }
+    return counts;
+  }
+
+  // Puts `text` (bytes as given, no NUL added) where the core's name points.
+  void SetName(const std::string& text, std::uint32_t address = kText) {
+    ASSERT_TRUE(WriteWord(kCore, 4, address));
+    if (address != 0 && !text.empty()) {
+      WriteBytes(address, std::vector<std::uint8_t>(text.begin(), text.end()));
+    }
+  }
+
+  KernelContext kernel;
+};
+
+OsaValue Value(OsaValueKind kind) {
+  OsaValue value;
+  value.kind = kind;
+  return value;
+}
+
+struct LayoutRow {
+  const char* member;
+  bool bigEndian;
+  std::vector<std::uint8_t> bytes;  // at the member, lowest address first
+  std::uint64_t expected;
+  const char* readCount;  // bytes asked of the debugger
+};
+
+TEST_F(StructureAccess, ElementLayoutFollowsTheMemberSize) {
+  const LayoutRow rows[] = {
+      {"byte", false, {0xA5}, 0xA5, "1"},
+      {"half", false, {0x34, 0x12}, 0x1234, "2"},
+      {"half", true, {0x12, 0x34}, 0x1234, "2"},
+      {"word", true, {0x11, 0x22, 0x33, 0x44}, 0x11223344, "4"},
+      // 8 bytes are two 4-byte elements; the lower address is the low half.
+      {"pair", false, {0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55}, 0x5566778811223344, "8"},
+      {"pair", true, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}, 0x5566778811223344, "8"},
+      // 3 bytes are one element of 3 bytes.
+      {"three", false, {0x11, 0x22, 0x33}, 0x332211, "3"},
+      {"three", true, {0x11, 0x22, 0x33}, 0x112233, "3"},
+      // Longer members: only their first 8 bytes fit the value.
+      {"wide", false, {1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0}, 0x0000000200000001, "8"},
+  };
+  for (const LayoutRow& row : rows) {
+    SCOPED_TRACE(std::string(row.member) + (row.bigEndian ? " big-endian" : " little-endian"));
+    ASSERT_TRUE(Make(row.bigEndian));
+    kernel.version = 3;
+    WriteBytes(MemberAddress(row.member), row.bytes);
+    OsaValue value = Value(OsaValueKind::UInt64);
+    ASSERT_EQ(Read(row.member, &value), 0u);
+    EXPECT_EQ(value.payload, row.expected);
+    EXPECT_EQ(ReadCounts(), std::vector<std::string>{row.readCount});
+    EXPECT_TRUE(Messages().empty());
+  }
+}
+
+TEST_F(StructureAccess, UnusualSizesOnVersionOneWarnAndStillDeliver) {
+  ASSERT_TRUE(Make(false));
+  kernel.version = 1;
+  WriteBytes(MemberAddress("three"), {0x01, 0x02, 0x03});
+  OsaValue value = Value(OsaValueKind::UInt32);
+  ASSERT_EQ(Read("three", &value), 0u);
+  EXPECT_EQ(value.payload, 0x030201u);
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Error: Unsupported object member size\n"});
+
+  Forget();
+  ASSERT_EQ(Read("pair", &value), 0u);
+  EXPECT_TRUE(Messages().empty());
+}
+
+struct SignRow {
+  std::uint32_t setting;  // signExtendAddressFrom4BytesTo8Bytes
+  bool signExtend;
+  OsaValueKind kind;
+  const char* member;
+  std::uint64_t stored;
+  std::uint64_t expected;
+};
+
+TEST_F(StructureAccess, SignExtensionNeedsFourBytesTheFlagAndTheSetting) {
+  const SignRow rows[] = {
+      {1, true, OsaValueKind::UInt64, "word", 0x80000000, 0xFFFFFFFF80000000},
+      {1, true, OsaValueKind::Address, "word", 0x80000000, 0xFFFFFFFF80000000},
+      {1, true, OsaValueKind::UInt32, "word", 0x80000000, 0x80000000},
+      {0, true, OsaValueKind::UInt64, "word", 0x80000000, 0x80000000},
+      {1, false, OsaValueKind::UInt64, "word", 0x80000000, 0x80000000},
+      {1, true, OsaValueKind::UInt64, "word", 0x7FFFFFFF, 0x7FFFFFFF},
+      {1, true, OsaValueKind::UInt64, "pair", 0x80000000, 0x80000000},
+  };
+  ASSERT_TRUE(Make(false));
+  kernel.version = 3;
+  for (const SignRow& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.member << " setting " << row.setting << " flag "
+                                    << row.signExtend << " kind " << static_cast<int>(row.kind));
+    context.signExtendAddressFrom4BytesTo8Bytes = row.setting;
+    ASSERT_TRUE(WriteWord(MemberAddress(row.member), row.member[0] == 'p' ? 8 : 4, row.stored));
+    OsaValue value = Value(row.kind);
+    ASSERT_EQ(Read(row.member, &value, false, false, row.signExtend), 0u);
+    EXPECT_EQ(value.payload, row.expected);
+  }
+}
+
+struct TextRow {
+  std::uint32_t stored;
+  bool decimal;
+  bool emptyIfZero;
+  const char* expected;
+};
+
+TEST_F(StructureAccess, TextIsDecimalOrHexAndEmptyForZeroWhenAsked) {
+  const TextRow rows[] = {
+      {0, false, true, ""},
+      {0, true, true, ""},
+      {0, false, false, "0x0"},
+      {0, true, false, "0"},
+      {255, false, true, "0xff"},
+      {255, true, true, "255"},
+      {0xFFFFFFFF, true, false, "4294967295"},
+  };
+  ASSERT_TRUE(Make(false));
+  kernel.version = 3;
+  for (const TextRow& row : rows) {
+    SCOPED_TRACE(row.expected);
+    ASSERT_TRUE(WriteWord(MemberAddress("word"), 4, row.stored));
+    OsaValue value = Value(OsaValueKind::Text);
+    ASSERT_EQ(Read("word", &value, row.decimal, row.emptyIfZero), 0u);
+    EXPECT_EQ(value.text, std::optional<std::string>(row.expected));
+  }
+}
+
+TEST_F(StructureAccess, MemberFailuresShowTheirMessageAndLeaveTheValue) {
+  ASSERT_TRUE(Make(false));
+  kernel.version = 3;
+  struct Row {
+    const char* member;
+    std::uint32_t base;
+    OsaValueKind kind;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"missing", kObject, OsaValueKind::UInt32, "Error: Unable to parse kernel object member\n"},
+      {"word", 0x10000000, OsaValueKind::UInt32,
+       "Error: Unable to read kernel object name address\n"},
+      {"word", kObject, OsaValueKind::Int16, "Error: Unsupported object member data format\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
+    Forget();
+    OsaValue value = Value(row.kind);
+    value.payload = 77;
+    EXPECT_EQ(
+        ReadObjectMember(&context, kernel, row.base, "TEST_OBJ", row.member, false, false, &value),
+        1u);
+    EXPECT_EQ(value.payload, 77u);
+    EXPECT_EQ(Messages(), std::vector<std::string>{row.message});
+  }
+}
+
+TEST_F(StructureAccess, KernelVariableMessagesNameTheDescription) {
+  ASSERT_TRUE(Make(false));
+  OsaValue value = Value(OsaValueKind::Text);
+  EXPECT_NE(ReadKernelVariable(&context, &value, 4, "test word", "&((TEST_OBJ *)%u)->%s", kObject,
+                               "nothing"),
+            0u);
+  EXPECT_NE(ReadKernelVariable(&context, &value, 4, "test word", "%u", 0x10000000u), 0u);
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"Error: Unable to parse test word\n",
+                                                  "Error: Unable to read test word\n"}));
+  EXPECT_EQ(value.kind, OsaValueKind::Text);
+
+  ASSERT_TRUE(WriteWord(MemberAddress("half"), 2, 0xBEEF));
+  ASSERT_EQ(
+      ReadKernelVariable(&context, &value, 2, "test half", "&((TEST_OBJ *)%u)->half", kObject), 0u);
+  EXPECT_EQ(value.kind, OsaValueKind::UInt32);
+  EXPECT_EQ(value.payload, 0xBEEFu);
+}
+
+struct NameRow {
+  const char* what;
+  std::string stored;  // bytes at the name pointer (a NUL follows in zeroed memory)
+  std::uint32_t pointer;
+  std::string expected;
+  std::size_t pieces;  // reads of the text
+};
+
+TEST_F(StructureAccess, NamesAreCutAtUnprintableBytesAndAt127Characters) {
+  const NameRow rows[] = {
+      {"null pointer", "", 0, "", 0},
+      {"short", "Idle", kText, "Idle", 1},
+      {"tab ends it", "Work\tmore", kText, "Work", 1},
+      {"DEL ends it",
+       "ab\x7f"
+       "cd",
+       kText, "ab", 1},
+      {"exactly 32", std::string(32, 'n'), kText, std::string(32, 'n'), 2},
+      {"200 characters", std::string(200, 'x'), kText, std::string(127, 'x'), 4},
+  };
+  for (const NameRow& row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_TRUE(Make(false));
+    SetName(row.stored, row.pointer);
+    OsaValue value = Value(OsaValueKind::Text);
+    ASSERT_EQ(ReadObjectName(&context, kCore, &value), 0u);
+    EXPECT_EQ(value.text, std::optional<std::string>(row.expected));
+    EXPECT_EQ(ReadCounts().size(), 1 + row.pieces);
+  }
+}
+
+TEST_F(StructureAccess, AFailedPieceDiscardsTheWholeName) {
+  ASSERT_TRUE(Make(false));
+  // 40 letters up to the end of memory: the second piece cannot be read.
+  const std::uint32_t address = kRamBase + kRamSize - 40;
+  SetName(std::string(40, 'q'), address);
+  OsaValue value = Value(OsaValueKind::Text);
+  value.text = "kept";
+  EXPECT_EQ(ReadObjectName(&context, kCore, &value), 1u);
+  EXPECT_EQ(value.text, std::optional<std::string>("kept"));
+  EXPECT_EQ(ReadCounts(), (std::vector<std::string>{"4", "32", "32"}));
+
+  EXPECT_EQ(ReadTargetString(&context, kKernelMemorySpace, kText, 0), std::nullopt);
+  OsaValue number = Value(OsaValueKind::UInt32);
+  EXPECT_EQ(ReadObjectName(&context, kCore, &number), 1u);
+}
+
+TEST_F(StructureAccess, PrioritiesAreInvertedOnVersionOne) {
+  ASSERT_TRUE(Make(false));
+  kernel.maxPriorities = 32;
+  ASSERT_TRUE(WriteWord(MemberAddress("word"), 4, 5));
+  struct Row {
+    std::uint32_t version;
+    OsaValueKind kind;
+    std::uint64_t number;
+    const char* text;
+  };
+  const Row rows[] = {
+      {1, OsaValueKind::UInt64, 26, nullptr},
+      {1, OsaValueKind::Text, 0, "26"},
+      {3, OsaValueKind::UInt32, 5, nullptr},
+      {3, OsaValueKind::Text, 0, "5"},
+  };
+  for (const Row& row : rows) {
+    kernel.version = row.version;
+    OsaValue value = Value(row.kind);
+    ASSERT_EQ(ReadPriority(&context, kernel, kObject, "TEST_OBJ", "word", &value), 0u);
+    if (row.text != nullptr) {
+      EXPECT_EQ(value.text, std::optional<std::string>(row.text));
+    } else {
+      EXPECT_EQ(value.payload, row.number);
+    }
+  }
+  EXPECT_TRUE(Messages().empty());
+  OsaValue value = Value(OsaValueKind::Int8);
+  EXPECT_EQ(ReadPriority(&context, kernel, kObject, "TEST_OBJ", "word", &value), 1u);
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Error: Unsupported priority data format\n"});
+}
+
+TEST_F(StructureAccess, TextEvaluationGoesThroughThePrintCommand) {
+  ASSERT_TRUE(Make(false));
+  OsaValue value;
+  ASSERT_EQ(EvaluateFormatted(&context, &value, OsaValueKind::Text, "%u", 42u), 0u);
+  EXPECT_EQ(value.kind, OsaValueKind::Text);
+  EXPECT_EQ(value.text, std::optional<std::string>("0x2a"));
+  const auto requests = RequestsWith("OSA_Service_StringEval");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_NE(requests[0].find(R"("input" : "`print /a 42+0`")"), std::string::npos) << requests[0];
+}
+
+TEST_F(StructureAccess, LongExpressionsAreCutTo2047Bytes) {
+  ASSERT_TRUE(Make(false));
+  const std::string longName(3000, 'z');
+  OsaValue value;
+  EXPECT_NE(EvaluateFormatted(&context, &value, OsaValueKind::UInt32, "%s", longName.c_str()), 0u);
+  const auto requests = RequestsWith("OSA_Service_ExpressionEval");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_NE(requests[0].find("\"" + std::string(2047, 'z') + "\""), std::string::npos);
+}
+
+TEST(StructureHelpers, NumbersAreDeliveredByKind) {
+  OsaValue value = Value(OsaValueKind::Text);
+  EXPECT_TRUE(DeliverNumber(&value, 4000000000u));
+  EXPECT_EQ(value.text, std::optional<std::string>("4000000000"));
+  value = Value(OsaValueKind::UInt64);
+  EXPECT_TRUE(DeliverNumber(&value, 7));
+  EXPECT_EQ(value.payload, 7u);
+  value = Value(OsaValueKind::Float);
+  EXPECT_FALSE(DeliverNumber(&value, 7));
+  EXPECT_EQ(value.payload, 0u);
+  EXPECT_EQ(FormatHex(0xDEADBEEF), "0xdeadbeef");
+}
+
+}  // namespace
+}  // namespace kernel_test
