@@ -27,6 +27,11 @@ const QX_UINT qx_model_board = QX_HAS_FPU ? 386u : 385u;
 volatile QX_UINT qx_model_stop_count;
 volatile QX_UINT qx_model_oneshot_fired;
 volatile QX_UINT qx_model_blink_fired;
+/* A debugger sets this to let the halted task run again: the supervisor
+ * resumes it and suspends itself, so the halted task's saved registers pass
+ * through the resume check and it becomes the running task in
+ * qx_model_stop. Left at 0 the model keeps its stopped state for ever. */
+volatile QX_UINT qx_model_release_halted;
 
 static QX_TASK tasks[T_COUNT];
 static unsigned long long stacks[T_COUNT][STACK_BYTES / 8u];
@@ -89,8 +94,14 @@ static void supervisor(QX_UINT input) {
   (void)input;
   set_flags(0);
   qx_task_suspend(); /* resumed by the waker, last of all */
-  for (;;)
+  for (;;) {
     qx_model_stop();
+    if (qx_model_release_halted != 0u) {
+      qx_model_release_halted = 0u;
+      qx_task_resume(&tasks[T_HALTED]);
+      qx_task_suspend();
+    }
+  }
 }
 
 static void waker(QX_UINT input) {
@@ -170,7 +181,9 @@ static void exiter(QX_UINT input) {
 static void halted(QX_UINT input) {
   (void)input;
   set_flags(0);
-  qx_task_suspend();
+  qx_task_suspend(); /* resumed only when a debugger releases it */
+  for (;;)
+    qx_model_stop();
 }
 
 struct task_row {
