@@ -28,20 +28,6 @@ namespace attributes_test {
 
 inline constexpr std::int64_t kContext = 1;
 
-// Until registration fills every kernel slot, the slots of these callbacks
-// are set here; slots already filled are left alone.
-inline void FillAttributeSlots() {
-  OsaPluginCallbacks& table = OsaCallbacks();
-  if (table.objectListAttribute == nullptr) table.objectListAttribute = KernelObjectListAttribute;
-  if (table.taskNameGet == nullptr) table.taskNameGet = KernelTaskNameGet;
-  if (table.taskStatusGet == nullptr) table.taskStatusGet = KernelTaskStatusGet;
-  if (table.currentTaskGet == nullptr) table.currentTaskGet = KernelCurrentTaskGet;
-  if (table.taskLsoGet == nullptr) table.taskLsoGet = KernelTaskLsoGet;
-  if (table.targetNotify == nullptr) table.targetNotify = KernelTargetNotify;
-  if (table.osaCmdExecute == nullptr) table.osaCmdExecute = KernelOsaCmd_Execute;
-  if (table.guiObjectCheck == nullptr) table.guiObjectCheck = KernelGuiObjectCheck;
-}
-
 class KernelSessionTest : public testing::Test {
  protected:
   void TearDown() override { Close(); }
@@ -54,7 +40,6 @@ class KernelSessionTest : public testing::Test {
     DbgSessionOptions options;
     options.transport = DbgTransport::kInProcess;
     ASSERT_TRUE(DbgSessionOpen(options, &model_, &session_, &error)) << error;
-    FillAttributeSlots();
     DbgOsaInitAnswer init;
     ASSERT_EQ(DbgOsaInit(session_.get(), kContext, &init), 0) << session_->lastError;
     DbgTargetInitAnswer target;
