@@ -1,7 +1,6 @@
 // A debugger's conversation with the plug-in (see session.h).
 #include "debugger/session.h"
 
-#include <cinttypes>
 #include <cstdio>
 #include <utility>
 

@@ -123,8 +123,8 @@ TEST_F(Sessions, ABrokenPluginFailsTheCallInsteadOfHanging) {
       {"silent", "/bin/sleep", {"30"}, "waiting for the plug-in: timed out"},
       {"gone at once", "/bin/true", {}, ""},
       {"not a plug-in",
-       "/bin/echo",
-       {"hello"},
+       "/bin/sh",
+       {"-c", "echo hello; exec sleep 30"},
        "waiting for the plug-in: the plug-in wrote "
        "something that is not a message"},
   };
