@@ -373,17 +373,5 @@ TEST_F(AttributeEdges, QueueCapacityNeverDividesByAWrappedMessageSize) {
   }
 }
 
-TEST_F(AttributeEdges, TasksAndTheirSecondPresentationAreTheSameObjects) {
-  Open("v1-list-core-32");
-  std::uint64_t first = 0;
-  std::uint64_t second = 0;
-  ASSERT_EQ(DbgObjectListInit(S(), kContext, 1), 0);
-  ASSERT_EQ(DbgObjectListInit(S(), kContext, 9), 0);
-  EXPECT_EQ(DbgObjectListAttributeNumber(S(), kContext, 1, 0, &first), 0);
-  EXPECT_EQ(DbgObjectListAttributeNumber(S(), kContext, 9, 0, &second), 0);
-  EXPECT_EQ(first, second);
-  EXPECT_EQ(first, M().tasks.front().address);
-}
-
 }  // namespace
 }  // namespace attributes_test

@@ -105,16 +105,6 @@ TEST_F(TaskStatusTest, TlsOffsetsAreCachedUntilTheTargetRuns) {
   EXPECT_TRUE(Messages().empty());
 }
 
-TEST_F(TaskStatusTest, WithoutThreadLocalStorageEveryOffsetIsZero) {
-  Open("v1-list-core-32");
-  ASSERT_EQ(M().tlsRwStart, 0u);
-  for (const model::ManifestTask& task : M().tasks) {
-    std::int64_t offset = -1;
-    EXPECT_EQ(DbgTaskLsoGet(S(), kContext, task.address, &offset), 0);
-    EXPECT_EQ(offset, 0);
-  }
-}
-
 TEST_F(TaskStatusTest, AVersion3KernelWithoutStaticPriorityShowsNoErrorForTheStartupTask) {
   Open("v3-32");
   ASSERT_NE(M().tlsRwStart, 0u);
