@@ -1,0 +1,213 @@
+"""One debugging session with the plug-in: its context, the target's
+description, stop notices, and the object and task requests the commands
+use.
+
+The session opens context 1 with OSA_Client_OsaInit as soon as the plug-in
+runs; OSA_Client_TargetInit follows when a command first needs the kernel
+(the target must be stopped past its start-up code, or the plug-in answers
+2). After that every stop of the target is reported with
+OSA_Client_TargetNotify, notice 0.
+"""
+
+import gdb
+
+from . import plugin as plugin_module
+from .services import GdbServices
+from .wire import to_wire_int
+
+CONTEXT = 1
+# The Cortex-M family as the debugger describes it to the plug-in.
+MAJOR_CPU_TYPE = 7
+MINOR_CPU_TYPE = 0
+
+# Object types, as the plug-in numbers them.
+TASKS, TIMERS, MUTEXES, SEMAPHORES, QUEUES, EVENTS, BLOCK_POOLS, MEMORY_POOLS = range(1, 9)
+END_OF_LIST = 2
+STARTUP_REFUSED = 2
+
+# Attribute numbers and their column titles, per object type.
+TASK_ATTRIBUTES = [(0, "id"), (1, "name"), (2, "state"), (3, "prio"), (4, "active"),
+                   (10, "stack start"), (8, "stack size"), (5, "pended on")]
+TASK_EXTRA_ATTRIBUTES = [(11, "threshold"), (6, "mutexes"), (7, "mutex waiters"),
+                         (18, "slice"), (19, "slice left"), (20, "exit code"),
+                         (21, "wait ticks"), (22, "tls offset")]
+OBJECT_ATTRIBUTES = {
+    TIMERS: [(0, "id"), (1, "name"), (13, "active"), (12, "remaining"), (14, "alarm ticks"),
+             (15, "repeating"), (26, "repeat ticks"), (16, "routine"), (17, "input")],
+    MUTEXES: [(0, "id"), (1, "name"), (22, "owner"), (23, "nesting"), (24, "inherit"),
+              (25, "inherited prio"), (9, "waiting")],
+    SEMAPHORES: [(0, "id"), (1, "name"), (32, "count"), (9, "waiting")],
+    QUEUES: [(0, "id"), (1, "name"), (42, "messages"), (43, "capacity"), (44, "message size"),
+             (9, "waiting")],
+    EVENTS: [(0, "id"), (1, "name"), (52, "flags"), (53, "requested"), (9, "waiting")],
+    BLOCK_POOLS: [(0, "id"), (1, "name"), (62, "block size"), (63, "available"),
+                  (64, "total"), (9, "waiting")],
+    MEMORY_POOLS: [(0, "id"), (1, "name"), (72, "available bytes"), (73, "size"),
+                   (74, "fragments"), (75, "smallest pending"), (9, "waiting")],
+}
+TEXT_VALUE, NUMBER_VALUE = 0, 11
+
+
+class SessionError(Exception):
+    pass
+
+
+def target_is_big_endian():
+    try:
+        return "big endian" in gdb.execute("show endian", to_string=True)
+    except gdb.error:
+        return False
+
+
+class Session:
+    def __init__(self, plugin_path, record_path=None, show_message=None, timeout=60.0):
+        self.services = GdbServices(show_message)
+        recorder = plugin_module.Recorder(record_path) if record_path else None
+        try:
+            self.plugin = plugin_module.PluginProcess(plugin_path, self.services, timeout,
+                                                      recorder)
+        except plugin_module.PluginError:
+            if recorder:
+                recorder.close()
+            raise
+        self.recorder = recorder
+        self.commands = []
+        self.target_ready = False
+        self.last_target_init = None
+        try:
+            answer = self.call("OSA_Client_OsaInit", {"context": CONTEXT})
+        except plugin_module.PluginError:
+            self.close(exit_request=False)
+            raise
+        if answer.get("return") != 0:
+            raise SessionError("the plug-in refused the session (return %s)"
+                               % answer.get("return"))
+        self.commands = list(answer.get("commands") or [])
+
+    def call(self, method, params):
+        return self.plugin.call(method, params)
+
+    def close(self, exit_request=True):
+        self.plugin.close(exit_request)
+        if self.recorder:
+            self.recorder.close()
+            self.recorder = None
+
+    def stop_recording(self):
+        if self.recorder:
+            self.plugin.recorder = None
+            self.recorder.close()
+            self.recorder = None
+
+    def kernel_aware(self):
+        return "OSA_Client_ObjectListInit" in self.commands
+
+    # The target.
+
+    def target_init(self):
+        """Describes the target; returns the plug-in's status (2: the target
+        is still in its start-up code)."""
+        answer = self.call("OSA_Client_TargetInit", {
+            "context": CONTEXT,
+            "majorCpuType": MAJOR_CPU_TYPE,
+            "minorCpuType": MINOR_CPU_TYPE,
+            "bigEndianTarget": 1 if target_is_big_endian() else 0,
+            "bigEndianHost": 0,
+        })
+        self.last_target_init = answer
+        status = answer.get("return")
+        self.target_ready = status == 0
+        return status
+
+    def ensure_target(self):
+        """TargetInit unless it has succeeded already; raises with the reason."""
+        if not self.kernel_aware():
+            raise SessionError("the plug-in offers no kernel awareness (its OsaInit lists "
+                               "no object-list methods)")
+        if self.target_ready:
+            return
+        status = self.target_init()
+        if status == STARTUP_REFUSED:
+            raise SessionError("the target is still in its start-up code; run it further")
+        if status != 0:
+            raise SessionError("the plug-in could not recognise the kernel (return %s)" % status)
+
+    def notify(self, notice=0):
+        if not self.target_ready:
+            return None
+        return self.call("OSA_Client_TargetNotify", {"context": CONTEXT, "notice": notice})
+
+    def target_cleanup(self):
+        if self.target_ready:
+            self.target_ready = False
+            self.call("OSA_Client_TargetCleanup", {"context": CONTEXT})
+
+    # Objects and tasks.
+
+    def attribute(self, type_id, attr, numeric=False):
+        """One attribute of the object the walk stands on: (status, value)."""
+        answer = self.call("OSA_Client_ObjectListAttribute", {
+            "context": CONTEXT, "objTypeId": type_id, "objAtrId": attr,
+            "valueType": NUMBER_VALUE if numeric else TEXT_VALUE})
+        return answer.get("return"), answer.get("objAtrValue")
+
+    def walk(self, type_id, attributes, numeric_ids=(0,)):
+        """Every object of a type: a list of {attribute: value or None}.
+        Attributes in numeric_ids are asked as numbers, the rest as text."""
+        self.ensure_target()
+        rows = []
+        answer = self.call("OSA_Client_ObjectListInit", {"context": CONTEXT, "objTypeId": type_id})
+        status = answer.get("return")
+        try:
+            while status == 0:
+                row = {}
+                for attr in attributes:
+                    got, value = self.attribute(type_id, attr, attr in numeric_ids)
+                    row[attr] = value if got == 0 else None
+                rows.append(row)
+                answer = self.call("OSA_Client_ObjectListNext",
+                                   {"context": CONTEXT, "objTypeId": type_id})
+                status = answer.get("return")
+                if status not in (0, END_OF_LIST):
+                    raise SessionError("the object list broke off (return %s)" % status)
+        finally:
+            self.call("OSA_Client_ObjectListCleanup", {"context": CONTEXT, "objTypeId": type_id})
+        return rows
+
+    def current_task(self):
+        self.ensure_target()
+        answer = self.call("OSA_Client_CurrentTaskGet", {"context": CONTEXT, "checkInKernel": 0})
+        return answer.get("return"), answer.get("taskId")
+
+    def task_status(self, task_id):
+        answer = self.call("OSA_Client_TaskStatusGet", {"context": CONTEXT, "taskId": task_id})
+        return answer.get("return"), answer.get("status")
+
+    def task_register_read(self, task_id, register):
+        answer = self.call("OSA_Client_TaskRegisterRead",
+                           {"context": CONTEXT, "taskId": task_id, "register": register})
+        value = answer.get("value")
+        if isinstance(value, int):
+            value &= 0xFFFFFFFFFFFFFFFF
+        return answer.get("return"), value
+
+    def task_register_write(self, task_id, register, value):
+        answer = self.call("OSA_Client_TaskRegisterWrite",
+                           {"context": CONTEXT, "taskId": task_id, "register": register,
+                            "value": to_wire_int(value)})
+        return answer.get("return")
+
+    def find_task(self, spec):
+        """A task id from a number (decimal or 0x hex) or a task name."""
+        rows = self.walk(TASKS, [0, 1])
+        number = None
+        try:
+            number = int(spec, 0)
+        except ValueError:
+            pass
+        for row in rows:
+            if row[1] == spec or (number is not None and row[0] == number):
+                return row[0], row[1]
+        if number is not None:
+            return number, ""
+        raise SessionError("no task named %s" % spec)
