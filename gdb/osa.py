@@ -8,7 +8,9 @@ import os
 import sys
 
 sys.dont_write_bytecode = True  # keep the source tree clean
-_here = os.path.dirname(os.path.abspath(__file__))
+# GDB runs sourced scripts in one shared namespace where __file__ may name
+# the outer script: take this file's name from its own code object.
+_here = os.path.dirname(os.path.abspath(sys._getframe().f_code.co_filename))
 if _here not in sys.path:
     sys.path.insert(0, _here)
 

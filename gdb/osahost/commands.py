@@ -55,6 +55,15 @@ class Host:
             finally:
                 self.session = None
 
+    def drop(self):
+        """Forgets a broken plug-in: no Exit request, the process is ended."""
+        if self.session is not None:
+            try:
+                self.session.close(exit_request=False)
+            except (plugin_module.PluginError, OSError):
+                pass
+            self.session = None
+
     def get(self):
         if self.session is None or not self.session.plugin.alive():
             self.session = None
@@ -140,7 +149,7 @@ def _run(action):
     except session_module.SessionError as e:
         raise gdb.GdbError("qx: %s" % e)
     except plugin_module.PluginError as e:
-        HOST.session = None
+        HOST.drop()
         raise gdb.GdbError("qx: %s (the plug-in starts afresh on the next command)" % e)
 
 

@@ -171,7 +171,11 @@ class PluginProcess:
                 continue
             data = os.read(fd, READ_CHUNK)
             if not data:
-                raise PluginError("the plug-in ended (exit status %s)" % self._proc.poll())
+                try:
+                    code = self._proc.wait(timeout=2)
+                except subprocess.TimeoutExpired:
+                    code = "unknown"
+                raise PluginError("the plug-in ended (exit status %s)" % code)
             try:
                 self._queue.extend(self._framer.feed(data))
             except wire.FrameError as e:

@@ -481,4 +481,8 @@ def main():
     finish(status if status else (1 if c.failed else 0))
 
 
-main()
+try:
+    main()
+except Exception as e:  # noqa: BLE001 - GDB's batch mode would exit 0
+    print("FAIL: %s: %s" % (type(e).__name__, e))
+    finish(1)
