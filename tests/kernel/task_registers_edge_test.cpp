@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "debugger/session.h"
 #include "kernel/kernel_context.h"
