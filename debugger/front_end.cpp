@@ -37,6 +37,7 @@ void ShowMessages(const DbgServiceState& service, std::string* out) {
     while (!text.empty() && text.back() == '\n')
       text.pop_back();
     out->append("  [type " + std::to_string(message.type) + "] " + text + "\n");
+    if (!message.during.empty()) out->append("    while serving " + message.during + "\n");
   }
 }
 

@@ -16,6 +16,7 @@
 struct DbgDisplayedMessage {
   std::int32_t type = 0;  // 2: an error message
   std::string text;
+  std::string during;  // the client request being served when it came, as sent
 };
 
 // What the answering side keeps: the target it answers from (borrowed; it
@@ -23,6 +24,7 @@ struct DbgDisplayedMessage {
 struct DbgServiceState {
   model::TargetModel* model = nullptr;
   std::vector<DbgDisplayedMessage> messages;
+  std::string during;          // the client request being served; set by the session
   std::uint64_t answered = 0;  // service requests answered, failures included
 };
 

@@ -155,6 +155,7 @@ bool DbgSessionCall(DbgSession* session, std::string_view method, JsonPtr params
   const std::int64_t id = session->nextId++;
   const std::string request = BuildRequest(method, std::move(params), id);
   Record(session, kDebuggerTag, request);
+  session->service.during = request;
 
   std::string answer;
   if (session->transport == DbgTransport::kPipe) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <utility>
 
 #include "debugger/client_calls.h"
@@ -106,6 +108,50 @@ int TableRows(const std::string& output, const std::string& title) {
   return rows;
 }
 
+// The cells of the table whose title starts with `title`, cut at the
+// columns that its rule line marks; empty when there is no such table.
+std::vector<std::vector<std::string>> TableCells(const std::string& output,
+                                                 const std::string& title) {
+  std::vector<std::vector<std::string>> rows;
+  std::size_t at = output.rfind(title, 0) == 0 ? 0 : output.find("\n" + title);
+  if (at == std::string::npos) return rows;
+  std::vector<std::string> lines;
+  std::size_t begin = output.find('\n', at + 1) + 1;
+  while (begin < output.size() && output[begin] != '\n') {
+    const std::size_t end = output.find('\n', begin);
+    lines.push_back(output.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  if (lines.size() < 2) return rows;
+  std::vector<std::size_t> starts;
+  for (std::size_t index = 0; index < lines[1].size(); ++index) {
+    if (lines[1][index] == '-' && (index == 0 || lines[1][index - 1] == ' ')) {
+      starts.push_back(index);
+    }
+  }
+  for (std::size_t line = 2; line < lines.size(); ++line) {
+    std::vector<std::string> cells;
+    for (std::size_t column = 0; column < starts.size(); ++column) {
+      const std::size_t from = std::min(starts[column], lines[line].size());
+      const std::size_t to =
+          column + 1 < starts.size() ? starts[column + 1] - 2 : std::string::npos;
+      std::string cell = lines[line].substr(from, to == std::string::npos ? to : to - from);
+      while (!cell.empty() && cell.back() == ' ')
+        cell.pop_back();
+      cells.push_back(cell);
+    }
+    rows.push_back(std::move(cells));
+  }
+  return rows;
+}
+
+// "0x" and the value in hex, padded to `digits` with zeros.
+std::string Hex(std::uint64_t value, int digits = 1) {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%0*" PRIx64, digits, value);
+  return text;
+}
+
 // Whether the plug-in as built offers kernel awareness, asked directly.
 bool PluginIsKernelAware() {
   model::TargetModel target;
@@ -170,6 +216,28 @@ TEST(FrontEndRun, WalksEveryObjectOfEveryVariant) {
     EXPECT_EQ(TableRows(out, "Tasks"), static_cast<int>(target.manifest.tasks.size()))
         << variant << "\n"
         << out;
+    // The task list in ring order, and the saved registers of the task shown.
+    const auto tasks = TableCells(out, "Tasks (object type ");
+    for (std::size_t index = 0; index < tasks.size() && index < target.manifest.tasks.size();
+         ++index) {
+      const model::ManifestTask& task = target.manifest.tasks[index];
+      EXPECT_EQ(tasks[index][0], Hex(task.address)) << variant;
+      EXPECT_EQ(tasks[index][1], task.name) << variant;
+    }
+    const std::size_t shown = out.find("Registers of task 0x");
+    ASSERT_NE(shown, std::string::npos) << variant;
+    const std::uint64_t id = std::stoull(out.substr(shown + 18, 10), nullptr, 16);
+    const auto task =
+        std::find_if(target.manifest.tasks.begin(), target.manifest.tasks.end(),
+                     [&](const model::ManifestTask& row) { return row.address == id; });
+    ASSERT_NE(task, target.manifest.tasks.end()) << variant;
+    EXPECT_FALSE(task->running) << variant;
+    const auto registers = TableCells(out, "Registers of task ");
+    ASSERT_EQ(registers.size(), 17u) << variant;
+    for (std::size_t reg = 0; reg < registers.size(); ++reg) {
+      EXPECT_EQ(registers[reg][1], Hex(task->registers[reg], 8))
+          << variant << " " << registers[reg][0];
+    }
     for (const auto& [title, listIndex] : kTitles) {
       const int expected = static_cast<int>(
           std::count_if(target.manifest.objects.begin(), target.manifest.objects.end(),

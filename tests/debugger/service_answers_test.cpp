@@ -170,11 +170,13 @@ TEST_F(ServiceAnswers, CollectsDisplayedMessagesAndCopiesTheRequestId) {
       "{ \"jsonrpc\" : \"2.0\", \"method\" : \"OSA_Service_MessageDisplay\", \"params\" : { "
       "\"context\" : 1, \"messageType\" : 2, \"message\" : \"Error: Unable to read XPSR\\n\" }, "
       "\"id\" : 41 }";
+  state_.during = "the client request";
   EXPECT_EQ(Answer(request),
             "{ \"jsonrpc\" : \"2.0\", \"result\" : { \"return\" : 0 }, \"id\" : 41 }");
   ASSERT_EQ(state_.messages.size(), 1u);
   EXPECT_EQ(state_.messages[0].type, 2);
   EXPECT_EQ(state_.messages[0].text, "Error: Unable to read XPSR\n");
+  EXPECT_EQ(state_.messages[0].during, "the client request");
   EXPECT_EQ(state_.answered, 1u);
 
   // No params object, or no id: still an answer, with "return" 1 and id null.
