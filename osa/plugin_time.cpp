@@ -14,7 +14,8 @@ constexpr const char* kChannel = "OsaPluginTime";
 // Scopes nest with the service requests made from nested debugger requests.
 std::uint32_t g_depth = 0;
 
-std::string FormatLabel(const char* format, std::va_list args) {
+__attribute__((format(printf, 1, 0))) std::string FormatLabel(const char* format,
+                                                              std::va_list args) {
   if (format == nullptr) return {};
   std::va_list measure;
   va_copy(measure, args);
