@@ -35,6 +35,12 @@ constexpr Column kTaskColumns[] = {
     {4, "Active prio"}, {10, "Stack start"}, {8, "Stack size"}, {5, "Pended on"},
     {21, "Wait ticks"}, {22, "TLS offset"},
 };
+// The task walk takes each task's name and state from these two columns.
+constexpr std::size_t kTaskNameColumn = 1;
+constexpr std::size_t kTaskStateColumn = 2;
+static_assert(kTaskColumns[kTaskNameColumn].attribute == 1, "task name column");
+static_assert(kTaskColumns[kTaskStateColumn].attribute == 2, "task state column");
+
 constexpr Column kTimerColumns[] = {
     {0, "Id"},           {1, "Name"},       {13, "Active"},       {12, "Remaining"},
     {14, "Alarm ticks"}, {15, "Repeating"}, {26, "Repeat ticks"}, {16, "Expiration routine"},
@@ -147,8 +153,8 @@ bool ReadRow(DbgSession* session, std::int64_t context, const ObjectWindow& wind
       DbgObjectListAttributeNumber(session, context, type, kIdAttribute, &task.id);
   if (status == kDbgNoAnswer) return false;
   if (status == 0) {
-    task.name = (*row)[1];
-    task.state = (*row)[2];
+    task.name = (*row)[kTaskNameColumn];
+    task.state = (*row)[kTaskStateColumn];
     tasks->push_back(std::move(task));
   }
   return true;
