@@ -32,7 +32,7 @@ class Stats:
         self.by_method = {}
         self.total_seconds = 0.0  # whole client requests, wall time
         self.host_seconds = 0.0  # answering service requests (GDB and the target)
-        self.wait_seconds = 0.0  # blocked until the plug-in wrote (its work and the pipe)
+        self.wait_seconds = 0.0  # in the pipe and waiting for the plug-in's work
 
     def add_service(self, method, seconds):
         self.service_requests += 1
@@ -153,12 +153,15 @@ class PluginProcess:
         if self.recorder:
             self.recorder.debugger(text)
         data = text.encode("utf-8")
+        started = time.perf_counter()
         try:
             while data:
                 written = os.write(self._proc.stdin.fileno(), data)
                 data = data[written:]
         except OSError as e:
             raise PluginError("cannot write to the plug-in: %s" % e)
+        finally:
+            self.stats.wait_seconds += time.perf_counter() - started
 
     def _receive(self):
         fd = self._proc.stdout.fileno()

@@ -37,6 +37,32 @@ def _int(params, name):
     return value
 
 
+# Expressions come from the plug-in and are only ever read: no assignment,
+# no increment or decrement, no calls into the target.
+_LITERALS = re.compile(r"'(?:[^'\\]|\\.)*'|\"(?:[^\"\\]|\\.)*\"")
+_SIDE_EFFECT = re.compile(r"(?<![=!<>])=(?!=)|<<=|>>=|\+\+|--")
+
+
+def has_side_effect(expression):
+    return _SIDE_EFFECT.search(_LITERALS.sub("", expression)) is not None
+
+
+class NoTargetCalls:
+    """Forbids calls into the target while the plug-in's expressions are
+    evaluated (for one whole client request), and puts the user's setting
+    back afterwards."""
+
+    def __enter__(self):
+        self.saved = gdb.parameter("may-call-functions")
+        if self.saved:
+            gdb.execute("set may-call-functions off", to_string=True)
+
+    def __exit__(self, *exc):
+        if self.saved:
+            gdb.execute("set may-call-functions on", to_string=True)
+        return False
+
+
 def value_to_int(value):
     """A GDB value as an integer; routines and labels without debug type
     give their address."""
@@ -153,8 +179,10 @@ class GdbServices:
         match = SYM_EXISTS.match(expression)
         if match:
             return 0, {"output": 1 if symbol_exists(match.group(1)) else 0}
-        value = gdb.parse_and_eval(expression)
-        return 0, {"output": to_wire_int(value_to_int(value))}
+        if has_side_effect(expression):
+            return FAILED
+        value = value_to_int(gdb.parse_and_eval(expression))
+        return 0, {"output": to_wire_int(value)}
 
     def string_eval(self, params):
         text = params["input"]
@@ -162,7 +190,8 @@ class GdbServices:
             return FAILED
         match = STRING_EVAL.match(text)
         command = match.group(1) if match else text
-        if not command.lstrip().startswith(("print", "p ", "output")):
+        if not command.lstrip().startswith(("print ", "p ", "output ")) or \
+                has_side_effect(command):
             return FAILED  # only printing: the plug-in never changes state this way
         printed = gdb.execute(command, to_string=True)
         printed = PRINT_PREFIX.sub("", printed, count=1).rstrip("\n")

@@ -12,7 +12,7 @@ OSA_Client_TargetNotify, notice 0.
 import gdb
 
 from . import plugin as plugin_module
-from .services import GdbServices
+from .services import GdbServices, NoTargetCalls
 from .wire import to_wire_int
 
 CONTEXT = 1
@@ -85,7 +85,8 @@ class Session:
         self.commands = list(answer.get("commands") or [])
 
     def call(self, method, params):
-        return self.plugin.call(method, params)
+        with NoTargetCalls():
+            return self.plugin.call(method, params)
 
     def close(self, exit_request=True):
         self.plugin.close(exit_request)

@@ -55,6 +55,43 @@ def main():
     text = error_of("qx objects nothing")
     check(text is not None and "usage" in text, "unknown object kind: %r" % text)
 
+    check_service_answers()
+
+
+def check_service_answers():
+    """Service answers that need no target."""
+    from osahost.services import GdbServices
+    serve = GdbServices(show_message=lambda kind, text: None)
+    cases = [
+        ("OSA_Service_ExpressionEval", {"expression": "(3 + 4) * 2"}, (0, {"output": 14})),
+        ("OSA_Service_ExpressionEval", {"expression": "-1"}, (0, {"output": -1})),
+        ("OSA_Service_ExpressionEval", {"expression": "sizeof(int) == 4"}, (0, {"output": 1})),
+        ("OSA_Service_ExpressionEval", {"expression": "$no_such_variable"}, (1, {})),
+        ("OSA_Service_ExpressionEval", {"expression": "$qx_probe = 5"}, (1, {})),
+        ("OSA_Service_ExpressionEval", {"expression": "$qx_probe++"}, (1, {})),
+        ("OSA_Service_ExpressionEval", {"expression": "$qx_probe <<= 1"}, (1, {})),
+        ("OSA_Service_ExpressionEval", {"expression": "no_such_symbol"}, (1, {})),
+        ("OSA_Service_ExpressionEval", {"expression": "$M_sym_exists(no_such_symbol)"},
+         (0, {"output": 0})),
+        ("OSA_Service_ExpressionEval", {"expression": 5}, (1, {})),
+        ("OSA_Service_StringEval", {"input": "`print /a 16+0`"}, (0, {"value": "0x10"})),
+        ("OSA_Service_StringEval", {"input": "`shell true`"}, (1, {})),
+        ("OSA_Service_StringEval", {"input": "`print $qx_probe = 1`"}, (1, {})),
+        ("OSA_Service_CommandExec", {"command": "shell true"}, (1, {})),
+        ("OSA_Service_MemoryRead", {"address": 0, "count": 4}, (1, {})),
+        ("OSA_Service_RegisterRead", {"register": 50, "width": -1}, (1, {})),
+        ("OSA_Service_MessageDisplay", {"messageType": 2, "message": "Error: x\n"}, (0, {})),
+        ("OSA_Service_YesNoChoose", {"default": 0, "message": "?"}, (1, {})),
+    ]
+    for method, params, want in cases:
+        got = serve(method, params)
+        check(got == want, "%s %r: %r" % (method, params, got))
+    check(serve.messages == ["Error: x\n"], "shown messages are kept")
+    from osahost.services import NoTargetCalls
+    with NoTargetCalls():
+        check(gdb.parameter("may-call-functions") is False, "no target calls during a request")
+    check(gdb.parameter("may-call-functions") is True, "the user's setting is put back")
+
 
 try:
     main()
