@@ -20,6 +20,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(HERE, "..", "..", "gdb"))
 
+from osahost import commands  # noqa: E402
 from osahost import session as session_module  # noqa: E402
 
 TIMEOUT_SECONDS = float(os.environ.get("QX_SCENARIO_TIMEOUT", "30"))
@@ -464,8 +465,9 @@ def main():
     s = None
     if name != "commands":
         s = open_session(messages)
-        # Stops reach the plug-in as a debugger would report them.
-        gdb.events.stop.connect(lambda event: s.notify(0))
+        # Stops reach the plug-in through the host's own stop handler.
+        commands.HOST.session = s
+        gdb.events.stop.connect(commands.HOST.on_stop)
     try:
         status = scenario(c, s, expected, messages)
     except Exception as e:  # report and fail rather than hang the batch run
