@@ -208,8 +208,10 @@ class QxInit(gdb.Command):
             status = s.target_init()
             answer = s.last_target_init
             if status == 0:
-                gdb.write("Kernel awareness on: interface version %s.%s\n" % (
-                    answer.get("osaKernelMajorVersion"), answer.get("osaKernelMinorVersion")))
+                major = answer.get("osaKernelMajorVersion")
+                version = " (kernel %s.%s)" % (major, answer.get("osaKernelMinorVersion")) \
+                    if major else ""
+                gdb.write("Kernel awareness on%s.\n" % version)
             elif status == session_module.STARTUP_REFUSED:
                 gdb.write("The target is still in its start-up code; run it further.\n")
             else:
