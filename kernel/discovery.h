@@ -14,16 +14,15 @@ std::uint32_t TargetStartCheck(OSA_ServiceCntx* context);
 
 // Reads the interrupt level, running task, current tick and FPU owner; a
 // notice of 0 (the target ran) also empties the TLS offset cache.
-std::uint32_t RefreshRunState(OSA_ServiceCntx* context, KernelContext* kernel,
-                              std::int32_t notice);
+std::uint32_t RefreshRunState(OSA_ServiceCntx* context, KernelContext* kernel, std::int32_t notice);
 
 // Callbacks of slots 0, 1, 2, 3 and 27.
 std::int32_t KernelOsaInit(OSA_ServiceCntx* context, OsaPluginInfo* info);
 std::int32_t KernelOsaCleanup(OSA_ServiceCntx* context, OsaPluginInfo* info);
 // 0 with a new KernelContext in *place, 1 on failure, 2 when the start-up
-// check refuses. A record already in *place is released first.
-std::int32_t KernelTargetInit(OSA_ServiceCntx* context, OsaPluginInfo* info,
-                              OsaPrivateData* place);
+// check refuses. A record already in *place is released when the new one
+// takes its place; a failed or refused TargetInit leaves it as it was.
+std::int32_t KernelTargetInit(OSA_ServiceCntx* context, OsaPluginInfo* info, OsaPrivateData* place);
 std::int32_t KernelTargetCleanup(OSA_ServiceCntx* context, OsaPluginInfo* info,
                                  OsaPrivateData* place);
 std::int32_t KernelPoll(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData);

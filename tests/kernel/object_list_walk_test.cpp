@@ -45,10 +45,13 @@ class ObjectWalk : public ModelTarget {
 
   // Walks `type` to its end; the objects visited and the final status of
   // ObjectListNext (or of ObjectListInit when it found nothing).
-  std::vector<Visit> Walk(std::int32_t type, std::int32_t* end, std::uint32_t bound = 1000) {
+  // `stepsTaken` presets the walk's step count after ObjectListInit.
+  std::vector<Visit> Walk(std::int32_t type, std::int32_t* end, std::uint32_t bound = 1000,
+                          std::uint32_t stepsTaken = 0) {
     std::vector<Visit> visits;
     *end = Init(type);
     if (*end != 0) return visits;
+    kernel->listSteps[type] = stepsTaken;
     while (visits.size() < bound) {
       visits.push_back({CurrentObjectAddress(*kernel, type), kernel->listCursor[type]});
       *end = Next(type);
@@ -144,15 +147,16 @@ struct CorruptRow {
   const char* what;
   // The new link of the second task's core, given the first three cores.
   std::uint32_t (*link)(const std::vector<std::uint32_t>& cores);
+  bool neverCloses;  // the third core also links back to the second
   std::size_t visits;
 };
 
 TEST_F(ObjectWalk, CorruptedRingsEndTheWalk) {
   const CorruptRow rows[] = {
-      {"null link", [](const std::vector<std::uint32_t>&) { return 0u; }, 2},
-      {"link to itself", [](const std::vector<std::uint32_t>& c) { return c[1]; }, 2},
+      {"null link", [](const std::vector<std::uint32_t>&) { return 0u; }, false, 2},
+      {"link to itself", [](const std::vector<std::uint32_t>& c) { return c[1]; }, false, 2},
       {"ring that never returns to its head",
-       [](const std::vector<std::uint32_t>& c) { return c[2]; }, kMaxObjectListSteps},
+       [](const std::vector<std::uint32_t>& c) { return c[2]; }, true, 9},
   };
   for (const CorruptRow& row : rows) {
     SCOPED_TRACE(row.what);
@@ -162,9 +166,14 @@ TEST_F(ObjectWalk, CorruptedRingsEndTheWalk) {
       cores.push_back(task.coreAddress);
     ASSERT_GE(cores.size(), 4u);
     SetLink(cores[1], row.link(cores));
-    if (row.visits == kMaxObjectListSteps) SetLink(cores[2], cores[1]);
+    std::uint32_t stepsTaken = 0;
+    if (row.neverCloses) {
+      SetLink(cores[2], cores[1]);
+      // Stand as if the walk had gone round the loop nearly to the bound.
+      stepsTaken = kMaxObjectListSteps - 9;
+    }
     std::int32_t end = -1;
-    const std::vector<Visit> visits = Walk(kTask, &end, kMaxObjectListSteps + 10);
+    const std::vector<Visit> visits = Walk(kTask, &end, 100, stepsTaken);
     EXPECT_EQ(visits.size(), row.visits);
     EXPECT_EQ(end, 2);
     EXPECT_EQ(kernel->listCursor[kTask], 0u);
