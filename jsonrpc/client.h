@@ -29,8 +29,7 @@ void JrInitService(JsonRpcService* service, JrSendFunction send);
 // *result must be null on entry; on success it receives the answer's
 // "result" member if there is one (the caller owns it). True when the answer
 // parsed and holds no "error" member. The id is used up once the text is built.
-bool JrSendRequest(JsonRpcService* service, const char* method, JsonPtr params,
-                   JsonPtr* result);
+bool JrSendRequest(JsonRpcService* service, const char* method, JsonPtr params, JsonPtr* result);
 
 // Formats a trace text and hands it to the service's log function, if any.
 void JrLog(JsonRpcService* service, const char* tag, const char* format, ...)

@@ -36,8 +36,7 @@ const char* JrMakeResult(JsonPtr result, JsonPtr id, JsonPtr request);
 
 // Builds { "jsonrpc" : "2.0", "error" : { "code" : C, "message" : "M"}, "id" : I }
 // (no blank before the error object's closing brace); a null id writes null.
-const char* JrMakeError(std::int32_t code, std::string_view message, JsonPtr id,
-                        JsonPtr request);
+const char* JrMakeError(std::int32_t code, std::string_view message, JsonPtr id, JsonPtr request);
 
 // Replaces the kept response with `text` and returns the kept copy.
 const char* JrKeepResponse(std::string text);

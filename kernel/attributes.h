@@ -14,8 +14,8 @@ inline constexpr const char* kUndefinedAttribute = "(Undefined Attribute)";
 // Remaining ticks of the timer at `object` (prefix "" for a QX_TIMER,
 // "wait_timer." for a task's wait timer).
 std::uint32_t ReadTimerRemaining(OSA_ServiceCntx* context, const KernelContext& kernel,
-                                 std::int32_t objTypeId, std::uint32_t object,
-                                 const char* prefix, OsaValue* out);
+                                 std::int32_t objTypeId, std::uint32_t object, const char* prefix,
+                                 OsaValue* out);
 
 // Callback of slot 7.
 std::int32_t KernelObjectListAttribute(OSA_ServiceCntx* context, OsaPluginInfo* info,

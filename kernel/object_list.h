@@ -26,12 +26,10 @@ std::uint32_t CurrentObjectAddress(const KernelContext& kernel, std::int32_t obj
 
 // Callbacks of slots 4, 5 and 6. Init: 0 on a first object, 1 for an empty
 // or unreadable list. Next: 0 on a further object, 2 at the end of the walk.
-std::int32_t KernelObjectListInit(OSA_ServiceCntx* context, OsaPluginInfo* info,
-                                  void* privateData, std::int32_t objTypeId,
-                                  const OsaParentRef* parent);
+std::int32_t KernelObjectListInit(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
+                                  std::int32_t objTypeId, const OsaParentRef* parent);
 std::int32_t KernelObjectListCleanup(OSA_ServiceCntx* context, OsaPluginInfo* info,
                                      void* privateData, std::int32_t objTypeId,
                                      const OsaParentRef* parent);
-std::int32_t KernelObjectListNext(OSA_ServiceCntx* context, OsaPluginInfo* info,
-                                  void* privateData, std::int32_t objTypeId,
-                                  const OsaParentRef* parent);
+std::int32_t KernelObjectListNext(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
+                                  std::int32_t objTypeId, const OsaParentRef* parent);

@@ -11,9 +11,9 @@
 
 // Register map codes (one byte per debugger register number).
 inline constexpr std::uint32_t kRegisterNotSaved = 0xFF;
-inline constexpr std::uint32_t kRegisterStackPointer = 0xFE;     // computed, read only
+inline constexpr std::uint32_t kRegisterStackPointer = 0xFE;       // computed, read only
 inline constexpr std::uint32_t kRegisterStackPointerBit31 = 0xFD;  // computed, read only
-inline constexpr std::uint32_t kRegisterFloatingFlag = 0x80;     // words down from the stack top
+inline constexpr std::uint32_t kRegisterFloatingFlag = 0x80;       // words down from the stack top
 
 // Callbacks of slots 10 and 11.
 std::int32_t KernelTaskRegisterRead(OSA_ServiceCntx* context, OsaPluginInfo* info,

@@ -21,17 +21,15 @@ void ReadTaskLsoOffset(OSA_ServiceCntx* context, KernelContext* kernel, std::uin
 // Callbacks of slots 13, 14, 20, 24, 28, 29 and 30.
 std::int32_t KernelTaskNameGet(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
                                std::uint64_t taskId, OsaValue* out);
-std::int32_t KernelTaskStatusGet(OSA_ServiceCntx* context, OsaPluginInfo* info,
-                                 void* privateData, std::uint64_t taskId, OsaValue* out);
-std::int32_t KernelCurrentTaskGet(OSA_ServiceCntx* context, OsaPluginInfo* info,
-                                  void* privateData, std::int64_t coreIndex,
-                                  std::uint64_t* taskId);
+std::int32_t KernelTaskStatusGet(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
+                                 std::uint64_t taskId, OsaValue* out);
+std::int32_t KernelCurrentTaskGet(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
+                                  std::int64_t coreIndex, std::uint64_t* taskId);
 std::int32_t KernelTaskLsoGet(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
                               std::uint64_t taskId, std::uint64_t taskAttribute, OsaValue* out);
-std::int32_t KernelTargetNotify(OSA_ServiceCntx* context, OsaPluginInfo* info,
-                                void* privateData, std::int32_t notice);
-std::int32_t KernelOsaCmd_Execute(OSA_ServiceCntx* context, OsaPluginInfo* info,
-                                  void* privateData, const char* command);
-std::int32_t KernelGuiObjectCheck(OSA_ServiceCntx* context, OsaPluginInfo* info,
-                                  void* privateData, const OsaGuiObjectInfo* in,
-                                  OsaGuiObjectInfo* out);
+std::int32_t KernelTargetNotify(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
+                                std::int32_t notice);
+std::int32_t KernelOsaCmd_Execute(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
+                                  const char* command);
+std::int32_t KernelGuiObjectCheck(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
+                                  const OsaGuiObjectInfo* in, OsaGuiObjectInfo* out);

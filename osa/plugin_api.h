@@ -193,12 +193,10 @@ using OsaTargetCallback = std::int32_t (*)(OSA_ServiceCntx*, OsaPluginInfo*, Osa
 using OsaObjectListCallback = std::int32_t (*)(OSA_ServiceCntx*, OsaPluginInfo*, void*,
                                                std::int32_t objTypeId, const OsaParentRef*);
 using OsaObjectListAttributeCallback = std::int32_t (*)(OSA_ServiceCntx*, OsaPluginInfo*, void*,
-                                                        std::int32_t objTypeId,
-                                                        const OsaParentRef*,
+                                                        std::int32_t objTypeId, const OsaParentRef*,
                                                         std::int32_t attributeId, OsaValue*);
 using OsaTaskMemoryAccessCallback = std::int32_t (*)(OSA_ServiceCntx*, OsaPluginInfo*, void*,
-                                                     std::uint64_t taskId,
-                                                     std::int32_t memorySpace,
+                                                     std::uint64_t taskId, std::int32_t memorySpace,
                                                      OsaTargetAddress address, std::int32_t count,
                                                      std::int32_t size, std::int32_t read);
 using OsaTaskRegisterReadCallback = std::int32_t (*)(OSA_ServiceCntx*, OsaPluginInfo*, void*,
@@ -216,16 +214,16 @@ using OsaTaskValueCallback = std::int32_t (*)(OSA_ServiceCntx*, OsaPluginInfo*, 
                                               std::uint64_t taskId, OsaValue*);
 using OsaTaskRelocatableCallback = std::int32_t (*)(OSA_ServiceCntx*, OsaPluginInfo*, void*,
                                                     std::uint64_t taskId, OsaValue* text,
-                                                    OsaValue* rodata, OsaValue* data,
-                                                    OsaValue* bss, OsaValue* extra);
+                                                    OsaValue* rodata, OsaValue* data, OsaValue* bss,
+                                                    OsaValue* extra);
 using OsaTaskSymTabCallback = std::int32_t (*)(OSA_ServiceCntx*, OsaPluginInfo*, void*,
                                                std::uint64_t taskId, const char* kernelExecName,
                                                OsaSymTab*);
 using OsaCurrentTaskCallback = std::int32_t (*)(OSA_ServiceCntx*, OsaPluginInfo*, void*,
                                                 std::int64_t coreIndex, std::uint64_t* taskId);
 using OsaTaskAttributeCallback = std::int32_t (*)(OSA_ServiceCntx*, OsaPluginInfo*, void*,
-                                                  std::uint64_t taskId,
-                                                  std::uint64_t taskAttribute, OsaValue*);
+                                                  std::uint64_t taskId, std::uint64_t taskAttribute,
+                                                  OsaValue*);
 using OsaAddressSpaceNameCallback = std::int32_t (*)(OSA_ServiceCntx*, OsaPluginInfo*, void*,
                                                      std::uint64_t addressSpaceId, OsaValue*);
 using OsaPollCallback = std::int32_t (*)(OSA_ServiceCntx*, OsaPluginInfo*, void*);
@@ -263,44 +261,44 @@ inline constexpr int kOsaSlotCount = 38;
 // One pointer per slot, in slot order; a null slot makes the interface
 // answer that method with its defaults.
 struct OsaPluginCallbacks {
-  OsaContextCallback osaInit;                                // 0
-  OsaContextCallback osaCleanup;                             // 1
-  OsaTargetCallback targetInit;                              // 2
-  OsaTargetCallback targetCleanup;                           // 3
-  OsaObjectListCallback objectListInit;                      // 4
-  OsaObjectListCallback objectListCleanup;                   // 5
-  OsaObjectListCallback objectListNext;                      // 6
-  OsaObjectListAttributeCallback objectListAttribute;        // 7
-  OsaTaskMemoryAccessCallback taskMemoryAccessSetup;         // 8
-  OsaTaskMemoryAccessCallback taskMemoryAccessRestore;       // 9
-  OsaTaskRegisterReadCallback taskRegisterRead;              // 10
-  OsaTaskRegisterWriteCallback taskRegisterWrite;            // 11
-  OsaTaskAddressTranslateCallback taskAddressTranslate;      // 12
-  OsaTaskValueCallback taskNameGet;                          // 13
-  OsaTaskValueCallback taskStatusGet;                        // 14
-  OsaTaskValueCallback taskExecGet;                          // 15
-  OsaTaskValueCallback taskCpuGet;                           // 16
-  OsaTaskValueCallback taskAddressSpaceGet;                  // 17
-  OsaTaskRelocatableCallback taskRelocatableGet;             // 18
-  OsaTaskSymTabCallback taskSymTabGet;                       // 19
-  OsaCurrentTaskCallback currentTaskGet;                     // 20
-  OsaTaskValueCallback taskInKernelCheck;                    // 21
-  OsaTaskValueCallback taskInCurrentAddressSpaceCheck;       // 22
-  OsaTaskValueCallback taskIsHiddenCheck;                    // 23
-  OsaTaskAttributeCallback taskLsoGet;                       // 24
-  OsaTaskAttributeCallback taskTksaGet;                      // 25
-  OsaAddressSpaceNameCallback addressSpaceNameGet;           // 26
-  OsaPollCallback poll;                                      // 27
-  OsaTargetNotifyCallback targetNotify;                      // 28
-  OsaCommandCallback osaCmdExecute;                          // 29
-  OsaGuiObjectCheckCallback guiObjectCheck;                  // 30
-  OsaObjectChangedCallback objectChangedCheck;               // 31
-  OsaLifeCycleCountsCallback lifeCycleCountsGet;             // 32
-  OsaPageTableCallback pageTableGet;                         // 33
-  OsaMessageInjectCallback messageInject;                    // 34
-  OsaKernelMemoryRegionsCallback kernelMemoryRegionsGet;     // 35
-  OsaUnusedCallback historyLogDump;                          // 36
-  OsaUnusedCallback exit;                                    // 37
+  OsaContextCallback osaInit;                             // 0
+  OsaContextCallback osaCleanup;                          // 1
+  OsaTargetCallback targetInit;                           // 2
+  OsaTargetCallback targetCleanup;                        // 3
+  OsaObjectListCallback objectListInit;                   // 4
+  OsaObjectListCallback objectListCleanup;                // 5
+  OsaObjectListCallback objectListNext;                   // 6
+  OsaObjectListAttributeCallback objectListAttribute;     // 7
+  OsaTaskMemoryAccessCallback taskMemoryAccessSetup;      // 8
+  OsaTaskMemoryAccessCallback taskMemoryAccessRestore;    // 9
+  OsaTaskRegisterReadCallback taskRegisterRead;           // 10
+  OsaTaskRegisterWriteCallback taskRegisterWrite;         // 11
+  OsaTaskAddressTranslateCallback taskAddressTranslate;   // 12
+  OsaTaskValueCallback taskNameGet;                       // 13
+  OsaTaskValueCallback taskStatusGet;                     // 14
+  OsaTaskValueCallback taskExecGet;                       // 15
+  OsaTaskValueCallback taskCpuGet;                        // 16
+  OsaTaskValueCallback taskAddressSpaceGet;               // 17
+  OsaTaskRelocatableCallback taskRelocatableGet;          // 18
+  OsaTaskSymTabCallback taskSymTabGet;                    // 19
+  OsaCurrentTaskCallback currentTaskGet;                  // 20
+  OsaTaskValueCallback taskInKernelCheck;                 // 21
+  OsaTaskValueCallback taskInCurrentAddressSpaceCheck;    // 22
+  OsaTaskValueCallback taskIsHiddenCheck;                 // 23
+  OsaTaskAttributeCallback taskLsoGet;                    // 24
+  OsaTaskAttributeCallback taskTksaGet;                   // 25
+  OsaAddressSpaceNameCallback addressSpaceNameGet;        // 26
+  OsaPollCallback poll;                                   // 27
+  OsaTargetNotifyCallback targetNotify;                   // 28
+  OsaCommandCallback osaCmdExecute;                       // 29
+  OsaGuiObjectCheckCallback guiObjectCheck;               // 30
+  OsaObjectChangedCallback objectChangedCheck;            // 31
+  OsaLifeCycleCountsCallback lifeCycleCountsGet;          // 32
+  OsaPageTableCallback pageTableGet;                      // 33
+  OsaMessageInjectCallback messageInject;                 // 34
+  OsaKernelMemoryRegionsCallback kernelMemoryRegionsGet;  // 35
+  OsaUnusedCallback historyLogDump;                       // 36
+  OsaUnusedCallback exit;                                 // 37
 };
 static_assert(sizeof(OsaPluginCallbacks) == kOsaSlotCount * sizeof(OsaUnusedCallback),
               "one pointer per slot");

@@ -15,13 +15,12 @@
 #include "osa/plugin_api.h"
 
 std::uint32_t OSA_Service_RegisterRead(OSA_ServiceCntx* context, std::int64_t core,
-                                       std::int64_t reg, std::int32_t width,
-                                       std::int64_t* value, std::int32_t fromDebugger,
-                                       std::uint64_t taskId);
+                                       std::int64_t reg, std::int32_t width, std::int64_t* value,
+                                       std::int32_t fromDebugger, std::uint64_t taskId);
 std::uint32_t OSA_Service_RegisterWrite(OSA_ServiceCntx* context, std::int64_t core,
-                                        std::int64_t reg, std::int32_t width,
-                                        std::uint64_t value, std::int32_t forMemoryAccess,
-                                        std::int32_t fromDebugger, std::uint64_t taskId);
+                                        std::int64_t reg, std::int32_t width, std::uint64_t value,
+                                        std::int32_t forMemoryAccess, std::int32_t fromDebugger,
+                                        std::uint64_t taskId);
 std::uint32_t OSA_Service_ThreadRegisterRead(OSA_ServiceCntx* context, std::uint64_t threadId,
                                              std::int64_t reg, std::int64_t* value,
                                              std::int64_t core);
@@ -32,18 +31,15 @@ std::uint32_t OSA_Service_ThreadRegisterWrite(OSA_ServiceCntx* context, std::uin
 // Reads count * size bytes into buffer; elements of 2 to 8 bytes are
 // byte-swapped when the target's and the host's byte orders differ.
 std::uint32_t OSA_Service_MemoryRead(OSA_ServiceCntx* context, std::int32_t memorySpace,
-                                     std::uint64_t address, std::int64_t count,
-                                     std::int64_t size, std::uint8_t* buffer,
-                                     std::uint64_t taskId, std::int64_t core);
+                                     std::uint64_t address, std::int64_t count, std::int64_t size,
+                                     std::uint8_t* buffer, std::uint64_t taskId, std::int64_t core);
 // Writes count * size bytes; the caller's data stay untouched when swapped.
 std::uint32_t OSA_Service_MemoryWrite(OSA_ServiceCntx* context, std::int32_t memorySpace,
-                                      std::uint64_t address, std::int64_t count,
-                                      std::int64_t size, const std::uint8_t* data,
-                                      std::int64_t core);
+                                      std::uint64_t address, std::int64_t count, std::int64_t size,
+                                      const std::uint8_t* data, std::int64_t core);
 std::uint32_t OSA_Service_MemoryPreFetch(OSA_ServiceCntx* context, std::int32_t memorySpace,
                                          std::uint64_t address, std::int64_t count,
-                                         std::int64_t size, std::int64_t stride,
-                                         std::int64_t core);
+                                         std::int64_t size, std::int64_t stride, std::int64_t core);
 
 // Evaluates a C expression; "output" is decoded by the kind already set in
 // *value (text, integer kinds, float, double). A null value reads nothing.
@@ -61,8 +57,8 @@ std::uint32_t OSA_Service_CommandExec(OSA_ServiceCntx* context, const char* comm
                                       std::uint64_t outputMask, std::string* output,
                                       std::int64_t core);
 std::uint32_t OSA_Service_SymbolLookup(OSA_ServiceCntx* context, const char* name,
-                                      std::uint64_t* address, std::uint32_t* storageClass,
-                                      std::int64_t core);
+                                       std::uint64_t* address, std::uint32_t* storageClass,
+                                       std::int64_t core);
 std::uint32_t OSA_Service_SymbolFromAddress(OSA_ServiceCntx* context, std::uint64_t address,
                                             std::int32_t symbolType, std::string* name,
                                             std::int64_t core);
@@ -73,13 +69,11 @@ std::uint32_t OSA_Service_StructFieldSearch(OSA_ServiceCntx* context, const char
                                             std::uint32_t* bitOffset, std::uint32_t* bitWidth,
                                             std::int64_t core);
 std::uint32_t OSA_Service_MacroGet(OSA_ServiceCntx* context, const char* macroName,
-                                   std::int32_t useOsaSym, std::string* value,
-                                   std::int64_t core);
+                                   std::int32_t useOsaSym, std::string* value, std::int64_t core);
 // Typed form: a text value takes the macro's text, any other kind the text
 // converted like strtoull with base 0 and stored by kind.
 std::uint32_t OSA_Service_MacroGetValue(OSA_ServiceCntx* context, const char* macroName,
-                                        std::int32_t useOsaSym, OsaValue* value,
-                                        std::int64_t core);
+                                        std::int32_t useOsaSym, OsaValue* value, std::int64_t core);
 std::uint32_t OSA_Service_EnumValueGet(OSA_ServiceCntx* context, const char* enumName,
                                        const char* enumMemberName, std::int32_t useOsaSym,
                                        std::int64_t* value, std::int64_t core);
@@ -97,8 +91,8 @@ std::uint32_t OSA_Service_YesNoChoose(OSA_ServiceCntx* context, std::uint32_t* c
                                       const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 std::uint32_t OSA_Service_ConfigFileSearch(OSA_ServiceCntx* context, const char* fileName,
-                                           std::uint64_t permission,
-                                           std::int32_t onlySearchDistDir, std::string* filePath);
+                                           std::uint64_t permission, std::int32_t onlySearchDistDir,
+                                           std::string* filePath);
 std::uint32_t OSA_Service_TargetStatus(OSA_ServiceCntx* context, std::uint32_t* status,
                                        std::int64_t core);
 // "coreId" is always sent; "return" is not read.

@@ -12,7 +12,8 @@ void RtOutOfMemory(std::size_t size) noexcept {
   std::size_t length = std::strlen(line);
   constexpr char kDigits[] = "0123456789ABCDEF";
   const auto value = static_cast<unsigned long long>(size);
-  for (int shift = 60; shift >= 0; shift -= 4) line[length++] = kDigits[(value >> shift) & 0xF];
+  for (int shift = 60; shift >= 0; shift -= 4)
+    line[length++] = kDigits[(value >> shift) & 0xF];
   constexpr char kTail[] = " bytes requested)\n";
   std::memcpy(line + length, kTail, sizeof kTail - 1);
   length += sizeof kTail - 1;
@@ -31,4 +32,6 @@ void* RtAlloc(std::size_t size) noexcept {
   return block;
 }
 
-void RtFree(void* block) noexcept { std::free(block); }
+void RtFree(void* block) noexcept {
+  std::free(block);
+}

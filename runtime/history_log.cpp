@@ -58,9 +58,8 @@ void HistoryLogTrace(std::string_view channel, std::string_view text) {
   const std::uint64_t budget = gBufferSize.load();
   // An entry larger than the whole buffer keeps only what fits.
   if (text.size() + channel.size() + kEntryOverhead > budget) {
-    const std::uint64_t room = budget > channel.size() + kEntryOverhead
-                                   ? budget - channel.size() - kEntryOverhead
-                                   : 0;
+    const std::uint64_t room =
+        budget > channel.size() + kEntryOverhead ? budget - channel.size() - kEntryOverhead : 0;
     text = text.substr(0, room);
   }
   HistoryLogEntry entry{NowMicros(), std::string(channel), std::string(text)};
@@ -92,9 +91,13 @@ void HistoryLogSetBufferSize(std::uint64_t bytes) {
   Trim(ThreadBuffer());
 }
 
-std::uint64_t HistoryLogBufferSize() { return gBufferSize.load(); }
+std::uint64_t HistoryLogBufferSize() {
+  return gBufferSize.load();
+}
 
-int HistoryLogBufferNumber() { return ThreadBuffer().number; }
+int HistoryLogBufferNumber() {
+  return ThreadBuffer().number;
+}
 
 bool HistoryLogDump(const char* directory) {
   if (directory == nullptr) return false;

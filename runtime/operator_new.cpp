@@ -26,10 +26,18 @@ void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
 
 }  // namespace
 
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new(std::size_t size) {
+  return Allocate(size);
+}
+void* operator new[](std::size_t size) {
+  return Allocate(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
 void* operator new(std::size_t size, std::align_val_t alignment) {
   return AllocateAligned(size, alignment);
 }
@@ -37,11 +45,27 @@ void* operator new[](std::size_t size, std::align_val_t alignment) {
   return AllocateAligned(size, alignment);
 }
 
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
+void operator delete(void* block) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, std::align_val_t) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block, std::align_val_t) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
+  std::free(block);
+}

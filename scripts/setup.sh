@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev           # unit and process tests
   libbenchmark-dev                    # benchmarks
   clang libclang-rt-14-dev            # libFuzzer targets
+  clang-format git                    # the source format check
   python3                             # tools
   gcc-arm-none-eabi qemu-system-arm   # the model kernel on emulated Cortex-M boards
   gdb-multiarch                       # the debugger host for that target

@@ -14,7 +14,8 @@ namespace {
 TEST(Allocation, BlocksAreZeroFilled) {
   std::unique_ptr<unsigned char, RtFreeDeleter> block(static_cast<unsigned char*>(RtAlloc(64)));
   ASSERT_NE(block, nullptr);
-  for (int i = 0; i < 64; ++i) EXPECT_EQ(block.get()[i], 0);
+  for (int i = 0; i < 64; ++i)
+    EXPECT_EQ(block.get()[i], 0);
 }
 
 TEST(Allocation, ZeroSizeGivesABlock) {

@@ -42,7 +42,8 @@ TEST_F(HistoryLogTest, SizesBelowTheMinimumAreIgnored) {
 TEST_F(HistoryLogTest, OldestEntriesGoFirstWhenOverBudget) {
   HistoryLogSetBufferSize(kHistoryLogMinBufferSize);
   const std::string text(1000, 'x');
-  for (int i = 0; i < 100; ++i) HistoryLogTraceFormat("c", "%03d%s", i, text.c_str());
+  for (int i = 0; i < 100; ++i)
+    HistoryLogTraceFormat("c", "%03d%s", i, text.c_str());
   const auto entries = HistoryLogEntries();
   ASSERT_FALSE(entries.empty());
   EXPECT_LT(entries.size(), 100u);
@@ -52,12 +53,12 @@ TEST_F(HistoryLogTest, OldestEntriesGoFirstWhenOverBudget) {
 
 TEST_F(HistoryLogTest, DumpWritesPidAndBufferNamedFile) {
   HistoryLogTrace("OSA__Info", "Exit with 0 (help)");
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("history_log_test_" + std::to_string(::getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("history_log_test_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   ASSERT_TRUE(HistoryLogDump(dir.c_str()));
-  const auto file = dir / (std::to_string(::getpid()) + "_" +
-                           std::to_string(HistoryLogBufferNumber()) + ".rne");
+  const auto file =
+      dir / (std::to_string(::getpid()) + "_" + std::to_string(HistoryLogBufferNumber()) + ".rne");
   std::ifstream in(file);
   std::stringstream content;
   content << in.rdbuf();
