@@ -125,6 +125,14 @@ const RefusalRow kRefusals[] = {
            model::AddArrayType(&t.model.types, byte, 4);
      },
      "Error: Unable to find kernel register map\n"},
+    {"register map larger than any register file", "v1-list-core-32",
+     [](ModelTarget& t) {
+       model::TypeId byte = 0;
+       ASSERT_TRUE(model::FindTypeByName(t.model.types, "unsigned char", &byte));
+       t.Symbol("qx_kernel_register_stack_offsets")->type =
+           model::AddArrayType(&t.model.types, byte, 1u << 20);
+     },
+     "Error: Unable to find kernel register map\n"},
     {"register map unreadable", "v3-32",
      [](ModelTarget& t) { t.Symbol("qx_kernel_register_stack_offsets")->address = kUnmapped; },
      "Error: Unable to read kernel register map\n"},
@@ -234,14 +242,6 @@ TEST_F(ModelTarget, RunStateRefreshEmptiesTheOffsetCacheOnlyOnNoticeZero) {
   ASSERT_TRUE(kernel->tlsOffsetCache.has_value());
   EXPECT_TRUE(kernel->tlsOffsetCache->empty());
   EXPECT_EQ(kernel->runningTask, model.manifest.runningTask);
-}
-
-TEST_F(ModelTarget, SetupCallbacksNeedNoRecord) {
-  OsaPluginInfo info;
-  EXPECT_EQ(KernelOsaInit(nullptr, &info), 0);
-  EXPECT_EQ(info.versionAcknowledge, 2u);
-  EXPECT_EQ(KernelOsaCleanup(nullptr, &info), 0);
-  EXPECT_EQ(KernelPoll(nullptr, &info, nullptr), 0);
 }
 
 }  // namespace

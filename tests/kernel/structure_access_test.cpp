@@ -353,18 +353,5 @@ TEST_F(StructureAccess, LongExpressionsAreCutTo2047Bytes) {
   EXPECT_NE(requests[0].find("\"" + std::string(2047, 'z') + "\""), std::string::npos);
 }
 
-TEST(StructureHelpers, NumbersAreDeliveredByKind) {
-  OsaValue value = Value(OsaValueKind::Text);
-  EXPECT_TRUE(DeliverNumber(&value, 4000000000u));
-  EXPECT_EQ(value.text, std::optional<std::string>("4000000000"));
-  value = Value(OsaValueKind::UInt64);
-  EXPECT_TRUE(DeliverNumber(&value, 7));
-  EXPECT_EQ(value.payload, 7u);
-  value = Value(OsaValueKind::Float);
-  EXPECT_FALSE(DeliverNumber(&value, 7));
-  EXPECT_EQ(value.payload, 0u);
-  EXPECT_EQ(FormatHex(0xDEADBEEF), "0xdeadbeef");
-}
-
 }  // namespace
 }  // namespace kernel_test
