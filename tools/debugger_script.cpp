@@ -86,14 +86,18 @@ bool AskAttribute(DbgSession* session, std::int32_t type, std::int32_t attribute
                   ScriptValues values, std::uint64_t* number, bool* haveNumber,
                   ScriptCounts* counts, std::string* error) {
   std::string text;
+  const std::uint64_t answeredBefore = session->service.answered;
   ++counts->attributes;
-  if (DbgObjectListAttributeText(session, kScriptContext, type, attribute, &text) == kDbgNoAnswer) {
-    return NoAnswer(session, "OSA_Client_ObjectListAttribute", error);
-  }
+  const std::int32_t textStatus =
+      DbgObjectListAttributeText(session, kScriptContext, type, attribute, &text);
+  counts->attributeServiceRoundTrips += session->service.answered - answeredBefore;
+  if (textStatus == kDbgNoAnswer) return NoAnswer(session, "OSA_Client_ObjectListAttribute", error);
   if (values != ScriptValues::kTextAndNumber) return true;
+  const std::uint64_t numberBefore = session->service.answered;
   ++counts->attributes;
   const std::int32_t status =
       DbgObjectListAttributeNumber(session, kScriptContext, type, attribute, number);
+  counts->attributeServiceRoundTrips += session->service.answered - numberBefore;
   if (status == kDbgNoAnswer) return NoAnswer(session, "OSA_Client_ObjectListAttribute", error);
   *haveNumber = status == 0;
   return true;

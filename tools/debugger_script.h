@@ -34,6 +34,8 @@ enum class ScriptValues : unsigned char { kText, kTextAndNumber };
 struct ScriptCounts {
   std::uint64_t objects = 0;     // objects the walks stood on
   std::uint64_t attributes = 0;  // ObjectListAttribute requests
+  // Service requests the plug-in sent while it served those requests.
+  std::uint64_t attributeServiceRoundTrips = 0;
 };
 
 // Walks every object of `type`, asking each listed attribute; with

@@ -1,0 +1,196 @@
+// A debugger's full refresh of the 32-task model kernel (every task and every
+// other object with all their attributes as text) against the osa_plugin
+// executable over real pipes, next to the same messages echoed through the
+// same kind of pipes by a child that only copies them back (cat), so that
+// the pipe's share of a refresh shows; and the refresh in-process, where no
+// pipe is involved at all. Counters: client requests per second, service
+// round trips per attribute, and the child's own CPU time per message it
+// handled, read with getrusage(RUSAGE_CHILDREN) once it has been reaped.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "debugger/client_calls.h"
+#include "debugger/plugin_process.h"
+#include "debugger/session.h"
+#include "model/kernel_builder.h"
+#include "tools/debugger_script.h"
+
+namespace {
+
+constexpr std::string_view kVariant = "v1-mask-core-32";
+constexpr std::string_view kEchoPath = "/bin/cat";
+constexpr std::chrono::milliseconds kTimeout{30'000};
+
+double ChildrenCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+// A session with OsaInit and TargetInit done, ready for refreshes.
+bool OpenReadySession(DbgTransport transport, bool record, model::TargetModel* target,
+                      std::unique_ptr<DbgSession>* session, std::string* error) {
+  if (!model::BuildKernelModel(kVariant, target, error)) return false;
+  DbgSessionOptions options;
+  options.transport = transport;
+  options.pluginPath = OSA_PLUGIN_PATH;
+  options.timeout = kTimeout;
+  options.record = record;
+  if (!DbgSessionOpen(options, target, session, error)) return false;
+  DbgOsaInitAnswer init;
+  DbgTargetInitAnswer answer;
+  if (DbgOsaInit(session->get(), kScriptContext, &init) != 0 ||
+      DbgTargetInit(session->get(), kScriptContext, target->manifest.bigEndian, &answer) != 0) {
+    *error = "OsaInit or TargetInit failed: " + (*session)->lastError;
+    return false;
+  }
+  return true;
+}
+
+// Ends the conversation (TargetCleanup, OsaCleanup, Exit), so that an
+// in-process plug-in is left as it was found; the plug-in's exit code, or -1.
+int CloseSession(DbgSession* session) {
+  (void)DbgTargetCleanup(session, kScriptContext);
+  (void)DbgOsaCleanup(session, kScriptContext);
+  std::int32_t exitCode = 0;
+  (void)DbgExit(session, &exitCode);
+  return DbgSessionClose(session);
+}
+
+void FullRefresh(benchmark::State& state, DbgTransport transport) {
+  const double cpuBefore = ChildrenCpuSeconds();
+  model::TargetModel target;
+  std::unique_ptr<DbgSession> session;
+  std::string error;
+  if (!OpenReadySession(transport, false, &target, &session, &error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  const std::int64_t requestsBefore = session->nextId;
+  const std::uint64_t serviceBefore = session->service.answered;
+  ScriptCounts counts;
+  const auto started = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    if (!ScriptRefresh(session.get(), &counts, &error)) {
+      state.SkipWithError(error.c_str());
+      break;
+    }
+  }
+  const std::chrono::duration<double, std::micro> wall = std::chrono::steady_clock::now() - started;
+  const auto iterations = static_cast<double>(state.iterations());
+  const auto requests = static_cast<double>(session->nextId - requestsBefore);
+  const auto service = static_cast<double>(session->service.answered - serviceBefore);
+  // Every message the plug-in read over its life: client requests (from id 1)
+  // and answers to its own service requests, set-up and Exit included.
+  const auto messagesHandled =
+      static_cast<double>(session->nextId) + static_cast<double>(session->service.answered);
+  const int exitCode = CloseSession(session.get());
+  if (transport == DbgTransport::kPipe && exitCode != 0) {
+    state.SkipWithError("the plug-in did not end with exit code 0");
+    return;
+  }
+  using benchmark::Counter;
+  state.counters["client_req_per_s"] = Counter(requests, Counter::kIsRate);
+  state.counters["client_req_per_refresh"] = requests / iterations;
+  state.counters["service_rt_per_refresh"] = service / iterations;
+  // Round trips of the attribute requests alone, and of the whole refresh
+  // (walk cursors and the halt notice included) spread over its attributes.
+  const auto attributes = static_cast<double>(counts.attributes);
+  state.counters["service_rt_per_attr"] =
+      attributes == 0 ? 0.0 : static_cast<double>(counts.attributeServiceRoundTrips) / attributes;
+  state.counters["service_rt_all_per_attr"] = attributes == 0 ? 0.0 : service / attributes;
+  state.counters["attrs_per_refresh"] = static_cast<double>(counts.attributes) / iterations;
+  state.counters["objects_per_refresh"] = static_cast<double>(counts.objects) / iterations;
+  // Wall time of one message exchange: the refresh time spread over its
+  // client and service round trips.
+  state.counters["round_trip_us"] =
+      requests + service == 0 ? 0.0 : wall.count() / (requests + service);
+  if (transport == DbgTransport::kPipe) {
+    state.counters["plugin_cpu_us_per_msg"] =
+        (ChildrenCpuSeconds() - cpuBefore) * 1e6 / messagesHandled;
+  }
+}
+
+void BM_FullRefreshPipe(benchmark::State& state) {
+  FullRefresh(state, DbgTransport::kPipe);
+}
+void BM_FullRefreshInProcess(benchmark::State& state) {
+  FullRefresh(state, DbgTransport::kInProcess);
+}
+
+// The debugger's messages of one refresh, as a recording of it sent them.
+bool RefreshMessages(std::vector<std::string>* messages, std::string* error) {
+  model::TargetModel target;
+  std::unique_ptr<DbgSession> session;
+  if (!OpenReadySession(DbgTransport::kPipe, true, &target, &session, error)) return false;
+  session->record.clear();
+  ScriptCounts counts;
+  const bool refreshed = ScriptRefresh(session.get(), &counts, error);
+  const std::string record = session->record;
+  (void)CloseSession(session.get());
+  if (!refreshed) return false;
+  constexpr std::string_view kTag = "VEXLO: ";
+  std::size_t start = 0;
+  while (start < record.size()) {
+    std::size_t end = record.find('\n', start);
+    if (end == std::string::npos) end = record.size();
+    const std::string_view line(record.data() + start, end - start);
+    if (line.starts_with(kTag)) messages->emplace_back(line.substr(kTag.size()));
+    start = end + 1;
+  }
+  return true;
+}
+
+// The same number and sizes of round trips as one refresh, each message
+// echoed back by cat: what the pipes alone cost.
+void BM_EchoRefreshTraffic(benchmark::State& state) {
+  std::vector<std::string> messages;
+  std::string error;
+  if (!RefreshMessages(&messages, &error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  const double cpuBefore = ChildrenCpuSeconds();
+  DbgPluginProcess echo;
+  if (!DbgPluginStart(std::string(kEchoPath), {}, &echo, &error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  std::uint64_t roundTrips = 0;
+  std::string back;
+  const auto started = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    for (const std::string& message : messages) {
+      if (DbgPluginSend(&echo, message, kTimeout) != DbgIoStatus::kOk ||
+          DbgPluginReceive(&echo, &back, kTimeout) != DbgIoStatus::kOk || back != message) {
+        state.SkipWithError("the echo child lost a message");
+        return;
+      }
+      ++roundTrips;
+    }
+  }
+  const std::chrono::duration<double, std::micro> wall = std::chrono::steady_clock::now() - started;
+  (void)DbgPluginFinish(&echo, kTimeout);
+  state.counters["round_trips_per_refresh"] = static_cast<double>(messages.size());
+  state.counters["round_trip_us"] =
+      roundTrips == 0 ? 0.0 : wall.count() / static_cast<double>(roundTrips);
+  state.counters["echo_cpu_us_per_msg"] =
+      roundTrips == 0 ? 0.0
+                      : (ChildrenCpuSeconds() - cpuBefore) * 1e6 / static_cast<double>(roundTrips);
+}
+
+BENCHMARK(BM_FullRefreshPipe)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_EchoRefreshTraffic)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FullRefreshInProcess)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
