@@ -327,13 +327,21 @@ bool ScriptGoldenSession(DbgSession* session, const model::KernelManifest& manif
   }
 
   // Notice 1 keeps the cached thread-local-storage offsets, notice 0 (the
-  // target halted again) drops them, so the third ask computes afresh.
+  // target halted again) drops them, so the third ask computes afresh. A task
+  // with an offset of its own shows the difference in the service requests.
+  std::uint64_t tlsTask = taskIds.front();
+  for (const model::ManifestTask& task : manifest.tasks) {
+    if (task.tlsOffset != 0) {
+      tlsTask = task.address;
+      break;
+    }
+  }
   std::int64_t offset = 0;
   for (const std::int32_t notice : {1, 0}) {
     if (DbgTargetNotify(session, kScriptContext, notice) == kDbgNoAnswer) {
       return NoAnswer(session, "OSA_Client_TargetNotify", error);
     }
-    if (DbgTaskLsoGet(session, kScriptContext, taskIds.front(), &offset) == kDbgNoAnswer) {
+    if (DbgTaskLsoGet(session, kScriptContext, tlsTask, &offset) == kDbgNoAnswer) {
       return NoAnswer(session, "OSA_Client_TaskLsoGet", error);
     }
   }
