@@ -15,3 +15,13 @@ add_test(NAME records_cover_every_client_method
          COMMAND ${CMAKE_COMMAND} -DRECORDS_DIR=${CMAKE_CURRENT_LIST_DIR}
                  -P ${CMAKE_CURRENT_LIST_DIR}/method_coverage.cmake)
 set_tests_properties(records_cover_every_client_method PROPERTIES LABELS records)
+
+# The records are still what the model debugger and the plug-in say today:
+# a change of either shows here until the records are made again (see
+# tools/CMakeLists.txt, target golden_records).
+if(TARGET make_golden_records)
+  add_test(NAME model_records_current
+           COMMAND make_golden_records --plugin $<TARGET_FILE:osa_plugin>
+                   --out ${CMAKE_CURRENT_LIST_DIR}/model --check)
+  set_tests_properties(model_records_current PROPERTIES TIMEOUT 300 LABELS records)
+endif()
