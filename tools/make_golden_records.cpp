@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
     if (options.check) {
       std::string existing;
       if (!ReadFile(path, &existing) || existing != record) {
-        std::printf("%s: differs from what the plug-in says now\n", path.c_str());
+        std::printf("%s: differs from a fresh recording (run without --check to record it again)\n",
+                    path.c_str());
         if (code == kExitOk) code = kExitDiffers;
       } else {
         std::printf("%s: unchanged (%llu lines)\n", path.c_str(),
