@@ -282,20 +282,29 @@ bool ScriptGoldenSession(DbgSession* session, const model::KernelManifest& manif
     return false;
   }
 
-  for (const ScriptObjectType& type : kObjectTypes) {
+  // Like a debugger, walk only the object windows the plug-in shows: tasks,
+  // timers and mutexes appear once, in the presentation of the kernel's
+  // layout variant.
+  std::array<bool, kObjectTypes.size()> shown{};
+  for (std::size_t row = 0; row < kObjectTypes.size(); ++row) {
+    const ScriptObjectType& type = kObjectTypes[row];
     std::string shownName;
     std::int32_t visible = 0;
     if (DbgGuiObjectCheck(session, kScriptContext, type.name, type.type, 1, &shownName, &visible) ==
         kDbgNoAnswer) {
       return NoAnswer(session, "OSA_Client_GuiObjectCheck", error);
     }
+    shown[row] = visible != 0;
   }
 
   std::vector<std::uint64_t> taskIds;
   ScriptCounts counts;
-  for (const ScriptObjectType& type : kObjectTypes) {
+  for (std::size_t row = 0; row < kObjectTypes.size(); ++row) {
+    const ScriptObjectType& type = kObjectTypes[row];
+    if (!shown[row]) continue;
+    const bool tasks = type.type == 1 || type.type == 9;
     if (!ScriptWalkType(session, type, ScriptValues::kTextAndNumber, true,
-                        type.type == 1 ? &taskIds : nullptr, &counts, error)) {
+                        tasks ? &taskIds : nullptr, &counts, error)) {
       return false;
     }
   }
