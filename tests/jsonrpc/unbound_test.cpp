@@ -7,27 +7,12 @@
 namespace {
 
 TEST(DispatchWithoutBindings, WellFormedRequestsAreRefused) {
-  struct Row {
-    const char* request;
-    const char* response;
-  };
-  constexpr Row kRows[] = {
-      {R"({"jsonrpc":"2.0","method":"OSA_Client_Exit","params":{},"id":4})",
-       R"({ "jsonrpc" : "2.0", "error" : { "code" : -32603, "message" : )"
-       R"("no method bindings found"}, "id" : 4 })"},
-      {R"({"method":"anything","params":null,"id":"s"})",
-       R"({ "jsonrpc" : "2.0", "error" : { "code" : -32603, "message" : )"
-       R"("no method bindings found"}, "id" : "s" })"},
-      {R"({"method":"anything","id":"s"})",
-       R"({ "jsonrpc" : "2.0", "error" : { "code" : -32602, "message" : )"
-       R"("missing argument list"}, "id" : "s" })"},
-      {"[]", R"({ "jsonrpc" : "2.0", "error" : { "code" : -32600, "message" : )"
-             R"("expected object at top level"}, "id" : null })"},
-  };
-  for (const Row& row : kRows) {
-    SCOPED_TRACE(row.request);
-    EXPECT_STREQ(JrHandleRequest(row.request), row.response);
-  }
+  EXPECT_STREQ(JrHandleRequest(R"({"method":"OSA_Client_Exit","params":null,"id":"s"})"),
+               R"({ "jsonrpc" : "2.0", "error" : { "code" : -32603, "message" : )"
+               R"("no method bindings found"}, "id" : "s" })");
+  EXPECT_STREQ(JrHandleRequest(R"({"method":"anything","id":4})"),
+               R"({ "jsonrpc" : "2.0", "error" : { "code" : -32602, "message" : )"
+               R"("missing argument list"}, "id" : 4 })");
 }
 
 }  // namespace

@@ -19,19 +19,15 @@ struct Seen {
   std::int32_t number = 0;
   std::uint64_t id = 0;
   std::string text;
-  bool privateDataSet = false;
+  bool flag = false;
   int released = 0;
 };
 Seen gSeen;
-
-void ReleaseRecord(void* /*record*/) {
-  ++gSeen.released;
-}
 int gKernelRecord = 0;
 
 std::int32_t SetPrivateData(OSA_ServiceCntx*, OsaPluginInfo* info, OsaPrivateData* place) {
   ++gSeen.calls;
-  *place = OsaPrivateData(&gKernelRecord, OsaPrivateDeleter{ReleaseRecord});
+  *place = OsaPrivateData(&gKernelRecord, OsaPrivateDeleter{[](void*) { ++gSeen.released; }});
   info->osaKernelMajorVersion = 3;
   info->pageSize = 0xFFFFFFFF;  // a 32-bit member comes out sign-extended
   info->optionBits.kernelInPhysicalAddress = true;
@@ -46,28 +42,23 @@ class SetupTest : public HandlerTest {
   }
 
   static std::string TargetInit(std::string_view extra) {
-    std::string members =
-        "\"majorCpuType\" : 65537, \"bigEndianTarget\" : 1, \"bigEndianHost\" : 0";
-    if (!extra.empty()) members += ", " + std::string(extra);
-    return Call("TargetInit", WithContext(members));
+    return Call("TargetInit", WithContext("\"majorCpuType\" : 65537, \"bigEndianTarget\" : 1, "
+                                          "\"bigEndianHost\" : 0, " +
+                                          std::string(extra)));
   }
 };
 
 TEST_F(SetupTest, OsaInitListsSetSlotsInRegistrationOrder) {
-  OsaCallbacks().taskRelocatableGet = [](OSA_ServiceCntx*, OsaPluginInfo*, void*, std::uint64_t,
-                                         OsaValue*, OsaValue*, OsaValue*, OsaValue*,
-                                         OsaValue*) { return 0; };
-  OsaCallbacks().taskSymTabGet = [](OSA_ServiceCntx*, OsaPluginInfo*, void*, std::uint64_t,
-                                    const char*, OsaSymTab*) { return 0; };
-  OsaCallbacks().taskIsHiddenCheck = [](OSA_ServiceCntx*, OsaPluginInfo*, void*, std::uint64_t,
-                                        OsaValue*) { return 0; };
-  OsaCallbacks().addressSpaceNameGet = [](OSA_ServiceCntx*, OsaPluginInfo*, void*, std::uint64_t,
-                                          OsaValue*) { return 0; };
-  OsaCallbacks().osaInit = [](OSA_ServiceCntx* context, OsaPluginInfo* info) {
-    gSeen.number = static_cast<std::int32_t>(info->versionAcknowledge);
+  OsaPluginCallbacks& table = OsaCallbacks();
+  table.taskRelocatableGet = [](OSA_ServiceCntx*, OsaPluginInfo*, void*, std::uint64_t, OsaValue*,
+                                OsaValue*, OsaValue*, OsaValue*, OsaValue*) { return 0; };
+  table.taskIsHiddenCheck = [](OSA_ServiceCntx*, OsaPluginInfo*, void*, std::uint64_t, OsaValue*) {
+    return 0;
+  };
+  table.osaInit = [](OSA_ServiceCntx* context, OsaPluginInfo* info) {
     gSeen.id = info->versionRequired;
     gSeen.text = *context->sharedLibPath + "|" + context->vexloDir.value_or("(none)");
-    gSeen.privateDataSet = context->realSharedLibPath.has_value();
+    gSeen.flag = context->realSharedLibPath.has_value();
     info->fakeTidForMasterProcess = ~std::uint64_t{0};
     info->optionBits.translateAddressOnMasterProcess = true;
     return 0;
@@ -80,21 +71,17 @@ TEST_F(SetupTest, OsaInitListsSetSlotsInRegistrationOrder) {
            "\"realSharedLibPath\" : 1, \"fixOsaMemSpc\" : 9, \"showHiddenTasks\" : 2 }"),
       "{ \"return\" : 0, \"versionAcknowledge\" : 2, \"translateAddressOnMasterProcess\" : 1, "
       "\"treatMasterProcessAsKernel\" : 0, \"fixOsaMemSpc\" : 1, "
-      "\"fakeTidForMasterProcess\" : -1, \"commandCount\" : 8, \"commands\" : [ "
-      "\"OSA_Client_OsaInit\", \"OSA_Client_OsaCleanup\", \"OSA_Client_TaskSymTabGet\", "
-      "\"OSA_Client_TaskRelocatableGet\", \"OSA_Client_AddressSpaceNameGet\", "
-      "\"OSA_Client_TaskIsHiddenCheck\", \"OSA_Client_HistoryLogDump\", "
-      "\"OSA_Client_Exit\" ] }");
-  EXPECT_EQ(gSeen.number, 2);
+      "\"fakeTidForMasterProcess\" : -1, \"commandCount\" : 6, \"commands\" : [ "
+      "\"OSA_Client_OsaInit\", \"OSA_Client_OsaCleanup\", \"OSA_Client_TaskRelocatableGet\", "
+      "\"OSA_Client_TaskIsHiddenCheck\", \"OSA_Client_HistoryLogDump\", \"OSA_Client_Exit\" ] }");
   EXPECT_EQ(gSeen.id, 3u);
   EXPECT_EQ(gSeen.text, "/lib|(none)");
-  EXPECT_FALSE(gSeen.privateDataSet);
+  EXPECT_FALSE(gSeen.flag);
   EXPECT_EQ(OsaContextFind(8)->showHiddenTasks, 1);
   EXPECT_EQ(OsaContextFind(8)->currentParams, nullptr);
-}
 
-TEST_F(SetupTest, FailedOsaInitAnswersOnlyReturnAndKeepsTheRecord) {
-  OsaCallbacks().osaInit = [](OSA_ServiceCntx*, OsaPluginInfo*) { return 5; };
+  // A failed OsaInit answers only its status and still keeps the record.
+  table.osaInit = [](OSA_ServiceCntx*, OsaPluginInfo*) { return 5; };
   opened_.push_back(0);
   EXPECT_EQ(Call("OsaInit", "{ \"context\" : true }"), "{ \"return\" : 5 }");
   EXPECT_EQ(Call("Poll", "{ \"context\" : 0 }"), "{ \"return\" : 0 }");
@@ -113,38 +100,39 @@ TEST_F(SetupTest, TargetInitStoresTheTargetAndReportsKernelFactsWhateverTheStatu
   EXPECT_EQ(record->majorCpuType16, 1u);
   EXPECT_EQ(record->minorCpuTypes,
             (std::vector<std::uint32_t>{5, 0xFFFFFFFF, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(record->minorCpuType16, 5u);
   EXPECT_EQ(record->coreCount, 4u);
-  EXPECT_TRUE(record->coreIdList.empty());
+  EXPECT_TRUE(record->coreIdList.empty());  // fewer entries than the count
   EXPECT_EQ(record->vexloMinor, 7);
   EXPECT_EQ(record->debugMode, -1);
-  EXPECT_TRUE(record->privateData != nullptr);
+
+  // The kernel record goes after TargetCleanup's callback has seen it.
+  OsaCallbacks().targetCleanup = [](OSA_ServiceCntx*, OsaPluginInfo*, OsaPrivateData* place) {
+    gSeen.flag = *place != nullptr;
+    return 3;
+  };
+  EXPECT_EQ(Call("TargetCleanup", WithContext()), "{ \"return\" : 3 }");
+  EXPECT_TRUE(gSeen.flag);
+  EXPECT_EQ(gSeen.released, 1);
+  EXPECT_EQ(Record()->privateData, nullptr);
 }
 
 TEST_F(SetupTest, TargetInitCpuTypeAndCoreLists) {
-  const std::string ten = "[ 9, 8, 7, 6, 5, 4, 3, 2, 1, 0 ]";
-  const std::string applied =
-      TargetInit("\"minorCpuTypeArray\" : " + ten + ", \"minorCpuType\" : 5, \"coreCount\" : 2, " +
-                 "\"coreIdList\" : [ -1, 4 ]");
-  ASSERT_NE(applied.find("\"return\" : 0 }"), std::string::npos) << applied;
+  ASSERT_NE(TargetInit("\"minorCpuTypeArray\" : [ 9, 8, 7, 6, 5, 4, 3, 2, 1, 0 ], "
+                       "\"minorCpuType\" : 5, \"coreCount\" : 2, \"coreIdList\" : [ -1, 4 ]")
+                .find("\"return\" : 0 }"),
+            std::string::npos);
   EXPECT_EQ(Record()->minorCpuTypes, (std::vector<std::uint32_t>{9, 8, 7, 6, 5, 4, 3, 2, 1, 0}));
   EXPECT_EQ(Record()->minorCpuType16, 9u);
-  EXPECT_EQ(Record()->coreCount, 2u);
   EXPECT_EQ(Record()->coreIdList, (std::vector<std::uint64_t>{~std::uint64_t{0}, 4}));
 
   // Without "coreCount" the count is 1 and the earlier list stays.
-  ASSERT_NE(TargetInit("\"minorCpuType\" : 1").find("\"return\" : 0 }"), std::string::npos);
+  TargetInit("\"minorCpuType\" : 1");
   EXPECT_EQ(Record()->coreCount, 1u);
   EXPECT_EQ(Record()->coreIdList.size(), 2u);
 
-  const char* const kUnusable[] = {
-      "\"minorCpuTypeArray\" : [ 1, 2, 3 ], \"minorCpuType\" : 5",
-      "\"minorCpuTypeArray\" : null, \"minorCpuType\" : 5",
-      "\"minorCpuTypeArray\" : [ 1, 2, \"3\", 4, 5, 6, 7, 8, 9, 10 ]",
-      "\"minorCpuType\" : true",
-      "\"otherMember\" : 1",
-  };
-  for (const char* members : kUnusable) {
+  for (const char* members : {"\"minorCpuTypeArray\" : [ 1, 2, 3 ], \"minorCpuType\" : 5",
+                              "\"minorCpuTypeArray\" : [ 1, 2, \"3\", 4, 5, 6, 7, 8, 9, 10 ]",
+                              "\"minorCpuType\" : true"}) {
     SCOPED_TRACE(members);
     EXPECT_EQ(TargetInit(members), "{ \"return\" : 1 }");
   }
@@ -161,23 +149,7 @@ TEST_F(SetupTest, TargetInitMissingRequiredMemberKeepsEarlierMembers) {
   EXPECT_EQ(Record()->majorCpuType, 4u);
   EXPECT_TRUE(Record()->bigEndianTarget);
   // fixOsaMemSpc keeps OsaInit's value when TargetInit omits it.
-  EXPECT_EQ(TargetInit("\"minorCpuType\" : 2"),
-            "{ \"osaKernelMajorVersion\" : 3, \"osaKernelMinorVersion\" : 0, \"pageSize\" : -1, "
-            "\"kernelInPhysicalAddress\" : 1, \"distinguishCpuModes\" : 1, \"fixOsaMemSpc\" : 1, "
-            "\"noiceMask\" : 0, \"return\" : 0 }");
-}
-
-TEST_F(SetupTest, TargetCleanupReleasesTheKernelRecordAfterItsCallback) {
-  OsaCallbacks().targetInit = SetPrivateData;
-  OsaCallbacks().targetCleanup = [](OSA_ServiceCntx*, OsaPluginInfo*, OsaPrivateData* place) {
-    gSeen.privateDataSet = *place != nullptr;
-    return 3;
-  };
-  ASSERT_NE(TargetInit("\"minorCpuType\" : 2").find("\"return\" : 0 }"), std::string::npos);
-  EXPECT_EQ(Call("TargetCleanup", WithContext()), "{ \"return\" : 3 }");
-  EXPECT_TRUE(gSeen.privateDataSet);
-  EXPECT_EQ(gSeen.released, 1);
-  EXPECT_EQ(Record()->privateData, nullptr);
+  EXPECT_NE(TargetInit("\"minorCpuType\" : 2").find("\"fixOsaMemSpc\" : 1"), std::string::npos);
 }
 
 TEST_F(SetupTest, TargetNotifyClearsItsFlagsBeforeApplyingThem) {
@@ -188,18 +160,17 @@ TEST_F(SetupTest, TargetNotifyClearsItsFlagsBeforeApplyingThem) {
         context->explorerIsActive * 1 + context->traecIsActive * 2 + context->wholeTargetHalted * 4;
     return 0;
   };
-  EXPECT_EQ(Call("TargetNotify", WithContext("\"traecIsActive\" : 1, \"explorerIsActive\" : 1")),
-            "{ \"return\" : 1 }");
+  EXPECT_EQ(Call("TargetNotify", WithContext("\"traecIsActive\" : 1")), "{ \"return\" : 1 }");
   EXPECT_EQ(Call("TargetNotify", WithContext("\"notice\" : 4294967295, \"traecIsActive\" : 1, "
                                              "\"wholeTargetHalted\" : 1")),
             "{ \"return\" : 0 }");
   EXPECT_EQ(gSeen.number, -1);
   EXPECT_EQ(gSeen.calls, 6);
-  EXPECT_EQ(Call("TargetNotify", WithContext("\"notice\" : 1")), "{ \"return\" : 0 }");
+  Call("TargetNotify", WithContext("\"notice\" : 1"));
   EXPECT_EQ(gSeen.calls, 0);
 }
 
-TEST_F(SetupTest, CommandMembersComeBeforeReturn) {
+TEST_F(SetupTest, CommandAndMessageMethods) {
   OsaCallbacks().osaCmdExecute = [](OSA_ServiceCntx* context, OsaPluginInfo*, void*,
                                     const char* command) {
     gSeen.text = command;
@@ -208,19 +179,15 @@ TEST_F(SetupTest, CommandMembersComeBeforeReturn) {
     JsonObjectAdd(context->currentResult, "task_table", std::move(table));
     return 0;
   };
+  // Members a command adds come before "return".
   EXPECT_EQ(Call("OsaCmd_Execute", WithContext("\"command\" : \"get_task_table\"")),
             "{ \"task_table\" : [ 1 ], \"return\" : 0 }");
   EXPECT_EQ(gSeen.text, "get_task_table");
   EXPECT_EQ(Call("OsaCmd_Execute", WithContext("\"command\" : 1")), "{ \"return\" : 1 }");
-}
 
-TEST_F(SetupTest, MessageInjectNeedsAllThreeMembers) {
   OsaCallbacks().messageInject = [](OSA_ServiceCntx*, OsaPluginInfo*, void*, std::int32_t type,
                                     std::uint64_t id, const char* message) {
-    gSeen.number = type;
-    gSeen.id = id;
-    gSeen.text = message;
-    ++gSeen.calls;
+    gSeen = {++gSeen.calls, type, id, message};
     return 2;
   };
   EXPECT_EQ(Call("MessageInject", WithContext("\"objTypeId\" : 1, \"objId\" : 2")),
@@ -238,7 +205,7 @@ TEST_F(SetupTest, HistoryLogDumpDrivesTheLogAndAlwaysAnswersZero) {
   const std::uint64_t before = HistoryLogBufferSize();
   EXPECT_EQ(Call("HistoryLogDump", "{ \"bufferSize\" : -1 }"), "{ \"return\" : 0 }");
   EXPECT_EQ(HistoryLogBufferSize(), before);
-  EXPECT_EQ(Call("HistoryLogDump", "{ \"bufferSize\" : 20000 }"), "{ \"return\" : 0 }");
+  Call("HistoryLogDump", "{ \"bufferSize\" : 20000 }");
   EXPECT_EQ(HistoryLogBufferSize(), 20000u);
   HistoryLogSetBufferSize(before);
 

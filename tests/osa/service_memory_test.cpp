@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "osa/service_requests.h"
 #include "tests/osa/service_script.h"
@@ -29,48 +30,48 @@ class MemoryServiceTest : public ServiceTest {
 };
 
 TEST_F(MemoryServiceTest, ReadSwapsElementsOnlyWhenByteOrdersDiffer) {
+  struct Case {
+    bool target, host;
+    std::int64_t count, size;
+    const char* value;
+    Bytes read;
+  };
+  const Case cases[] = {
+      {true, false, 2, 4, "0102030405060708", {4, 3, 2, 1, 8, 7, 6, 5}},
+      {true, true, 2, 4, "0102030405060708", {1, 2, 3, 4, 5, 6, 7, 8}},
+      {false, true, 4, 2, "0102030405060708", {2, 1, 4, 3, 6, 5, 8, 7}},
+      {false, true, 1, 8, "0102030405060708", {8, 7, 6, 5, 4, 3, 2, 1}},
+      {false, true, 8, 1, "0102030405060708", {1, 2, 3, 4, 5, 6, 7, 8}},  // bytes: never
+      {false, false, 1, 4, "aBcDeF09", {0xAB, 0xCD, 0xEF, 0x09, 0xEE, 0xEE, 0xEE, 0xEE}},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.value);
+    SetOrders(row.target, row.host);
+    buffer = kUntouched;
+    EXPECT_EQ(Read(row.count, row.size, row.value), 0u);
+    EXPECT_EQ(buffer, row.read);
+  }
+}
+
+TEST_F(MemoryServiceTest, BadTextsFailKeepingOnlyTheBytesBeforeABadPair) {
   SetOrders(true, false);
-  EXPECT_EQ(Read(2, 4, "0102030405060708"), 0u);
-  EXPECT_EQ(buffer, (Bytes{4, 3, 2, 1, 8, 7, 6, 5}));
-  SetOrders(true, true);
-  EXPECT_EQ(Read(2, 4, "0102030405060708"), 0u);
-  EXPECT_EQ(buffer, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
-  SetOrders(false, true);
-  EXPECT_EQ(Read(4, 2, "0102030405060708"), 0u);
-  EXPECT_EQ(buffer, (Bytes{2, 1, 4, 3, 6, 5, 8, 7}));
-  EXPECT_EQ(Read(1, 8, "0102030405060708"), 0u);
-  EXPECT_EQ(buffer, (Bytes{8, 7, 6, 5, 4, 3, 2, 1}));
-  // Single bytes are never swapped.
-  EXPECT_EQ(Read(8, 1, "0102030405060708"), 0u);
-  EXPECT_EQ(buffer, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
-}
-
-TEST_F(MemoryServiceTest, ReadAcceptsEitherCase) {
-  EXPECT_EQ(Read(1, 4, "aBcDeF09"), 0u);
-  EXPECT_EQ(buffer, (Bytes{0xAB, 0xCD, 0xEF, 0x09, 0xEE, 0xEE, 0xEE, 0xEE}));
-}
-
-TEST_F(MemoryServiceTest, ReadRefusesTextsOfTheWrongLength) {
-  EXPECT_EQ(Read(2, 4, "010203040506070"), 1u);
-  EXPECT_EQ(Read(2, 4, "010203040506070809"), 1u);
-  EXPECT_EQ(Read(2, 4, ""), 1u);
-  EXPECT_EQ(buffer, kUntouched);
-}
-
-TEST_F(MemoryServiceTest, ReadStopsAtABadPairKeepingTheBytesBefore) {
-  SetOrders(true, false);
-  EXPECT_EQ(Read(2, 4, "0102zz0405060708"), 1u);
-  EXPECT_EQ(buffer, (Bytes{1, 2, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
+  const Bytes kTwoStored = {1, 2, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+  const std::pair<const char*, Bytes> cases[] = {
+      {"010203040506070", kUntouched},
+      {"010203040506070809", kUntouched},
+      {"", kUntouched},
+      {"0102zz0405060708", kTwoStored},
+      {"01020g0405060708", kTwoStored},
+      {"0102 30405060708", kTwoStored},
+  };
+  for (const auto& [value, left] : cases) {
+    SCOPED_TRACE(value);
+    buffer = kUntouched;
+    EXPECT_EQ(Read(2, 4, value), 1u);
+    EXPECT_EQ(buffer, left);
+  }
   buffer = kUntouched;
-  EXPECT_EQ(Read(2, 4, "01020g0405060708"), 1u);
-  EXPECT_EQ(Read(2, 4, "0102 30405060708"), 1u);
-  EXPECT_EQ(buffer, (Bytes{1, 2, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
-}
-
-TEST_F(MemoryServiceTest, ReadNeedsATextValue) {
   Answer(R"("value" : 258, "return" : 0)");
-  EXPECT_EQ(OSA_Service_MemoryRead(&context, 4, 0, 1, 2, buffer.data(), 0, kOsaNoCore), 1u);
-  Answer(R"("return" : 0)");
   EXPECT_EQ(OSA_Service_MemoryRead(&context, 4, 0, 1, 2, buffer.data(), 0, kOsaNoCore), 1u);
   EXPECT_EQ(buffer, kUntouched);
 }
@@ -120,16 +121,6 @@ TEST_F(MemoryServiceTest, WriteSwapsACopyAndWritesLowerCaseDigits) {
                                          row.value + R"(", "coreId" : 1 })"));
     EXPECT_EQ(data, (Bytes{0xAB, 0x01, 0x02, 0x03, 0xC4, 0x05, 0x06, 0x07}));
   }
-}
-
-TEST_F(MemoryServiceTest, PreFetchSendsCountAndSizeSeparately) {
-  Answer(R"("return" : 0)");
-  Answer(R"("value" : "0000000000000000", "return" : 0)");
-  EXPECT_EQ(OSA_Service_MemoryPreFetch(&context, 4, 0, 2, 4, 0, kOsaNoCore), 0u);
-  EXPECT_EQ(OSA_Service_MemoryRead(&context, 4, 0, 2, 4, buffer.data(), 0, kOsaNoCore), 0u);
-  ASSERT_EQ(Sent().size(), 2u);
-  EXPECT_NE(Sent()[0].find(R"("count" : 2, "size" : 4, "stride" : 0 })"), std::string::npos);
-  EXPECT_NE(Sent()[1].find(R"("count" : 8 })"), std::string::npos);
 }
 
 }  // namespace

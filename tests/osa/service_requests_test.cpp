@@ -12,7 +12,6 @@ namespace service_test {
 namespace {
 
 struct WrapperCase {
-  const char* label;
   std::function<std::uint32_t(OSA_ServiceCntx*)> call;
   const char* method;
   const char* params;   // the exact params text sent
@@ -30,162 +29,114 @@ const std::vector<WrapperCase>& WrapperCases() {
   static std::uint8_t buffer[8];
   static const std::uint8_t data[2] = {0xAB, 0x01};
   static const std::vector<WrapperCase> cases = {
-      {"RegisterRead core 0",
-       [](OSA_ServiceCntx* c) { return OSA_Service_RegisterRead(c, 0, 13, 4, &value, 0, 0); },
-       "OSA_Service_RegisterRead",
+      {[](OSA_ServiceCntx* c) { return OSA_Service_RegisterRead(c, 0, 13, 4, &value, 0, 0); },
+       "RegisterRead",
        R"({ "context" : 5, "register" : 13, "width" : 4, "fromDebugger" : 0, "coreId" : 1 })", ""},
-      {"RegisterRead no core, task",
-       [](OSA_ServiceCntx* c) {
-         return OSA_Service_RegisterRead(c, kOsaNoCore, 2, -1, &value, 1, 7);
-       },
-       "OSA_Service_RegisterRead",
-       R"({ "context" : 5, "register" : 2, "width" : -1, "fromDebugger" : 1, "taskId" : 7 })", ""},
-      {"RegisterWrite",
-       [](OSA_ServiceCntx* c) { return OSA_Service_RegisterWrite(c, 2, 15, -1, ~0ull, 1, 0, 9); },
-       "OSA_Service_RegisterWrite",
+      {[](OSA_ServiceCntx* c) { return OSA_Service_RegisterWrite(c, 2, 15, -1, ~0ull, 1, 0, 9); },
+       "RegisterWrite",
        R"({ "context" : 5, "register" : 15, "width" : -1, "forMemoryAccess" : 1, )"
        R"("fromDebugger" : 0, "value" : -1, "coreId" : 3, "taskId" : 9 })",
        ""},
-      {"ThreadRegisterRead",
-       [](OSA_ServiceCntx* c) {
+      {[](OSA_ServiceCntx* c) {
          return OSA_Service_ThreadRegisterRead(c, 16, 3, &value, kOsaNoCore);
        },
-       "OSA_Service_ThreadRegisterRead", R"({ "context" : 5, "threadId" : 16, "register" : 3 })",
+       "ThreadRegisterRead", R"({ "context" : 5, "threadId" : 16, "register" : 3 })",
        R"("value" : 1)"},
-      {"ThreadRegisterWrite",
-       [](OSA_ServiceCntx* c) { return OSA_Service_ThreadRegisterWrite(c, 16, 3, 42, 0); },
-       "OSA_Service_ThreadRegisterWrite",
+      {[](OSA_ServiceCntx* c) { return OSA_Service_ThreadRegisterWrite(c, 16, 3, 42, 0); },
+       "ThreadRegisterWrite",
        R"({ "context" : 5, "threadId" : 16, "register" : 3, "value" : 42, "coreId" : 1 })", ""},
-      {"MemoryRead",
-       [](OSA_ServiceCntx* c) {
+      {[](OSA_ServiceCntx* c) {
          return OSA_Service_MemoryRead(c, 4, 0x20000000, 2, 4, buffer, 3, 1);
        },
-       "OSA_Service_MemoryRead",
+       "MemoryRead",
        R"({ "context" : 5, "memorySpace" : 4, "address" : 536870912, "count" : 8, )"
        R"("taskId" : 3, "coreId" : 2 })",
        R"("value" : "0102030405060708")"},
-      {"MemoryWrite",
-       [](OSA_ServiceCntx* c) {
+      {[](OSA_ServiceCntx* c) {
          return OSA_Service_MemoryWrite(c, 4, 0x100, 2, 1, data, kOsaNoCore);
        },
-       "OSA_Service_MemoryWrite",
+       "MemoryWrite",
        R"({ "context" : 5, "memorySpace" : 4, "address" : 256, "count" : 2, "value" : "ab01" })",
        ""},
-      {"MemoryPreFetch",
-       [](OSA_ServiceCntx* c) { return OSA_Service_MemoryPreFetch(c, 4, 0x100, 2, 4, 16, 0); },
-       "OSA_Service_MemoryPreFetch",
+      {[](OSA_ServiceCntx* c) { return OSA_Service_MemoryPreFetch(c, 4, 0x100, 2, 4, 16, 0); },
+       "MemoryPreFetch",
        R"({ "context" : 5, "memorySpace" : 4, "address" : 256, "count" : 2, "size" : 4, )"
        R"("stride" : 16, "coreId" : 1 })",
        ""},
-      {"ExpressionEval",
-       [](OSA_ServiceCntx* c) {
+      {[](OSA_ServiceCntx* c) {
          osaValue = MakeValue(OsaValueKind::UInt32);
          return OSA_Service_ExpressionEval(c, "sizeof(int)", &osaValue, 1, kOsaNoCore);
        },
-       "OSA_Service_ExpressionEval",
+       "ExpressionEval",
        R"j({ "context" : 5, "expression" : "sizeof(int)", "valueType" : 11, "searchFlag" : 1 })j",
        R"("output" : 4)"},
-      {"ExpressionEval without search flag",
-       [](OSA_ServiceCntx* c) {
-         osaValue = MakeValue(OsaValueKind::UInt32);
-         return OSA_Service_ExpressionEval(c, "$pc", &osaValue, 0);
-       },
-       "OSA_Service_ExpressionEval",
-       R"({ "context" : 5, "expression" : "$pc", "valueType" : 11, "searchFlag" : 0, )"
-       R"("coreId" : 1 })",
-       R"("output" : 4)"},
-      {"StringEval",
-       [](OSA_ServiceCntx* c) {
+      {[](OSA_ServiceCntx* c) {
          return OSA_Service_StringEval(c, "`print /a x+0`", &text, kOsaNoCore);
        },
-       "OSA_Service_StringEval", R"({ "context" : 5, "input" : "`print /a x+0`" })",
+       "StringEval", R"({ "context" : 5, "input" : "`print /a x+0`" })",
        R"("value" : "0x8000 <main>")"},
-      {"CommandExec",
-       [](OSA_ServiceCntx* c) {
+      {[](OSA_ServiceCntx* c) {
          return OSA_Service_CommandExec(c, "info frame", 1, &text, 2, kOsaNoCore);
        },
-       "OSA_Service_CommandExec",
+       "CommandExec",
        R"({ "context" : 5, "command" : "info frame", "outputMask" : 1, "allowBpOps" : 0, )"
        R"("searchFlag" : 2 })",
        R"("output" : "frame")"},
-      {"CommandExec without search flag",
-       [](OSA_ServiceCntx* c) { return OSA_Service_CommandExec(c, "bt", 1, nullptr, 1); },
-       "OSA_Service_CommandExec",
-       R"({ "context" : 5, "command" : "bt", "outputMask" : 1, "allowBpOps" : 0, )"
-       R"("searchFlag" : 0, "coreId" : 2 })",
-       ""},
-      {"SymbolLookup",
-       [](OSA_ServiceCntx* c) {
+      {[](OSA_ServiceCntx* c) {
          return OSA_Service_SymbolLookup(c, "qx_kernel", &address, &u32, 0);
        },
-       "OSA_Service_SymbolLookup", R"({ "context" : 5, "name" : "qx_kernel", "coreId" : 1 })",
+       "SymbolLookup", R"({ "context" : 5, "name" : "qx_kernel", "coreId" : 1 })",
        R"("address" : 4096, "storageClass" : 2)"},
-      {"SymbolFromAddress",
-       [](OSA_ServiceCntx* c) {
+      {[](OSA_ServiceCntx* c) {
          return OSA_Service_SymbolFromAddress(c, 0x8000, 6, &text, kOsaNoCore);
        },
-       "OSA_Service_SymbolFromAddress", R"({ "context" : 5, "address" : 32768, "symbolType" : 6 })",
+       "SymbolFromAddress", R"({ "context" : 5, "address" : 32768, "symbolType" : 6 })",
        R"("name" : "main")"},
-      {"StructFieldSearch",
-       [](OSA_ServiceCntx* c) {
+      {[](OSA_ServiceCntx* c) {
          return OSA_Service_StructFieldSearch(c, "QX_TASK", "name", 1, &u32, &u32b, &u32c, &u32d,
                                               kOsaNoCore);
        },
-       "OSA_Service_StructFieldSearch",
+       "StructFieldSearch",
        R"({ "context" : 5, "structName" : "QX_TASK", "fieldName" : "name", "useOsaSym" : 1 })",
        R"("byteOffset" : 8, "byteWidth" : 4, "bitOffset" : 0, "bitWidth" : 32)"},
-      {"MacroGet",
-       [](OSA_ServiceCntx* c) { return OSA_Service_MacroGet(c, "QX_MAX", 0, &text, 0); },
-       "OSA_Service_MacroGet",
-       R"({ "context" : 5, "macroName" : "QX_MAX", "useOsaSym" : 0, "coreId" : 1 })",
+      {[](OSA_ServiceCntx* c) { return OSA_Service_MacroGet(c, "QX_MAX", 0, &text, 0); },
+       "MacroGet", R"({ "context" : 5, "macroName" : "QX_MAX", "useOsaSym" : 0, "coreId" : 1 })",
        R"("value" : "32")"},
-      {"MacroGetValue",
-       [](OSA_ServiceCntx* c) {
+      {[](OSA_ServiceCntx* c) {
          osaValue = MakeValue(OsaValueKind::UInt32);
          return OSA_Service_MacroGetValue(c, "QX_MAX", 1, &osaValue, kOsaNoCore);
        },
-       "OSA_Service_MacroGet", R"({ "context" : 5, "macroName" : "QX_MAX", "useOsaSym" : 1 })",
+       "MacroGet", R"({ "context" : 5, "macroName" : "QX_MAX", "useOsaSym" : 1 })",
        R"("value" : "32")"},
-      {"EnumValueGet",
-       [](OSA_ServiceCntx* c) {
+      {[](OSA_ServiceCntx* c) {
          return OSA_Service_EnumValueGet(c, "QX_STATE", "QX_READY", 1, &value, kOsaNoCore);
        },
-       "OSA_Service_EnumValueGet",
+       "EnumValueGet",
        R"({ "context" : 5, "enumName" : "QX_STATE", "enumMemberName" : "QX_READY", )"
        R"("useOsaSym" : 1 })",
        R"("value" : 3)"},
-      {"StructSizeGet",
-       [](OSA_ServiceCntx* c) { return OSA_Service_StructSizeGet(c, "QX_TASK", 0, &u32, 3); },
-       "OSA_Service_StructSizeGet",
-       R"({ "context" : 5, "name" : "QX_TASK", "useOsaSym" : 0, "coreId" : 4 })",
+      {[](OSA_ServiceCntx* c) { return OSA_Service_StructSizeGet(c, "QX_TASK", 0, &u32, 3); },
+       "StructSizeGet", R"({ "context" : 5, "name" : "QX_TASK", "useOsaSym" : 0, "coreId" : 4 })",
        R"("value" : 120)"},
-      {"MessageDisplay",
-       [](OSA_ServiceCntx* c) {
+      {[](OSA_ServiceCntx* c) {
          return OSA_Service_MessageDisplay(c, 2, "Error: %s %d\n", "no kernel", 3);
        },
-       "OSA_Service_MessageDisplay",
+       "MessageDisplay",
        R"({ "context" : 5, "messageType" : 2, "message" : "Error: no kernel 3\n" })", ""},
-      {"YesNoChoose",
-       [](OSA_ServiceCntx* c) {
+      {[](OSA_ServiceCntx* c) {
          u32 = 1;
          return OSA_Service_YesNoChoose(c, &u32, "Go on with %u tasks?", 4u);
        },
-       "OSA_Service_YesNoChoose",
-       R"({ "context" : 5, "default" : 1, "message" : "Go on with 4 tasks?" })", R"("choice" : 0)"},
-      {"ConfigFileSearch",
-       [](OSA_ServiceCntx* c) { return OSA_Service_ConfigFileSearch(c, "osa.cfg", 4, 1, &text); },
-       "OSA_Service_ConfigFileSearch",
+       "YesNoChoose", R"({ "context" : 5, "default" : 1, "message" : "Go on with 4 tasks?" })",
+       R"("choice" : 0)"},
+      {[](OSA_ServiceCntx* c) { return OSA_Service_ConfigFileSearch(c, "osa.cfg", 4, 1, &text); },
+       "ConfigFileSearch",
        R"({ "context" : 5, "fileName" : "osa.cfg", "permission" : 4, "onlySearchDistDir" : 1 })",
        R"("filePath" : "/opt/osa.cfg")"},
-      {"TargetStatus no core",
-       [](OSA_ServiceCntx* c) { return OSA_Service_TargetStatus(c, &u32, kOsaNoCore); },
-       "OSA_Service_TargetStatus", R"({ "context" : 5 })", R"("status" : 2)"},
-      {"TargetStatus core 0",
-       [](OSA_ServiceCntx* c) { return OSA_Service_TargetStatus(c, &u32, 0); },
-       "OSA_Service_TargetStatus", R"({ "context" : 5, "coreId" : 1 })", R"("status" : 2)"},
-      {"CpuModeGet", [](OSA_ServiceCntx* c) { return OSA_Service_CpuModeGet(c, 2, &u32); },
-       "OSA_Service_CpuModeGet", R"({ "context" : 5, "coreId" : 3 })", R"("inUserMode" : 1)",
-       false},
+      {[](OSA_ServiceCntx* c) { return OSA_Service_TargetStatus(c, &u32, kOsaNoCore); },
+       "TargetStatus", R"({ "context" : 5 })", R"("status" : 2)"},
+      {[](OSA_ServiceCntx* c) { return OSA_Service_CpuModeGet(c, 2, &u32); }, "CpuModeGet",
+       R"({ "context" : 5, "coreId" : 3 })", R"("inUserMode" : 1)", false},
   };
   return cases;
 }
@@ -198,62 +149,39 @@ std::string WithReturn(const char* results, const char* status) {
 
 TEST_F(ServiceTest, EveryWrapperSendsItsExactRequestText) {
   for (const WrapperCase& row : WrapperCases()) {
-    SCOPED_TRACE(row.label);
+    SCOPED_TRACE(row.params);
     Script() = ScriptedDebugger{};
     JrInitService(OsaRpcService(), ScriptedSend);
     Answer(WithReturn(row.results, "0"));
     EXPECT_EQ(row.call(&context), 0u);
     ASSERT_EQ(Sent().size(), 1u);
-    EXPECT_EQ(Sent()[0], RequestText(row.method, row.params));
+    EXPECT_EQ(Sent()[0], RequestText("OSA_Service_" + std::string(row.method), row.params));
   }
 }
 
-TEST_F(ServiceTest, NonZeroReturnPassesThroughUnchanged) {
+// The status rules every wrapper shares: a non-zero "return" passes through
+// (CpuModeGet reads none), a missing or ill-typed one and every failed
+// exchange give 1, and without a service record nothing is sent.
+TEST_F(ServiceTest, StatusRulesOfEveryWrapper) {
   for (const WrapperCase& row : WrapperCases()) {
-    SCOPED_TRACE(row.label);
+    SCOPED_TRACE(row.params);
+    const std::string results = row.results;
+    const std::string lead = results.empty() ? "" : results + ", ";
     Answer(WithReturn(row.results, "3"));
     EXPECT_EQ(row.call(&context), row.readsReturn ? 3u : 0u);
-  }
-}
-
-TEST_F(ServiceTest, MissingOrIllTypedReturnGivesOne) {
-  for (const char* bad : {"", R"("return" : "0")", R"("return" : true)"}) {
-    for (const WrapperCase& row : WrapperCases()) {
-      SCOPED_TRACE(std::string(row.label) + " / " + bad);
-      std::string members = row.results;
-      if (*bad != '\0') members += members.empty() ? bad : std::string(", ") + bad;
+    for (const std::string& members : {results, lead + R"("return" : true)"}) {
       Answer(members);
-      EXPECT_EQ(row.call(&context), row.readsReturn ? 1u : 0u);
+      EXPECT_EQ(row.call(&context), row.readsReturn ? 1u : 0u) << members;
     }
-  }
-}
-
-TEST_F(ServiceTest, FailedExchangesGiveOne) {
-  const std::string failures[] = {
-      "",  // stands for no answer at all
-      R"({ "jsonrpc" : "2.0", "error" : { "code" : -32601, "message" : "unknown message" }, )"
-      R"("id" : 0 })",
-      "{ \"jsonrpc\" : ",
-  };
-  for (const std::string& failure : failures) {
-    for (const WrapperCase& row : WrapperCases()) {
-      SCOPED_TRACE(std::string(row.label) + " / " + failure);
-      if (failure.empty()) {
-        AnswerNothing();
-      } else {
-        AnswerRaw(failure);
-      }
-      EXPECT_EQ(row.call(&context), 1u);
-    }
-  }
-}
-
-TEST_F(ServiceTest, NoServiceRecordSendsNothing) {
-  for (const WrapperCase& row : WrapperCases()) {
-    SCOPED_TRACE(row.label);
+    AnswerNothing();
+    EXPECT_EQ(row.call(&context), 1u);
+    AnswerRaw(R"({ "jsonrpc" : "2.0", "error" : { "code" : -32601, "message" : "unknown" }, )"
+              R"("id" : 0 })");
+    EXPECT_EQ(row.call(&context), 1u);
+    const std::size_t sent = Sent().size();
     EXPECT_EQ(row.call(nullptr), 1u);
+    EXPECT_EQ(Sent().size(), sent);
   }
-  EXPECT_TRUE(Sent().empty());
 }
 
 // ---- Result members ---------------------------------------------------------
@@ -308,16 +236,9 @@ TEST_F(ServiceTest, IfAskedMembersAreReadOnlyWithAPlace) {
   EXPECT_EQ(OSA_Service_CommandExec(&context, "bt", 1, &text, kOsaNoCore), 1u);
   Answer(R"("return" : 0)");
   EXPECT_EQ(OSA_Service_MacroGet(&context, "M", 0, &text, kOsaNoCore), 1u);
-}
-
-TEST_F(ServiceTest, TextsAreCopiedOut) {
-  std::string text;
   Answer(R"("output" : "line 1\nline 2", "return" : 0)");
   EXPECT_EQ(OSA_Service_CommandExec(&context, "bt", 1, &text, kOsaNoCore), 0u);
   EXPECT_EQ(text, "line 1\nline 2");
-  Answer(R"("name" : "qx_idle", "return" : 0)");
-  EXPECT_EQ(OSA_Service_SymbolFromAddress(&context, 0x8000, 6, &text, kOsaNoCore), 0u);
-  EXPECT_EQ(text, "qx_idle");
 }
 
 TEST_F(ServiceTest, SymbolLookupReadsAddressThenLowStorageClassBits) {
@@ -352,36 +273,25 @@ TEST_F(ServiceTest, StructFieldSearchLeavesUndeliveredPlacesAllOnes) {
 
 // ---- Messages -----------------------------------------------------------------
 
-TEST_F(ServiceTest, MessagesWithoutFormatOrChoiceSendNothing) {
+TEST_F(ServiceTest, MessagesThatCannotBeMadeSendNothing) {
   std::uint32_t choice = 1;
   EXPECT_EQ(OSA_Service_MessageDisplay(&context, 2, nullptr), 0u);
   EXPECT_EQ(OSA_Service_YesNoChoose(&context, &choice, nullptr), 0u);
   EXPECT_EQ(OSA_Service_YesNoChoose(&context, nullptr, "Go on?"), 1u);
-  EXPECT_TRUE(Sent().empty());
-}
-
-TEST_F(ServiceTest, UnformattableMessageSendsNothing) {
   // A wide character that the C locale cannot convert makes formatting fail.
   EXPECT_EQ(OSA_Service_MessageDisplay(&context, 2, "%ls", L"\x100"), 1u);
-  std::uint32_t choice = 0;
   EXPECT_EQ(OSA_Service_YesNoChoose(&context, &choice, "%ls", L"\x100"), 1u);
   EXPECT_TRUE(Sent().empty());
 }
 
-TEST_F(ServiceTest, TargetTextTravelsOnlyAsAnArgument) {
+TEST_F(ServiceTest, TargetTextTravelsOnlyAsAnArgumentAndChoiceComesBack) {
   Answer(R"("return" : 0)");
   EXPECT_EQ(OSA_Service_MessageDisplay(&context, 2, "Error: %s\n", "%s%n%x"), 0u);
   ASSERT_EQ(Sent().size(), 1u);
   EXPECT_NE(Sent()[0].find(R"("message" : "Error: %s%n%x\n")"), std::string::npos);
-}
-
-TEST_F(ServiceTest, YesNoChooseReceivesTheAnswer) {
   std::uint32_t choice = 1;
   Answer(R"("choice" : 0, "return" : 0)");
   EXPECT_EQ(OSA_Service_YesNoChoose(&context, &choice, "Go on?"), 0u);
-  EXPECT_EQ(choice, 0u);
-  Answer(R"("return" : 0)");
-  EXPECT_EQ(OSA_Service_YesNoChoose(&context, &choice, "Go on?"), 1u);
   EXPECT_EQ(choice, 0u);
 }
 
