@@ -23,12 +23,6 @@ JsonPtr Return(std::int32_t status) {
 JsonPtr ReturnZero(const JsonValue*) {
   return Return(0);
 }
-JsonPtr ReturnOne(const JsonValue*) {
-  return Return(1);
-}
-JsonPtr NoResult(const JsonValue*) {
-  return nullptr;
-}
 
 JsonPtr Inspect(const JsonValue* params) {
   JsonWrite(gParams = "", params);
@@ -48,7 +42,7 @@ class Dispatch : public testing::Test {
     JrBindMethod("ReturnZero", ReturnZero);
     JrBindMethod("Inspect", Inspect);
     JrBindMethod("Nested", Nested);
-    JrBindMethod("NoResult", NoResult);
+    JrBindMethod("NoResult", [](const JsonValue*) { return JsonPtr(); });
     JrBindMethod("Unset", nullptr);
     gParams = "(not called)";
   }
@@ -120,7 +114,7 @@ TEST_F(Dispatch, RebindingReplacesTheHandlerAndCreatingAgainKeepsIt) {
   constexpr const char* kRequest = R"({"method":"Swap","params":{},"id":1})";
   JrBindMethod("Swap", ReturnZero);
   JrHandleRequest(kRequest);
-  JrBindMethod("Swap", ReturnOne);
+  JrBindMethod("Swap", [](const JsonValue*) { return Return(1); });
   JrCreateBindings();
   EXPECT_STREQ(JrHandleRequest(kRequest),
                R"({ "jsonrpc" : "2.0", "result" : { "return" : 1 }, "id" : 1 })");

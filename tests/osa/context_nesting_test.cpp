@@ -14,9 +14,8 @@
 namespace handler_test {
 namespace {
 
-constexpr const char* kPlainAnswer =
-    "{ \"jsonrpc\" : \"2.0\", \"result\" : { \"return\" : 0 }, "
-    "\"id\" : 0 }";
+constexpr const char* kPlainAnswer = R"({ "jsonrpc" : "2.0", "result" : { "return" : 0 }, )"
+                                     R"("id" : 0 })";
 
 // The request-scoped view of a record, to compare before and after a wait.
 struct ScopedState {
@@ -93,9 +92,9 @@ class NestingTest : public HandlerTest {
   }
 
   void GiveKernelRecord() {
-    ASSERT_NE(Call("TargetInit", WithContext("\"majorCpuType\" : 1, \"minorCpuType\" : 1, "
-                                             "\"bigEndianTarget\" : 0, \"bigEndianHost\" : 0"))
-                  .find("\"return\" : 0 }"),
+    ASSERT_NE(Call("TargetInit", WithContext(R"("majorCpuType" : 1, "minorCpuType" : 1, )"
+                                             R"("bigEndianTarget" : 0, "bigEndianHost" : 0)"))
+                  .find(R"("return" : 0 })"),
               std::string::npos);
   }
 
@@ -109,13 +108,13 @@ class NestingTest : public HandlerTest {
 
 TEST_F(NestingTest, NewerRecordShadowsOlderUntilCleanedUp) {
   OSA_ServiceCntx* older = Record();
-  OSA_ServiceCntx* newer = Open(kHandle, "\"showHiddenTasks\" : 1");
+  OSA_ServiceCntx* newer = Open(kHandle, R"("showHiddenTasks" : 1)");
   ASSERT_NE(older, newer);
   OSA_ServiceCntx* reached = nullptr;
   gHooks.onPoll = [&reached](OSA_ServiceCntx* context) { reached = context; };
   Call("Poll", WithContext());
   EXPECT_EQ(reached, newer);
-  EXPECT_EQ(Call("OsaCleanup", WithContext()), "{ \"return\" : 0 }");
+  EXPECT_EQ(Call("OsaCleanup", WithContext()), R"({ "return" : 0 })");
   Call("Poll", WithContext());
   EXPECT_EQ(reached, older);
   EXPECT_EQ(older->showHiddenTasks, 0);
@@ -128,19 +127,18 @@ TEST_F(NestingTest, OuterStateComesBackAfterNestedRequests) {
   ScopedState nested{};
   gHooks.onName = [&](OSA_ServiceCntx* context) {
     before = StateOf(context);
-    DebuggerSendsMeanwhile({{"TaskStatusGet", WithContext("\"taskId\" : 2, \"hostCoreId\" : 5")},
-                            {"Poll", "{ \"context\" : 8, \"inUserMode\" : 1 }"},
-                            {"TaskStatusGet", WithContext("\"taskId\" : 3")}});
+    DebuggerSendsMeanwhile({{"TaskStatusGet", WithContext(R"("taskId" : 2, "hostCoreId" : 5)")},
+                            {"Poll", R"({ "context" : 8, "inUserMode" : 1 })"},
+                            {"TaskStatusGet", WithContext(R"("taskId" : 3)")}});
     EXPECT_TRUE(WaitForDebugger());
     after = StateOf(context);
   };
   gHooks.onStatus = [&](OSA_ServiceCntx* context) { nested = StateOf(context); };
-  EXPECT_EQ(
-      Call("TaskNameGet", WithContext("\"taskId\" : 1, \"inUserMode\" : 1, \"abortAction\" : 1, "
-                                      "\"vexloInValidation\" : 1, \"hostCoreId\" : 2, "
-                                      "\"unifiedMcOsa\" : 1, \"mcIsFrozen\" : 1")),
-      "{ \"name\" : \"outer\", \"return\" : 0 }");
-  EXPECT_EQ(gHooks.nestedAnswers.at(1), "{ \"return\" : 0 }");
+  EXPECT_EQ(Call("TaskNameGet", WithContext(R"("taskId" : 1, "inUserMode" : 1, "abortAction" : 1, )"
+                                            R"("vexloInValidation" : 1, "hostCoreId" : 2, )"
+                                            R"("unifiedMcOsa" : 1, "mcIsFrozen" : 1)")),
+            R"({ "name" : "outer", "return" : 0 })");
+  EXPECT_EQ(gHooks.nestedAnswers.at(1), R"({ "return" : 0 })");
   EXPECT_TRUE(before.inUserMode && before.abortAction && before.mcIsFrozen);
   EXPECT_NE(before.currentResult, nullptr);
   EXPECT_TRUE(after == before);
@@ -153,13 +151,13 @@ TEST_F(NestingTest, OuterStateComesBackAfterNestedRequests) {
 
 TEST_F(NestingTest, RequestOnAnotherRecordDoesNotReviveItsAnsweredRequest) {
   OSA_ServiceCntx* other = Open(8);
-  Call("Poll", "{ \"context\" : 8, \"inUserMode\" : 1 }");
+  Call("Poll", R"({ "context" : 8, "inUserMode" : 1 })");
   gHooks.onName = [](OSA_ServiceCntx*) {
-    DebuggerSendsMeanwhile({{"Poll", "{ \"context\" : 8 }"}});
+    DebuggerSendsMeanwhile({{"Poll", R"({ "context" : 8 })"}});
     EXPECT_TRUE(WaitForDebugger());
   };
   testing::internal::CaptureStderr();
-  Call("TaskNameGet", WithContext("\"taskId\" : 1"));
+  Call("TaskNameGet", WithContext(R"("taskId" : 1)"));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_FALSE(other->inUserMode);
   ExpectNoSlots(other);
@@ -170,7 +168,7 @@ TEST_F(NestingTest, NestedCleanupKeepsTheOuterRecordAlive) {
   OSA_ServiceCntx* outerSeen = nullptr;
   gHooks.onPoll = [&outerSeen](OSA_ServiceCntx* context) {
     outerSeen = context;
-    DebuggerSendsMeanwhile({{"TaskNameGet", WithContext("\"taskId\" : 1")}});
+    DebuggerSendsMeanwhile({{"TaskNameGet", WithContext(R"("taskId" : 1)")}});
     EXPECT_TRUE(WaitForDebugger());
     // The record left the list but is still the outer request's to use.
     EXPECT_EQ(OsaContextFind(kHandle), nullptr);
@@ -184,13 +182,13 @@ TEST_F(NestingTest, NestedCleanupKeepsTheOuterRecordAlive) {
     EXPECT_EQ(context->contextHandle, kHandle);
   };
   testing::internal::CaptureStderr();
-  EXPECT_EQ(Call("Poll", WithContext("\"inUserMode\" : 1")), "{ \"return\" : 0 }");
+  EXPECT_EQ(Call("Poll", WithContext(R"("inUserMode" : 1)")), R"({ "return" : 0 })");
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Got different OSA_ServiceCntx at restoration.\n");
   EXPECT_NE(outerSeen, nullptr);
   EXPECT_EQ(
       gHooks.nestedAnswers,
-      (std::vector<std::string>{"{ \"return\" : 0 }", "{ \"name\" : \"outer\", \"return\" : 0 }"}));
+      (std::vector<std::string>{R"({ "return" : 0 })", R"({ "name" : "outer", "return" : 0 })"}));
   EXPECT_EQ(gHooks.released, 1);
   EXPECT_EQ(OsaRequestNesting(), 0);
 }
@@ -199,7 +197,7 @@ TEST_F(NestingTest, NestedOsaInitShadowsWithoutLeavingStaleSlots) {
   OSA_ServiceCntx* outer = Record();
   gHooks.onPoll = [outer](OSA_ServiceCntx* context) {
     EXPECT_EQ(context, outer);
-    DebuggerSendsMeanwhile({{"TaskNameGet", WithContext("\"taskId\" : 1")}});
+    DebuggerSendsMeanwhile({{"TaskNameGet", WithContext(R"("taskId" : 1)")}});
     EXPECT_TRUE(WaitForDebugger());
   };
   gHooks.onName = [this](OSA_ServiceCntx*) {
@@ -208,7 +206,7 @@ TEST_F(NestingTest, NestedOsaInitShadowsWithoutLeavingStaleSlots) {
     EXPECT_TRUE(WaitForDebugger());
   };
   testing::internal::CaptureStderr();
-  EXPECT_EQ(Call("Poll", WithContext()), "{ \"return\" : 0 }");
+  EXPECT_EQ(Call("Poll", WithContext()), R"({ "return" : 0 })");
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Got different OSA_ServiceCntx at restoration.\n");
   // The restoration put the outer request into the newer record; answering
@@ -223,15 +221,15 @@ TEST_F(NestingTest, RequestsInsideOsaInitAndItsOwnCleanup) {
   opened_.push_back(9);
   gHooks.onInit = [](OSA_ServiceCntx* context) {
     DebuggerSendsMeanwhile(
-        {{"Poll", "{ \"context\" : 9 }"}, {"OsaCleanup", "{ \"context\" : 9 }"}});
+        {{"Poll", R"({ "context" : 9 })"}, {"OsaCleanup", R"({ "context" : 9 })"}});
     EXPECT_TRUE(WaitForDebugger());
     context->info.fakeTidForMasterProcess = 12;
   };
-  const std::string answer = Call("OsaInit", "{ \"context\" : 9 }");
-  EXPECT_EQ(answer.rfind("{ \"return\" : 0, ", 0), 0u) << answer;
-  EXPECT_NE(answer.find("\"fakeTidForMasterProcess\" : 12"), std::string::npos) << answer;
+  const std::string answer = Call("OsaInit", R"({ "context" : 9 })");
+  EXPECT_EQ(answer.rfind(R"({ "return" : 0, )", 0), 0u) << answer;
+  EXPECT_NE(answer.find(R"("fakeTidForMasterProcess" : 12)"), std::string::npos) << answer;
   EXPECT_EQ(gHooks.nestedAnswers,
-            (std::vector<std::string>{"{ \"return\" : 0 }", "{ \"return\" : 0 }"}));
+            (std::vector<std::string>{R"({ "return" : 0 })", R"({ "return" : 0 })"}));
   EXPECT_EQ(OsaContextFind(9), nullptr);
 }
 
@@ -239,18 +237,18 @@ TEST_F(NestingTest, SameRecordTwoLevelsDeepRestoresEachLevel) {
   std::vector<ScopedState> seen;
   gHooks.onPoll = [&seen](OSA_ServiceCntx* context) {
     seen.push_back(StateOf(context));
-    DebuggerSendsMeanwhile({{"TaskNameGet", WithContext("\"taskId\" : 1, \"hostCoreId\" : 2")}});
+    DebuggerSendsMeanwhile({{"TaskNameGet", WithContext(R"("taskId" : 1, "hostCoreId" : 2)")}});
     EXPECT_TRUE(WaitForDebugger());
     seen.push_back(StateOf(context));
   };
   gHooks.onName = [&seen](OSA_ServiceCntx* context) {
     seen.push_back(StateOf(context));
-    DebuggerSendsMeanwhile({{"TaskStatusGet", WithContext("\"taskId\" : 1, \"abortAction\" : 1")}});
+    DebuggerSendsMeanwhile({{"TaskStatusGet", WithContext(R"("taskId" : 1, "abortAction" : 1)")}});
     EXPECT_TRUE(WaitForDebugger());
     seen.push_back(StateOf(context));
   };
   testing::internal::CaptureStderr();
-  Call("Poll", WithContext("\"inUserMode\" : 1"));
+  Call("Poll", WithContext(R"("inUserMode" : 1)"));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   ASSERT_EQ(seen.size(), 4u);
   EXPECT_TRUE(seen[0] == seen[3]);

@@ -18,64 +18,63 @@ struct EmptySlotCase {
 
 const EmptySlotCase kEmptySlotCases[] = {
     {"OsaInit", "",
-     "{ \"return\" : 0, \"versionAcknowledge\" : 2, \"translateAddressOnMasterProcess\" : 0, "
-     "\"treatMasterProcessAsKernel\" : 1, \"fixOsaMemSpc\" : 0, \"fakeTidForMasterProcess\" : 0, "
-     "\"commandCount\" : 3, \"commands\" : [ \"OSA_Client_OsaCleanup\", "
-     "\"OSA_Client_HistoryLogDump\", \"OSA_Client_Exit\" ] }",
+     R"({ "return" : 0, "versionAcknowledge" : 2, "translateAddressOnMasterProcess" : 0, )"
+     R"("treatMasterProcessAsKernel" : 1, "fixOsaMemSpc" : 0, "fakeTidForMasterProcess" : 0, )"
+     R"("commandCount" : 3, "commands" : [ "OSA_Client_OsaCleanup", )"
+     R"("OSA_Client_HistoryLogDump", "OSA_Client_Exit" ] })",
      false},
     {"TargetInit",
-     "\"majorCpuType\" : 1, \"minorCpuType\" : 2, \"bigEndianTarget\" : 0, \"bigEndianHost\" : 0",
-     "{ \"osaKernelMajorVersion\" : 0, \"osaKernelMinorVersion\" : 0, \"pageSize\" : 0, "
-     "\"kernelInPhysicalAddress\" : 0, \"distinguishCpuModes\" : 1, \"fixOsaMemSpc\" : 0, "
-     "\"noiceMask\" : 0, \"return\" : 0 }"},
-    {"TargetCleanup", "", "{ \"return\" : 0 }"},
-    {"ObjectListInit", "\"objTypeId\" : 1", "{ \"showObjectNumber\" : 1, \"return\" : 0 }"},
-    {"ObjectListCleanup", "\"objTypeId\" : 1", "{ \"return\" : 0 }"},
-    {"ObjectListNext", "\"objTypeId\" : 1", "{ \"return\" : 0 }"},
-    {"ObjectListAttribute", "\"objTypeId\" : 1, \"objAtrId\" : 2, \"valueType\" : 0",
-     "{ \"objAtrValue\" : \"\", \"return\" : 0 }"},
+     R"("majorCpuType" : 1, "minorCpuType" : 2, "bigEndianTarget" : 0, "bigEndianHost" : 0)",
+     R"({ "osaKernelMajorVersion" : 0, "osaKernelMinorVersion" : 0, "pageSize" : 0, )"
+     R"("kernelInPhysicalAddress" : 0, "distinguishCpuModes" : 1, "fixOsaMemSpc" : 0, )"
+     R"("noiceMask" : 0, "return" : 0 })"},
+    {"TargetCleanup", "", R"({ "return" : 0 })"},
+    {"ObjectListInit", R"("objTypeId" : 1)", R"({ "showObjectNumber" : 1, "return" : 0 })"},
+    {"ObjectListCleanup", R"("objTypeId" : 1)", R"({ "return" : 0 })"},
+    {"ObjectListNext", R"("objTypeId" : 1)", R"({ "return" : 0 })"},
+    {"ObjectListAttribute", R"("objTypeId" : 1, "objAtrId" : 2, "valueType" : 0)",
+     R"({ "objAtrValue" : "", "return" : 0 })"},
     {"TaskMemoryAccessSetup",
-     "\"taskId\" : 1, \"memorySpace\" : 0, \"address\" : 16, \"count\" : 1, \"size\" : 4, "
-     "\"read\" : 1",
-     "{ \"return\" : 0 }"},
+     R"("taskId" : 1, "memorySpace" : 0, "address" : 16, "count" : 1, "size" : 4, )"
+     R"("read" : 1)",
+     R"({ "return" : 0 })"},
     {"TaskMemoryAccessRestore",
-     "\"taskId\" : 1, \"memorySpace\" : 0, \"address\" : 16, \"count\" : 1, \"size\" : 4, "
-     "\"read\" : 1",
-     "{ \"return\" : 0 }"},
-    {"TaskRegisterRead", "\"taskId\" : 1, \"register\" : 2", "{ \"value\" : 0, \"return\" : 0 }"},
-    {"TaskRegisterWrite", "\"taskId\" : 1, \"register\" : 2, \"value\" : 3", "{ \"return\" : 0 }"},
-    {"TaskAddressTranslate", "\"taskId\" : 1, \"memorySpace\" : 3, \"address\" : 4",
-     "{ \"memorySpace\" : 3, \"address\" : 0, \"return\" : 0 }"},
-    {"TaskNameGet", "\"taskId\" : 1", "{ \"name\" : \"\", \"return\" : 0 }"},
-    {"TaskStatusGet", "\"taskId\" : 1", "{ \"status\" : \"\", \"return\" : 0 }"},
-    {"TaskExecGet", "\"taskId\" : 1", "{ \"executable\" : \"\", \"return\" : 0 }"},
-    {"TaskCpuGet", "\"taskId\" : 1", "{ \"cpu\" : \"\", \"return\" : 0 }"},
-    {"TaskAddressSpaceGet", "\"taskId\" : 1, \"wantName\" : 0",
-     "{ \"addressSpace\" : 0, \"return\" : 0 }"},
-    {"TaskSymTabGet", "\"taskId\" : 1", "{ \"count\" : 0, \"return\" : 1 }"},
-    {"TaskRelocatableGet", "\"taskId\" : 1",
-     "{ \"text\" : 0, \"rodata\" : 0, \"data\" : 0, \"bss\" : 0, \"extra\" : 0, \"return\" : 0 }"},
-    {"CurrentTaskGet", "\"checkInKernel\" : 1", "{ \"taskId\" : 0, \"return\" : 0 }"},
-    {"TaskInKernelCheck", "\"taskId\" : 1", "{ \"result\" : 0, \"return\" : 0 }"},
-    {"TaskInCurrentAddressSpaceCheck", "\"taskId\" : 1", "{ \"result\" : 0, \"return\" : 0 }"},
-    {"AddressSpaceNameGet", "\"addressSpaceId\" : 1", "{ \"name\" : \"\", \"return\" : 0 }"},
-    {"TaskIsHiddenCheck", "\"taskId\" : 1", "{ \"result\" : 0, \"return\" : 0 }"},
-    {"TaskLsoGet", "\"taskId\" : 1", "{ \"offset\" : 0, \"return\" : 0 }"},
-    {"TaskTksaGet", "\"taskId\" : 1", "{ \"value\" : 0, \"return\" : 0 }"},
-    {"Poll", "", "{ \"return\" : 0 }"},
-    {"TargetNotify", "\"notice\" : 1", "{ \"return\" : 0 }"},
-    {"OsaCmd_Execute", "\"command\" : \"help\"", "{ \"return\" : 0 }"},
-    {"GuiObjectCheck", "\"objTypeName\" : \"Task\", \"objTypeId\" : 1, \"visible\" : 1",
-     "{ \"objTypeName\" : \"Task\", \"visible\" : 1, \"return\" : 0 }"},
-    {"ObjectChangedCheck", "", "{ \"changeMask\" : 0, \"return\" : 0 }"},
-    {"LifeCycleCountsGet", "", "{ \"count\" : 0, \"return\" : 1 }"},
-    {"PageTableGet", "", "{ \"count\" : 0, \"return\" : 1 }"},
-    {"MessageInject", "\"objTypeId\" : 1, \"objId\" : 2, \"message\" : \"hi\"",
-     "{ \"return\" : 0 }"},
-    {"KernelMemoryRegionsGet", "", "{ \"numRegions\" : 0, \"return\" : 0 }"},
-    {"HistoryLogDump", "", "{ \"return\" : 0 }", false},
-    {"Exit", "", "{ \"exitCode\" : 0, \"return\" : 0 }", false},
-    {"OsaCleanup", "", "{ \"return\" : 0 }"},
+     R"("taskId" : 1, "memorySpace" : 0, "address" : 16, "count" : 1, "size" : 4, )"
+     R"("read" : 1)",
+     R"({ "return" : 0 })"},
+    {"TaskRegisterRead", R"("taskId" : 1, "register" : 2)", R"({ "value" : 0, "return" : 0 })"},
+    {"TaskRegisterWrite", R"("taskId" : 1, "register" : 2, "value" : 3)", R"({ "return" : 0 })"},
+    {"TaskAddressTranslate", R"("taskId" : 1, "memorySpace" : 3, "address" : 4)",
+     R"({ "memorySpace" : 3, "address" : 0, "return" : 0 })"},
+    {"TaskNameGet", R"("taskId" : 1)", R"({ "name" : "", "return" : 0 })"},
+    {"TaskStatusGet", R"("taskId" : 1)", R"({ "status" : "", "return" : 0 })"},
+    {"TaskExecGet", R"("taskId" : 1)", R"({ "executable" : "", "return" : 0 })"},
+    {"TaskCpuGet", R"("taskId" : 1)", R"({ "cpu" : "", "return" : 0 })"},
+    {"TaskAddressSpaceGet", R"("taskId" : 1, "wantName" : 0)",
+     R"({ "addressSpace" : 0, "return" : 0 })"},
+    {"TaskSymTabGet", R"("taskId" : 1)", R"({ "count" : 0, "return" : 1 })"},
+    {"TaskRelocatableGet", R"("taskId" : 1)",
+     R"({ "text" : 0, "rodata" : 0, "data" : 0, "bss" : 0, "extra" : 0, "return" : 0 })"},
+    {"CurrentTaskGet", R"("checkInKernel" : 1)", R"({ "taskId" : 0, "return" : 0 })"},
+    {"TaskInKernelCheck", R"("taskId" : 1)", R"({ "result" : 0, "return" : 0 })"},
+    {"TaskInCurrentAddressSpaceCheck", R"("taskId" : 1)", R"({ "result" : 0, "return" : 0 })"},
+    {"AddressSpaceNameGet", R"("addressSpaceId" : 1)", R"({ "name" : "", "return" : 0 })"},
+    {"TaskIsHiddenCheck", R"("taskId" : 1)", R"({ "result" : 0, "return" : 0 })"},
+    {"TaskLsoGet", R"("taskId" : 1)", R"({ "offset" : 0, "return" : 0 })"},
+    {"TaskTksaGet", R"("taskId" : 1)", R"({ "value" : 0, "return" : 0 })"},
+    {"Poll", "", R"({ "return" : 0 })"},
+    {"TargetNotify", R"("notice" : 1)", R"({ "return" : 0 })"},
+    {"OsaCmd_Execute", R"("command" : "help")", R"({ "return" : 0 })"},
+    {"GuiObjectCheck", R"("objTypeName" : "Task", "objTypeId" : 1, "visible" : 1)",
+     R"({ "objTypeName" : "Task", "visible" : 1, "return" : 0 })"},
+    {"ObjectChangedCheck", "", R"({ "changeMask" : 0, "return" : 0 })"},
+    {"LifeCycleCountsGet", "", R"({ "count" : 0, "return" : 1 })"},
+    {"PageTableGet", "", R"({ "count" : 0, "return" : 1 })"},
+    {"MessageInject", R"("objTypeId" : 1, "objId" : 2, "message" : "hi")", R"({ "return" : 0 })"},
+    {"KernelMemoryRegionsGet", "", R"({ "numRegions" : 0, "return" : 0 })"},
+    {"HistoryLogDump", "", R"({ "return" : 0 })", false},
+    {"Exit", "", R"({ "exitCode" : 0, "return" : 0 })", false},
+    {"OsaCleanup", "", R"({ "return" : 0 })"},
 };
 
 class EmptySlotTest : public HandlerTest {};
@@ -103,10 +102,10 @@ TEST_F(EmptySlotTest, RequestsNamingNoRecordAnswerOne) {
     SCOPED_TRACE(row.method);
     const std::string members = row.members;
     EXPECT_EQ(
-        Call(row.method, "{ \"context\" : 99" + (members.empty() ? "" : ", " + members) + " }"),
-        "{ \"return\" : 1 }");
-    EXPECT_EQ(Call(row.method, "{ \"context\" : \"7\" }"), "{ \"return\" : 1 }");
-    EXPECT_EQ(Call(row.method, "[ 7 ]"), "{ \"return\" : 1 }");
+        Call(row.method, R"({ "context" : 99)" + (members.empty() ? "" : ", " + members) + " }"),
+        R"({ "return" : 1 })");
+    EXPECT_EQ(Call(row.method, R"({ "context" : "7" })"), R"({ "return" : 1 })");
+    EXPECT_EQ(Call(row.method, "[ 7 ]"), R"({ "return" : 1 })");
   }
 }
 
@@ -115,7 +114,7 @@ TEST_F(EmptySlotTest, SecondCmdInitKeepsTheService) {
   OsaCallbacks().poll = [](OSA_ServiceCntx*, OsaPluginInfo*, void*) { return 4; };
   OSA_Client_CmdInit(0, nullptr, [](const char*) -> const char* { return nullptr; });
   EXPECT_EQ(OsaRpcService()->send, send);
-  EXPECT_EQ(Call("Poll", WithContext()), "{ \"return\" : 4 }");
+  EXPECT_EQ(Call("Poll", WithContext()), R"({ "return" : 4 })");
 }
 
 }  // namespace

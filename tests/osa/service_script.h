@@ -43,17 +43,17 @@ inline const char* ScriptedSend(const char* request) {
 
 // An answer whose "result" object holds `members` (wire text without braces).
 inline std::string ResultAnswer(std::string_view members) {
-  std::string text = "{ \"jsonrpc\" : \"2.0\", \"result\" : { ";
+  std::string text = R"({ "jsonrpc" : "2.0", "result" : { )";
   text.append(members);
   text.append(members.empty() ? "}" : " }");
-  text.append(", \"id\" : 0 }");
+  text.append(R"(, "id" : 0 })");
   return text;
 }
 
 // The request text the plug-in sends for `method` with `params` as id `id`.
 inline std::string RequestText(std::string_view method, std::string_view params, int id = 0) {
-  return "{ \"jsonrpc\" : \"2.0\", \"method\" : \"" + std::string(method) +
-         "\", \"params\" : " + std::string(params) + ", \"id\" : " + std::to_string(id) + " }";
+  return R"({ "jsonrpc" : "2.0", "method" : ")" + std::string(method) + R"(", "params" : )" +
+         std::string(params) + R"(, "id" : )" + std::to_string(id) + " }";
 }
 
 // A value of `kind` holding `payload`.

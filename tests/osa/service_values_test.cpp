@@ -1,5 +1,5 @@
-// Typed results: expression output decoded by the caller's kind, macro texts
-// converted with automatic base, and numbers stored by kind.
+// Typed results: expression output decoded and stored in the width of the
+// caller's kind, and macro texts converted with automatic base.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -11,39 +11,6 @@
 
 namespace service_test {
 namespace {
-
-TEST(OsaValueStoreNumber, KeepsTheKindsWidth) {
-  struct Case {
-    OsaValueKind kind;
-    std::uint64_t stored;
-  };
-  constexpr std::uint64_t x = 0x8877665544332211ull;
-  const Case cases[] = {
-      {OsaValueKind::Int8, 0x11},
-      {OsaValueKind::UInt8, 0x11},
-      {OsaValueKind::Int16, 0x2211},
-      {OsaValueKind::UInt16, 0x2211},
-      {OsaValueKind::Int32, 0x44332211},
-      {OsaValueKind::UInt32, 0x44332211},
-      {OsaValueKind::Address, x},
-      {OsaValueKind::Int64, x},
-      {OsaValueKind::UInt64, x},
-      {OsaValueKind::Float, std::bit_cast<std::uint32_t>(static_cast<float>(x))},
-      {OsaValueKind::Double, std::bit_cast<std::uint64_t>(static_cast<double>(x))},
-  };
-  for (const Case& row : cases) {
-    SCOPED_TRACE(static_cast<int>(row.kind));
-    OsaValue value = MakeValue(row.kind, 0xFFFFFFFFFFFFFFFFull);
-    EXPECT_TRUE(OsaValueStoreNumber(&value, x));
-    EXPECT_EQ(value.payload, row.stored);
-  }
-  for (const auto kind : {OsaValueKind::Text, static_cast<OsaValueKind>(12)}) {
-    OsaValue value = MakeValue(kind, 9);
-    EXPECT_FALSE(OsaValueStoreNumber(&value, x));
-    EXPECT_EQ(value.payload, 9u);
-  }
-  EXPECT_FALSE(OsaValueStoreNumber(nullptr, x));
-}
 
 class ValueServiceTest : public ServiceTest {
  protected:
@@ -67,6 +34,9 @@ TEST_F(ValueServiceTest, ExpressionOutputFollowsTheCallersKind) {
       {OsaValueKind::UInt32, "4294967301", 5},
       {OsaValueKind::Int8, "-1", 0xFF},
       {OsaValueKind::UInt16, "65537", 1},
+      {OsaValueKind::Int16, "-65535", 1},
+      {OsaValueKind::Int32, "-1", 0xFFFFFFFF},
+      {OsaValueKind::Int64, "-1", ~0ull},
       {OsaValueKind::Address, "-2", 0xFFFFFFFFFFFFFFFEull},
       {OsaValueKind::UInt64, "4096", 4096},
       {OsaValueKind::Float, R"("1.5")", std::bit_cast<std::uint32_t>(1.5f)},
