@@ -54,17 +54,15 @@ void BuildImage(TargetModel* model, bool bigEndian) {
   ASSERT_TRUE(
       AddSymbol(&model->symbols, Symbol{"do_work", SymbolKind::kRoutine, 0x08000010, 0x20}));
 
-  TargetMemory* m = &model->memory;
-  ASSERT_TRUE(MemoryWriteValue(m, kNode, 4, 7));
-  ASSERT_TRUE(MemoryWriteValue(m, kNode + 4, 2, 0xFFFE));
-  ASSERT_TRUE(MemoryWriteValue(m, kNode + 12, 4, kNode2));
-  ASSERT_TRUE(MemoryWriteValue(m, kNode + 16, 4, 0x11));
-  ASSERT_TRUE(MemoryWriteValue(m, kNode + 20, 4, 0x22));
-  ASSERT_TRUE(MemoryWriteValue(m, kNode2, 4, 9));
-  ASSERT_TRUE(MemoryWriteValue(m, kList, 4, kNode));
-  ASSERT_TRUE(MemoryWriteValue(m, kList + 4, 4, kNode2));
-  ASSERT_TRUE(MemoryWriteValue(m, kCount, 4, 0x12345678));
-  ASSERT_TRUE(MemoryWriteValue(m, kNeg, 4, 0xFFFFFFFB));
+  const struct {
+    uint32_t address, size;
+    uint64_t value;
+  } words[] = {{kNode, 4, 7},         {kNode + 4, 2, 0xFFFE}, {kNode + 12, 4, kNode2},
+               {kNode + 16, 4, 0x11}, {kNode + 20, 4, 0x22},  {kNode2, 4, 9},
+               {kList, 4, kNode},     {kList + 4, 4, kNode2}, {kCount, 4, 0x12345678},
+               {kNeg, 4, 0xFFFFFFFB}};
+  for (const auto& w : words)
+    ASSERT_TRUE(MemoryWriteValue(&model->memory, w.address, w.size, w.value));
   ASSERT_TRUE(RegisterWrite(&model->registers, kRegPc, 0x08000014));
 }
 
@@ -73,36 +71,26 @@ struct ValueCase {
   uint64_t expected;
 };
 
+// Both byte orders: values are read in the target's order.
 TEST(ExpressionEval, EvaluatesTheFormsTheKernelCodeSends) {
-  TargetModel model;
-  BuildImage(&model, false);
   const ValueCase cases[] = {
-      {"4660", 4660},
       {"0x1234", 0x1234},
       {"&((NODE *)4660)->words[1]", 4660 + 16 + 4},
       {"&((struct NODE_STRUCT *)0)->inner.c[2]", 8},
-      {"&((NODE *)0)->inner", 4},
       {"sizeof(((NODE *)0)->inner)", 6},
-      {"sizeof(((NODE *)0)->inner.c)", 3},
       {"sizeof(((NODE *)0)->next->id)", 4},  // sizeof reads no memory
       {"sizeof(struct INNER_STRUCT)*sizeof(char)", 6},
       {"sizeof(NODE)", 24},
-      {"sizeof(unsigned int)", 4},
       {"sizeof(g_list)", 12},
-      {"sizeof(g_unmapped)", 4},
       {"g_count", 0x12345678},
       {"g_neg", 0xFFFFFFFFFFFFFFFB},
       {"g_node.inner.b", 0xFFFFFFFFFFFFFFFE},
       {"&g_list[2]", kList + 8},
-      {"&g_node.words[1]", kNode + 20},
       {"&g_unmapped", 0x30000000},
-      {"g_list[1]->id", 9},
-      {"g_node.next->id", 9},
       {"g_list[0]->next->id", 9},
       {"(*g_list[1]).id", 9},
       {"g_node.words[1]", 0x22},
       {"__stack_top", 0x20001000},
-      {"&do_work", 0x08000010},
       {"do_work", 0x08000010},
       {"$pc", 0x08000014},
       {"$M_sym_exists(g_count)", 1},
@@ -111,12 +99,16 @@ TEST(ExpressionEval, EvaluatesTheFormsTheKernelCodeSends) {
       {"(unsigned char)g_count", 0x78},
       {"(NODE *)g_list[1] + 1", kNode2 + 24},
   };
-  for (const ValueCase& c : cases) {
-    uint64_t value = 0;
-    std::string error;
-    EXPECT_TRUE(ModelEvaluate(model, c.expression, &value, &error))
-        << c.expression << ": " << error;
-    EXPECT_EQ(c.expected, value) << c.expression;
+  for (const bool bigEndian : {false, true}) {
+    TargetModel model;
+    BuildImage(&model, bigEndian);
+    for (const ValueCase& c : cases) {
+      uint64_t value = 0;
+      std::string error;
+      EXPECT_TRUE(ModelEvaluate(model, c.expression, &value, &error))
+          << c.expression << ": " << error;
+      EXPECT_EQ(c.expected, value) << c.expression << (bigEndian ? " (big-endian)" : "");
+    }
   }
 }
 
@@ -131,7 +123,6 @@ TEST(ExpressionEval, FailsWithAReadableReason) {
   const ErrorCase cases[] = {
       {"g_missing", "no symbol \"g_missing\""},
       {"&((NODE *)0)->missing", "no member named \"missing\""},
-      {"sizeof(((NODE *)0)->inner.missing)", "no member named \"missing\""},
       {"&((struct NOPE *)0)->id", "no struct type named \"NOPE\""},
       {"sizeof(NOPE_T)", "\"NOPE_T\""},
       {"g_unmapped", "cannot access memory at address 0x30000000"},
@@ -145,8 +136,6 @@ TEST(ExpressionEval, FailsWithAReadableReason) {
       {"g_count[1]", "cannot subscript"},
       {"@", "unexpected character"},
       {"0x", "invalid number"},
-      {"99999999999999999999", "invalid number"},
-      {"", "unexpected end"},
       {std::string(200, '(') + "1" + std::string(200, ')'), "nested too deeply"},
       {std::string(kMaxExpressionLength + 1, '1'), "too long"},
   };
@@ -159,20 +148,7 @@ TEST(ExpressionEval, FailsWithAReadableReason) {
   }
 }
 
-TEST(ExpressionEval, ReadsValuesInTheTargetsByteOrder) {
-  TargetModel model;
-  BuildImage(&model, true);
-  uint64_t value = 0;
-  ASSERT_TRUE(ModelEvaluate(model, "g_count", &value, nullptr));
-  EXPECT_EQ(0x12345678u, value);
-  ASSERT_TRUE(ModelEvaluate(model, "g_list[1]->id", &value, nullptr));
-  EXPECT_EQ(9u, value);
-  uint8_t first = 0;
-  ASSERT_TRUE(ModelMemoryRead(model, kCount, 1, &first));
-  EXPECT_EQ(0x12, first);
-}
-
-TEST(ExpressionEval, PrintsAddressesWithTheirSymbol) {
+TEST(ExpressionEval, PrintsAddressesWithTheirSymbolAndNamesRoutines) {
   TargetModel model;
   BuildImage(&model, false);
   const std::pair<const char*, const char*> cases[] = {
@@ -183,25 +159,16 @@ TEST(ExpressionEval, PrintsAddressesWithTheirSymbol) {
   };
   for (const auto& [expression, expected] : cases) {
     std::string text;
-    std::string error;
-    ASSERT_TRUE(ModelPrintAddress(model, expression, &text, &error)) << expression << error;
+    ASSERT_TRUE(ModelPrintAddress(model, expression, &text, nullptr)) << expression;
     EXPECT_EQ(expected, text);
   }
   std::string text = "kept";
   EXPECT_FALSE(ModelPrintAddress(model, "`print /a g_missing+0`", &text, nullptr));
   EXPECT_EQ("kept", text);
-}
-
-TEST(ExpressionEval, NamesRoutinesAtAddresses) {
-  TargetModel model;
-  BuildImage(&model, false);
-  std::string name;
-  ASSERT_TRUE(ModelRoutineAt(model, 0x08000011, &name));  // Thumb bit ignored
-  EXPECT_EQ("do_work", name);
-  EXPECT_FALSE(ModelRoutineAt(model, 0x08000030, &name));
-  ASSERT_TRUE(ModelCurrentRoutine(model, &name));
-  EXPECT_EQ("do_work", name);
-  EXPECT_FALSE(ModelCallerRoutine(model, &name));  // lr 0 lies in no routine
+  ASSERT_TRUE(ModelRoutineAt(model, 0x08000011, &text));  // Thumb bit ignored
+  EXPECT_EQ("do_work", text);
+  EXPECT_FALSE(ModelRoutineAt(model, 0x08000030, &text));
+  EXPECT_FALSE(ModelCallerRoutine(model, &text));  // lr 0 lies in no routine
 }
 
 }  // namespace
