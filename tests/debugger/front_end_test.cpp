@@ -16,7 +16,8 @@
 
 namespace {
 
-TEST(FrontEndCommandLine, ReadsItsOptions) {
+// A refused command line gives its reason and leaves the options alone.
+TEST(FrontEndCommandLine, ReadsItsOptionsAndRefusesWhatItCannotRun) {
   const char* const argv[] = {"osa_modeldbg",  "--variant", "v3-64",  "--plugin",
                               "/x/osa_plugin", "--record",  "out.rec"};
   DbgFrontEndOptions options;
@@ -26,32 +27,22 @@ TEST(FrontEndCommandLine, ReadsItsOptions) {
   EXPECT_EQ(options.transport, DbgTransport::kPipe);
   EXPECT_EQ(options.pluginPath, "/x/osa_plugin");
   EXPECT_EQ(options.recordPath, "out.rec");
-
-  const char* const defaults[] = {"osa_modeldbg"};
-  ASSERT_TRUE(DbgParseCommandLine(1, defaults, &options, &error));
+  ASSERT_TRUE(DbgParseCommandLine(1, argv, &options, &error));
   EXPECT_EQ(options.variant, "v1-mask-core-32");
   EXPECT_EQ(options.transport, DbgTransport::kInProcess);
-}
 
-TEST(FrontEndCommandLine, RefusesWhatItCannotRun) {
-  struct Row {
-    std::vector<const char*> argv;
-    const char* error;
-  };
-  const Row rows[] = {
+  const std::pair<std::vector<const char*>, const char*> rows[] = {
       {{"osa_modeldbg", "--variant"}, "--variant needs a value"},
       {{"osa_modeldbg", "--record"}, "--record needs a value"},
       {{"osa_modeldbg", "--verbose"}, "unknown option --verbose"},
       {{"osa_modeldbg", "--plugin", "p", "--in-process"},
        "--plugin and --in-process exclude each other"},
   };
-  for (const Row& row : rows) {
-    DbgFrontEndOptions options;
+  for (const auto& [words, reason] : rows) {
     options.variant = "kept";
-    std::string error;
     EXPECT_FALSE(
-        DbgParseCommandLine(static_cast<int>(row.argv.size()), row.argv.data(), &options, &error));
-    EXPECT_EQ(error, row.error);
+        DbgParseCommandLine(static_cast<int>(words.size()), words.data(), &options, &error));
+    EXPECT_EQ(error, reason);
     EXPECT_EQ(options.variant, "kept");
   }
 }
@@ -78,10 +69,8 @@ TEST(FrontEndRun, ListsTheVariantsAndRefusesAnUnknownOne) {
   std::string err;
   EXPECT_EQ(DbgFrontEndRun(options, &out, &err), kDbgExitOk);
   std::string expected;
-  for (const std::string_view name : model::KernelVariantNames()) {
-    expected.append(name);
-    expected.push_back('\n');
-  }
+  for (const std::string_view name : model::KernelVariantNames())
+    expected += std::string(name) + "\n";
   EXPECT_EQ(out, expected);
 
   options.listVariants = false;
@@ -91,30 +80,14 @@ TEST(FrontEndRun, ListsTheVariantsAndRefusesAnUnknownOne) {
   EXPECT_EQ(err.rfind("osa_modeldbg: cannot build variant v2-nothing: ", 0), 0u) << err;
 }
 
-// The number of rows of the table whose title starts with `title` followed
-// by " (object type", or -1 when there is no such table.
-int TableRows(const std::string& output, const std::string& title) {
-  const std::size_t at = output.find("\n" + title + " (object type ");
-  if (at == std::string::npos) return -1;
-  std::size_t line = output.find('\n', at + 1);
-  for (int skip = 0; skip < 2 && line != std::string::npos; ++skip) {
-    line = output.find('\n', line + 1);  // the headings and the rule
-  }
-  int rows = 0;
-  while (line != std::string::npos && line + 1 < output.size() && output[line + 1] != '\n') {
-    if (output.compare(line + 1, 7, "(none)\n") != 0) ++rows;
-    line = output.find('\n', line + 1);
-  }
-  return rows;
-}
-
-// The cells of the table whose title starts with `title`, cut at the
-// columns that its rule line marks; empty when there is no such table.
-std::vector<std::vector<std::string>> TableCells(const std::string& output,
-                                                 const std::string& title) {
-  std::vector<std::vector<std::string>> rows;
-  std::size_t at = output.rfind(title, 0) == 0 ? 0 : output.find("\n" + title);
-  if (at == std::string::npos) return rows;
+// The cells of the first table whose title starts with `title`, cut at the
+// columns its rule line marks, without the "(none)" row of an empty table.
+// False when there is no such table.
+bool Table(const std::string& output, const std::string& title,
+           std::vector<std::vector<std::string>>* rows) {
+  rows->clear();
+  const std::size_t at = output.rfind(title, 0) == 0 ? 0 : output.find("\n" + title);
+  if (at == std::string::npos) return false;
   std::vector<std::string> lines;
   std::size_t begin = output.find('\n', at + 1) + 1;
   while (begin < output.size() && output[begin] != '\n') {
@@ -122,7 +95,7 @@ std::vector<std::vector<std::string>> TableCells(const std::string& output,
     lines.push_back(output.substr(begin, end - begin));
     begin = end + 1;
   }
-  if (lines.size() < 2) return rows;
+  if (lines.size() < 2) return false;
   std::vector<std::size_t> starts;
   for (std::size_t index = 0; index < lines[1].size(); ++index) {
     if (lines[1][index] == '-' && (index == 0 || lines[1][index - 1] == ' ')) {
@@ -130,6 +103,7 @@ std::vector<std::vector<std::string>> TableCells(const std::string& output,
     }
   }
   for (std::size_t line = 2; line < lines.size(); ++line) {
+    if (lines[line] == "(none)") continue;
     std::vector<std::string> cells;
     for (std::size_t column = 0; column < starts.size(); ++column) {
       const std::size_t from = std::min(starts[column], lines[line].size());
@@ -140,9 +114,9 @@ std::vector<std::vector<std::string>> TableCells(const std::string& output,
         cell.pop_back();
       cells.push_back(cell);
     }
-    rows.push_back(std::move(cells));
+    rows->push_back(std::move(cells));
   }
-  return rows;
+  return true;
 }
 
 // "0x" and the value in hex, padded to `digits` with zeros.
@@ -152,122 +126,83 @@ std::string Hex(std::uint64_t value, int digits = 1) {
   return text;
 }
 
-// Whether the plug-in as built offers kernel awareness, asked directly.
-bool PluginIsKernelAware() {
-  model::TargetModel target;
-  model::ModelInit(&target, false);
-  DbgSessionOptions options;
-  options.transport = DbgTransport::kPipe;
-  options.pluginPath = OSA_PLUGIN_PATH;
-  std::unique_ptr<DbgSession> session;
-  std::string error;
-  EXPECT_TRUE(DbgSessionOpen(options, &target, &session, &error)) << error;
-  DbgOsaInitAnswer init;
-  EXPECT_EQ(DbgOsaInit(session.get(), 1, &init), 0);
-  return DbgOffersKernelAwareness(init);
-}
-
-TEST(FrontEndRun, ShowsWhatThePluginOffersForTheDefaultVariant) {
-  const bool aware = PluginIsKernelAware();
+TEST(FrontEndRun, AsAProcessShowsTheDefaultVariantThroughThePluginProcess) {
   std::string output;
   std::string error;
-  const int exitCode =
-      ChildPipesRun(OSA_MODELDBG_PATH, {"--plugin", OSA_PLUGIN_PATH}, {}, &output, &error);
-  EXPECT_EQ(exitCode, 0) << error;
+  EXPECT_EQ(ChildPipesRun(OSA_MODELDBG_PATH, {"--plugin", OSA_PLUGIN_PATH}, {}, &output, &error), 0)
+      << error;
   EXPECT_EQ(error, "");
   EXPECT_EQ(output.rfind("Model target: v1-mask-core-32 (kernel version 1, 32-task masks", 0), 0u)
       << output;
   EXPECT_NE(output.find("Plug-in: " OSA_PLUGIN_PATH " (child process)\n"), std::string::npos);
-  const std::string none =
-      "The plug-in offers no kernel awareness: its OSA_Client_OsaInit answer lists no "
-      "OSA_Client_ObjectListInit, so there are no task or object windows to show.\n";
-  if (!aware) {
-    EXPECT_NE(output.find("Plug-in commands (3): OSA_Client_OsaCleanup, "
-                          "OSA_Client_HistoryLogDump, OSA_Client_Exit\n" +
-                          none),
-              std::string::npos)
-        << output;
-  } else {
-    EXPECT_EQ(output.find(none), std::string::npos) << output;
-    model::TargetModel target;
-    std::string buildError;
-    ASSERT_TRUE(model::BuildKernelModel(kDbgDefaultVariant, &target, &buildError));
-    EXPECT_EQ(TableRows(output, "Tasks"), static_cast<int>(target.manifest.tasks.size())) << output;
-  }
+  model::TargetModel target;
+  ASSERT_TRUE(model::BuildKernelModel(kDbgDefaultVariant, &target, nullptr));
+  std::vector<std::vector<std::string>> tasks;
+  ASSERT_TRUE(Table(output, "Tasks (object type ", &tasks)) << output;
+  EXPECT_EQ(tasks.size(), target.manifest.tasks.size()) << output;
 }
 
-// Every variant runs in-process to the end, and every window lists as many
-// objects as the model laid out.
+// Every variant runs in-process to the end (the default one recording a
+// record that plays back): the task window lists the tasks
+// in ring order, the register window shows the saved registers of a task
+// that is not running, and every object window lists as many objects as the
+// model laid out.
 TEST(FrontEndRun, WalksEveryObjectOfEveryVariant) {
-  if (!PluginIsKernelAware()) GTEST_SKIP() << "the plug-in offers no kernel awareness";
   constexpr std::pair<const char*, std::uint32_t> kTitles[] = {
       {"Timers", 2},      {"Mutexes", 3},     {"Semaphores", 4},   {"Queues", 5},
       {"Event flags", 6}, {"Block pools", 7}, {"Memory pools", 8},
   };
   for (const std::string_view variant : model::KernelVariantNames()) {
+    SCOPED_TRACE(variant);
     model::TargetModel target;
     std::string error;
     ASSERT_TRUE(model::BuildKernelModel(variant, &target, &error)) << error;
+    const model::KernelManifest& m = target.manifest;
     DbgFrontEndOptions options;
     options.variant = variant;
+    const bool recorded = variant == kDbgDefaultVariant;
+    if (recorded) options.recordPath = testing::TempDir() + "osa_modeldbg_front_end.rec";
     std::string out;
     std::string err;
-    EXPECT_EQ(DbgFrontEndRun(options, &out, &err), kDbgExitOk) << variant << "\n" << err;
-    EXPECT_EQ(TableRows(out, "Tasks"), static_cast<int>(target.manifest.tasks.size()))
-        << variant << "\n"
-        << out;
-    // The task list in ring order, and the saved registers of the task shown.
-    const auto tasks = TableCells(out, "Tasks (object type ");
-    for (std::size_t index = 0; index < tasks.size() && index < target.manifest.tasks.size();
-         ++index) {
-      const model::ManifestTask& task = target.manifest.tasks[index];
-      EXPECT_EQ(tasks[index][0], Hex(task.address)) << variant;
-      EXPECT_EQ(tasks[index][1], task.name) << variant;
+    EXPECT_EQ(DbgFrontEndRun(options, &out, &err), kDbgExitOk) << err;
+    EXPECT_NE(out.find("Plug-in: linked into this process\n"), std::string::npos);
+    if (recorded) {
+      EXPECT_NE(out.find("\nRecorded "), std::string::npos) << out;
+      std::string played;
+      EXPECT_EQ(ChildPipesRun(OSA_PLUGIN_PATH, {"-file", options.recordPath}, {}, &played, &err),
+                0);
+      EXPECT_EQ(played.rfind("Successfully played back all ", 0), 0u) << played;
+      std::remove(options.recordPath.c_str());
+    }
+    std::vector<std::vector<std::string>> rows;
+    ASSERT_TRUE(Table(out, "Tasks (object type ", &rows)) << out;
+    ASSERT_EQ(rows.size(), m.tasks.size()) << out;
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+      EXPECT_EQ(rows[index][0], Hex(m.tasks[index].address));
+      EXPECT_EQ(rows[index][1], m.tasks[index].name);
     }
     const std::size_t shown = out.find("Registers of task 0x");
-    ASSERT_NE(shown, std::string::npos) << variant;
+    ASSERT_NE(shown, std::string::npos);
     const std::uint64_t id = std::stoull(out.substr(shown + 18, 10), nullptr, 16);
-    const auto task =
-        std::find_if(target.manifest.tasks.begin(), target.manifest.tasks.end(),
-                     [&](const model::ManifestTask& row) { return row.address == id; });
-    ASSERT_NE(task, target.manifest.tasks.end()) << variant;
-    EXPECT_FALSE(task->running) << variant;
-    const auto registers = TableCells(out, "Registers of task ");
-    ASSERT_EQ(registers.size(), 17u) << variant;
-    for (std::size_t reg = 0; reg < registers.size(); ++reg) {
-      EXPECT_EQ(registers[reg][1], Hex(task->registers[reg], 8))
-          << variant << " " << registers[reg][0];
-    }
+    const auto task = std::find_if(m.tasks.begin(), m.tasks.end(),
+                                   [&](const auto& row) { return row.address == id; });
+    ASSERT_NE(task, m.tasks.end());
+    EXPECT_FALSE(task->running);
+    ASSERT_TRUE(Table(out, "Registers of task ", &rows));
+    ASSERT_EQ(rows.size(), 17u);
+    for (std::size_t reg = 0; reg < rows.size(); ++reg)
+      EXPECT_EQ(rows[reg][1], Hex(task->registers[reg], 8)) << rows[reg][0];
     for (const auto& [title, listIndex] : kTitles) {
-      const int expected = static_cast<int>(
-          std::count_if(target.manifest.objects.begin(), target.manifest.objects.end(),
-                        [&](const model::ManifestObject& object) {
-                          return object.listIndex == listIndex && object.coreAddress != 0;
-                        }));
-      const int rows = TableRows(out, title);
-      // A type the plug-in hides has no table at all.
-      if (rows >= 0 || expected != 0) {
-        EXPECT_EQ(rows, expected) << variant << " " << title;
+      const auto expected = static_cast<std::size_t>(
+          std::count_if(m.objects.begin(), m.objects.end(), [&](const auto& object) {
+            return object.listIndex == listIndex && object.coreAddress != 0;
+          }));
+      // A type the plug-in hides has no window at all.
+      if (Table(out, std::string(title) + " (object type ", &rows) || expected != 0) {
+        EXPECT_EQ(rows.size(), expected) << title;
       }
     }
   }
-}
-
-TEST(FrontEndRun, InProcessRunShowsTheSameAndRecordsIt) {
-  DbgFrontEndOptions options;
-  options.recordPath = testing::TempDir() + "osa_modeldbg_front_end.rec";
-  std::string out;
-  std::string err;
-  EXPECT_EQ(DbgFrontEndRun(options, &out, &err), kDbgExitOk) << err;
-  EXPECT_NE(out.find("Plug-in: linked into this process\n"), std::string::npos);
-  EXPECT_NE(out.find("\nRecorded "), std::string::npos) << out;
-  std::string played;
-  std::string playError;
-  EXPECT_EQ(ChildPipesRun(OSA_PLUGIN_PATH, {"-file", options.recordPath}, {}, &played, &playError),
-            0)
-      << played;
-  EXPECT_EQ(played.rfind("Successfully played back all ", 0), 0u) << played;
-  std::remove(options.recordPath.c_str());
 }
 
 }  // namespace

@@ -1,13 +1,16 @@
 // Sessions with the plug-in: the real osa_plugin over pipes and the linked
-// plug-in in-process, records that the plug-in's playback accepts, and
-// plug-ins that are broken (silent, absent, writing garbage) failing fast.
+// plug-in in-process, records that the plug-in's playback accepts, plug-ins
+// that are broken (silent, absent, writing garbage) failing fast, and the
+// debugger's own bound on walks of an object ring. The other client calls are
+// exercised by the kernel tests, which talk through them.
 #include "debugger/session.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <fstream>
 
 #include "debugger/client_calls.h"
 #include "model/kernel_builder.h"
@@ -15,76 +18,37 @@
 
 namespace {
 
-using std::chrono::milliseconds;
-
 class Sessions : public testing::Test {
  protected:
   void SetUp() override {
     std::string error;
     ASSERT_TRUE(model::BuildKernelModel("v1-mask-core-32", &model_, &error)) << error;
   }
-
-  std::unique_ptr<DbgSession> Open(DbgTransport transport, bool record = false) {
-    DbgSessionOptions options;
-    options.transport = transport;
-    options.pluginPath = OSA_PLUGIN_PATH;
-    options.record = record;
-    std::unique_ptr<DbgSession> session;
-    std::string error;
-    EXPECT_TRUE(DbgSessionOpen(options, &model_, &session, &error)) << error;
-    return session;
-  }
-
-  // OsaInit, TargetInit, TargetCleanup, OsaCleanup and Exit, each answered 0.
-  static void Converse(DbgSession* session) {
-    DbgOsaInitAnswer init;
-    ASSERT_EQ(DbgOsaInit(session, 1, &init), 0) << session->lastError;
-    EXPECT_EQ(init.versionAcknowledge, 2u);
-    EXPECT_TRUE(DbgOffersCommand(init, "OSA_Client_Exit"));
-    DbgTargetInitAnswer target;
-    EXPECT_EQ(DbgTargetInit(session, 1, false, &target), 0) << session->lastError;
-    EXPECT_EQ(DbgTargetCleanup(session, 1), 0);
-    EXPECT_EQ(DbgOsaCleanup(session, 1), 0);
-    std::int32_t exitCode = -1;
-    EXPECT_EQ(DbgExit(session, &exitCode), 0) << session->lastError;
-    EXPECT_EQ(exitCode, 0);
-  }
-
-  // Plays `record` back with "osa_plugin -file" and returns its stdout.
-  static std::string PlayBack(const std::string& record, int* exitCode) {
-    char path[] = "/tmp/osa_dbg_recordXXXXXX";
-    const int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    if (fd < 0) return "";
-    EXPECT_EQ(write(fd, record.data(), record.size()), static_cast<ssize_t>(record.size()));
-    close(fd);
-    std::string output;
-    std::string error;
-    *exitCode = ChildPipesRun(OSA_PLUGIN_PATH, {"-file", path}, {}, &output, &error);
-    std::remove(path);
-    return output;
-  }
-
-  static std::string Played(const DbgSession& session) {
-    return "Successfully played back all " + std::to_string(session.recordLines) +
-           " lines from /tmp/osa_dbg_record";
-  }
-
   model::TargetModel model_;
 };
 
-TEST_F(Sessions, TalksToThePluginProcessUntilItExitsWithZero) {
-  std::unique_ptr<DbgSession> session = Open(DbgTransport::kPipe);
-  ASSERT_NE(session, nullptr);
-  Converse(session.get());
-  EXPECT_EQ(DbgSessionClose(session.get()), 0);
-}
-
+// Both transports hold the whole conversation until the plug-in exits with
+// zero, and what they record plays back with "osa_plugin -file".
 TEST_F(Sessions, RecordsOfBothTransportsPlayBack) {
   for (const DbgTransport transport : {DbgTransport::kPipe, DbgTransport::kInProcess}) {
-    std::unique_ptr<DbgSession> session = Open(transport, true);
-    ASSERT_NE(session, nullptr);
-    Converse(session.get());
+    DbgSessionOptions options;
+    options.transport = transport;
+    options.pluginPath = OSA_PLUGIN_PATH;
+    options.record = true;
+    std::unique_ptr<DbgSession> session;
+    std::string error;
+    ASSERT_TRUE(DbgSessionOpen(options, &model_, &session, &error)) << error;
+    DbgOsaInitAnswer init;
+    ASSERT_EQ(DbgOsaInit(session.get(), 1, &init), 0) << session->lastError;
+    EXPECT_EQ(init.versionAcknowledge, 2u);
+    EXPECT_TRUE(DbgOffersCommand(init, "OSA_Client_Exit"));
+    DbgTargetInitAnswer target;
+    EXPECT_EQ(DbgTargetInit(session.get(), 1, false, &target), 0) << session->lastError;
+    EXPECT_EQ(DbgTargetCleanup(session.get(), 1), 0);
+    EXPECT_EQ(DbgOsaCleanup(session.get(), 1), 0);
+    std::int32_t exitCode = -1;
+    EXPECT_EQ(DbgExit(session.get(), &exitCode), 0) << session->lastError;
+    EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(DbgSessionClose(session.get()), 0);
     // Five requests and their answers, and the service exchanges in between.
     EXPECT_GE(session->recordLines, 10u);
@@ -93,66 +57,34 @@ TEST_F(Sessions, RecordsOfBothTransportsPlayBack) {
                                     "\"id\" : 1 }\nPLUGIN: ",
                                     0),
               0u);
-    int exitCode = -1;
-    const std::string output = PlayBack(session->record, &exitCode);
-    EXPECT_EQ(output.rfind(Played(*session), 0), 0u) << output;
-    EXPECT_EQ(exitCode, 0);
+    const std::string path = testing::TempDir() + "osa_dbg_session.rec";
+    std::ofstream(path, std::ios::binary) << session->record;
+    std::string output;
+    EXPECT_EQ(ChildPipesRun(OSA_PLUGIN_PATH, {"-file", path}, {}, &output, &error), 0) << error;
+    EXPECT_EQ(output.rfind("Successfully played back all " + std::to_string(session->recordLines) +
+                               " lines from " + path,
+                           0),
+              0u)
+        << output;
+    std::remove(path.c_str());
   }
 }
 
 TEST_F(Sessions, OneInProcessSessionAtATime) {
-  std::unique_ptr<DbgSession> first = Open(DbgTransport::kInProcess);
-  ASSERT_NE(first, nullptr);
-  DbgSessionOptions options;
+  std::unique_ptr<DbgSession> first;
   std::unique_ptr<DbgSession> second;
   std::string error;
-  EXPECT_FALSE(DbgSessionOpen(options, &model_, &second, &error));
+  ASSERT_TRUE(DbgSessionOpen(DbgSessionOptions{}, &model_, &first, &error)) << error;
+  EXPECT_FALSE(DbgSessionOpen(DbgSessionOptions{}, &model_, &second, &error));
   EXPECT_EQ(error, "an in-process session is already open");
   first.reset();
-  EXPECT_TRUE(DbgSessionOpen(options, &model_, &second, &error)) << error;
+  EXPECT_TRUE(DbgSessionOpen(DbgSessionOptions{}, &model_, &second, &error)) << error;
 }
 
+// A plug-in that cannot start fails the open; one that is silent, gone at
+// once or writes garbage fails its first call within the timeout, and a
+// broken session sends nothing more.
 TEST_F(Sessions, ABrokenPluginFailsTheCallInsteadOfHanging) {
-  struct Broken {
-    const char* name;
-    std::string path;
-    std::vector<std::string> arguments;
-    std::string reason;
-  };
-  const Broken cases[] = {
-      {"silent", "/bin/sleep", {"30"}, "waiting for the plug-in: timed out"},
-      {"gone at once", "/bin/true", {}, ""},
-      {"not a plug-in",
-       "/bin/sh",
-       {"-c", "echo hello; exec sleep 30"},
-       "waiting for the plug-in: the plug-in wrote "
-       "something that is not a message"},
-  };
-  for (const Broken& row : cases) {
-    DbgSessionOptions options;
-    options.transport = DbgTransport::kPipe;
-    options.pluginPath = row.path;
-    options.pluginArguments = row.arguments;
-    options.timeout = milliseconds(300);
-    std::unique_ptr<DbgSession> session;
-    std::string error;
-    ASSERT_TRUE(DbgSessionOpen(options, &model_, &session, &error)) << row.name << error;
-    const auto start = std::chrono::steady_clock::now();
-    DbgOsaInitAnswer init;
-    EXPECT_EQ(DbgOsaInit(session.get(), 1, &init), kDbgNoAnswer) << row.name;
-    EXPECT_TRUE(session->broken) << row.name;
-    if (!row.reason.empty()) {
-      EXPECT_EQ(session->lastError, row.reason) << row.name;
-    }
-    // A broken session sends nothing more.
-    EXPECT_EQ(DbgOsaCleanup(session.get(), 1), kDbgNoAnswer) << row.name;
-    EXPECT_EQ(session->lastError, "the conversation with the plug-in has already failed");
-    session.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << row.name;
-  }
-}
-
-TEST_F(Sessions, AMissingPluginIsReportedAtOpen) {
   DbgSessionOptions options;
   options.transport = DbgTransport::kPipe;
   options.pluginPath = "/nonexistent/osa_plugin";
@@ -161,6 +93,69 @@ TEST_F(Sessions, AMissingPluginIsReportedAtOpen) {
   EXPECT_FALSE(DbgSessionOpen(options, &model_, &session, &error));
   EXPECT_EQ(error, "cannot start /nonexistent/osa_plugin: No such file or directory");
   EXPECT_EQ(session, nullptr);
+
+  const struct {
+    std::string path;
+    std::vector<std::string> arguments;
+    std::string reason;
+  } cases[] = {
+      {"/bin/sleep", {"30"}, "waiting for the plug-in: timed out"},
+      {"/bin/true", {}, ""},
+      {"/bin/sh",
+       {"-c", "echo hello; exec sleep 30"},
+       "waiting for the plug-in: the plug-in wrote something that is not a message"},
+  };
+  for (const auto& row : cases) {
+    options.pluginPath = row.path;
+    options.pluginArguments = row.arguments;
+    options.timeout = std::chrono::milliseconds(300);
+    ASSERT_TRUE(DbgSessionOpen(options, &model_, &session, &error)) << row.path << error;
+    const auto start = std::chrono::steady_clock::now();
+    DbgOsaInitAnswer init;
+    EXPECT_EQ(DbgOsaInit(session.get(), 1, &init), kDbgNoAnswer) << row.path;
+    EXPECT_TRUE(session->broken) << row.path;
+    if (!row.reason.empty()) {
+      EXPECT_EQ(session->lastError, row.reason) << row.path;
+    }
+    EXPECT_EQ(DbgOsaCleanup(session.get(), 1), kDbgNoAnswer) << row.path;
+    EXPECT_EQ(session->lastError, "the conversation with the plug-in has already failed");
+    session.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << row.path;
+  }
+}
+
+// The last task's link points at the second task, so a walk of the task
+// ring never gets back to where it started.
+TEST_F(Sessions, AWalkOfARingThatNeverClosesStopsAtTheBound) {
+  std::unique_ptr<DbgSession> session;
+  std::string error;
+  ASSERT_TRUE(DbgSessionOpen(DbgSessionOptions{}, &model_, &session, &error)) << error;
+  DbgOsaInitAnswer init;
+  ASSERT_EQ(DbgOsaInit(session.get(), 1, &init), 0) << session->lastError;
+  DbgTargetInitAnswer target;
+  ASSERT_EQ(DbgTargetInit(session.get(), 1, false, &target), 0) << session->lastError;
+  const auto& tasks = model_.manifest.tasks;
+  ASSERT_GE(tasks.size(), 3u);
+  const std::string link = "&((struct QX_OBJECT_STRUCT *)" +
+                           std::to_string(tasks.back().coreAddress) + ")->created.next";
+  std::uint64_t address = 0;
+  ASSERT_TRUE(model::ModelEvaluate(model_, link, &address, nullptr));
+  ASSERT_TRUE(model::MemoryWriteValue(&model_.memory, address, 4, tasks[1].coreAddress));
+
+  std::uint32_t visits = 0;
+  const auto count = [&] {
+    ++visits;
+    return true;
+  };
+  EXPECT_EQ(DbgObjectListWalk(session.get(), 1, 1, count), DbgWalkEnd::kBoundReached);
+  EXPECT_EQ(visits, kDbgMaxWalkSteps);
+  // An intact type walks to its end, and a visitor can stop a walk.
+  visits = 0;
+  EXPECT_EQ(DbgObjectListWalk(session.get(), 1, 2, count), DbgWalkEnd::kEnded);
+  EXPECT_GT(visits, 0u);
+  EXPECT_EQ(DbgObjectListWalk(session.get(), 1, 2, [] { return false; }), DbgWalkEnd::kFailed);
+  EXPECT_EQ(DbgTargetCleanup(session.get(), 1), 0);
+  EXPECT_EQ(DbgOsaCleanup(session.get(), 1), 0);
 }
 
 }  // namespace
