@@ -1,27 +1,50 @@
-// A harness for kernel-awareness tests: a model target answered by the model
-// debugger in this process. Kernel functions called with the fixture's
-// context send their service requests to that debugger; the requests are
-// recorded and the messages it was asked to show are collected. Helpers
-// change the model the way a broken or unusual kernel build would.
+// The harness of the kernel-awareness tests: a model kernel answered by the
+// model debugger in this process. Kernel functions can be called directly
+// with the fixture's own service context, or the linked plug-in driven over
+// the debugger's client calls. Requests are recorded, shown messages
+// collected, and helpers change the model the way a broken or unusual kernel
+// build would.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "debugger/client_calls.h"
 #include "debugger/session.h"
 #include "kernel/discovery.h"
 #include "kernel/kernel_context.h"
 #include "model/kernel_builder.h"
+#include "model/target_memory.h"
 #include "model/target_model.h"
+#include "osa/context.h"
 #include "osa/plugin_api.h"
 
 namespace kernel_test {
+
+inline constexpr std::int64_t kContext = 1;
+inline constexpr std::uint32_t kUnmapped = 0xFFFFFF00;  // no model target maps it
+
+using Texts = std::vector<std::string>;
+
+inline std::string Hex(std::uint64_t x) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%" PRIx64, x);
+  return text;
+}
+
+inline std::string VariantName(const testing::TestParamInfo<std::string_view>& info) {
+  std::string name(info.param);
+  std::replace(name.begin(), name.end(), '-', '_');
+  return name;
+}
 
 class ModelTarget : public testing::Test {
  public:
@@ -32,7 +55,7 @@ class ModelTarget : public testing::Test {
     Close();
     std::string error;
     if (!model::BuildKernelModel(variant, &model, &error)) {
-      ADD_FAILURE() << error;
+      ADD_FAILURE() << variant << ": " << error;
       return false;
     }
     return OpenSession();
@@ -53,43 +76,68 @@ class ModelTarget : public testing::Test {
     return true;
   }
 
+  // Opens `variant` and brings the linked plug-in through OsaInit and
+  // TargetInit as the debugger does.
+  [[nodiscard]] bool Start(std::string_view variant) { return Open(variant) && StartPlugin(); }
+  [[nodiscard]] bool StartPlugin() {
+    DbgOsaInitAnswer osa;
+    DbgTargetInitAnswer target;
+    started = DbgOsaInit(session.get(), kContext, &osa) == 0;
+    if (!started ||
+        DbgTargetInit(session.get(), kContext, model.manifest.bigEndian, &target) != 0) {
+      ADD_FAILURE() << session->lastError << testing::PrintToString(Messages());
+      return false;
+    }
+    return true;
+  }
+
   void Close() {
     context.privateData.reset();
-    if (session != nullptr) {
-      (void)DbgSessionClose(session.get());
-      session.reset();
+    if (session == nullptr) return;
+    if (started) {
+      (void)DbgTargetCleanup(session.get(), kContext);
+      (void)DbgOsaCleanup(session.get(), kContext);
     }
+    (void)DbgSessionClose(session.get());
+    session.reset();
+    started = false;
+  }
+
+  DbgSession* S() { return session.get(); }
+  // The plug-in's service record and its record of the target.
+  OSA_ServiceCntx* Plugin() { return OsaContextFind(kContext); }
+  KernelContext* Kernel() {
+    OSA_ServiceCntx* plugin = Plugin();
+    return plugin == nullptr ? nullptr : KernelContextOf(plugin->privateData.get());
+  }
+
+  // Runs TargetInit on the fixture's own context; the new record or null.
+  KernelContext* TargetInit(std::int32_t* status) {
+    *status = KernelTargetInit(&context, &context.info, &context.privateData);
+    return KernelContextOf(context.privateData.get());
   }
 
   // The texts the plug-in asked the debugger to show, in order.
-  std::vector<std::string> Messages() const {
-    std::vector<std::string> texts;
+  Texts Messages() const {
+    Texts texts;
     for (const DbgDisplayedMessage& message : session->service.messages) {
       texts.push_back(message.text);
     }
     return texts;
   }
 
-  // The request texts the plug-in sent since the last Forget().
-  std::vector<std::string> Requests() const {
-    std::vector<std::string> lines;
+  // The requests sent since the last Forget() that contain `part`.
+  Texts RequestsWith(std::string_view part) const {
+    Texts found;
     std::string_view record = session->record;
     constexpr std::string_view kTag = "PLUGIN: ";
     while (!record.empty()) {
-      const std::size_t end = record.find('\n');
+      const std::size_t end = std::min(record.find('\n'), record.size());
       const std::string_view line = record.substr(0, end);
-      if (line.starts_with(kTag)) lines.emplace_back(line.substr(kTag.size()));
-      if (end == std::string_view::npos) break;
-      record.remove_prefix(end + 1);
-    }
-    return lines;
-  }
-
-  // The requests that contain `part`.
-  std::vector<std::string> RequestsWith(std::string_view part) const {
-    std::vector<std::string> found;
-    for (const std::string& request : Requests()) {
-      if (request.find(part) != std::string::npos) found.push_back(request);
+      if (line.starts_with(kTag) && line.find(part) != std::string_view::npos) {
+        found.emplace_back(line.substr(kTag.size()));
+      }
+      record.remove_prefix(std::min(end + 1, record.size()));
     }
     return found;
   }
@@ -97,12 +145,6 @@ class ModelTarget : public testing::Test {
   void Forget() {
     session->record.clear();
     session->service.messages.clear();
-  }
-
-  // Runs TargetInit on the fixture's context; the new record or null.
-  KernelContext* TargetInit(std::int32_t* status) {
-    *status = KernelTargetInit(&context, &context.info, &context.privateData);
-    return KernelContextOf(context.privateData.get());
   }
 
   model::Symbol* Symbol(std::string_view name) {
@@ -133,13 +175,51 @@ class ModelTarget : public testing::Test {
     }
   }
 
-  bool WriteWord(std::uint32_t address, std::uint32_t size, std::uint64_t value) {
+  bool WriteWord(std::uint64_t address, std::uint32_t size, std::uint64_t value) {
     return model::MemoryWriteValue(&model.memory, address, size, value);
+  }
+
+  std::uint64_t Evaluate(const std::string& expression) {
+    std::uint64_t value = 0;
+    std::string error;
+    EXPECT_TRUE(model::ModelEvaluate(model, expression, &value, &error))
+        << expression << ": " << error;
+    return value;
+  }
+
+  // Writes one member of a target object; members of 8 bytes are two words,
+  // the low one first.
+  void WriteMember(const std::string& typeName, std::uint64_t object, const std::string& member,
+                   std::uint64_t value) {
+    const std::string path = "((" + typeName + " *)" + std::to_string(object) + ")->" + member;
+    const std::uint64_t address = Evaluate("&" + path);
+    const std::uint64_t size = Evaluate("sizeof(" + path + ")");
+    ASSERT_TRUE(size == 1 || size == 2 || size == 4 || size == 8) << member << " " << size;
+    const std::uint32_t word = size > 4 ? 4 : static_cast<std::uint32_t>(size);
+    for (std::uint64_t at = 0; at < size; at += word) {
+      ASSERT_TRUE(WriteWord(address + at, word, value >> (8 * at)));
+    }
+  }
+
+  const model::ManifestTask& TaskNamed(std::string_view name) const {
+    for (const model::ManifestTask& task : model.manifest.tasks) {
+      if (task.name == name || (name.empty() && task.running)) return task;
+    }
+    ADD_FAILURE() << "no task " << name;
+    return model.manifest.tasks.front();
+  }
+  const model::ManifestObject& ObjectNamed(std::string_view name) const {
+    for (const model::ManifestObject& object : model.manifest.objects) {
+      if (object.name == name) return object;
+    }
+    ADD_FAILURE() << "no object " << name;
+    return model.manifest.objects.front();
   }
 
   model::TargetModel model;
   std::unique_ptr<DbgSession> session;
   OSA_ServiceCntx context;
+  bool started = false;
 };
 
 }  // namespace kernel_test
