@@ -3,7 +3,6 @@
 osa_test(tests_osa_handlers
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/handler_defaults_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/handler_params_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/handler_setup_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/handler_methods_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/context_nesting_test.cpp
