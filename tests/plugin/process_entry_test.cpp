@@ -67,20 +67,4 @@ TEST(ProcessEntry, EndsAndRecordsWhy) {
   }
 }
 
-TEST(ProcessEntry, LargeStackHoldsEveryNestedBuffer) {
-  // Touch one receive buffer per possible level, plus the top level's.
-  struct Probe {
-    static int Deep(int level) {
-      volatile char buffer[0x10000];
-      buffer[0] = static_cast<char>(level);
-      buffer[sizeof(buffer) - 1] = buffer[0];
-      return level == 0 ? buffer[sizeof(buffer) - 1] : Deep(level - 1) + 1;
-    }
-  };
-  int reached = -1;
-  ASSERT_TRUE(OsaRunOnLargeStack(
-      [](void* result) { *static_cast<int*>(result) = Probe::Deep(300); }, &reached));
-  EXPECT_EQ(reached, 300);
-}
-
 }  // namespace
