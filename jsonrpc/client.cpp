@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "runtime/text_format.h"
 #include "simple_json/json_parse.h"
 #include "simple_json/json_write.h"
 
@@ -95,15 +96,8 @@ void JrLog(JsonRpcService* service, const char* tag, const char* format, ...) {
   if (service == nullptr || service->log == nullptr) return;
   va_list args;
   va_start(args, format);
-  va_list sizing;
-  va_copy(sizing, args);
-  const int length = std::vsnprintf(nullptr, 0, format, sizing);
-  va_end(sizing);
   std::string text;
-  if (length > 0) {
-    text.resize(static_cast<std::size_t>(length));
-    std::vsnprintf(text.data(), text.size() + 1, format, args);
-  }
+  RtFormatText(&text, format, args);
   va_end(args);
   service->log(tag, text.c_str());
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "osa/service_requests.h"
+#include "runtime/text_format.h"
 
 namespace {
 
@@ -29,20 +30,6 @@ constexpr std::size_t kNumberBufferSize = 21;
 // The payload holds at most two 4-byte elements.
 constexpr std::uint32_t kWordSize = 4;
 constexpr std::uint32_t kMaxPayloadWords = 2;
-
-// Formats into a heap text of any length; false when it cannot be formatted.
-__attribute__((format(printf, 1, 0))) bool FormatText(const char* format, std::va_list args,
-                                                      std::string* text) {
-  std::va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  if (length < 0) return false;
-  std::string formatted(static_cast<std::size_t>(length), '\0');
-  if (std::vsnprintf(formatted.data(), formatted.size() + 1, format, args) != length) return false;
-  *text = std::move(formatted);
-  return true;
-}
 
 // Turns `size` bytes of one element, as the memory wrapper delivered them
 // (host byte order), into a number.
@@ -78,7 +65,7 @@ void ShowKernelError(OSA_ServiceCntx* context, const char* format, ...) {
   std::string message;
   std::va_list args;
   va_start(args, format);
-  const bool formatted = FormatText(format, args, &message);
+  const bool formatted = RtFormatText(&message, format, args);
   va_end(args);
   if (!formatted) return;
   // The formatted text travels as an argument: target texts in it are never
@@ -134,7 +121,7 @@ std::uint32_t ReadKernelVariable(OSA_ServiceCntx* context, OsaValue* out, std::u
   std::string expression;
   std::va_list args;
   va_start(args, pattern);
-  const bool formatted = FormatText(pattern, args, &expression);
+  const bool formatted = RtFormatText(&expression, pattern, args);
   va_end(args);
   if (!formatted) {
     ShowKernelError(context, "Error: Unable to format %s\n", description);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "runtime/history_log.h"
+#include "runtime/text_format.h"
 
 namespace {
 
@@ -14,26 +15,14 @@ constexpr const char* kChannel = "OsaPluginTime";
 // Scopes nest with the service requests made from nested debugger requests.
 std::uint32_t g_depth = 0;
 
-__attribute__((format(printf, 1, 0))) std::string FormatLabel(const char* format,
-                                                              std::va_list args) {
-  if (format == nullptr) return {};
-  std::va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  if (length <= 0) return {};
-  std::string label(static_cast<std::size_t>(length), '\0');
-  std::vsnprintf(label.data(), label.size() + 1, format, args);
-  return label;
-}
-
 }  // namespace
 
 OsaTimingScope::OsaTimingScope(const char* format, ...)
     : depth_(++g_depth), start_(std::chrono::steady_clock::now()) {
   std::va_list args;
   va_start(args, format);
-  const std::string label = FormatLabel(format, args);
+  std::string label;
+  RtFormatText(&label, format, args);
   va_end(args);
   HistoryLogTraceFormat(kChannel, "begin depth %u: %s", depth_, label.c_str());
 }

@@ -14,6 +14,7 @@
 #include "osa/plugin_time.h"
 #include "osa/service_exchange.h"
 #include "runtime/allocation.h"
+#include "runtime/text_format.h"
 
 // ---- The request pattern ------------------------------------------------------
 
@@ -145,21 +146,7 @@ std::uint32_t OSA_Service_CpuModeGet(OSA_ServiceCntx* context, std::int64_t core
 
 // ---- Messages and files ----------------------------------------------------------
 
-namespace {
-
-// Formats the plug-in's own pattern; false when it cannot be formatted.
-__attribute__((format(printf, 1, 0))) bool FormatMessage(const char* format, std::va_list args,
-                                                         std::string* text) {
-  std::va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  if (length < 0) return false;
-  text->assign(static_cast<std::size_t>(length), '\0');
-  return std::vsnprintf(text->data(), text->size() + 1, format, args) == length;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::uint32_t OSA_Service_MessageDisplay(OSA_ServiceCntx* context, std::int32_t messageType,
                                          const char* format, ...) {
@@ -167,7 +154,7 @@ std::uint32_t OSA_Service_MessageDisplay(OSA_ServiceCntx* context, std::int32_t 
   std::string message;
   std::va_list args;
   va_start(args, format);
-  const bool formatted = FormatMessage(format, args, &message);
+  const bool formatted = RtFormatText(&message, format, args);
   va_end(args);
   if (!formatted) return 1;
   JsonPtr params = OsaServiceParams(context);
@@ -183,7 +170,7 @@ std::uint32_t OSA_Service_YesNoChoose(OSA_ServiceCntx* context, std::uint32_t* c
   std::string message;
   std::va_list args;
   va_start(args, format);
-  const bool formatted = FormatMessage(format, args, &message);
+  const bool formatted = RtFormatText(&message, format, args);
   va_end(args);
   if (!formatted) return 1;
   JsonPtr params = OsaServiceParams(context);

@@ -11,6 +11,8 @@
 #include <deque>
 #include <memory>
 
+#include "runtime/text_format.h"
+
 namespace {
 
 // Bookkeeping bytes charged per entry on top of its two texts.
@@ -72,15 +74,8 @@ void HistoryLogTraceFormat(std::string_view channel, const char* format, ...) {
   if (format == nullptr) return;
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int length = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
   std::string text;
-  if (length > 0) {
-    text.resize(static_cast<std::size_t>(length));
-    std::vsnprintf(text.data(), text.size() + 1, format, args);
-  }
+  RtFormatText(&text, format, args);
   va_end(args);
   HistoryLogTrace(channel, text);
 }
