@@ -8,28 +8,15 @@
 #include "simple_json/json_parse.h"
 #include "simple_json/json_write.h"
 #include "tests/plugin/child_pipes.h"
+#include "tests/plugin/fixed_messages.h"
 
 namespace {
 
+using plugin_test::kExit;
+using plugin_test::Unknown;
+using plugin_test::UnknownAnswer;
+
 const std::string kPlugin = OSA_PLUGIN_PATH;
-
-// A request for a method that is not bound: its response is fixed by the
-// dispatcher and needs no target.
-std::string Unknown(int id) {
-  return "{ \"jsonrpc\" : \"2.0\", \"method\" : \"OSA_Client_Nothing\", \"params\" : { \"n\" : 1 "
-         "}, \"id\" : " +
-         std::to_string(id) + " }";
-}
-
-std::string UnknownAnswer(int id) {
-  return "{ \"jsonrpc\" : \"2.0\", \"error\" : { \"code\" : -32601, \"message\" : \"unknown "
-         "message\"}, \"id\" : " +
-         std::to_string(id) + " }";
-}
-
-const std::string kExit =
-    "{ \"jsonrpc\" : \"2.0\", \"method\" : \"OSA_Client_Exit\", \"params\" : { \"n\" : 1 }, "
-    "\"id\" : 9 }";
 
 struct FramingCase {
   const char* name;
