@@ -1,19 +1,10 @@
-// The KernelContext's ownership: the service record holds it as private data
-// and releases it, with its register map and TLS offset cache, through the
-// release function set here.
+// The KernelContext's ownership: the service record, and every request being
+// served on it, share the record; the last of them destroys it with its
+// register map and TLS offset cache.
 #include "kernel/kernel_context.h"
 
 #include <memory>
 
-namespace {
-
-void ReleaseKernelContext(void* record) {
-  // Taking the record back into its owner destroys it with all it owns.
-  std::unique_ptr<KernelContext> owned(static_cast<KernelContext*>(record));
-}
-
-}  // namespace
-
 OsaPrivateData KernelContextAdopt(std::unique_ptr<KernelContext> kernel) {
-  return OsaPrivateData(kernel.release(), OsaPrivateDeleter{&ReleaseKernelContext});
+  return std::shared_ptr<KernelContext>(std::move(kernel));
 }

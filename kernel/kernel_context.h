@@ -70,6 +70,6 @@ inline KernelContext* KernelContextOf(void* privateData) {
   return static_cast<KernelContext*>(privateData);
 }
 
-// Wraps a new record as the service record's private data (its release
-// function destroys the record with everything it owns).
+// Wraps a new record as the service record's private data (shared with the
+// requests being served; the last holder destroys it with all it owns).
 OsaPrivateData KernelContextAdopt(std::unique_ptr<KernelContext> kernel);

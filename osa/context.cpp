@@ -134,7 +134,8 @@ OsaServedRequest::OsaServedRequest(const JsonValue* params)
     : params_(params),
       result_(JsonNewObject()),
       context_(OsaRequestDecode(params, result_.get())),
-      scope_(context_) {}
+      scope_(context_),
+      kernelRecord_(context_ != nullptr ? context_->privateData : nullptr) {}
 
 OsaServedRequest::~OsaServedRequest() {
   if (!answered_) {

@@ -68,7 +68,8 @@ class OsaRequestScope {
 };
 
 // One request served by the common handler pattern: the answer object, the
-// decoded record (null when the request names none) and the open scope.
+// decoded record (null when the request names none), the open scope and the
+// kernel record the request started with, held until the request ends.
 class OsaServedRequest {
  public:
   explicit OsaServedRequest(const JsonValue* params);
@@ -78,6 +79,9 @@ class OsaServedRequest {
 
   OSA_ServiceCntx* context() const { return context_; }
   JsonValue* result() const { return result_.get(); }
+  // The kernel record to hand to the callback; it stays valid for the whole
+  // request even when a nested request releases or replaces the record's.
+  void* kernelRecord() const { return kernelRecord_.get(); }
 
   // Writes "return", clears the record slots that refer to this request,
   // closes the scope and hands the answer out.
@@ -88,5 +92,6 @@ class OsaServedRequest {
   JsonPtr result_;
   OSA_ServiceCntx* context_;
   OsaRequestScope scope_;
+  OsaPrivateData kernelRecord_;
   bool answered_ = false;
 };

@@ -55,7 +55,7 @@ JsonPtr ServeObjectListStep(const JsonValue* params, OsaObjectListCallback callb
   if (!ReadObjectListTarget(params, &target)) return request.Answer(kStatusFailed);
   std::int32_t status = 0;
   if (callback != nullptr) {
-    status = callback(context, &context->info, context->privateData.get(), target.objTypeId,
+    status = callback(context, &context->info, request.kernelRecord(), target.objTypeId,
                       target.ParentOrNull());
   }
   return request.Answer(status);
@@ -95,7 +95,7 @@ JsonPtr OsaHandleObjectListInit(const JsonValue* params) {
   context->info.optionBits.showObjectNumber = true;
   std::int32_t status = 0;
   if (OsaObjectListCallback callback = OsaCallbacks().objectListInit) {
-    status = callback(context, &context->info, context->privateData.get(), target.objTypeId,
+    status = callback(context, &context->info, request.kernelRecord(), target.objTypeId,
                       target.ParentOrNull());
   }
   OsaResultInt32(request.result(), "showObjectNumber",
@@ -125,7 +125,7 @@ JsonPtr OsaHandleObjectListAttribute(const JsonValue* params) {
   OsaValue value = OsaPresetValue(AttributeKind(valueType));
   std::int32_t status = 0;
   if (OsaObjectListAttributeCallback callback = OsaCallbacks().objectListAttribute) {
-    status = callback(context, &context->info, context->privateData.get(), target.objTypeId,
+    status = callback(context, &context->info, request.kernelRecord(), target.objTypeId,
                       target.ParentOrNull(), attributeId, &value);
   }
   if (status == 0) OsaResultValue(request.result(), "objAtrValue", value);
@@ -148,7 +148,7 @@ JsonPtr OsaHandleGuiObjectCheck(const JsonValue* params) {
   out.visible = in.visible;
   std::int32_t status = 0;
   if (OsaGuiObjectCheckCallback callback = OsaCallbacks().guiObjectCheck) {
-    status = callback(context, &context->info, context->privateData.get(), &in, &out);
+    status = callback(context, &context->info, request.kernelRecord(), &in, &out);
   }
   if (status == 0) {
     OsaResultString(request.result(), "objTypeName",
@@ -166,8 +166,8 @@ JsonPtr OsaHandleObjectChangedCheck(const JsonValue* params) {
   OsaValue changeMask = OsaPresetValue(OsaValueKind::UInt64);
   std::int32_t status = 0;
   if (OsaObjectChangedCallback callback = OsaCallbacks().objectChangedCheck) {
-    status = callback(context, &context->info, context->privateData.get(), query.objTypeId,
-                      query.objId, query.subObjTypeId, &changeMask);
+    status = callback(context, &context->info, request.kernelRecord(), query.objTypeId, query.objId,
+                      query.subObjTypeId, &changeMask);
   }
   if (status == 0) OsaResultInt64(request.result(), "changeMask", changeMask.payload);
   return request.Answer(status);
@@ -182,8 +182,8 @@ JsonPtr OsaHandleLifeCycleCountsGet(const JsonValue* params) {
   std::vector<OsaValue> lifeCycle;
   std::int32_t status = 0;
   if (OsaLifeCycleCountsCallback callback = OsaCallbacks().lifeCycleCountsGet) {
-    status = callback(context, &context->info, context->privateData.get(), query.objTypeId,
-                      query.objId, query.subObjTypeId, &count, &lifeCycle);
+    status = callback(context, &context->info, request.kernelRecord(), query.objTypeId, query.objId,
+                      query.subObjTypeId, &count, &lifeCycle);
   }
   if (status == 0) {
     OsaResultInt64(request.result(), "count", count.payload);
@@ -207,8 +207,8 @@ JsonPtr OsaHandlePageTableGet(const JsonValue* params) {
   OsaValue count = OsaPresetValue(OsaValueKind::UInt64);
   std::int32_t status = 0;
   if (OsaPageTableCallback callback = OsaCallbacks().pageTableGet) {
-    status = callback(context, &context->info, context->privateData.get(), domainId, &physLow,
-                      &virtLow, &regionSize, &aid, &count);
+    status = callback(context, &context->info, request.kernelRecord(), domainId, &physLow, &virtLow,
+                      &regionSize, &aid, &count);
   }
   if (status == 0) {
     JsonValue* result = request.result();
@@ -237,7 +237,7 @@ JsonPtr OsaHandleKernelMemoryRegionsGet(const JsonValue* params) {
   std::vector<OsaMemoryRegion> regions;
   std::int32_t status = 0;
   if (OsaKernelMemoryRegionsCallback callback = OsaCallbacks().kernelMemoryRegionsGet) {
-    status = callback(context, &context->info, context->privateData.get(), &numRegions, &regions);
+    status = callback(context, &context->info, request.kernelRecord(), &numRegions, &regions);
   }
   if (status == 0) {
     JsonValue* result = request.result();

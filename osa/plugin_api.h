@@ -112,15 +112,18 @@ struct OsaPluginInfo {
   std::uint32_t noiceMask = 0;
 };
 
-// The kernel-awareness code's record for one target, owned by the service
-// record and destroyed with the release function the kernel code sets.
+// The kernel-awareness code's record for one target, destroyed with the
+// release function the kernel code sets. The service record holds it, and so
+// does every request being served for the length of its callback: a nested
+// TargetCleanup or TargetInit takes it off the service record, but the outer
+// callback goes on with the record it started with, released after it ends.
 struct OsaPrivateDeleter {
   void (*release)(void* record) = nullptr;
   void operator()(void* record) const noexcept {
     if (release != nullptr) release(record);
   }
 };
-using OsaPrivateData = std::unique_ptr<void, OsaPrivateDeleter>;
+using OsaPrivateData = std::shared_ptr<void>;
 
 // A core's CPU mode as the debugger reported it (core index 0-based).
 struct CoreModeEntry {

@@ -213,7 +213,7 @@ JsonPtr OsaHandlePoll(const JsonValue* params) {
   if (context == nullptr) return request.Answer(kStatusFailed);
   std::int32_t status = 0;
   if (OsaPollCallback callback = OsaCallbacks().poll) {
-    status = callback(context, &context->info, context->privateData.get());
+    status = callback(context, &context->info, request.kernelRecord());
   }
   return request.Answer(status);
 }
@@ -229,7 +229,7 @@ JsonPtr OsaHandleTargetNotify(const JsonValue* params) {
   context->wholeTargetHalted = OsaParamFlagOr(params, "wholeTargetHalted", false);
   std::int32_t status = 0;
   if (OsaTargetNotifyCallback callback = OsaCallbacks().targetNotify) {
-    status = callback(context, &context->info, context->privateData.get(), notice);
+    status = callback(context, &context->info, request.kernelRecord(), notice);
   }
   return request.Answer(status);
 }
@@ -244,7 +244,7 @@ JsonPtr OsaHandleOsaCmd_Execute(const JsonValue* params) {
   if (!OsaParamString(params, "command", &command)) return request.Answer(kStatusFailed);
   std::int32_t status = 0;
   if (OsaCommandCallback callback = OsaCallbacks().osaCmdExecute) {
-    status = callback(context, &context->info, context->privateData.get(), command);
+    status = callback(context, &context->info, request.kernelRecord(), command);
   }
   return request.Answer(status);
 }
@@ -262,8 +262,7 @@ JsonPtr OsaHandleMessageInject(const JsonValue* params) {
   }
   std::int32_t status = 0;
   if (OsaMessageInjectCallback callback = OsaCallbacks().messageInject) {
-    status =
-        callback(context, &context->info, context->privateData.get(), objTypeId, objId, message);
+    status = callback(context, &context->info, request.kernelRecord(), objTypeId, objId, message);
   }
   return request.Answer(status);
 }

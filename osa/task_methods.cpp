@@ -29,7 +29,7 @@ JsonPtr ServeTaskValue(const JsonValue* params, OsaTaskValueCallback callback, O
   OsaValue value = OsaPresetValue(kind);
   std::int32_t status = 0;
   if (callback != nullptr) {
-    status = callback(context, &context->info, context->privateData.get(), taskId, &value);
+    status = callback(context, &context->info, request.kernelRecord(), taskId, &value);
   }
   if (status == 0) {
     if (width == ValueWidth::Low32 && value.kind != OsaValueKind::Text) {
@@ -60,7 +60,7 @@ JsonPtr ServeTaskMemoryAccess(const JsonValue* params, OsaTaskMemoryAccessCallba
   if (callback != nullptr) {
     // Count and size travel as 64-bit integers but reach the kernel code as
     // their low 32 bits.
-    status = callback(context, &context->info, context->privateData.get(), taskId, memorySpace,
+    status = callback(context, &context->info, request.kernelRecord(), taskId, memorySpace,
                       OsaAddressFromU64(address), static_cast<std::int32_t>(count),
                       static_cast<std::int32_t>(size), read);
   }
@@ -78,8 +78,8 @@ JsonPtr ServeTaskAttribute(const JsonValue* params, OsaTaskAttributeCallback cal
   OsaValue value = OsaPresetValue(OsaValueKind::Int64);
   std::int32_t status = 0;
   if (callback != nullptr) {
-    status = callback(context, &context->info, context->privateData.get(), taskId, taskAttribute,
-                      &value);
+    status =
+        callback(context, &context->info, request.kernelRecord(), taskId, taskAttribute, &value);
   }
   if (status == 0) OsaResultInt64(request.result(), member, value.payload);
   return request.Answer(status);
@@ -172,7 +172,7 @@ JsonPtr OsaHandleTaskRegisterRead(const JsonValue* params) {
   std::uint64_t value = 0;
   std::int32_t status = 0;
   if (OsaTaskRegisterReadCallback callback = OsaCallbacks().taskRegisterRead) {
-    status = callback(context, &context->info, context->privateData.get(), taskId, reg, &value);
+    status = callback(context, &context->info, request.kernelRecord(), taskId, reg, &value);
   }
   if (status == 0) OsaResultInt64(request.result(), "value", value);
   return request.Answer(status);
@@ -191,7 +191,7 @@ JsonPtr OsaHandleTaskRegisterWrite(const JsonValue* params) {
   }
   std::int32_t status = 0;
   if (OsaTaskRegisterWriteCallback callback = OsaCallbacks().taskRegisterWrite) {
-    status = callback(context, &context->info, context->privateData.get(), taskId, reg, value);
+    status = callback(context, &context->info, request.kernelRecord(), taskId, reg, value);
   }
   return request.Answer(status);
 }
@@ -212,7 +212,7 @@ JsonPtr OsaHandleTaskAddressTranslate(const JsonValue* params) {
   OsaValue translated = OsaPresetValue(OsaValueKind::Address);
   std::int32_t status = 0;
   if (OsaTaskAddressTranslateCallback callback = OsaCallbacks().taskAddressTranslate) {
-    status = callback(context, &context->info, context->privateData.get(), taskId, &memorySpace,
+    status = callback(context, &context->info, request.kernelRecord(), taskId, &memorySpace,
                       OsaAddressFromU64(address), toTask, &translated);
   }
   if (status == 0) {
@@ -254,7 +254,7 @@ JsonPtr OsaHandleTaskAddressSpaceGet(const JsonValue* params) {
   OsaValue value = OsaPresetValue(wantName != 0 ? OsaValueKind::Text : OsaValueKind::UInt64);
   std::int32_t status = 0;
   if (OsaTaskValueCallback callback = OsaCallbacks().taskAddressSpaceGet) {
-    status = callback(context, &context->info, context->privateData.get(), taskId, &value);
+    status = callback(context, &context->info, request.kernelRecord(), taskId, &value);
   }
   if (status == 0) {
     if (wantName != 0) {
@@ -279,7 +279,7 @@ JsonPtr OsaHandleTaskRelocatableGet(const JsonValue* params) {
   OsaValue extra = text;
   std::int32_t status = 0;
   if (OsaTaskRelocatableCallback callback = OsaCallbacks().taskRelocatableGet) {
-    status = callback(context, &context->info, context->privateData.get(), taskId, &text, &rodata,
+    status = callback(context, &context->info, request.kernelRecord(), taskId, &text, &rodata,
                       &data, &bss, &extra);
   }
   if (status == 0) {
@@ -303,8 +303,8 @@ JsonPtr OsaHandleTaskSymTabGet(const JsonValue* params) {
   OsaSymTab table;
   std::int32_t status = 0;
   if (OsaTaskSymTabCallback callback = OsaCallbacks().taskSymTabGet) {
-    status = callback(context, &context->info, context->privateData.get(), taskId, kernelExecName,
-                      &table);
+    status =
+        callback(context, &context->info, request.kernelRecord(), taskId, kernelExecName, &table);
   }
   if (status == 0) status = WriteSymTab(request.result(), table);
   return request.Answer(status);
@@ -326,7 +326,7 @@ JsonPtr OsaHandleCurrentTaskGet(const JsonValue* params) {
   std::uint64_t taskId = 0;
   std::int32_t status = 0;
   if (OsaCurrentTaskCallback callback = OsaCallbacks().currentTaskGet) {
-    status = callback(context, &context->info, context->privateData.get(), core, &taskId);
+    status = callback(context, &context->info, request.kernelRecord(), core, &taskId);
   }
   if (status == 0) OsaResultInt64(request.result(), "taskId", taskId);
   return request.Answer(status);
@@ -364,7 +364,7 @@ JsonPtr OsaHandleAddressSpaceNameGet(const JsonValue* params) {
   OsaValue name = OsaPresetValue(OsaValueKind::Text);
   std::int32_t status = 0;
   if (OsaAddressSpaceNameCallback callback = OsaCallbacks().addressSpaceNameGet) {
-    status = callback(context, &context->info, context->privateData.get(), addressSpaceId, &name);
+    status = callback(context, &context->info, request.kernelRecord(), addressSpaceId, &name);
   }
   if (status == 0) OsaResultValue(request.result(), "name", name);
   return request.Answer(status);

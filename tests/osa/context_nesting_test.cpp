@@ -193,6 +193,30 @@ TEST_F(NestingTest, NestedCleanupKeepsTheOuterRecordAlive) {
   EXPECT_EQ(OsaRequestNesting(), 0);
 }
 
+// A nested TargetCleanup or TargetInit takes the kernel record off the
+// service record; the outer callback still holds it until it returns.
+TEST_F(NestingTest, NestedTargetCleanupOrInitKeepsTheOuterKernelRecord) {
+  const std::string targetParams = WithContext(R"("majorCpuType" : 1, "minorCpuType" : 1, )"
+                                               R"("bigEndianTarget" : 0, "bigEndianHost" : 0)");
+  for (const auto& [method, params] :
+       {std::pair{"TargetCleanup", WithContext()}, std::pair{"TargetInit", targetParams}}) {
+    SCOPED_TRACE(method);
+    GiveKernelRecord();
+    gHooks.released = 0;
+    int releasedDuringCallback = -1;
+    gHooks.onStatus = [&](OSA_ServiceCntx*) {
+      DebuggerSendsMeanwhile({{method, params}});
+      EXPECT_TRUE(WaitForDebugger());
+      releasedDuringCallback = gHooks.released;
+    };
+    EXPECT_EQ(Call("TaskStatusGet", WithContext(R"("taskId" : 1)")),
+              R"({ "status" : "", "return" : 0 })");
+    EXPECT_EQ(releasedDuringCallback, 0);
+    EXPECT_EQ(gHooks.released, 1);
+    Call("TargetCleanup", WithContext());
+  }
+}
+
 TEST_F(NestingTest, NestedOsaInitShadowsWithoutLeavingStaleSlots) {
   OSA_ServiceCntx* outer = Record();
   gHooks.onPoll = [outer](OSA_ServiceCntx* context) {
