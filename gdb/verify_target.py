@@ -29,6 +29,7 @@ import manifest as manifest_module  # noqa: E402
 TIMEOUT_SECONDS = float(os.environ.get("QX_VERIFY_TIMEOUT", "30"))
 RESET_ENTRIES = ["qx_cpu_reset_handler", "entRESET", "_start", "_start_T", "__hrx_ind_crt0"]
 MAP_NOT_SAVED, MAP_SP, MAP_SP_BIT31 = 0xFF, 0xFE, 0xFD
+FP_CONTEXT_TOP_BYTES = 18 * 4  # s0-s15, FPSCR, reserved
 
 
 class Checks:
@@ -357,12 +358,15 @@ def task_register(state, task, reg):
         return read32(start + size - 4 * (code & 0x7F))
     sp = read32(evaluate("&((QX_TASK *)%u)->stack_last" % task))
     skip = count = 0
+    fp_context = False
     if evaluate("&qx_cpu_reg_offset_exc_return") is not None:
         k = read32(evaluate("&qx_cpu_reg_offset_exc_return"))
         exc_return = read32(sp + 4 * k)
         if exc_return & 0x10:
             skip = read8(evaluate("&qx_cpu_reg_offset_novfp_skip"))
             count = read8(evaluate("&qx_cpu_reg_offset_novfp_count"))
+        else:
+            fp_context = True
     if not special:
         if count:
             if ((code - 1) & 0xFFFFFFFF) < skip:
@@ -372,7 +376,10 @@ def task_register(state, task, reg):
                 return None
         return read32(sp + 4 * code)
     value = sp + 4 * count if count else sp + state["reg_stack_size"]
-    if state["has_pendsv"] and read32(value - 4) & 0x200:
+    # The stacked xPSR ends the integer part; with FP context s0-s15, FPSCR
+    # and the reserved word lie above it.
+    xpsr_at = value - 4 - (FP_CONTEXT_TOP_BYTES if fp_context else 0)
+    if state["has_pendsv"] and read32(xpsr_at) & 0x200:
         value += 4
     return value >> 31 if code == MAP_SP_BIT31 else value & 0xFFFFFFFF
 
@@ -432,7 +439,7 @@ def check_raw_frame(c, t, task, want, fpu):
         if slot == "exc_return":
             value = 0xFFFFFFED if t["frame_fp"] else 0xFFFFFFFD
         elif slot == "reserved":
-            value = by_name["xpsr"]  # the kernel mirrors xPSR there
+            value = t["reserved_word"]  # left unwritten by the hardware
         else:
             value = by_name[slot]
         c.equal(words[i], value, "%s word %d (%s)" % (what, i, slot))

@@ -65,6 +65,12 @@ def fpscr_mark(task):
     return (task << 28) | 0x80 | task
 
 
+def stale_mark(task, pad):
+    """The word the switch leaves where a frame's reserved word will lie: its
+    bit 9 claims the opposite of the frame's real pad word."""
+    return (task << 28) | 0x00DE00DE | (0 if pad else 0x200)
+
+
 def task_bit(number):
     return 0x80000000 >> number
 
@@ -107,6 +113,7 @@ def _task(row, fpu):
         "terminated": 0,
         "frame_fp": fp == "keep",
         "frame_pad": pad,
+        "reserved_word": stale_mark(number, pad) if fp == "keep" else None,
         "fp_values": fp is not None,
         "registers": {str(k): v for k, v in regs.items()},
         "sp_symbol": "qx_cpu_switch_sp[%d]" % number,

@@ -6,7 +6,8 @@
  *   s16-s31                       only when EXC_RETURN bit 4 is 0
  *   r4-r11
  *   r0-r3 r12 lr pc xPSR          stacked by the hardware
- *   s0-s15 FPSCR reserved         only when EXC_RETURN bit 4 is 0
+ *   s0-s15 FPSCR reserved         only when EXC_RETURN bit 4 is 0; the
+ *                                 reserved word is never written
  *   pad word                      when xPSR bit 9 is set
  * EXC_RETURN comes first so that a frame without floating-point context is
  * the full frame with words 1-16 taken out (see qx_kernel.c for the map).
@@ -24,6 +25,10 @@
 #define QX_INT_MARK(r) (0x00A000A0 + (r) * 0x00010001)
 /* Marker of s<n>: the byte 0xC0 + n in bytes 0 and 2. */
 #define QX_FP_MARK(n) (0x00C000C0 + (n) * 0x00010001)
+/* Stale word left below a switch's stack pointer: T in the top nibble, the
+ * byte 0xDE in bytes 0 and 2, and xPSR bit 9 (0x200) set exactly when the
+ * frame gets no pad word, the opposite of the real xPSR. */
+#define QX_STALE_MARK 0x00DE00DE
 
 	.section .vectors, "a", %progbits
 	.global qx_cpu_vectors
@@ -165,6 +170,19 @@ qx_cpu_switch:
 	mov sp, r6
 	ldr r7, =qx_cpu_switch_sp
 	str r6, [r7, r0, lsl #2]
+#if QX_HAS_FPU
+	/* The hardware leaves the reserved word of a frame with FP context (and
+	 * the pad word) unwritten: put QX_STALE_MARK where they will lie, so a
+	 * reader that takes the reserved word for the xPSR gets the wrong pad
+	 * bit and a wrong stack pointer. */
+	lsl r8, r0, #28
+	orr r8, r8, #QX_STALE_MARK
+	tst r1, #QX_SWITCH_PAD
+	it eq
+	orreq r8, r8, #0x200
+	str r8, [r6, #-4] /* reserved word, or the pad word */
+	str r8, [r6, #-8] /* reserved word below a pad word, or FPSCR */
+#endif
 	cpsid i
 	ldr r2, =0xE000ED04 /* ICSR */
 	mov r3, #0x10000000 /* PENDSVSET */

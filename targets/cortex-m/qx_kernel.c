@@ -526,9 +526,6 @@ void qx_cpu_switch_hook(void) {
       area[16 + n] = frame[QX_FRAME_S16 + n];
     }
     area[32] = frame[QX_FRAME_FPSCR];
-    /* The word below the frame's end always holds the xPSR, so a debugger can
-     * find the pad bit without knowing the frame kind. */
-    frame[QX_FRAME_RESERVED] = frame[QX_FRAME_XPSR];
     qx_cpu_fp_task = out;
   }
   const QX_UINT* in_frame = in->stack_last;
