@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <unordered_set>
 #include <vector>
 
 #include "osa/plugin_api.h"
@@ -58,6 +59,9 @@ struct KernelContext {
   std::array<std::uint32_t, kObjectTypeSlots> listHead{};
   std::array<std::uint32_t, kObjectTypeSlots> listCursor{};
   std::array<std::uint32_t, kObjectTypeSlots> listSteps{};
+  // Cores each open walk has shown, so a ring that loops back into itself
+  // without reaching its head ends when an object comes round again.
+  std::array<std::unordered_set<std::uint32_t>, kObjectTypeSlots> listSeen{};
   // Thread-local storage; all 0 when the program has none.
   std::uint64_t tlsRwStart = 0;
   std::uint64_t stackBegin = 0;

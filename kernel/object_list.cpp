@@ -4,6 +4,7 @@
 #include "kernel/object_list.h"
 
 #include <array>
+#include <unordered_set>
 
 #include "kernel/structure_access.h"
 
@@ -45,6 +46,7 @@ void CloseWalk(KernelContext* kernel, std::size_t slot) {
   kernel->listHead[slot] = 0;
   kernel->listCursor[slot] = 0;
   kernel->listSteps[slot] = 0;
+  kernel->listSeen[slot] = {};  // gives the memory back, not only the entries
 }
 
 }  // namespace
@@ -88,9 +90,9 @@ std::int32_t KernelObjectListInit(OSA_ServiceCntx* context, OsaPluginInfo* /*inf
     ShowKernelError(context, "Error: Unable to read kernel object list\n");
     return static_cast<std::int32_t>(status);
   }
+  CloseWalk(kernel, slot);
   kernel->listHead[slot] = static_cast<std::uint32_t>(head);
   kernel->listCursor[slot] = static_cast<std::uint32_t>(head);
-  kernel->listSteps[slot] = 0;
   return head == 0 ? 1 : 0;
 }
 
@@ -121,12 +123,16 @@ std::int32_t KernelObjectListNext(OSA_ServiceCntx* context, OsaPluginInfo* /*inf
   if (status != 0) return static_cast<std::int32_t>(status);
   const auto next = static_cast<std::uint32_t>(link.payload);
   kernel->listSteps[slot] += 1;
+  std::unordered_set<std::uint32_t>& seen = kernel->listSeen[slot];
+  seen.insert(current);
 
   // A ring ends when it comes back to its head. A corrupted ring may never
-  // do so: a null link, a core that links to itself, or a walk longer than
-  // any kernel's object count ends it too, so the debugger never walks
+  // do so: a null link ends it, and so does a link back to any core this
+  // walk has shown (a core that links to itself, or a tail that loops into
+  // the middle of the ring), so each object is shown once. A walk longer
+  // than any kernel's object count ends too, so the debugger never walks
   // forever.
-  if (next == kernel->listHead[slot] || next == 0 || next == current ||
+  if (next == kernel->listHead[slot] || next == 0 || seen.contains(next) ||
       kernel->listSteps[slot] >= kMaxObjectListSteps) {
     CloseWalk(kernel, slot);
     return kEndOfWalk;

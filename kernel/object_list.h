@@ -8,8 +8,9 @@
 #include "kernel/kernel_context.h"
 #include "osa/plugin_api.h"
 
-// Longest walk of one ring: a corrupted ring that never returns to its head
-// ends here instead of making the debugger walk forever.
+// Longest walk of one ring, and so the most cores one walk remembers: a
+// corrupted ring whose links never repeat and never return to its head ends
+// here instead of making the debugger walk forever.
 inline constexpr std::uint32_t kMaxObjectListSteps = 100000;
 
 // The C type name of an object type ("QX_TASK", ...), or null for a number

@@ -1,7 +1,7 @@
 // Object-list walks against model kernels: every object type on every build
 // variant visits the rings of the manifest; the cursors per type are
 // independent; failures show their messages and keep the walk; a corrupted
-// ring ends the walk instead of running forever.
+// ring ends the walk with each object shown once instead of running forever.
 #include "kernel/object_list.h"
 
 #include <string>
@@ -95,31 +95,35 @@ TEST_P(ObjectWalkVariant, EveryTypeVisitsItsRingOfTheManifest) {
 INSTANTIATE_TEST_SUITE_P(EveryVariant, ObjectWalkVariant,
                          testing::ValuesIn(model::KernelVariantNames()), VariantName);
 
-TEST_F(ObjectWalk, CorruptedRingsEndTheWalk) {
+TEST_F(ObjectWalk, CorruptedRingsEndTheWalkWithEachObjectOnce) {
+  constexpr std::size_t kNone = ~std::size_t{0};  // from: no link changed; to: a null link
+  constexpr std::size_t kLast = kNone - 1;        // from: the last core; visits: every core
   struct Row {
     const char* what;
-    std::size_t linkTo;  // the second task's core links to this core (kNull: none)
-    bool neverCloses;    // the third core also links back to the second
+    std::size_t from;  // the core whose link is changed
+    std::size_t to;    // the core it now links to
+    std::uint32_t stepsTaken;
     std::size_t visits;
   };
-  constexpr std::size_t kNull = ~std::size_t{0};
-  for (const Row& row : {Row{"null link", kNull, false, 2}, Row{"link to itself", 1, false, 2},
-                         Row{"ring that never returns to its head", 2, true, 9}}) {
+  for (const Row& row : {Row{"null link", 1, kNone, 0, 2}, Row{"link to itself", 1, 1, 0, 2},
+                         Row{"tail back to the second", kLast, 1, 0, kLast},
+                         Row{"tail back to the third", kLast, 2, 0, kLast},
+                         Row{"short loop back to the second", 2, 1, 0, 3},
+                         Row{"walk at the step bound", kNone, 0, kMaxObjectListSteps - 2, 2}}) {
     SCOPED_TRACE(row.what);
     ASSERT_TRUE(OpenAndInit("v3-32"));
     std::vector<std::uint32_t> cores;
     for (const model::ManifestTask& task : model.manifest.tasks)
       cores.push_back(task.coreAddress);
     ASSERT_GE(cores.size(), 4u);
-    SetLink(cores[1], row.linkTo < cores.size() ? cores[row.linkTo] : 0);
-    std::uint32_t stepsTaken = 0;
-    if (row.neverCloses) {
-      SetLink(cores[2], cores[1]);
-      // Stand as if the walk had gone round the loop nearly to the bound.
-      stepsTaken = kMaxObjectListSteps - 9;
-    }
+    const std::size_t from = row.from == kLast ? cores.size() - 1 : row.from;
+    if (from != kNone) SetLink(cores[from], row.to == kNone ? 0 : cores[row.to]);
     std::int32_t end = -1;
-    EXPECT_EQ(Walk(kTask, &end, stepsTaken).size(), row.visits);
+    std::vector<std::uint32_t> visited;
+    for (const Visit& visit : Walk(kTask, &end, row.stepsTaken))
+      visited.push_back(visit.core);
+    const std::size_t visits = row.visits == kLast ? cores.size() : row.visits;
+    EXPECT_EQ(visited, std::vector<std::uint32_t>(cores.begin(), cores.begin() + visits));
     EXPECT_EQ(end, 2);
     EXPECT_EQ(kernel->listCursor[kTask], 0u);
     EXPECT_EQ(Next(kTask), 2);
