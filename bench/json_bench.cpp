@@ -1,6 +1,8 @@
 // Parse and write speed of the JSON library on three message shapes: a short
 // request, a task-list answer of a few KiB and a memory-read answer holding a
-// long array of byte values.
+// long array of byte values; parse time of objects with thousands of members
+// (it must grow linearly with their number); and the cost of a failed parse
+// whose error cascades through hundreds of nesting levels.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -105,9 +107,57 @@ void BM_JsonWrite(benchmark::State& state) {
                           static_cast<std::int64_t>(text.size()));
 }
 
+// The text of one object with `members` distinct names, each holding an
+// address-sized integer (about 29 bytes per member).
+std::string WideObject(std::int64_t members) {
+  JsonPtr object = JsonNewObject();
+  for (std::int64_t i = 0; i < members; ++i) {
+    JsonObjectAddInteger(object.get(), "member_" + std::to_string(i),
+                         std::uint32_t{0x20000400} + static_cast<std::uint32_t>(i));
+  }
+  std::string text;
+  return JsonWrite(text, object.get());
+}
+
+// Argument: member count. Time per member must stay flat as the count grows.
+void BM_JsonParseWideObject(benchmark::State& state) {
+  const std::string text = WideObject(state.range(0));
+  state.SetLabel(std::to_string(text.size()) + " bytes");
+  for (auto _ : state) {
+    JsonPtr tree = JsonParse(text, nullptr);
+    benchmark::DoNotOptimize(tree.get());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
+// A 64.5 KB message whose member value opens 500 arrays and then holds only
+// 0xFF bytes: each level adds an error line quoting the rest of the input.
+// The label gives the size of the error text.
+void BM_JsonParseErrorCascade(benchmark::State& state) {
+  std::string text = "{\"a\":" + std::string(500, '[');
+  text.append(64500 - 1 - text.size(), '\xff');
+  text.push_back('}');
+  std::string error;
+  for (auto _ : state) {
+    JsonPtr tree = JsonParse(text, &error);
+    benchmark::DoNotOptimize(tree.get());
+  }
+  state.SetLabel(std::to_string(text.size()) + " bytes in, " + std::to_string(error.size()) +
+                 " bytes of error text");
+}
+
 // Argument: 0 request, 1 task-list answer, 2 memory-read answer.
 BENCHMARK(BM_JsonParse)->Arg(0)->Arg(1)->Arg(2);
 BENCHMARK(BM_JsonWrite)->Arg(0)->Arg(1)->Arg(2);
+// 31,500 members make a text of about 0.87 MB, a long line of a record file.
+BENCHMARK(BM_JsonParseWideObject)
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Arg(4000)
+    ->Arg(8000)
+    ->Arg(31500)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JsonParseErrorCascade)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
