@@ -2,6 +2,7 @@
 // lookup and the typed append, copy-out, setter and getter families.
 #include "simple_json/json_value.h"
 
+#include <functional>
 #include <utility>
 
 namespace {
@@ -90,6 +91,62 @@ bool GetInteger(const JsonValue* object, std::string_view name, Integer* out) {
   if (value == nullptr) return false;
   *out = static_cast<Integer>(value->number);
   return true;
+}
+
+// ---- Member name index ------------------------------------------------------
+//
+// An open-addressing table with linear probing. Each slot holds a member
+// position plus one, 0 marking a free slot. Only the first member of a name
+// is entered, since that is the one every lookup must find. The table has a
+// power-of-two size of at least twice the member count, so a probe always
+// meets a free slot. The hash is not seeded: names crafted to collide make
+// probes long, which costs no more than the scan the table replaces.
+
+// The slot that holds the position of `name`, or the free slot where it goes.
+std::size_t FindSlot(const JsonValue* object, std::string_view name) {
+  const std::vector<std::uint32_t>& slots = object->memberIndex->slots;
+  const std::size_t mask = slots.size() - 1;
+  const std::size_t hash = std::hash<std::string_view>{}(name);
+  std::size_t slot = hash & mask;
+  while (slots[slot] != 0 && object->members[slots[slot] - 1].name != name) {
+    slot = (slot + 1) & mask;
+  }
+  return slot;
+}
+
+// Enters the member at `position` unless an earlier member has its name.
+void IndexMember(JsonValue* object, std::size_t position) {
+  std::uint32_t& slot =
+      object->memberIndex->slots[FindSlot(object, object->members[position].name)];
+  if (slot == 0) slot = static_cast<std::uint32_t>(position + 1);
+}
+
+// Builds the table afresh for the current members, with room for the count
+// to double before the next rebuild; drops it when the object is small.
+void RebuildIndex(JsonValue* object) {
+  const std::size_t count = object->members.size();
+  if (count <= kJsonIndexThreshold) {
+    object->memberIndex.reset();
+    return;
+  }
+  std::size_t size = 4 * kJsonIndexThreshold;
+  while (size < 4 * count)
+    size *= 2;
+  if (object->memberIndex == nullptr) object->memberIndex = std::make_unique<JsonMemberIndex>();
+  object->memberIndex->slots.assign(size, 0);
+  for (std::size_t i = 0; i < count; ++i)
+    IndexMember(object, i);
+}
+
+// Keeps the table in step after a member was appended.
+void IndexAppendedMember(JsonValue* object) {
+  const std::size_t count = object->members.size();
+  if (count <= kJsonIndexThreshold) return;
+  if (object->memberIndex == nullptr || object->memberIndex->slots.size() < 2 * count) {
+    RebuildIndex(object);
+  } else {
+    IndexMember(object, count - 1);
+  }
 }
 
 }  // namespace
@@ -238,6 +295,9 @@ bool JsonArrayCopyOut(const JsonValue* array, std::uint32_t first, const char** 
 
 std::int64_t JsonObjectIndexOf(const JsonValue* object, std::string_view name) {
   if (object == nullptr) return -1;
+  if (object->memberIndex != nullptr) {
+    return static_cast<std::int64_t>(object->memberIndex->slots[FindSlot(object, name)]) - 1;
+  }
   for (std::size_t i = 0; i < object->members.size(); ++i) {
     if (object->members[i].name == name) return static_cast<std::int64_t>(i);
   }
@@ -248,6 +308,7 @@ bool JsonObjectAdd(JsonValue* object, std::string_view name, JsonPtr value) {
   if (!IsObject(object) || value == nullptr) return false;
   MakeRoomForOne(object, object->members);
   object->members.push_back(JsonMember{std::string(name), std::move(value)});
+  IndexAppendedMember(object);
   return true;
 }
 
@@ -282,6 +343,9 @@ bool JsonObjectRemove(JsonValue* object, std::string_view name, JsonPtr* out) {
   const auto member = object->members.begin() + index;
   if (out != nullptr) *out = std::move(member->value);
   object->members.erase(member);
+  // Later positions moved down and a later member of the same name may now
+  // be the first; the erase is linear already, and so is the rebuild.
+  if (object->memberIndex != nullptr) RebuildIndex(object);
   return true;
 }
 

@@ -9,6 +9,7 @@
 // allocator ends the process when memory runs out.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,6 +37,17 @@ struct JsonMember {
 // Capacity of a new object or array; a full vector doubles (4, 8, 16, ...).
 inline constexpr std::uint32_t kJsonInitialCapacity = 4;
 
+// Objects up to this many members are searched by a plain scan, as fast as
+// any table at that size; larger ones keep a name index.
+inline constexpr std::size_t kJsonIndexThreshold = 16;
+
+// Name index of an object with more than kJsonIndexThreshold members: a hash
+// table of member positions that finds the first member of each name, so
+// that building and searching large objects stays linear.
+struct JsonMemberIndex {
+  std::vector<std::uint32_t> slots;
+};
+
 struct JsonValue {
   JsonKind kind = JsonKind::JsonNull;
   // JsonString: false when the node holds no text (JsonNewString(nullptr)).
@@ -46,10 +58,14 @@ struct JsonValue {
   std::int64_t number = 0;
   // JsonString: the byte string; it never contains a NUL byte.
   std::string text;
-  // JsonObject: members in insertion order.
+  // JsonObject: members in insertion order. Change them only through the
+  // JsonObject* operations, which keep memberIndex in step.
   std::vector<JsonMember> members;
   // JsonArray: elements in order.
   std::vector<JsonPtr> elements;
+  // JsonObject: the name index once it has more than kJsonIndexThreshold
+  // members, else null (a pointer keeps every node small).
+  std::unique_ptr<JsonMemberIndex> memberIndex;
 
   // Number of members (objects) or elements (arrays); 0 for scalars.
   std::uint32_t count() const {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "simple_json/json_parse.h"
 #include "simple_json/json_write.h"
 
 namespace {
@@ -65,6 +66,55 @@ TEST(JsonObjects, AddSetAndRemoveKeepTheMemberOrder) {
   EXPECT_FALSE(JsonObjectRemove(taken.get(), "a"));
   ASSERT_TRUE(JsonObjectRemove(object.get(), "n"));
   EXPECT_EQ(Text(object.get()), "{ \"n\" : 2, \"c\" : null }");
+}
+
+// Large objects look names up through an index. Through repeated adds,
+// in-place sets and removals that shift positions, a lookup must find the
+// member a scan finds first; and parsing a text with repeated names must keep
+// each name at its first position with its last value.
+TEST(JsonObjects, LookupsFindTheFirstMemberOfANameAtEverySize) {
+  const auto scanFor = [](const JsonValue* object, std::string_view name) {
+    for (std::size_t i = 0; i < object->members.size(); ++i) {
+      if (object->members[i].name == name) return static_cast<std::int64_t>(i);
+    }
+    return std::int64_t{-1};
+  };
+  for (const int size : {6, 40, 1000}) {
+    JsonPtr object = JsonNewObject();
+    const int names = size / 2;  // every name occurs twice
+    for (int i = 0; i < size; ++i) {
+      JsonObjectAddInteger(object.get(), "m" + std::to_string(i % names), std::int64_t{i});
+    }
+    ASSERT_TRUE(JsonObjectSet(object.get(), "m1", JsonNewInteger(-1)));
+    ASSERT_TRUE(JsonObjectSet(object.get(), "new", JsonNewInteger(-2)));
+    ASSERT_TRUE(JsonObjectRemove(object.get(), "m0"));  // its second member comes forward
+    ASSERT_TRUE(JsonObjectRemove(object.get(), "m2"));
+    for (int i = 0; i <= names; ++i) {
+      const std::string name = "m" + std::to_string(i);
+      EXPECT_EQ(JsonObjectIndexOf(object.get(), name), scanFor(object.get(), name)) << size;
+    }
+    EXPECT_EQ(JsonObjectIndexOf(object.get(), "new"), size - 2) << size;
+    std::int64_t value = 0;
+    ASSERT_TRUE(JsonObjectGetInteger(object.get(), "m0", &value));
+    EXPECT_EQ(value, names);
+    ASSERT_TRUE(JsonObjectGetInteger(object.get(), "m1", &value));
+    EXPECT_EQ(value, -1);
+
+    JsonPtr expected = JsonNewObject();  // first places, last values, by scans only
+    for (std::size_t i = 0; i < object->members.size(); ++i) {
+      const std::string& name = object->members[i].name;
+      if (scanFor(object.get(), name) != static_cast<std::int64_t>(i)) continue;
+      std::int64_t last = 0;
+      for (const JsonMember& member : object->members) {
+        if (member.name == name) last = member.value->number;
+      }
+      JsonObjectAddInteger(expected.get(), name, last);
+    }
+    std::string error;
+    const JsonPtr parsed = JsonParse(Text(object.get()), &error);
+    ASSERT_NE(parsed, nullptr) << error;
+    EXPECT_EQ(Text(parsed.get()), Text(expected.get())) << size;
+  }
 }
 
 // Each typed getter succeeds only on its own kind; on failure, and for a
