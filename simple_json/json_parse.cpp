@@ -119,8 +119,30 @@ unsigned char ByteAt(const JsonParser& parser, std::size_t index) {
   return static_cast<unsigned char>(parser.text[index]);
 }
 
-std::string_view RestOfInput(const JsonParser& parser) {
-  return parser.text.substr(parser.position);
+// Longest remainder of the input that an error line quotes in full.
+constexpr std::size_t kQuotedRestLimit = 256;
+
+// The rest of the input from the position, as an error line quotes it. Every
+// level of a cascade quotes the same rest, so unbounded quotes would repeat
+// the tail of a message once per level. A rest of more than kQuotedRestLimit
+// bytes is cut to its first kQuotedRestLimit bytes, or up to three fewer so
+// as not to split a UTF-8 sequence, and "..." follows; shorter rests are
+// quoted whole. Only the quoted rest is cut: the message's own words and the
+// quote marks around the rest always stay, so each line keeps its shape.
+std::string RestOfInput(const JsonParser& parser) {
+  const std::string_view rest = parser.text.substr(parser.position);
+  if (rest.size() <= kQuotedRestLimit) return std::string(rest);
+  std::size_t cut = kQuotedRestLimit;
+  const auto isContinuation = [&rest](std::size_t at) {
+    return (static_cast<unsigned char>(rest[at]) & 0xC0) == 0x80;
+  };
+  for (std::size_t back = 0; back < 3 && isContinuation(cut); ++back) {
+    --cut;
+  }
+  if (isContinuation(cut)) cut = kQuotedRestLimit;  // no sequence to keep whole
+  std::string quoted(rest.substr(0, cut));
+  quoted.append("...");
+  return quoted;
 }
 
 int SkipWhitespace(JsonParser& parser) {

@@ -120,6 +120,32 @@ INSTANTIATE_TEST_SUITE_P(Strings, JsonParseRows,
                                          Row{"\"a\x01\x7f\xc3\"", R"("a\u0001\u007f\u00c3")"}),
                          RowName);
 
+// A quoted rest of the input longer than 256 bytes is cut to 256 and "..."
+// added, backing off so that no UTF-8 sequence is split; a cascade cuts it in
+// every line. A rest of exactly 256 bytes is quoted whole.
+const std::string k255(255, 'a');
+const std::string kCutX = "'x" + k255 + "...'";
+const std::string kCutXInArray =
+    "Error: unexpected 'x' after value in array contents, got " + kCutX;
+INSTANTIATE_TEST_SUITE_P(
+    LongRests, JsonParseRows,
+    testing::Values(
+        Row{"\f" + k255,
+            "Error: unexpected character '\f', expected a value, got: '\f" + k255 + "'"},
+        Row{"\f" + k255 + "b",
+            "Error: unexpected character '\f', expected a value, got: '\f" + k255 + "...'"},
+        Row{"\f" + k255.substr(1) + "\xc3\xa9",
+            "Error: unexpected character '\f', expected a value, got: '\f" + k255.substr(1) +
+                "...'"},
+        Row{"\f" + k255.substr(4) + "\x80\x80\x80\x80\x80",
+            "Error: unexpected character '\f', expected a value, got: '\f" + k255.substr(4) +
+                "\x80\x80\x80\x80...'"},
+        Row{"{\"a\" " + k255 + "}}",
+            "Error: expected ':' after name in object contents, got '" + k255 + "}...'"},
+        Row{"[[x" + k255 + "]]", "Error: unexpected character 'x', expected a value, got: " +
+                                     kCutX + "\n" + kCutXInArray}),
+    RowName);
+
 std::string Nested(int depth, std::string_view inner) {
   std::string text;
   for (int i = 0; i < depth; ++i)
