@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "recorder/byte_queue.h"
 #include "recorder/message_framer.h"
 
 namespace {
@@ -33,7 +34,7 @@ struct Direction {
   const char* tag = "";
   bool reading = true;     // source still open
   bool delivering = true;  // destination still takes bytes
-  std::string queued;      // read, not yet written
+  ByteQueue queued;        // read, not yet written
   MessageFramer framer;
   std::FILE* record = nullptr;
 };
@@ -54,20 +55,21 @@ bool ReadSome(Direction* direction) {
   } while (count < 0 && errno == EINTR);
   if (count <= 0) return false;
   const std::string_view bytes(chunk, static_cast<std::size_t>(count));
-  if (direction->delivering) direction->queued.append(bytes);
+  if (direction->delivering) QueueAppend(&direction->queued, bytes);
   FramerFeed(&direction->framer, bytes, EmitRecord, direction);
   return true;
 }
 
 // Writes one slice; false when the destination is gone.
 bool WriteSome(Direction* direction) {
-  const std::size_t size = std::min(direction->queued.size(), kWriteSlice);
+  const std::string_view front = QueueFront(direction->queued);
+  const std::size_t size = std::min(front.size(), kWriteSlice);
   ssize_t count = -1;
   do {
-    count = write(direction->to, direction->queued.data(), size);
+    count = write(direction->to, front.data(), size);
   } while (count < 0 && errno == EINTR);
   if (count < 0) return errno == EAGAIN;
-  direction->queued.erase(0, static_cast<std::size_t>(count));
+  QueueConsume(&direction->queued, static_cast<std::size_t>(count));
   return true;
 }
 
@@ -88,11 +90,11 @@ int RelayRun(ChildProcess* child, int debuggerInput, int debuggerOutput, std::FI
   bool childInputClosed = false;
   bool terminated = false;
   std::chrono::steady_clock::time_point closedAt;
-  while (toDebugger.reading || (toDebugger.delivering && !toDebugger.queued.empty())) {
+  while (toDebugger.reading || (toDebugger.delivering && QueueSize(toDebugger.queued) > 0)) {
     // The child's input ends once the debugger's has ended and all of it went
     // through, or once nothing can reach the debugger any more.
-    const bool debuggerDone = (!toChild.reading && toChild.queued.empty()) || !toChild.delivering ||
-                              !toDebugger.delivering;
+    const bool debuggerDone = (!toChild.reading && QueueSize(toChild.queued) == 0) ||
+                              !toChild.delivering || !toDebugger.delivering;
     if (debuggerDone && !childInputClosed) {
       close(child->input);
       child->input = -1;
@@ -112,12 +114,12 @@ int RelayRun(ChildProcess* child, int debuggerInput, int debuggerOutput, std::FI
     short events[4];
     nfds_t count = 0;
     for (Direction* direction : {&toChild, &toDebugger}) {
-      if (direction->reading && direction->queued.size() < kMaxQueued) {
+      if (direction->reading && QueueSize(direction->queued) < kMaxQueued) {
         fds[count] = {direction->from, POLLIN, 0};
         owners[count] = direction;
         events[count++] = POLLIN;
       }
-      if (direction->delivering && !direction->queued.empty()) {
+      if (direction->delivering && QueueSize(direction->queued) > 0) {
         fds[count] = {direction->to, POLLOUT, 0};
         owners[count] = direction;
         events[count++] = POLLOUT;
@@ -132,7 +134,7 @@ int RelayRun(ChildProcess* child, int debuggerInput, int debuggerOutput, std::FI
         if (!ReadSome(direction)) direction->reading = false;
       } else if ((fds[index].revents & (POLLERR | POLLNVAL)) != 0 || !WriteSome(direction)) {
         direction->delivering = false;
-        direction->queued.clear();
+        QueueClear(&direction->queued);
       }
     }
   }

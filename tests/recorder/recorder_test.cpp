@@ -3,12 +3,14 @@
 // then plays back in osa_plugin.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "recorder/byte_queue.h"
 #include "recorder/message_framer.h"
 #include "simple_json/json_parse.h"
 #include "simple_json/json_write.h"
@@ -64,6 +66,32 @@ TEST(RecordLine, StampTagAndOneLine) {
   const std::string stamp = RecordTimeStamp();
   EXPECT_EQ(stamp.size(), 15u);
   EXPECT_EQ(stamp.find_first_not_of("0123456789:."), std::string::npos) << stamp;
+}
+
+TEST(ByteQueue, BytesPassInOrderAndMoveAtMostOnce) {
+  // As the relay does toward a slow reader: 64 KiB read whenever less than
+  // 4 MiB is queued, one 4 KiB slice written per turn.
+  ByteQueue queue;
+  std::size_t appended = 0;
+  std::size_t taken = 0;
+  std::string chunk(65536, '\0');
+  bool inOrder = true;
+  while (taken < (std::size_t{64} << 20)) {
+    if (QueueSize(queue) < (std::size_t{4} << 20)) {
+      for (char& byte : chunk)
+        byte = static_cast<char>(appended++ % 251);
+      QueueAppend(&queue, chunk);
+    }
+    const std::string_view front = QueueFront(queue).substr(0, 4096);
+    for (const char byte : front)
+      inOrder = inOrder && byte == static_cast<char>(taken++ % 251);
+    QueueConsume(&queue, front.size());
+  }
+  EXPECT_TRUE(inOrder);
+  EXPECT_EQ(QueueSize(queue), appended - taken);
+  EXPECT_LE(queue.movedBytes, taken);
+  QueueConsume(&queue, QueueSize(queue));
+  EXPECT_TRUE(QueueFront(queue).empty());
 }
 
 std::string Unknown(int id) {
@@ -177,6 +205,34 @@ TEST(RecorderProcess, BothDirectionsFlowWithoutDeadlock) {
   for (const char byte : text)
     lines += byte == '\n' ? 1 : 0;
   EXPECT_EQ(lines, static_cast<std::size_t>(2 * count));
+}
+
+TEST(RecorderProcess, SlowReaderGetsEveryByteInOrder) {
+  // dd takes 512 bytes a read, far behind the debugger's side, so the
+  // queue toward it stays full while 12 MiB pass through. The shell keeps
+  // the child's output open until dd is done, then answers with one message.
+  const std::string record = testing::TempDir() + "recorder_slow.rec";
+  const std::string received = testing::TempDir() + "recorder_slow.out";
+  std::string input;
+  const int count = 12000;
+  for (int index = 0; index < count; ++index) {
+    input += "{ \"id\" : " + std::to_string(index) + ", \"pad\" : \"" +
+             std::string(1000, static_cast<char>('a' + index % 26)) + "\" }\n";
+  }
+  std::string output;
+  std::string error;
+  EXPECT_EQ(ChildPipesRun(kRecorder,
+                          {"-o", record, "--", "sh", "-c",
+                           "dd bs=512 status=none of=\"$0\" && echo '{ }'", received},
+                          {input}, &output, &error),
+            0)
+      << error;
+  EXPECT_EQ(output, "{ }\n");
+  const std::string got = ReadFile(received);
+  EXPECT_EQ(got.size(), input.size());
+  EXPECT_TRUE(got == input);
+  const std::string text = ReadFile(record);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), count + 1);
 }
 
 struct ExitCase {
