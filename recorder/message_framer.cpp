@@ -17,20 +17,25 @@ void FramerFeed(MessageFramer* framer, std::string_view bytes,
       pending.push_back(byte);
     }
   }
+  // Messages are framed in place and the bytes they took are cut off once at
+  // the end, so a chunk of many small messages costs no more than its length.
+  std::size_t offset = 0;
   for (;;) {
-    std::size_t start = OsaCountLeadingBlanks(pending.data(), pending.size());
+    std::size_t start =
+        offset + OsaCountLeadingBlanks(pending.data() + offset, pending.size() - offset);
     if (start < pending.size() && pending[start] != '{') {
       const std::size_t brace = pending.find('{', start);
       const std::size_t next = brace == std::string::npos ? pending.size() : brace;
       framer->droppedBytes += next - start;
       start = next;
     }
-    pending.erase(0, start);
+    offset = start;
     std::size_t end = 0;
-    if (!OsaFrameFirstObject(pending.data(), pending.size(), &end)) break;
-    emit(context, std::string_view(pending).substr(0, end));
-    pending.erase(0, end);
+    if (!OsaFrameFirstObject(pending.data() + offset, pending.size() - offset, &end)) break;
+    emit(context, std::string_view(pending).substr(offset, end));
+    offset += end;
   }
+  pending.erase(0, offset);
   if (pending.size() > kRecorderMaxMessage) {
     framer->droppedBytes += pending.size();
     pending.clear();
