@@ -286,6 +286,15 @@ std::uint32_t TimerRepeating(const AttributeRequest& r) {
   return ReadMember(r, "alarm_repeat", true, false, r.out);
 }
 
+// Kernels built with "alarm_repeat" instead have no repeat count to show.
+std::uint32_t RepeatTicks(const AttributeRequest& r) {
+  bool present = false;
+  const std::uint32_t status = ReadOptionalObjectMember(
+      r.context, *r.kernel, r.object, r.typeName, "repeat_ticks", true, true, r.out, &present);
+  if (status != 0) return status;
+  return present ? 0 : DeliverEmpty(r.out);
+}
+
 std::uint32_t ExpirationRoutine(const AttributeRequest& r) {
   if (r.out->kind != OsaValueKind::Text) return 1;
   std::uint64_t routine = 0;
@@ -327,13 +336,22 @@ std::uint32_t InheritedPriority(const AttributeRequest& r) {
   std::uint32_t limit = 0;
   const std::uint32_t waiter = FirstWaiter(kernel, mask, &limit);
   if (waiter == limit) return DeliverEmpty(r.out);
-  // The first waiter's static priority, kept inverted on every version.
+  // The first waiter's static priority. "static_priority" is kept inverted
+  // on every version; a version 3 kernel built without it has only its own
+  // member, kept as shown.
   OsaValue stored;
   status = EvaluateFormatted(r.context, &stored, OsaValueKind::UInt32,
                              "qx_kernel_sched_info.static_task_array[%u]->static_priority", waiter);
+  if (status == 0) {
+    return DeliverFigure(r.context, r.out, kernel.maxPriorities - 1 - Low32(stored.payload),
+                         kPriorityFormatError);
+  }
+  if (kernel.version != 3) return status;
+  status = EvaluateFormatted(
+      r.context, &stored, OsaValueKind::UInt32,
+      "qx_kernel_sched_info.static_task_array[%u]->static_sched_info.priority", waiter);
   if (status != 0) return status;
-  return DeliverFigure(r.context, r.out, kernel.maxPriorities - 1 - Low32(stored.payload),
-                       kPriorityFormatError);
+  return DeliverFigure(r.context, r.out, Low32(stored.payload), kPriorityFormatError);
 }
 
 // ---- Queues and memory pools --------------------------------------------------
@@ -363,10 +381,8 @@ std::uint32_t SmallestPendingAllocation(const AttributeRequest& r) {
     if (status != 0) return status;
     if (count == 0) return DeliverEmpty(r.out);
   } else {
-    // Memory pools name their mask "mask" on every kernel version.
     std::uint64_t mask = 0;
-    const std::uint32_t status =
-        ReadMask(r, kernel.pendInUnion ? "core.u.pending.mask" : "core.pending.mask", &mask);
+    const std::uint32_t status = ReadMask(r, PendingMaskMember(kernel), &mask);
     if (status != 0) return status;
     std::uint32_t limit = 0;
     if (FirstWaiter(kernel, mask, &limit) == limit) return DeliverEmpty(r.out);
@@ -379,7 +395,7 @@ std::uint32_t SmallestPendingAllocation(const AttributeRequest& r) {
 using AttributeHandler = std::uint32_t (*)(const AttributeRequest&);
 
 // How a plain member row shows its member as text.
-enum class MemberFormat : std::uint8_t { kDecimal, kHex, kDecimalEmptyIfZero };
+enum class MemberFormat : std::uint8_t { kDecimal, kHex };
 
 // One attribute of a set of object types: a handler, or a member read
 // straight into the out value.
@@ -431,7 +447,7 @@ constexpr std::array kAttributeRows = {
     Handler(kTimers, 15, TimerRepeating),
     Handler(kTimers, 16, ExpirationRoutine),
     Member(kTimers, 17, "expiration_input", kHex),
-    Member(kTimers, 26, "repeat_ticks", MemberFormat::kDecimalEmptyIfZero),
+    Handler(kTimers, 26, RepeatTicks),
     // Mutexes.
     Handler(kMutexes, 22, MutexOwner),
     Member(kMutexes, 23, "nesting_count", kDec),
@@ -516,7 +532,6 @@ std::int32_t KernelObjectListAttribute(OSA_ServiceCntx* context, OsaPluginInfo* 
                                  core,
                                  out};
   if (row->handler != nullptr) return static_cast<std::int32_t>(row->handler(request));
-  return static_cast<std::int32_t>(ReadMember(request, row->member, row->format != kHex,
-                                              row->format == MemberFormat::kDecimalEmptyIfZero,
-                                              out));
+  return static_cast<std::int32_t>(
+      ReadMember(request, row->member, row->format != kHex, false, out));
 }

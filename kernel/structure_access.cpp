@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "osa/service_requests.h"
 #include "runtime/text_format.h"
@@ -146,15 +147,25 @@ std::uint32_t ReadKernelVariable(OSA_ServiceCntx* context, OsaValue* out, std::u
   return 0;
 }
 
-std::uint32_t ReadObjectMember(OSA_ServiceCntx* context, const KernelContext& kernel,
-                               std::uint32_t base, const char* typeName, const char* memberPath,
-                               bool decimal, bool emptyIfZero, OsaValue* out, bool signExtend) {
+namespace {
+
+// The member read behind ReadObjectMember and ReadOptionalObjectMember. With
+// `present` given, a member whose address does not evaluate is reported there
+// instead of as an error.
+std::uint32_t ReadMember(OSA_ServiceCntx* context, const KernelContext& kernel, std::uint32_t base,
+                         const char* typeName, const char* memberPath, bool decimal,
+                         bool emptyIfZero, OsaValue* out, bool signExtend, bool* present) {
   OsaValue address;
   if (EvaluateFormatted(context, &address, OsaValueKind::UInt32, "&((%s *)%u)->%s", typeName, base,
                         memberPath) != 0) {
+    if (present != nullptr) {
+      *present = false;
+      return 0;
+    }
     ShowKernelError(context, "Error: Unable to parse kernel object member\n");
     return 1;
   }
+  if (present != nullptr) *present = true;
   OsaValue sizeValue;
   if (EvaluateFormatted(context, &sizeValue, OsaValueKind::UInt32, "sizeof(((%s *)%u)->%s)",
                         typeName, base, memberPath) != 0) {
@@ -214,6 +225,23 @@ std::uint32_t ReadObjectMember(OSA_ServiceCntx* context, const KernelContext& ke
       ShowKernelError(context, "Error: Unsupported object member data format\n");
       return 1;
   }
+}
+
+}  // namespace
+
+std::uint32_t ReadObjectMember(OSA_ServiceCntx* context, const KernelContext& kernel,
+                               std::uint32_t base, const char* typeName, const char* memberPath,
+                               bool decimal, bool emptyIfZero, OsaValue* out, bool signExtend) {
+  return ReadMember(context, kernel, base, typeName, memberPath, decimal, emptyIfZero, out,
+                    signExtend, nullptr);
+}
+
+std::uint32_t ReadOptionalObjectMember(OSA_ServiceCntx* context, const KernelContext& kernel,
+                                       std::uint32_t base, const char* typeName,
+                                       const char* memberPath, bool decimal, bool emptyIfZero,
+                                       OsaValue* out, bool* present) {
+  return ReadMember(context, kernel, base, typeName, memberPath, decimal, emptyIfZero, out, false,
+                    present);
 }
 
 std::uint32_t ReadObjectWord(OSA_ServiceCntx* context, const KernelContext& kernel,
@@ -278,9 +306,13 @@ std::uint32_t ReadPriority(OSA_ServiceCntx* context, const KernelContext& kernel
   const std::uint32_t status =
       ReadObjectMember(context, kernel, object, typeName, member, true, false, &stored);
   if (status != 0) return status;
-  // Version 1 kernels keep 0 as their most urgent priority.
+  // Version 1 kernels keep 0 as their most urgent priority. Version 3 kernels
+  // keep their own priority members as shown, but a version 3 kernel that
+  // still has the version 1 member "static_priority" keeps it inverted too.
   std::uint64_t priority = stored.payload;
-  if (kernel.version == 1) priority = (kernel.maxPriorities - 1) - stored.payload;
+  if (kernel.version == 1 || std::string_view(member) == "static_priority") {
+    priority = (kernel.maxPriorities - 1) - stored.payload;
+  }
   switch (out->kind) {
     case OsaValueKind::Text:
       out->text = FormatUnsigned(Low32(priority));

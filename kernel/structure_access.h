@@ -59,6 +59,15 @@ std::uint32_t ReadObjectMember(OSA_ServiceCntx* context, const KernelContext& ke
                                bool decimal, bool emptyIfZero, OsaValue* out,
                                bool signExtend = false);
 
+// ReadObjectMember for a member that only some builds of the kernel have:
+// when its address does not evaluate, *present becomes false and the status
+// is 0, with no message and no further request. A member that exists costs
+// the same requests as with ReadObjectMember.
+std::uint32_t ReadOptionalObjectMember(OSA_ServiceCntx* context, const KernelContext& kernel,
+                                       std::uint32_t base, const char* typeName,
+                                       const char* memberPath, bool decimal, bool emptyIfZero,
+                                       OsaValue* out, bool* present);
+
 // A member as a number (kind UInt32), for the kernel code's own arithmetic.
 std::uint32_t ReadObjectWord(OSA_ServiceCntx* context, const KernelContext& kernel,
                              std::uint32_t base, const char* typeName, const char* memberPath,
@@ -75,8 +84,8 @@ std::optional<std::string> ReadTargetString(OSA_ServiceCntx* context, std::int32
                                             std::uint32_t address, std::int32_t limit);
 
 // A priority member: version 1 kernels store priorities inverted
-// (shown = maxPriorities - 1 - stored). Delivered as text "%u", UInt32 or
-// UInt64.
+// (shown = maxPriorities - 1 - stored), and so is "static_priority" on every
+// version. Delivered as text "%u", UInt32 or UInt64.
 std::uint32_t ReadPriority(OSA_ServiceCntx* context, const KernelContext& kernel,
                            std::uint32_t object, const char* typeName, const char* member,
                            OsaValue* out);
