@@ -263,6 +263,12 @@ uint32_t StoredPriority(const Builder& b, uint32_t shown) {
   return Version3(b) ? shown : b.spec.maxPriorities - 1 - shown;
 }
 
+// `static_priority` is stored inverted on every version that has it, so the
+// idle priority (max_priorities - 1) is stored as 0.
+uint32_t StoredStaticPriority(const Builder& b, uint32_t shown) {
+  return b.spec.maxPriorities - 1 - shown;
+}
+
 // The mask bit of a task: task n is the n-th bit from the top, so that the
 // count of leading zeros of a mask names its first waiting task.
 uint64_t TaskBit(const Builder& b, uint32_t number) {
@@ -571,14 +577,11 @@ void FillTask(Builder* b, const Plan& plan, uint32_t index, KernelManifest* mani
     Put(b, task.address, type, "static_sched_info.slice", row.slice);
     Put(b, task.address, type, "active_sched_info.priority", entry.activePriority);
     Put(b, task.address, type, "active_sched_info.slice", row.slice);
-    // The version 1 field kept alongside, stored inverted as version 1 stores it.
-    if (b->spec.staticPriority)
-      Put(b, task.address, type, "static_priority",
-          b->spec.maxPriorities - 1 - entry.staticPriority);
   } else {
-    Put(b, task.address, type, "static_priority", StoredPriority(*b, entry.staticPriority));
     Put(b, task.address, type, "active_priority", StoredPriority(*b, entry.activePriority));
   }
+  if (!v3 || b->spec.staticPriority)
+    Put(b, task.address, type, "static_priority", StoredStaticPriority(*b, entry.staticPriority));
   Put(b, task.address, type, "preempt_threshold", StoredPriority(*b, entry.preemptThreshold));
   Put(b, task.address, type, "time_slice", row.slice);
   Put(b, task.address, type, "remaining_time_slice", row.sliceLeft);
@@ -660,15 +663,14 @@ void FillTask(Builder* b, const Plan& plan, uint32_t index, KernelManifest* mani
 }
 
 // The thread-local-storage offset the debugger should show for each task: 0
-// on the start-up stack when the task's `static_priority` reads as the idle
-// priority, else the end of its stack minus __hrx_tls_rw_start.
+// for a task on the start-up stack whose `static_priority` holds the idle
+// priority, else the end of its stack minus __hrx_tls_rw_start. A kernel
+// without `static_priority` does not tell its idle task apart.
 void FillTlsOffsets(const Builder& b, KernelManifest* manifest) {
   if (manifest->tlsRwStart == 0) return;
-  const bool readsIdle = b.spec.version == 1 || b.spec.staticPriority;
   for (ManifestTask& task : manifest->tasks) {
-    const uint32_t stored = b.spec.maxPriorities - 1 - task.staticPriority;
-    const bool idle = readsIdle && (b.spec.version == 1 ? task.staticPriority : stored) ==
-                                       b.spec.maxPriorities - 1;
+    const bool idle =
+        manifest->hasStaticPriority && StoredStaticPriority(b, task.staticPriority) == 0;
     const bool startup = task.stackStart >= manifest->stackBegin &&
                          task.stackStart + task.stackSize <= manifest->stackEnd;
     task.tlsOffset =

@@ -50,8 +50,9 @@ struct ManifestTask {
   bool terminated = false;        // meaningful when the kernel has `terminated`
   uint32_t exitCode = 0;
   // The thread-local-storage offset the debugger should show: 0 without TLS,
-  // 0 for a task on the start-up stack whose `static_priority` reads as
-  // max_priorities - 1, otherwise the end of its stack minus __hrx_tls_rw_start.
+  // 0 for a task on the start-up stack whose `static_priority` holds the idle
+  // priority (max_priorities - 1 as shown, stored as 0 on every version),
+  // otherwise the end of its stack minus __hrx_tls_rw_start.
   int64_t tlsOffset = 0;
   // Registers a debugger shows for the task, by register number (r13 is the
   // stack pointer before the context was saved; xPSR as stacked). For the

@@ -55,6 +55,13 @@ constexpr VariantSpec kVariants[] = {
     With(WithPriorities(Row("v1-mask-union-32", 1, P::kMaskUnion, 32), 16), &V::pendSv, false),
     With(With(Row("v1-mask-union-64", 1, P::kMaskUnion, 64), &V::timerRemaining, false),
          &V::tripleUnderscoreBoot, true),
+    // v1-mask-union-64 on a big-endian target, with repeat_ticks: masks of
+    // two words, scanned and read as 8-byte members in that byte order.
+    With(
+        With(With(With(Row("v1-mask-union-64-be", 1, P::kMaskUnion, 64), &V::timerRemaining, false),
+                  &V::tripleUnderscoreBoot, true),
+             &V::timerRepeatTicks, true),
+        &V::bigEndian, true),
     With(Row("v1-list-union-32", 1, P::kListUnion, 32), &V::terminated, false),
     With(With(Row("v1-list-union-64", 1, P::kListUnion, 64), &V::timerRepeatTicks, true), &V::tls,
          true),
@@ -64,12 +71,13 @@ constexpr VariantSpec kVariants[] = {
     With(Row("v1-mask-core-32-nofpu", 1, P::kMaskCore, 32), &V::fpu, false),
     With(With(Row("v1-list-core-32-be", 1, P::kListCore, 32), &V::bigEndian, true), &V::tls, true),
     With(Row("v3-32", 3, P::kMaskUnion, 32), &V::tls, true),
-    With(With(With(Row("v3-64", 3, P::kMaskUnion, 64), &V::staticPriority, true),
-              &V::timerRemaining, false),
-         &V::timerRepeatTicks, true),
+    With(With(With(With(Row("v3-64", 3, P::kMaskUnion, 64), &V::staticPriority, true),
+                   &V::timerRemaining, false),
+              &V::timerRepeatTicks, true),
+         &V::tls, true),
     WithMaxTasksValue(With(Row("v3-32-maskbytes", 3, P::kMaskUnion, 32), &V::terminated, false), 4),
 };
-static_assert(std::size(kVariants) == 15);
+static_assert(std::size(kVariants) == 16);
 
 }  // namespace
 

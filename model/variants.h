@@ -13,7 +13,8 @@
 // the saved stack pointer in registers[0], and stack_end (the last byte of
 // the stack) beside stack_start and stack_size. qx_kernel_max_tasks holds the
 // task count (32 or 64) except in -maskbytes. Only v3-64 also has the
-// version-1 member `static_priority`, stored inverted as version 1 stores it.
+// version-1 member `static_priority`, stored inverted as version 1 stores it,
+// and it has thread-local storage, so that the start-up task is told by it.
 // The other columns (timer fields, `terminated`, qx_cpu_pendsv_enter,
 // thread-local storage, boot section symbols, priority count) are spread over
 // the rows so that each kind of kernel appears with and without them.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
@@ -12,6 +13,10 @@
 
 namespace model {
 namespace {
+
+bool PendIsList(const VariantSpec& s) {
+  return s.pend == PendLayout::kListCore || s.pend == PendLayout::kListUnion;
+}
 
 bool Evaluates(const TargetModel& model, std::string_view expression) {
   uint64_t value = 0;
@@ -146,7 +151,28 @@ TEST(KernelBuilder, RefusesAnUnknownVariant) {
   std::string error;
   EXPECT_FALSE(BuildKernelModel("v2-mask-core-32", &model, &error));
   EXPECT_EQ("unknown kernel variant \"v2-mask-core-32\"", error);
-  EXPECT_EQ(15u, KernelVariantNames().size());
+  EXPECT_EQ(16u, KernelVariantNames().size());
+}
+
+// Combinations that only some variants offer and that the kernel tests need:
+// byte order changes every member read (two-word masks included), and a
+// version 3 kernel with `static_priority` and thread-local storage tells its
+// start-up task apart by that member.
+TEST(KernelBuilder, SomeVariantOffersEachCombinationTheKernelTestsNeed) {
+  using Offers = bool (*)(const VariantSpec&);
+  const struct {
+    const char* what;
+    Offers offers;
+  } rows[] = {
+      {"a big-endian 64-task pending mask",
+       [](const VariantSpec& s) { return s.bigEndian && !PendIsList(s) && s.maxTasks == 64; }},
+      {"a big-endian pending list",
+       [](const VariantSpec& s) { return s.bigEndian && PendIsList(s); }},
+      {"version 3 with static_priority and thread-local storage",
+       [](const VariantSpec& s) { return s.version == 3 && s.staticPriority && s.tls; }},
+  };
+  for (const auto& row : rows)
+    EXPECT_TRUE(std::ranges::any_of(Variants(), row.offers)) << row.what;
 }
 
 }  // namespace
