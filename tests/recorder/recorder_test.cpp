@@ -76,7 +76,7 @@ TEST(ByteQueue, BytesPassInOrderAndMoveAtMostOnce) {
   std::size_t taken = 0;
   std::string chunk(65536, '\0');
   bool inOrder = true;
-  while (taken < (std::size_t{64} << 20)) {
+  while (taken < (std::size_t{16} << 20)) {
     if (QueueSize(queue) < (std::size_t{4} << 20)) {
       for (char& byte : chunk)
         byte = static_cast<char>(appended++ % 251);
@@ -209,12 +209,12 @@ TEST(RecorderProcess, BothDirectionsFlowWithoutDeadlock) {
 
 TEST(RecorderProcess, SlowReaderGetsEveryByteInOrder) {
   // dd takes 512 bytes a read, far behind the debugger's side, so the
-  // queue toward it stays full while 12 MiB pass through. The shell keeps
+  // queue toward it stays full while 8 MiB pass through. The shell keeps
   // the child's output open until dd is done, then answers with one message.
   const std::string record = testing::TempDir() + "recorder_slow.rec";
   const std::string received = testing::TempDir() + "recorder_slow.out";
   std::string input;
-  const int count = 12000;
+  const int count = 8000;
   for (int index = 0; index < count; ++index) {
     input += "{ \"id\" : " + std::to_string(index) + ", \"pad\" : \"" +
              std::string(1000, static_cast<char>('a' + index % 26)) + "\" }\n";
