@@ -32,10 +32,14 @@ const char* OSA__JSON__Exchange(const char* request) {
   char buffer[kOsaReceiveBufferSize];
   for (;;) {
     int error = 0;
-    if (!OsaReceiveMessage(buffer, &error)) {
+    const OsaReceiveStatus received = OsaReceiveMessage(buffer, &error);
+    if (received == OsaReceiveStatus::Failed) {
       std::fprintf(stderr, "OSA plugin: Failed to get valid resonse: %s", buffer);
       return nullptr;
     }
+    // An answer too long to read fails this request, as a failed read does;
+    // the receive path has reported it.
+    if (received == OsaReceiveStatus::Oversize) return nullptr;
     const JsonPtr tree = JsonParse(std::string_view(buffer), nullptr);
     const JsonValue* method = nullptr;
     if (tree == nullptr || tree->kind != JsonKind::JsonObject ||

@@ -8,6 +8,7 @@
 // answer; answers are taken in order, never matched by id. A request that
 // arrives first is dispatched and answered at once, and the wait goes on.
 // The answer is a heap copy that stays valid until the next call. Null when
-// the request is null, cannot be written, no answer arrives, or the response
-// to a served request cannot be written. Failures are reported on stderr.
+// the request is null, cannot be written, no answer arrives, the answer is
+// longer than a receive buffer, or the response to a served request cannot
+// be written. Failures are reported on stderr.
 const char* OSA__JSON__Exchange(const char* request);

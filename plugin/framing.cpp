@@ -29,33 +29,37 @@ bool OSA__JSON__IsComplete(const char* text) {
   return depth == 0 && !inString;
 }
 
-bool OsaFrameFirstObject(const char* text, std::size_t length, std::size_t* end) {
-  if (text == nullptr || length == 0 || text[0] != '{') return false;
-  std::size_t depth = 0;
-  bool inString = false;
+bool OsaScanBraces(OsaBraceScan* scan, const char* text, std::size_t length, std::size_t* end) {
   for (std::size_t index = 0; index < length; ++index) {
     const char byte = text[index];
     if (byte == '\0') return false;
-    if (inString) {
+    if (scan->escaped) {
+      scan->escaped = false;
+    } else if (scan->inString) {
       if (byte == '"') {
-        inString = false;
+        scan->inString = false;
       } else if (byte == '\\') {
-        // The escaped byte must already be here; a NUL there ends the text.
-        if (index + 1 >= length || text[index + 1] == '\0') return false;
-        ++index;
+        scan->escaped = true;
       }
     } else if (byte == '{') {
-      ++depth;
+      ++scan->depth;
     } else if (byte == '}') {
-      if (--depth == 0) {
+      if (scan->depth > 0 && --scan->depth == 0) {
         *end = index + 1;
         return true;
       }
     } else if (byte == '"') {
-      inString = true;
+      scan->inString = true;
     }
   }
   return false;
+}
+
+bool OsaFrameFirstObject(const char* text, std::size_t length, std::size_t* end) {
+  if (text == nullptr || length == 0 || text[0] != '{') return false;
+  // An escaped byte that has not arrived yet (or is a NUL) leaves it open.
+  OsaBraceScan scan;
+  return OsaScanBraces(&scan, text, length, end);
 }
 
 std::size_t OsaCountLeadingBlanks(const char* text, std::size_t length) {

@@ -19,6 +19,23 @@ constexpr bool OsaIsInterMessageBlank(char byte) {
 // "{" after the first object makes it incomplete again. Used on responses.
 bool OSA__JSON__IsComplete(const char* text);
 
+// Where a brace scan stands, so that it can go on over the next bytes: the
+// depth of open objects, inside a string or not, and whether the byte before
+// was a backslash inside a string. A fresh scan starts at a "{".
+struct OsaBraceScan {
+  std::size_t depth = 0;
+  bool inString = false;
+  bool escaped = false;
+};
+
+// Goes on with `scan` over text[0 .. length): true with *end one past the
+// "}" that closes the object, false when all bytes are scanned (or a NUL
+// byte is met) before it closes. Strings and escapes count as in
+// OSA__JSON__IsComplete; a "}" with no object open is passed over. *end is
+// written only on success.
+[[nodiscard]] bool OsaScanBraces(OsaBraceScan* scan, const char* text, std::size_t length,
+                                 std::size_t* end);
+
 // Finds the end of the first JSON object at the very start of
 // text[0 .. length): true with *end one past its closing brace, false while
 // the object has not closed yet (or the text does not start with "{"). The

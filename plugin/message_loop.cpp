@@ -4,11 +4,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "jsonrpc/dispatch.h"
 #include "osa/entry.h"
 #include "plugin/framing.h"
+#include "plugin/nesting.h"
 #include "plugin/transport.h"
 #include "runtime/history_log.h"
+
+static_assert(kOsaMaxMessageLength == 65535, "the refusal below names the limit");
 
 std::int32_t OsaRunMessageLoop() {
   for (;;) {
@@ -19,7 +24,8 @@ std::int32_t OsaRunMessageLoop() {
     }
     char buffer[kOsaReceiveBufferSize];
     int error = 0;
-    if (!OsaReceiveMessage(buffer, &error)) {
+    const OsaReceiveStatus received = OsaReceiveMessage(buffer, &error);
+    if (received == OsaReceiveStatus::Failed) {
       if (buffer[0] != '\0') {
         std::fprintf(stderr, "OSA plugin: Failed to get valid request: %s (err %d)\n", buffer,
                      error);
@@ -27,7 +33,14 @@ std::int32_t OsaRunMessageLoop() {
       HistoryLogTraceFormat("OSA__Info", "Exit with %d (invalid request)", error);
       return error;
     }
-    const char* response = OSA_Client_CmdParser(buffer);
+    // A request too long to read is answered too, so the debugger never
+    // waits for it; its id is unknown.
+    std::string refusal;
+    if (received == OsaReceiveStatus::Oversize) {
+      OsaMakeErrorResponse(kJrInvalidRequest, "request larger than 65535 bytes", nullptr, &refusal);
+    }
+    const char* response =
+        received == OsaReceiveStatus::Oversize ? refusal.c_str() : OSA_Client_CmdParser(buffer);
     if (!OSA__JSON__IsComplete(response)) {
       std::fprintf(stderr, "OSA plugin: Got invalid response: %s (err %d)\n",
                    response != nullptr ? response : "null", errno);

@@ -1,4 +1,5 @@
-// The depth cap of nested exchanges and the refusal of a request beyond it.
+// The depth cap of nested exchanges, the refusal of a request beyond it,
+// and the plug-in's own error responses.
 #include "plugin/nesting.h"
 
 #include "jsonrpc/dispatch.h"
@@ -28,21 +29,26 @@ void OsaLimitExchangeDepth(int depth) {
   gMaxDepth = depth < 0 ? 0 : (depth > kOsaMaxExchangeDepth ? kOsaMaxExchangeDepth : depth);
 }
 
+void OsaMakeErrorResponse(std::int32_t code, std::string_view message, const JsonValue* id,
+                          std::string* out) {
+  out->assign("{ \"jsonrpc\" : \"2.0\", \"error\" : { \"code\" : ");
+  out->append(std::to_string(code));
+  out->append(", \"message\" : ");
+  JsonQuote(*out, message);
+  out->append("}, \"id\" : ");
+  if (id != nullptr) {
+    JsonWrite(*out, id);
+  } else {
+    out->append("null");
+  }
+  out->append(" }");
+}
+
 const char* OsaServeNestedRequest(const char* text, const JsonValue* request,
                                   std::string* refusal) {
   if (gDepth < gMaxDepth) return OSA_Client_CmdParser(text);
-  // Same layout as the dispatcher's own error responses.
   const JsonValue* id = nullptr;
-  refusal->assign("{ \"jsonrpc\" : \"2.0\", \"error\" : { \"code\" : ");
-  refusal->append(std::to_string(kJrInternalError));
-  refusal->append(", \"message\" : ");
-  JsonQuote(*refusal, std::string_view("request nesting too deep"));
-  refusal->append("}, \"id\" : ");
-  if (JsonObjectGet(request, "id", &id)) {
-    JsonWrite(*refusal, id);
-  } else {
-    refusal->append("null");
-  }
-  refusal->append(" }");
+  if (!JsonObjectGet(request, "id", &id)) id = nullptr;
+  OsaMakeErrorResponse(kJrInternalError, "request nesting too deep", id, refusal);
   return refusal->c_str();
 }

@@ -1,9 +1,12 @@
 // Bounds the nesting of exchanges: every wait for an answer may serve a
 // request of the debugger, whose handler may wait again, and so on. Each
 // live wait holds a 64 KiB buffer on the stack, so the depth is capped.
+// Also builds the error responses that the plug-in makes itself.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "simple_json/json_value.h"
 
@@ -25,6 +28,12 @@ int OsaExchangeDepth();
 // Lowers the cap (never raises it above kOsaMaxExchangeDepth): a process
 // that has to run on a small stack serves fewer levels.
 void OsaLimitExchangeDepth(int depth);
+
+// Builds an error response of the plug-in's own into *out, laid out as the
+// dispatcher lays out its errors: { "jsonrpc" : "2.0", "error" : { "code" :
+// <code>, "message" : "<message>"}, "id" : <id> }; a null `id` writes null.
+void OsaMakeErrorResponse(std::int32_t code, std::string_view message, const JsonValue* id,
+                          std::string* out);
 
 // Serves a request of the debugger that arrived during a wait: `text` is its
 // message and `request` its parsed tree. Below the depth cap the text goes to

@@ -1,5 +1,6 @@
 // The live-mode transport: blocking reads and writes on the two standard
-// descriptors and the framing of the received bytes into messages.
+// descriptors and the framing of the received bytes into messages, with the
+// stream brought back in step after stray bytes and oversized messages.
 #include "plugin/transport.h"
 
 #include <unistd.h>
@@ -16,14 +17,62 @@ namespace {
 
 constexpr int kMaxCalls = 10;
 
+// Bytes of skipped input shown in a line on stderr.
+constexpr std::size_t kShownBytes = 48;
+
+static_assert(kOsaMaxMessageLength == 65535, "the report below names the limit");
+
 int gInput = 0;
 int gOutput = 1;
 
-// Bytes received behind the last framed message. Only the innermost wait
-// reads, and it takes these first, so messages are served in arrival order.
-// Static storage: the receive path allocates nothing.
-char gCarry[kOsaReceiveBufferSize];
-std::size_t gCarryLength = 0;
+// Bytes read but not yet taken: gQueue[gQueueStart .. gQueueEnd). Only the
+// innermost wait reads, and it takes these first, so messages are served in
+// arrival order. Static storage: the receive path allocates nothing.
+char gQueue[kOsaReceiveBufferSize];
+std::size_t gQueueStart = 0;
+std::size_t gQueueEnd = 0;
+
+// Bytes skipped in front of a message: counted from the first one that is
+// not a blank, the first kShownBytes of them kept for the report.
+struct SkippedBytes {
+  std::size_t count = 0;
+  char shown[kShownBytes];
+};
+
+void NoteSkipped(SkippedBytes* skipped, char byte) {
+  if (skipped->count == 0 && OsaIsInterMessageBlank(byte)) return;
+  if (skipped->count < kShownBytes) skipped->shown[skipped->count] = byte;
+  ++skipped->count;
+}
+
+// Writes one line on stderr naming `count` bytes of input, of which the
+// first `shown` are given: quoted, every byte outside printable ASCII as
+// \xHH, so input never reaches the terminal raw nor serves as a format.
+void ReportBytes(const char* what, std::size_t count, const char* bytes, std::size_t shown) {
+  char text[kShownBytes * 4 + 1];
+  std::size_t length = 0;
+  for (std::size_t index = 0; index < shown && index < kShownBytes; ++index) {
+    const unsigned char byte = static_cast<unsigned char>(bytes[index]);
+    if (byte == '"' || byte == '\\') {
+      text[length++] = '\\';
+      text[length++] = static_cast<char>(byte);
+    } else if (byte >= 0x20 && byte < 0x7f) {
+      text[length++] = static_cast<char>(byte);
+    } else {
+      std::snprintf(text + length, 5, "\\x%02X", byte);
+      length += 4;
+    }
+  }
+  text[length] = '\0';
+  std::fprintf(stderr, "OSA plugin: %s (%zu bytes): \"%s\"%s\n", what, count, text,
+               count > shown ? "..." : "");
+}
+
+void ReportSkipped(const SkippedBytes& skipped) {
+  if (skipped.count == 0) return;
+  ReportBytes("Skipped input between messages", skipped.count, skipped.shown,
+              skipped.count < kShownBytes ? skipped.count : kShownBytes);
+}
 
 }  // namespace
 
@@ -64,37 +113,64 @@ bool OSA__JSON__Write(const char* text, std::int32_t length) {
   return written == total;
 }
 
-bool OsaReceiveMessage(char* buffer, int* error) {
-  std::size_t length = gCarryLength;
-  std::memcpy(buffer, gCarry, length);
-  buffer[length] = '\0';
-  gCarryLength = 0;
+OsaReceiveStatus OsaReceiveMessage(char* buffer, int* error) {
+  SkippedBytes skipped;
+  OsaBraceScan scan;
+  bool started = false;
+  std::size_t length = 0;     // bytes of the message in `buffer`
+  std::size_t discarded = 0;  // bytes of the message that did not fit
+  buffer[0] = '\0';
   for (;;) {
-    const std::size_t blanks = OsaCountLeadingBlanks(buffer, length);
-    if (blanks > 0) {
-      length -= blanks;
-      std::memmove(buffer, buffer + blanks, length + 1);
+    if (gQueueStart == gQueueEnd) {
+      gQueueStart = 0;
+      gQueueEnd = 0;
+      if (!OSA__JSON__Read(gQueue, kOsaReceiveBufferSize)) {
+        *error = errno;
+        buffer[length] = '\0';
+        ReportSkipped(skipped);
+        return OsaReceiveStatus::Failed;
+      }
+      // A zero byte ends what the read delivered.
+      gQueueEnd = std::strlen(gQueue);
+      continue;
     }
+    const char* next = gQueue + gQueueStart;
+    const std::size_t available = gQueueEnd - gQueueStart;
+    if (!started) {
+      std::size_t index = 0;
+      for (; index < available && next[index] != '{'; ++index)
+        NoteSkipped(&skipped, next[index]);
+      gQueueStart += index;
+      started = index < available;
+      continue;
+    }
+    // Until the buffer is full, scan only what still fits; beyond that, go on
+    // counting braces over the bytes dropped, to find where the message ends.
+    const std::size_t room = kOsaMaxMessageLength - length;
+    const std::size_t span = room > 0 && room < available ? room : available;
     std::size_t end = 0;
-    if (OsaFrameFirstObject(buffer, length, &end)) {
-      gCarryLength = length - end;
-      std::memcpy(gCarry, buffer + end, gCarryLength);
-      buffer[end] = '\0';
-      return true;
+    const bool closed = OsaScanBraces(&scan, next, span, &end);
+    const std::size_t taken = closed ? end : span;
+    if (room > 0) {
+      std::memcpy(buffer + length, next, taken);
+      length += taken;
+    } else {
+      discarded += taken;
     }
-    // A full buffer leaves a read of 0 bytes, which fails like an end of input.
-    if (!OSA__JSON__Read(buffer + length,
-                         kOsaReceiveBufferSize - static_cast<std::int32_t>(length))) {
-      *error = errno;
-      return false;
-    }
-    // A zero byte in the input ends the text there.
-    length = std::strlen(buffer);
+    gQueueStart += taken;
+    if (!closed) continue;
+    buffer[length] = '\0';
+    ReportSkipped(skipped);
+    if (discarded == 0) return OsaReceiveStatus::Message;
+    ReportBytes("Skipped a message longer than 65535 bytes", length + discarded, buffer,
+                kShownBytes);
+    return OsaReceiveStatus::Oversize;
   }
 }
 
 void OsaTransportUseDescriptors(int input, int output) {
   gInput = input;
   gOutput = output;
-  gCarryLength = 0;
+  gQueueStart = 0;
+  gQueueEnd = 0;
 }

@@ -2,6 +2,7 @@
 // writes to standard output, and the receiving of one framed message.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Size of every receive buffer: one message of at most 65,535 bytes plus its
@@ -21,14 +22,28 @@ inline constexpr std::int32_t kOsaReceiveBufferSize = 0x10000;
 // True only if every byte went out; errno tells why not.
 [[nodiscard]] bool OSA__JSON__Write(const char* text, std::int32_t length);
 
+// The longest message that fits a receive buffer with its zero byte.
+inline constexpr std::size_t kOsaMaxMessageLength = kOsaReceiveBufferSize - 1;
+
+// What a receive ended with.
+enum class OsaReceiveStatus {
+  Message,   // a whole message is in the buffer
+  Oversize,  // a message longer than kOsaMaxMessageLength was read and dropped
+  Failed,    // the input ended or failed first
+};
+
 // Fills `buffer` (kOsaReceiveBufferSize bytes) with the next message: exactly
-// one JSON object, zero-terminated, with the blanks before it dropped. Bytes
+// one JSON object, zero-terminated. Whatever stands before its "{" is
+// skipped, so the stream always comes back in step: blanks silently, other
+// bytes with one line on stderr that shows them (escaped, shortened). Bytes
 // that arrived behind the object are carried over to the next call (of any
-// wait), so two messages in one read are both served. False when the input
-// ends or fails first, or when 65,535 bytes are held without completing an
-// object: `buffer` then holds the text received so far (blanks dropped) and
-// *error the errno of the failed read.
-[[nodiscard]] bool OsaReceiveMessage(char* buffer, int* error);
+// wait), so two messages in one read are both served. A message that
+// outgrows the buffer is read to its closing brace and dropped (Oversize,
+// with a line on stderr); the message after it frames as usual. Failed
+// when the input ends or fails first: `buffer` then holds the part of a
+// message received so far (its first kOsaMaxMessageLength bytes at most,
+// empty between messages) and *error the errno of the failed read.
+[[nodiscard]] OsaReceiveStatus OsaReceiveMessage(char* buffer, int* error);
 
 // Redirects the transport to other descriptors (the defaults are 0 and 1)
 // and forgets any carried-over bytes. For tests that play the debugger.

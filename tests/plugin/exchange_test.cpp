@@ -228,6 +228,63 @@ TEST(LiveExchange, EndOfInputDuringWaitFailsTheRequest) {
             "OSA plugin: Failed to get valid resonse: { \"partial\" : ");
 }
 
+struct StrayCase {
+  std::string stray;
+  std::string report;  // the line each skipped run gives
+};
+
+// Stray bytes after a message at the top level, as a whole answer, and after
+// a request inside a wait: each run is skipped with one report line, and
+// the next message is served.
+TEST(LiveExchange, StrayBytesAreSkippedUpToTheNextMessage) {
+  const std::string skipped = "OSA plugin: Skipped input between messages ";
+  const StrayCase rows[] = {
+      {" x", skipped + "(1 bytes): \"x\"\n"},
+      {";", skipped + "(1 bytes): \";\"\n"},
+      {"]", skipped + "(1 bytes): \"]\"\n"},
+      {"\f", skipped + "(1 bytes): \"\\x0C\"\n"},
+      {"\v", skipped + "(1 bytes): \"\\x0B\"\n"},
+      {"not \"json\"\n", skipped + "(11 bytes): \"not \\\"json\\\"\\x0A\"\n"},
+  };
+  for (const StrayCase& row : rows) {
+    testing::internal::CaptureStderr();
+    LiveConversation debugger;
+    debugger.Send(Request("Test_Echo", 1) + row.stray);
+    EXPECT_EQ(debugger.Receive(), EchoResponse(1));
+    debugger.Send(Request("Test_Ask", 2));
+    EXPECT_EQ(debugger.Receive(), ServiceRequest(0));
+    debugger.Send(row.stray);
+    debugger.Send(Request("Test_Echo", 3) + row.stray);
+    EXPECT_EQ(debugger.Receive(), EchoResponse(3));
+    debugger.Send(Answer(5, 0));
+    EXPECT_EQ(debugger.Receive(), AskResponse(2, 5));
+    EXPECT_EQ(debugger.Finish(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), row.report + row.report + row.report)
+        << "stray: " << row.stray;
+  }
+}
+
+// An answer longer than the receive buffer fails its request; the message
+// after it frames as usual.
+TEST(LiveExchange, OversizeAnswerFailsTheRequestAndStepIsKept) {
+  const std::string answer = "{ \"result\" : \"" + std::string(69971, '}') + "\\\"\", \"id\" : 0 }";
+  ASSERT_EQ(answer.size(), 70000u);
+  testing::internal::CaptureStderr();
+  LiveConversation debugger;
+  debugger.Send(Request("Test_Ask", 1));
+  EXPECT_EQ(debugger.Receive(), ServiceRequest(0));
+  debugger.Send(answer);
+  EXPECT_EQ(debugger.Receive(),
+            "{ \"jsonrpc\" : \"2.0\", \"result\" : { \"ok\" : 0 }, \"id\" : 1 }");
+  debugger.Send(Request("Test_Echo", 2));
+  EXPECT_EQ(debugger.Receive(), EchoResponse(2));
+  EXPECT_EQ(debugger.Finish(), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "OSA plugin: Skipped a message longer than 65535 bytes (70000 bytes): \"{ "
+            "\\\"result\\\" : \\\"" +
+                std::string(34, '}') + "\"...\n");
+}
+
 // Playback of a record stream in-process; returns the result and the report.
 std::int32_t Play(const std::string& record, bool ignoreError, std::string* report) {
   BindTestMethods(OSA__Playback__Exchange);

@@ -66,4 +66,22 @@ TEST(FrameFirstObject, Table) {
   }
 }
 
+// A scan goes on over the next piece exactly where it stopped, wherever
+// the text is cut (inside a string, between a backslash and its byte).
+TEST(ScanBraces, SplitAnywhereEndsWhereAWholeScanEnds) {
+  const std::string text = "{ \"s\" : \"}{\\\"\\\\\", \"o\" : { } } tail";
+  const std::size_t whole = 29;
+  ASSERT_EQ(text.substr(whole), " tail");
+  for (std::size_t split = 0; split <= whole; ++split) {
+    OsaBraceScan scan;
+    std::size_t end = 0;
+    if (OsaScanBraces(&scan, text.data(), split, &end)) {
+      EXPECT_EQ(end, whole) << split;
+    } else {
+      EXPECT_TRUE(OsaScanBraces(&scan, text.data() + split, text.size() - split, &end)) << split;
+      EXPECT_EQ(split + end, whole) << split;
+    }
+  }
+}
+
 }  // namespace

@@ -94,16 +94,47 @@ TEST(LiveProcess, ExitEndsTheProcessWhileInputStaysOpen) {
   EXPECT_EQ(child.errorText, "");
 }
 
-TEST(LiveProcess, FullBufferWithoutCompleteMessageEnds) {
+TEST(LiveProcess, FullBufferThenEndOfInputReportsTheText) {
   const std::string text = "{ \"x\" : \"" + std::string(65535 - 9, 'a');
   ASSERT_EQ(text.size(), 65535u);
   ChildPipes child;
   ASSERT_TRUE(ChildPipesStart(kPlugin, {}, &child));
   ASSERT_TRUE(ChildPipesSend(&child, text));
-  // The full buffer leaves a read of 0 bytes: the process ends on its own.
-  EXPECT_EQ(ChildPipesFinish(&child, /*keepInput=*/true), 0);
+  EXPECT_EQ(ChildPipesFinish(&child), 0);
   EXPECT_EQ(child.outputText, "");
   EXPECT_EQ(child.errorText, "OSA plugin: Failed to get valid request: " + text + " (err 0)\n");
+}
+
+struct SizeCase {
+  std::size_t size;
+  bool refused;
+};
+
+// A request longer than the receive buffer is answered with an error (its
+// id cannot be read) and the next request is served; one that just fits is
+// served as usual.
+TEST(LiveProcess, OversizeRequestIsRefusedAndTheNextServed) {
+  const std::string head =
+      "{ \"jsonrpc\" : \"2.0\", \"method\" : \"OSA_Client_Nothing\", \"params\" : { \"s\" : \"";
+  const std::string tail = "{}\\\"\" }, \"id\" : 1 }";
+  const std::string refusal =
+      "{ \"jsonrpc\" : \"2.0\", \"error\" : { \"code\" : -32600, \"message\" : \"request larger "
+      "than 65535 bytes\"}, \"id\" : null }";
+  const SizeCase rows[] = {{65535, false}, {65536, true}, {70000, true}};
+  for (const SizeCase& row : rows) {
+    const std::string request =
+        head + std::string(row.size - head.size() - tail.size(), 'a') + tail;
+    std::string output;
+    std::string error;
+    EXPECT_EQ(ChildPipesRun(kPlugin, {}, {request + Unknown(2)}, &output, &error), 0);
+    EXPECT_EQ(output, (row.refused ? refusal : UnknownAnswer(1)) + UnknownAnswer(2)) << row.size;
+    EXPECT_EQ(error, row.refused ? "OSA plugin: Skipped a message longer than 65535 bytes (" +
+                                       std::to_string(row.size) +
+                                       " bytes): \"{ \\\"jsonrpc\\\" : \\\"2.0\\\", "
+                                       "\\\"method\\\" : \\\"OSA_Client_Noth\"...\n"
+                                 : "")
+        << row.size;
+  }
 }
 
 TEST(LiveProcess, ClosedOutputEndsWithThree) {
