@@ -14,5 +14,6 @@ inline constexpr int kJsonMaxDepth = 512;
 // Parses the first JSON value of `text` (which ends at its first NUL byte or
 // at its size, whichever comes first); text after that value is ignored.
 // Returns the tree and empties *error, or returns null and sets *error to the
-// error lines joined by line feeds. `error` may be null.
+// error lines joined by line feeds. A line that quotes the rest of the input
+// quotes at most 256 bytes of it, then "...". `error` may be null.
 JsonPtr JsonParse(std::string_view text, std::string* error);
