@@ -1,7 +1,8 @@
-# Fuzz target of the message framing: completeness and first-object framing
-# on arbitrary bytes, and the receive path (with its carry-over between
-# messages) fed from a pipe. The framing and transport files are compiled
-# into the target itself, so that libFuzzer instruments them.
+# Fuzz target of the message framing: completeness, first-object framing and
+# resumed brace scans on arbitrary bytes, and the receive path (carry-over,
+# skipped stray bytes, dropped oversized messages) fed from a memory file and
+# compared with a model of the stream. The framing and transport files are
+# compiled into the target itself, so that libFuzzer instruments them.
 osa_fuzz(transport_framing_fuzz
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/transport_framing_fuzz.cpp
           ${PROJECT_SOURCE_DIR}/plugin/framing.cpp

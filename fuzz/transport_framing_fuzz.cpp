@@ -1,10 +1,15 @@
 // Fuzz target: the brace-balance framing must never read past the bytes it
-// is given, and every object it frames must itself be complete; the receive
-// path must hand out only complete messages, whatever the stream holds.
-#include <fcntl.h>
+// is given, every object it frames must itself be complete, and a scan split
+// anywhere must end where a whole scan ends. The receive path is compared
+// with a plain model of the stream: skip to "{", frame by brace balance,
+// drop a message longer than the buffer; its stderr lines are counted and
+// must hold printable text only.
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -15,9 +20,20 @@
 
 namespace {
 
-// Input this size or smaller fits into an empty pipe, so it can be written
-// before it is read back on one thread.
-constexpr std::size_t kPipeInput = 60000;
+// In the receive-path input, 0xFF, n, b stands for (n + 1) * 300 copies of
+// b, so that small inputs can hold messages longer than the buffer. The
+// stream is cut a little past two buffers' worth, which keeps runs fast.
+constexpr unsigned char kRepeat = 0xFF;
+constexpr std::size_t kRepeatUnit = 300;
+constexpr std::size_t kMaxStream = 2 * kOsaReceiveBufferSize + 4096;
+
+// The harness's own loops need no coverage feedback, and tracing their
+// comparisons byte by byte would cost most of the run time.
+#if defined(__clang__)
+#define HARNESS_ONLY __attribute__((no_sanitize("coverage")))
+#else
+#define HARNESS_ONLY
+#endif
 
 void CheckFraming(const std::uint8_t* data, std::size_t size) {
   // An exact-size copy: any read past it is caught by the address sanitizer.
@@ -25,33 +41,170 @@ void CheckFraming(const std::uint8_t* data, std::size_t size) {
   const std::size_t blanks = OsaCountLeadingBlanks(bytes.data(), bytes.size());
   if (blanks > size) std::abort();
   std::size_t end = 0;
-  if (OsaFrameFirstObject(bytes.data() + blanks, size - blanks, &end)) {
-    if (end < 2 || end > size - blanks) std::abort();
-    const std::string framed(bytes.data() + blanks, end);
+  const char* text = bytes.data() + blanks;
+  const std::size_t length = size - blanks;
+  if (OsaFrameFirstObject(text, length, &end)) {
+    if (end < 2 || end > length) std::abort();
+    const std::string framed(text, end);
     if (framed.find('\0') != std::string::npos) std::abort();
     if (!OSA__JSON__IsComplete(framed.c_str())) std::abort();
   }
-  const std::string text(reinterpret_cast<const char*>(data), size);
-  (void)OSA__JSON__IsComplete(text.c_str());
+  // Split the scan after the first byte's value, modulo the length.
+  if (length > 0 && text[0] == '{') {
+    const std::size_t split = static_cast<unsigned char>(data[0]) % length;
+    OsaBraceScan scan;
+    std::size_t first = 0;
+    std::size_t second = 0;
+    bool closed = OsaScanBraces(&scan, text, split, &first);
+    if (!closed && std::memchr(text, '\0', split) == nullptr) {
+      closed = OsaScanBraces(&scan, text + split, length - split, &second);
+      first = split + second;
+    }
+    std::size_t whole = 0;
+    OsaBraceScan fresh;
+    if (closed != OsaScanBraces(&fresh, text, length, &whole) || (closed && first != whole)) {
+      std::abort();
+    }
+  }
+  const std::string copy(reinterpret_cast<const char*>(data), size);
+  (void)OSA__JSON__IsComplete(copy.c_str());
+}
+
+HARNESS_ONLY std::string Expand(const std::uint8_t* data, std::size_t size) {
+  std::string stream;
+  for (std::size_t index = 0; index < size && stream.size() < kMaxStream; ++index) {
+    if (data[index] == kRepeat && index + 2 < size) {
+      stream.append((data[index + 1] + std::size_t{1}) * kRepeatUnit,
+                    static_cast<char>(data[index + 2]));
+      index += 2;
+    } else {
+      stream.push_back(static_cast<char>(data[index]));
+    }
+  }
+  if (stream.size() > kMaxStream) stream.resize(kMaxStream);
+  return stream;
+}
+
+struct Outcome {
+  OsaReceiveStatus status;
+  std::string text;  // the message, or the part held at a failure
+  bool operator==(const Outcome&) const = default;
+};
+
+// What the receive path must yield: the stream is read in pieces of
+// kOsaMaxMessageLength bytes (a file gives full reads), each cut at its
+// first zero byte. *lines counts the stderr lines due.
+HARNESS_ONLY std::vector<Outcome> Model(const std::string& stream, std::size_t* lines) {
+  std::string text;
+  for (std::size_t at = 0; at < stream.size(); at += kOsaMaxMessageLength) {
+    const std::string piece = stream.substr(at, kOsaMaxMessageLength);
+    text.append(piece.c_str());
+  }
+  std::vector<Outcome> outcomes;
+  *lines = 0;
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t start = text.find('{', at);
+    bool stray = false;
+    for (std::size_t index = at; index < std::min(start, text.size()); ++index) {
+      if (!OsaIsInterMessageBlank(text[index])) stray = true;
+    }
+    if (stray) ++*lines;
+    if (start == std::string::npos) {
+      outcomes.push_back({OsaReceiveStatus::Failed, ""});
+      return outcomes;
+    }
+    long depth = 0;
+    bool inString = false;
+    std::size_t end = start;
+    for (; end < text.size(); ++end) {
+      const char byte = text[end];
+      if (inString) {
+        if (byte == '\\') {
+          ++end;
+        } else if (byte == '"') {
+          inString = false;
+        }
+      } else if (byte == '"') {
+        inString = true;
+      } else if (byte == '{') {
+        ++depth;
+      } else if (byte == '}' && --depth == 0) {
+        break;
+      }
+    }
+    if (end >= text.size()) {
+      outcomes.push_back({OsaReceiveStatus::Failed, text.substr(start, kOsaMaxMessageLength)});
+      return outcomes;
+    }
+    const std::size_t length = end + 1 - start;
+    if (length <= kOsaMaxMessageLength) {
+      outcomes.push_back({OsaReceiveStatus::Message, text.substr(start, length)});
+    } else {
+      outcomes.push_back({OsaReceiveStatus::Oversize, ""});
+      ++*lines;
+    }
+    at = end + 1;
+  }
+}
+
+// The number of lines in `report`; aborts on a byte that is not printable
+// ASCII or on a last line without its line end.
+HARNESS_ONLY std::size_t ReportLines(const std::string& report) {
+  std::size_t lines = 0;
+  for (const char byte : report) {
+    if (byte == '\n') {
+      ++lines;
+    } else if (byte < 0x20 || byte > 0x7e) {
+      std::abort();
+    }
+  }
+  if (!report.empty() && report.back() != '\n') std::abort();
+  return lines;
+}
+
+int MemoryFile(const std::string& bytes) {
+  const int fd = memfd_create("transport_framing", MFD_CLOEXEC);
+  if (fd < 0) return -1;
+  if (write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) ||
+      lseek(fd, 0, SEEK_SET) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 void CheckReceivePath(const std::uint8_t* data, std::size_t size) {
-  if (size > kPipeInput) return;
-  int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) return;
-  const bool written = write(ends[1], data, size) == static_cast<ssize_t>(size);
-  close(ends[1]);
-  if (written) {
-    OsaTransportUseDescriptors(ends[0], -1);
-    // Each message takes at least two bytes, so this ends.
-    static char buffer[kOsaReceiveBufferSize];
+  const std::string stream = Expand(data, size);
+  const int input = MemoryFile(stream);
+  const int errors = MemoryFile("");
+  const int savedError = dup(2);
+  if (input < 0 || errors < 0 || savedError < 0) std::abort();
+  std::fflush(stderr);
+  dup2(errors, 2);
+  OsaTransportUseDescriptors(input, -1);
+  static char buffer[kOsaReceiveBufferSize];
+  std::vector<Outcome> outcomes;
+  for (;;) {
     int error = 0;
-    while (OsaReceiveMessage(buffer, &error)) {
-      if (!OSA__JSON__IsComplete(buffer)) std::abort();
-    }
-    OsaTransportUseDescriptors(0, 1);
+    const OsaReceiveStatus status = OsaReceiveMessage(buffer, &error);
+    outcomes.push_back({status, status == OsaReceiveStatus::Oversize ? "" : buffer});
+    if (status == OsaReceiveStatus::Failed) break;
   }
-  close(ends[0]);
+  OsaTransportUseDescriptors(0, 1);
+  std::fflush(stderr);
+  dup2(savedError, 2);
+  close(savedError);
+  close(input);
+
+  std::string report(static_cast<std::size_t>(lseek(errors, 0, SEEK_CUR)), '\0');
+  if (pread(errors, report.data(), report.size(), 0) != static_cast<ssize_t>(report.size())) {
+    std::abort();
+  }
+  close(errors);
+  std::size_t lines = 0;
+  if (outcomes != Model(stream, &lines)) std::abort();
+  if (ReportLines(report) != lines) std::abort();
 }
 
 }  // namespace
