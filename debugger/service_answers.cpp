@@ -253,9 +253,10 @@ std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& req
   std::int32_t status = kDbgServiceFailed;
   const char* method = nullptr;
   const JsonValue* params = nullptr;
-  if (state->model != nullptr && request.kind == JsonKind::JsonObject &&
-      JsonObjectGetString(&request, "method", &method) && method != nullptr &&
-      JsonObjectGet(&request, "params", &params) && params->kind == JsonKind::JsonObject) {
+  if (state->model != nullptr && state->answered <= state->answerBudget &&
+      request.kind == JsonKind::JsonObject && JsonObjectGetString(&request, "method", &method) &&
+      method != nullptr && JsonObjectGet(&request, "params", &params) &&
+      params->kind == JsonKind::JsonObject) {
     const AnswerHandler handler = FindHandler(method);
     if (handler != nullptr) status = handler(state, params, result.get());
   }

@@ -26,6 +26,9 @@ struct DbgServiceState {
   std::vector<DbgDisplayedMessage> messages;
   std::string during;          // the client request being served; set by the session
   std::uint64_t answered = 0;  // service requests answered, failures included
+  // Requests past this many answered are refused (kDbgServiceFailed), so a
+  // plug-in walking a corrupt target costs a bounded amount of work.
+  std::uint64_t answerBudget = UINT64_MAX;
 };
 
 // The "return" of an answer that the model cannot give (unknown method,
