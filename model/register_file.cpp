@@ -13,33 +13,50 @@ constexpr const char* kRegisterNames[kRegisterCount] = {
     "d10", "d11",   "d12", "d13", "d14",  "d15", "spbit31"};
 static_assert(std::size(kRegisterNames) == kRegisterCount);
 
+bool ReadStored(const RegisterFile& file, uint32_t number, uint32_t* value) {
+  if (file.backing.read != nullptr) return file.backing.read(file.backing.context, number, value);
+  if (file.backing.write != nullptr) return false;  // a write-only backing
+  *value = file.values[number];
+  return true;
+}
+
+bool WriteStored(RegisterFile* file, uint32_t number, uint32_t value) {
+  if (file->backing.write != nullptr) {
+    return file->backing.write(file->backing.context, number, value);
+  }
+  if (file->backing.read != nullptr) return false;  // a read-only backing
+  file->values[number] = value;
+  return true;
+}
+
 }  // namespace
 
 bool RegisterRead(const RegisterFile& file, uint32_t number, uint64_t* value) {
+  uint32_t low = 0;
+  uint32_t high = 0;
   if (number <= kRegFpscr) {
-    *value = file.values[number];
+    if (!ReadStored(file, number, &low)) return false;
   } else if (number < kRegSpBit31) {
-    const uint32_t low = kRegS0 + 2 * (number - kRegD0);
-    *value = file.values[low] | (uint64_t{file.values[low + 1]} << 32);
+    const uint32_t first = kRegS0 + 2 * (number - kRegD0);
+    if (!ReadStored(file, first, &low) || !ReadStored(file, first + 1, &high)) return false;
   } else if (number == kRegSpBit31) {
-    *value = file.values[kRegSp] >> 31;
+    if (!ReadStored(file, kRegSp, &low)) return false;
+    low >>= 31;
   } else {
     return false;
   }
+  *value = low | (uint64_t{high} << 32);
   return true;
 }
 
 bool RegisterWrite(RegisterFile* file, uint32_t number, uint64_t value) {
-  if (number <= kRegFpscr) {
-    file->values[number] = static_cast<uint32_t>(value);
-  } else if (number < kRegSpBit31) {
-    const uint32_t low = kRegS0 + 2 * (number - kRegD0);
-    file->values[low] = static_cast<uint32_t>(value);
-    file->values[low + 1] = static_cast<uint32_t>(value >> 32);
-  } else {
-    return false;
+  if (number <= kRegFpscr) return WriteStored(file, number, static_cast<uint32_t>(value));
+  if (number < kRegSpBit31) {
+    const uint32_t first = kRegS0 + 2 * (number - kRegD0);
+    return WriteStored(file, first, static_cast<uint32_t>(value)) &&
+           WriteStored(file, first + 1, static_cast<uint32_t>(value >> 32));
   }
-  return true;
+  return false;
 }
 
 const char* RegisterName(uint32_t number) {

@@ -22,10 +22,21 @@ constexpr uint32_t kRegD0 = 50;
 constexpr uint32_t kRegSpBit31 = 66;
 constexpr uint32_t kRegisterCount = 67;
 
+// Registers that live outside the model, such as those of a live target
+// behind a gdbserver: the stored registers (r0-r15, xPSR, s0-s31, fpscr) are
+// read and written through these functions instead of `values`.
+struct RegisterBacking {
+  void* context = nullptr;
+  bool (*read)(void* context, uint32_t number, uint32_t* value) = nullptr;
+  bool (*write)(void* context, uint32_t number, uint32_t value) = nullptr;
+};
+
 // The stored registers: r0-r15, xPSR, s0-s31 and fpscr. The d registers and
-// spbit31 are views computed from them.
+// spbit31 are views computed from them. With a backing set, `values` is not
+// used.
 struct RegisterFile {
   std::array<uint32_t, kRegFpscr + 1> values{};
+  RegisterBacking backing;
 };
 
 // Reads register `number` (below kRegisterCount); d registers give 64 bits.

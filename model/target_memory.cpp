@@ -51,7 +51,10 @@ bool MemoryIsMapped(const TargetMemory& memory, uint64_t address, uint64_t count
 }
 
 bool MemoryRead(const TargetMemory& memory, uint64_t address, uint64_t count, uint8_t* out) {
-  if (!MemoryIsMapped(memory, address, count)) return false;
+  if (!MemoryIsMapped(memory, address, count)) {
+    return memory.backing.read != nullptr &&
+           memory.backing.read(memory.backing.context, address, count, out);
+  }
   uint64_t done = 0;
   while (done < count) {
     uint64_t index = 0;
@@ -64,7 +67,10 @@ bool MemoryRead(const TargetMemory& memory, uint64_t address, uint64_t count, ui
 }
 
 bool MemoryWrite(TargetMemory* memory, uint64_t address, uint64_t count, const uint8_t* data) {
-  if (!MemoryIsMapped(*memory, address, count)) return false;
+  if (!MemoryIsMapped(*memory, address, count)) {
+    return memory->backing.write != nullptr &&
+           memory->backing.write(memory->backing.context, address, count, data);
+  }
   uint64_t done = 0;
   while (done < count) {
     uint64_t index = 0;

@@ -8,11 +8,21 @@
 
 namespace model {
 
+// Memory that lives outside the model, such as a live target behind a
+// gdbserver: reads and writes that the mapped regions do not wholly cover go
+// to these functions. Either may be null (that direction then fails).
+struct MemoryBacking {
+  void* context = nullptr;
+  bool (*read)(void* context, uint64_t address, uint64_t count, uint8_t* out) = nullptr;
+  bool (*write)(void* context, uint64_t address, uint64_t count, const uint8_t* data) = nullptr;
+};
+
 // Mapped regions by base address; regions never overlap. `bigEndian` is the
 // byte order of multi-byte values that the typed accessors use.
 struct TargetMemory {
   bool bigEndian = false;
   std::map<uint32_t, std::vector<uint8_t>> regions;
+  MemoryBacking backing;
 };
 
 // Maps [base, base + size) filled with zeros. Fails when the range is empty,
@@ -22,11 +32,15 @@ struct TargetMemory {
 // Whether every byte of [address, address + count) is mapped (count 0 is true).
 [[nodiscard]] bool MemoryIsMapped(const TargetMemory& memory, uint64_t address, uint64_t count);
 
-// Copies count bytes; fails without touching `out` when any byte is unmapped.
+// Copies count bytes; fails without touching `out` when any byte is unmapped
+// and there is no backing. Ranges the regions do not wholly cover go to the
+// backing.
 [[nodiscard]] bool MemoryRead(const TargetMemory& memory, uint64_t address, uint64_t count,
                               uint8_t* out);
 
-// Stores count bytes; fails without storing any when a byte is unmapped.
+// Stores count bytes; fails without storing any when a byte is unmapped and
+// there is no backing. Ranges the regions do not wholly cover go to the
+// backing.
 [[nodiscard]] bool MemoryWrite(TargetMemory* memory, uint64_t address, uint64_t count,
                                const uint8_t* data);
 

@@ -7,6 +7,8 @@ packages=(
   cmake ninja-build g++ make          # build
   libgtest-dev libgmock-dev           # unit and process tests
   libbenchmark-dev                    # benchmarks
+  rapidjson-dev nlohmann-json3-dev    # yardsticks of the JSON benchmark
+  libdw-dev libelf-dev                # ELF and DWARF reading of the gdb-remote proxy
   clang libclang-rt-14-dev            # libFuzzer targets
   clang-format git                    # the source format check
   python3                             # tools

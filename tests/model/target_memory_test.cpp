@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace model {
 namespace {
@@ -62,6 +65,51 @@ TEST(RegisterFile, DoubleRegistersAliasSinglePairs) {
   EXPECT_FALSE(RegisterWrite(&file, kRegSpBit31, 0));
   EXPECT_FALSE(RegisterRead(file, kRegisterCount, &value));
   EXPECT_STREQ("xpsr", RegisterName(kRegXpsr));
+}
+
+// A backing stands for a live target: it gets what the regions do not wholly
+// cover, and d registers reach it as two single-register accesses.
+struct FakeLiveTarget {
+  std::vector<std::pair<uint64_t, uint64_t>> reads;  // address, count
+  std::array<uint32_t, kRegFpscr + 1> registers{};
+};
+
+TEST(TargetBacking, TakesWhatTheModelDoesNotHold) {
+  FakeLiveTarget live;
+  TargetMemory memory;
+  ASSERT_TRUE(MemoryMap(&memory, 0x1000, 4));
+  memory.backing.context = &live;
+  memory.backing.read = [](void* context, uint64_t address, uint64_t count, uint8_t* out) {
+    static_cast<FakeLiveTarget*>(context)->reads.emplace_back(address, count);
+    std::memset(out, 0xAB, count);
+    return address < 0x2000;
+  };
+  uint8_t out[8] = {};
+  EXPECT_TRUE(MemoryRead(memory, 0x1000, 4, out));  // mapped: no backing read
+  EXPECT_TRUE(MemoryRead(memory, 0x1002, 4, out));  // partly mapped
+  EXPECT_FALSE(MemoryRead(memory, 0x3000, 4, out));
+  EXPECT_FALSE(MemoryWrite(&memory, 0x1002, 4, out));  // no write function
+  const std::vector<std::pair<uint64_t, uint64_t>> expected = {{0x1002, 4}, {0x3000, 4}};
+  EXPECT_EQ(expected, live.reads);
+
+  RegisterFile file;
+  file.backing.context = &live;
+  file.backing.read = [](void* context, uint32_t number, uint32_t* value) {
+    *value = static_cast<FakeLiveTarget*>(context)->registers[number];
+    return true;
+  };
+  file.backing.write = [](void* context, uint32_t number, uint32_t value) {
+    static_cast<FakeLiveTarget*>(context)->registers[number] = value;
+    return true;
+  };
+  ASSERT_TRUE(RegisterWrite(&file, kRegD0 + 1, 0x1111111122222222));
+  EXPECT_EQ(0x22222222u, live.registers[kRegS0 + 2]);
+  EXPECT_EQ(0x11111111u, live.registers[kRegS0 + 3]);
+  EXPECT_EQ(0u, file.values[kRegS0 + 2]);
+  live.registers[kRegSp] = 0x80000000;
+  uint64_t value = 0;
+  ASSERT_TRUE(RegisterRead(file, kRegSpBit31, &value));
+  EXPECT_EQ(1u, value);
 }
 
 }  // namespace
