@@ -19,6 +19,7 @@
 
 	.syntax unified
 	.thumb
+	.cfi_sections .debug_frame
 
 /* Marker value of core register R of task T: T in the top nibble and the
  * byte 0xA0 + R in bytes 0 and 2 (one Thumb-2 modified immediate). */
@@ -156,7 +157,25 @@ qx_cpu_start:
 	.type qx_cpu_switch, %function
 	.thumb_func
 qx_cpu_switch:
+	/* Call-frame information lets a debugger unwind a switched-out task from
+	 * its saved pc (qx_cpu_switch_resume) into the kernel's wait routine and
+	 * the task's entry. Once sp has moved below the slot area, the caller's
+	 * stack pointer after the push is the slot word at sp rounded up to 8, so
+	 * the frame address is an expression (DW_CFA_def_cfa_expression:
+	 * DW_OP_breg13 N, DW_OP_const4u ~7, DW_OP_and, DW_OP_deref,
+	 * DW_OP_plus_uconst 36), N being the distance back to the aligned slot. */
+	.cfi_startproc
 	push {r4-r11, lr}
+	.cfi_def_cfa_offset 36
+	.cfi_offset r4, -36
+	.cfi_offset r5, -32
+	.cfi_offset r6, -28
+	.cfi_offset r7, -24
+	.cfi_offset r8, -20
+	.cfi_offset r9, -16
+	.cfi_offset r10, -12
+	.cfi_offset r11, -8
+	.cfi_offset lr, -4
 	mov r4, sp
 	sub r5, sp, #16
 	bic r5, r5, #7
@@ -168,6 +187,8 @@ qx_cpu_switch:
 	subne r6, r5, #4
 	moveq r6, r5
 	mov sp, r6
+	/* CFA = *((sp + 7) & ~7) + 36 */
+	.cfi_escape 0x0f, 0x0b, 0x7d, 0x07, 0x0c, 0xf8, 0xff, 0xff, 0xff, 0x1a, 0x06, 0x23, 0x24
 	ldr r7, =qx_cpu_switch_sp
 	str r6, [r7, r0, lsl #2]
 #if QX_HAS_FPU
@@ -208,11 +229,17 @@ qx_cpu_switch:
 	.global qx_cpu_switch_resume
 qx_cpu_switch_resume:
 	stmdb sp!, {r0-r12, lr}
+	/* CFA = *((sp + 63) & ~7) + 36 */
+	.cfi_escape 0x0f, 0x0b, 0x7d, 0x3f, 0x0c, 0xf8, 0xff, 0xff, 0xff, 0x1a, 0x06, 0x23, 0x24
 	mrs r0, apsr
 	str r0, [sp, #-4]!
+	/* CFA = *((sp + 67) & ~7) + 36 */
+	.cfi_escape 0x0f, 0x0c, 0x7d, 0xc3, 0x00, 0x0c, 0xf8, 0xff, 0xff, 0xff, 0x1a, 0x06, 0x23, 0x24
 	mov r0, sp           /* apsr, r0-r12, lr */
 	add r5, r0, #(15 * 4 + 7)
 	bic r5, r5, #7       /* back at the slot area */
+	/* CFA = *r5 + 36 */
+	.cfi_escape 0x0f, 0x05, 0x75, 0x00, 0x06, 0x23, 0x24
 	ldr r1, [r5, #8]
 	ldr r2, [r5, #4]
 	sub r3, r0, #(33 * 4)
@@ -230,7 +257,9 @@ qx_cpu_switch_resume:
 7:	bl qx_cpu_check_resume
 	ldr r0, [r5]
 	mov sp, r0
+	.cfi_def_cfa sp, 36
 	pop {r4-r11, pc}
+	.cfi_endproc
 	.ltorg
 	.size qx_cpu_switch, . - qx_cpu_switch
 
