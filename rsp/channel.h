@@ -1,0 +1,72 @@
+// A packet endpoint over a link: the decoder and its unread input, the
+// last packet sent (for a retransmit), counters, an optional delay per
+// packet, and a wait on several endpoints at once. Both the upstream client
+// and the GDB-side server are built on it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "rsp/link.h"
+#include "rsp/packet.h"
+
+struct RspCounters {
+  std::uint64_t packets_sent = 0;      // packets framed and written (retransmits included)
+  std::uint64_t retransmits = 0;       // of those, repeats of the last packet
+  std::uint64_t bytes_sent = 0;        // every byte written: packets, acks, 0x03
+  std::uint64_t packets_received = 0;  // good packets decoded
+  std::uint64_t bad_packets = 0;       // bad checksum, malformed or oversize
+  std::uint64_t bytes_received = 0;    // every byte read
+};
+
+struct RspChannel {
+  RspLink link;
+  RspDecoder decoder;
+  std::string input;  // bytes read but not fed to the decoder yet
+  std::size_t input_pos = 0;
+  bool no_ack = false;      // no `+`/`-` are sent or expected
+  std::string last_packet;  // the last packet framed, for a retransmit
+  RspCounters counters;
+  int delay_ms = 0;  // sleep before each packet sent (a slow probe)
+  int write_timeout_ms = 10000;
+  // When set, each packet sent and received is written to stderr as a line
+  // "<trace_name> -> payload" / "<trace_name> <- payload" (non-printable
+  // bytes as \xNN, long payloads cut).
+  bool trace = false;
+  std::string trace_name;
+  std::string error;  // the reason of the last failure
+};
+
+// Sets up a channel over `link` (taken). expand_rle: the peer's packets
+// may be run-length encoded (replies from a stub).
+void RspChannelInit(RspLink link, bool expand_rle, RspChannel* channel);
+
+// The next event from the peer, reading the link as needed for up to
+// timeout_ms (< 0: for ever; 0: only what is already buffered or readable
+// now). Counts bytes and good/bad packets. Failures set channel->error.
+[[nodiscard]] RspStatus RspChannelNextEvent(RspChannel* channel, int timeout_ms, RspEvent* event);
+
+// Frames `payload`, remembers it as the last packet and writes it, after
+// the channel's delay. Does not wait for an ack.
+[[nodiscard]] RspStatus RspChannelSendPacket(RspChannel* channel, std::string_view payload);
+
+// Writes the last packet again (the peer answered `-`).
+[[nodiscard]] RspStatus RspChannelRetransmit(RspChannel* channel);
+
+// Writes raw bytes: `+`, `-`, or the 0x03 interrupt. No delay.
+[[nodiscard]] RspStatus RspChannelSendRaw(RspChannel* channel, std::string_view bytes);
+
+// True when bytes were read but not decoded yet: the next RspChannelNextEvent
+// may complete an event without reading. (After a Timeout nothing is
+// buffered, so a wait loop does not spin.)
+[[nodiscard]] bool RspChannelHasBuffered(const RspChannel& channel);
+
+// Waits until one of `count` channels has buffered bytes or a readable link
+// (bytes, end of input or an error to report); *ready is its index. Then
+// call that channel's receive with timeout 0. Timeout when none is ready
+// within timeout_ms (< 0: for ever). The proxy waits on GDB and the upstream
+// with it while the target runs.
+[[nodiscard]] RspStatus RspWaitChannels(RspChannel* const* channels, std::size_t count,
+                                        int timeout_ms, std::size_t* ready, std::string* error);

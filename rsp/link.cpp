@@ -1,0 +1,2 @@
+// Stub.
+#include "rsp/link.h"

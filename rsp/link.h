@@ -1,0 +1,138 @@
+// Byte links of the gdb-remote layer: owners of descriptors and child
+// processes, our standard input and output, TCP on 127.0.0.1, outgoing
+// TCP connections, and commands started through /bin/sh with their stdio.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// How an operation on a link (or a packet exchange over one) ended.
+enum class RspStatus {
+  Ok,
+  Timeout,   // nothing (or not enough) arrived in time
+  Closed,    // the peer closed its end
+  IoError,   // a system call failed (the reason names errno)
+  Protocol,  // the peer broke the protocol (garbage, repeated bad packets)
+};
+
+// "ok", "timeout", "closed", "I/O error", "protocol error".
+[[nodiscard]] std::string_view RspStatusText(RspStatus status);
+
+// Owns one file descriptor and closes it on destruction; move-only.
+class RspFd {
+ public:
+  RspFd() = default;
+  explicit RspFd(int fd) : fd_(fd) {}
+  ~RspFd() { Reset(); }
+  RspFd(RspFd&& other) noexcept : fd_(other.Release()) {}
+  RspFd& operator=(RspFd&& other) noexcept;
+  RspFd(const RspFd&) = delete;
+  RspFd& operator=(const RspFd&) = delete;
+
+  [[nodiscard]] int Get() const { return fd_; }
+  [[nodiscard]] bool Valid() const { return fd_ >= 0; }
+  // Gives up ownership; the owner then holds nothing.
+  int Release();
+  // Closes what is held and takes `fd` (-1 for nothing).
+  void Reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
+};
+
+// Owns a child process that leads its own process group. On destruction
+// the whole group gets SIGTERM, then SIGKILL if the child has not ended
+// within half a second, and the child is reaped: nothing is left behind,
+// even when /bin/sh started the real program as a grandchild.
+class RspChild {
+ public:
+  RspChild() = default;
+  explicit RspChild(pid_t pid) : pid_(pid) {}
+  ~RspChild() { Stop(); }
+  RspChild(RspChild&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
+  RspChild& operator=(RspChild&& other) noexcept;
+  RspChild(const RspChild&) = delete;
+  RspChild& operator=(const RspChild&) = delete;
+
+  [[nodiscard]] pid_t Pid() const { return pid_; }
+  // Terminates and reaps the child now; its exit code, or 128 plus the
+  // signal that ended it; -1 when there is no child.
+  int Stop();
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// A two-way byte link. For a socket both descriptors refer to it (one is a
+// duplicate); for a child, `input` reads its stdout and `output` writes its
+// stdin. Descriptors close before the child is stopped, so a child that
+// ends on end of input gets the chance to.
+struct RspLink {
+  RspChild child;       // the process at the other end, when we started it
+  RspFd input;          // read side
+  RspFd output;         // write side
+  bool socket = false;  // writes use send(MSG_NOSIGNAL)
+  std::string name;     // "stdio", "127.0.0.1:1234", "command": for messages
+};
+
+// A listening socket on 127.0.0.1; `port` is the port actually bound.
+struct RspListener {
+  RspFd fd;
+  std::uint16_t port = 0;
+};
+
+// Ignores SIGPIPE for the whole process (once), so that a write to a peer
+// that went away fails with EPIPE instead of ending us. The link openers
+// below call it; children get the default disposition back.
+void RspIgnoreSigpipe();
+
+// Takes ownership of two descriptors (may be equal: then one is duplicated)
+// as a link. For tests over pipes and socketpairs, and for callers that
+// made their own descriptors.
+[[nodiscard]] RspStatus RspLinkFromFds(int input, int output, bool socket, std::string_view name,
+                                       RspLink* link, std::string* error);
+
+// Our standard input and output as one link (duplicates of 0 and 1 are
+// owned, so closing the link leaves fds 0 and 1 alone).
+[[nodiscard]] RspStatus RspOpenStdio(RspLink* link, std::string* error);
+
+// Listens on 127.0.0.1:port (0 picks a free port; listener->port tells).
+[[nodiscard]] RspStatus RspListen(std::uint16_t port, RspListener* listener, std::string* error);
+
+// Accepts one connection; timeout_ms < 0 waits for ever. Timeout when none
+// came in time.
+[[nodiscard]] RspStatus RspAccept(RspListener* listener, int timeout_ms, RspLink* link,
+                                  std::string* error);
+
+// Connects to "HOST:PORT" (a name or an address; "[v6]:PORT" too) within
+// timeout_ms (< 0: the system's own limit).
+[[nodiscard]] RspStatus RspConnect(std::string_view host_port, int timeout_ms, RspLink* link,
+                                   std::string* error);
+
+// Starts `/bin/sh -c COMMAND` in a process group of its own, with its stdin
+// and stdout as the link and its stderr left as ours. On Linux the child
+// gets SIGKILL if we die first.
+[[nodiscard]] RspStatus RspStartCommand(std::string_view command, RspLink* link,
+                                        std::string* error);
+
+// Reads what is available, at most `size` bytes, waiting up to timeout_ms
+// (< 0: for ever, 0: no wait) for the first byte. Ok with *got > 0; Closed
+// at end of input; Timeout; IoError with errno in *error. EINTR is retried.
+[[nodiscard]] RspStatus RspRead(RspLink* link, int timeout_ms, char* buffer, std::size_t size,
+                                std::size_t* got, std::string* error);
+
+// Writes all of `bytes`, waiting up to timeout_ms (< 0: for ever) for room
+// each time the peer's buffer is full. Closed when the peer went away (EPIPE,
+// ECONNRESET); Timeout leaves part of the bytes sent.
+[[nodiscard]] RspStatus RspWriteAll(RspLink* link, std::string_view bytes, int timeout_ms,
+                                    std::string* error);
+
+// Waits until one of `count` descriptors is readable, closed or failed;
+// *ready is its index (the first such one). Timeout when none is within
+// timeout_ms (< 0: for ever).
+[[nodiscard]] RspStatus RspWaitReadable(const int* fds, std::size_t count, int timeout_ms,
+                                        std::size_t* ready, std::string* error);

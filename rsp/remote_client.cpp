@@ -1,0 +1,2 @@
+// Stub.
+#include "rsp/remote_client.h"
