@@ -1,2 +1,468 @@
-// Stub.
+// Byte links of the gdb-remote layer (see link.h).
 #include "rsp/link.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+std::string ErrnoText(std::string_view what, int error) {
+  std::string text(what);
+  text += ": ";
+  text += std::strerror(error);
+  return text;
+}
+
+void SetError(std::string* error, std::string text) {
+  if (error != nullptr) *error = std::move(text);
+}
+
+// Poll timeouts count down across retries after EINTR.
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline, int timeout_ms) {
+  if (timeout_ms < 0) return -1;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+// Polls one descriptor for `events`; Ok when it is ready (or in error,
+// which the following call reports), Timeout, IoError.
+RspStatus PollOne(int fd, short events, int timeout_ms, std::string* error) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (true) {
+    pollfd entry{fd, events, 0};
+    const int ready = poll(&entry, 1, RemainingMs(deadline, timeout_ms));
+    if (ready > 0) return RspStatus::Ok;
+    if (ready == 0) return RspStatus::Timeout;
+    if (errno != EINTR) {
+      SetError(error, ErrnoText("poll", errno));
+      return RspStatus::IoError;
+    }
+  }
+}
+
+void SetNonBlocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+// Small packets go out at once: the protocol is request and reply.
+void SetNoDelay(int fd) {
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+void SleepMs(int ms) {
+  timespec pause{0, static_cast<long>(ms) * 1000000L};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+std::string_view RspStatusText(RspStatus status) {
+  switch (status) {
+    case RspStatus::Ok:
+      return "ok";
+    case RspStatus::Timeout:
+      return "timeout";
+    case RspStatus::Closed:
+      return "closed";
+    case RspStatus::IoError:
+      return "I/O error";
+    case RspStatus::Protocol:
+      return "protocol error";
+  }
+  return "unknown";
+}
+
+RspFd& RspFd::operator=(RspFd&& other) noexcept {
+  if (this != &other) Reset(other.Release());
+  return *this;
+}
+
+int RspFd::Release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+void RspFd::Reset(int fd) {
+  if (fd_ >= 0 && fd_ != fd) close(fd_);
+  fd_ = fd;
+}
+
+RspChild& RspChild::operator=(RspChild&& other) noexcept {
+  if (this != &other) {
+    Stop();
+    pid_ = other.pid_;
+    other.pid_ = -1;
+  }
+  return *this;
+}
+
+int RspChild::Stop() {
+  if (pid_ <= 0) return -1;
+  const pid_t pid = pid_;
+  pid_ = -1;
+  // The child leads its own group: the group takes the program the shell
+  // started, too.
+  kill(-pid, SIGTERM);
+  kill(pid, SIGTERM);
+  // Watch for its end without reaping it: while the ended leader is not
+  // reaped its group id cannot be reused, so the group kill below cannot
+  // reach anyone else.
+  for (int waited = 0; waited < 500; waited += 5) {
+    siginfo_t info{};
+    const int result = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+    if (result < 0 && errno == EINTR) continue;
+    if (result < 0 || info.si_pid == pid) break;
+    SleepMs(5);
+  }
+  kill(-pid, SIGKILL);
+  kill(pid, SIGKILL);
+  int status = 0;
+  pid_t reaped = -1;
+  do {
+    reaped = waitpid(pid, &status, 0);
+  } while (reaped < 0 && errno == EINTR);
+  if (reaped < 0) return -1;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+void RspIgnoreSigpipe() {
+  static std::once_flag once;
+  std::call_once(once, [] { signal(SIGPIPE, SIG_IGN); });
+}
+
+RspStatus RspLinkFromFds(int input, int output, bool socket, std::string_view name, RspLink* link,
+                         std::string* error) {
+  RspIgnoreSigpipe();
+  RspFd in(input);
+  RspFd out;
+  if (output == input) {
+    out.Reset(fcntl(input, F_DUPFD_CLOEXEC, 0));
+    if (!out.Valid()) {
+      SetError(error, ErrnoText("dup", errno));
+      return RspStatus::IoError;
+    }
+  } else {
+    out.Reset(output);
+  }
+  link->child = RspChild();
+  link->input = std::move(in);
+  link->output = std::move(out);
+  link->socket = socket;
+  link->name = std::string(name);
+  return RspStatus::Ok;
+}
+
+RspStatus RspOpenStdio(RspLink* link, std::string* error) {
+  RspFd in(fcntl(0, F_DUPFD_CLOEXEC, 0));
+  if (!in.Valid()) {
+    SetError(error, ErrnoText("standard input", errno));
+    return RspStatus::IoError;
+  }
+  RspFd out(fcntl(1, F_DUPFD_CLOEXEC, 0));
+  if (!out.Valid()) {
+    SetError(error, ErrnoText("standard output", errno));
+    return RspStatus::IoError;
+  }
+  return RspLinkFromFds(in.Release(), out.Release(), false, "stdio", link, error);
+}
+
+RspStatus RspListen(std::uint16_t port, RspListener* listener, std::string* error) {
+  RspFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.Valid()) {
+    SetError(error, ErrnoText("socket", errno));
+    return RspStatus::IoError;
+  }
+  const int on = 1;
+  setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    SetError(error, ErrnoText("bind 127.0.0.1:" + std::to_string(port), errno));
+    return RspStatus::IoError;
+  }
+  if (listen(fd.Get(), 1) != 0) {
+    SetError(error, ErrnoText("listen", errno));
+    return RspStatus::IoError;
+  }
+  socklen_t length = sizeof address;
+  if (getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    SetError(error, ErrnoText("getsockname", errno));
+    return RspStatus::IoError;
+  }
+  listener->fd = std::move(fd);
+  listener->port = ntohs(address.sin_port);
+  return RspStatus::Ok;
+}
+
+RspStatus RspAccept(RspListener* listener, int timeout_ms, RspLink* link, std::string* error) {
+  while (true) {
+    const RspStatus ready = PollOne(listener->fd.Get(), POLLIN, timeout_ms, error);
+    if (ready != RspStatus::Ok) {
+      if (ready == RspStatus::Timeout) SetError(error, "no connection came in time");
+      return ready;
+    }
+    const int fd = accept4(listener->fd.Get(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+      SetNoDelay(fd);
+      SetNonBlocking(fd);
+      return RspLinkFromFds(fd, fd, true, "127.0.0.1:" + std::to_string(listener->port), link,
+                            error);
+    }
+    // A connection that went away before it was taken: wait for the next.
+    if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED) continue;
+    SetError(error, ErrnoText("accept", errno));
+    return RspStatus::IoError;
+  }
+}
+
+RspStatus RspConnect(std::string_view host_port, int timeout_ms, RspLink* link,
+                     std::string* error) {
+  const std::size_t colon = host_port.rfind(':');
+  if (colon == std::string_view::npos || colon + 1 == host_port.size()) {
+    SetError(error, "expected HOST:PORT, got \"" + std::string(host_port) + "\"");
+    return RspStatus::IoError;
+  }
+  std::string host(host_port.substr(0, colon));
+  const std::string port(host_port.substr(colon + 1));
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  if (host.empty()) host = "127.0.0.1";
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int lookup = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+  if (lookup != 0) {
+    SetError(error, "cannot resolve " + std::string(host_port) + ": " + gai_strerror(lookup));
+    return RspStatus::IoError;
+  }
+  std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(found, freeaddrinfo);
+  std::string last = "no address";
+  RspStatus last_status = RspStatus::IoError;
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    RspFd fd(socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                    entry->ai_protocol));
+    if (!fd.Valid()) {
+      last = ErrnoText("socket", errno);
+      continue;
+    }
+    if (connect(fd.Get(), entry->ai_addr, entry->ai_addrlen) != 0) {
+      if (errno != EINPROGRESS) {
+        last = ErrnoText("connect", errno);
+        continue;
+      }
+      std::string poll_error;
+      const RspStatus ready = PollOne(fd.Get(), POLLOUT, timeout_ms, &poll_error);
+      if (ready == RspStatus::Timeout) {
+        last = "connect: no answer within " + std::to_string(timeout_ms) + " ms";
+        last_status = RspStatus::Timeout;
+        continue;
+      }
+      if (ready != RspStatus::Ok) {
+        last = poll_error;
+        continue;
+      }
+      int failure = 0;
+      socklen_t length = sizeof failure;
+      if (getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &failure, &length) != 0) failure = errno;
+      if (failure != 0) {
+        last = ErrnoText("connect", failure);
+        last_status = RspStatus::IoError;
+        continue;
+      }
+    }
+    SetNoDelay(fd.Get());
+    const int raw = fd.Release();
+    return RspLinkFromFds(raw, raw, true, host_port, link, error);
+  }
+  SetError(error, "cannot connect to " + std::string(host_port) + ": " + last);
+  return last_status;
+}
+
+RspStatus RspStartCommand(std::string_view command, RspLink* link, std::string* error) {
+  RspIgnoreSigpipe();
+  std::array<int, 2> to_child{-1, -1};
+  std::array<int, 2> from_child{-1, -1};
+  if (pipe2(to_child.data(), O_CLOEXEC) != 0) {
+    SetError(error, ErrnoText("pipe", errno));
+    return RspStatus::IoError;
+  }
+  RspFd child_in(to_child[0]);
+  RspFd our_out(to_child[1]);
+  if (pipe2(from_child.data(), O_CLOEXEC) != 0) {
+    SetError(error, ErrnoText("pipe", errno));
+    return RspStatus::IoError;
+  }
+  RspFd our_in(from_child[0]);
+  RspFd child_out(from_child[1]);
+  // Everything the child needs is made before fork: after it, only
+  // async-signal-safe calls until exec.
+  const std::string text(command);
+  const char* argv[] = {"/bin/sh", "-c", text.c_str(), nullptr};
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    SetError(error, ErrnoText("fork", errno));
+    return RspStatus::IoError;
+  }
+  if (pid == 0) {
+    setpgid(0, 0);
+#if defined(__linux__)
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+#else
+    (void)parent;
+#endif
+    signal(SIGPIPE, SIG_DFL);
+    if (dup2(child_in.Get(), 0) < 0 || dup2(child_out.Get(), 1) < 0) _exit(127);
+    execv("/bin/sh", const_cast<char* const*>(argv));
+    _exit(127);
+  }
+  // Both sides set the group, so that a kill of the group right after fork
+  // cannot miss the child.
+  setpgid(pid, pid);
+  child_in.Reset();
+  child_out.Reset();
+  SetNonBlocking(our_out.Get());
+  link->child = RspChild(pid);
+  link->input = std::move(our_in);
+  link->output = std::move(our_out);
+  link->socket = false;
+  link->name = "command";
+  return RspStatus::Ok;
+}
+
+RspStatus RspRead(RspLink* link, int timeout_ms, char* buffer, std::size_t size, std::size_t* got,
+                  std::string* error) {
+  *got = 0;
+  if (!link->input.Valid()) {
+    SetError(error, link->name + " is not open");
+    return RspStatus::Closed;
+  }
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (true) {
+    const RspStatus ready =
+        PollOne(link->input.Get(), POLLIN, RemainingMs(deadline, timeout_ms), error);
+    if (ready == RspStatus::Timeout) {
+      SetError(error, "no bytes from " + link->name + " in time");
+      return ready;
+    }
+    if (ready != RspStatus::Ok) return ready;
+    const ssize_t count = read(link->input.Get(), buffer, size);
+    if (count > 0) {
+      *got = static_cast<std::size_t>(count);
+      return RspStatus::Ok;
+    }
+    if (count == 0) {
+      SetError(error, link->name + " closed the connection");
+      return RspStatus::Closed;
+    }
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (timeout_ms == 0) {
+        SetError(error, "no bytes from " + link->name + " in time");
+        return RspStatus::Timeout;
+      }
+      continue;
+    }
+    if (errno == ECONNRESET) {
+      SetError(error, link->name + " reset the connection");
+      return RspStatus::Closed;
+    }
+    SetError(error, ErrnoText("read from " + link->name, errno));
+    return RspStatus::IoError;
+  }
+}
+
+RspStatus RspWriteAll(RspLink* link, std::string_view bytes, int timeout_ms, std::string* error) {
+  if (!link->output.Valid()) {
+    SetError(error, link->name + " is not open");
+    return RspStatus::Closed;
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const char* data = bytes.data() + done;
+    const std::size_t left = bytes.size() - done;
+    const ssize_t count = link->socket ? send(link->output.Get(), data, left, MSG_NOSIGNAL)
+                                       : write(link->output.Get(), data, left);
+    if (count > 0) {
+      done += static_cast<std::size_t>(count);
+      continue;
+    }
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const RspStatus ready = PollOne(link->output.Get(), POLLOUT, timeout_ms, error);
+      if (ready == RspStatus::Timeout) {
+        SetError(error, link->name + " takes no more bytes");
+        return ready;
+      }
+      if (ready != RspStatus::Ok) return ready;
+      continue;
+    }
+    if (count < 0 && (errno == EPIPE || errno == ECONNRESET)) {
+      SetError(error, link->name + " closed the connection");
+      return RspStatus::Closed;
+    }
+    SetError(error, ErrnoText("write to " + link->name, count < 0 ? errno : EIO));
+    return RspStatus::IoError;
+  }
+  return RspStatus::Ok;
+}
+
+RspStatus RspWaitReadable(const int* fds, std::size_t count, int timeout_ms, std::size_t* ready,
+                          std::string* error) {
+  std::vector<pollfd> entries(count);
+  for (std::size_t i = 0; i < count; ++i)
+    entries[i] = pollfd{fds[i], POLLIN, 0};
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (true) {
+    const int result =
+        poll(entries.data(), static_cast<nfds_t>(count), RemainingMs(deadline, timeout_ms));
+    if (result > 0) {
+      for (std::size_t i = 0; i < count; ++i) {
+        if (entries[i].revents != 0) {
+          *ready = i;
+          return RspStatus::Ok;
+        }
+      }
+    }
+    if (result == 0) {
+      SetError(error, "nothing arrived in time");
+      return RspStatus::Timeout;
+    }
+    if (result < 0 && errno != EINTR) {
+      SetError(error, ErrnoText("poll", errno));
+      return RspStatus::IoError;
+    }
+  }
+}

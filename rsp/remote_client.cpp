@@ -1,2 +1,420 @@
-// Stub.
+// The upstream gdb-remote client (see remote_client.h).
 #include "rsp/remote_client.h"
+
+#include <chrono>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline, int timeout_ms) {
+  if (timeout_ms < 0) return -1;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+// A short, printable name of a request for messages: its first bytes.
+std::string Describe(std::string_view request) {
+  constexpr std::size_t kShown = 24;
+  std::string text = "\"";
+  for (std::size_t i = 0; i < request.size() && i < kShown; ++i) {
+    const unsigned char c = static_cast<unsigned char>(request[i]);
+    text.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.');
+  }
+  if (request.size() > kShown) text += "...";
+  text += "\"";
+  return text;
+}
+
+RspStatus Fail(RspRemote* remote, RspStatus status, std::string reason) {
+  remote->channel.error = std::move(reason);
+  return status;
+}
+
+// Prefixes the channel's own reason (closed, I/O) with what we were doing.
+RspStatus FailLink(RspRemote* remote, RspStatus status, std::string_view doing) {
+  std::string reason(doing);
+  reason += ": ";
+  reason +=
+      remote->channel.error.empty() ? std::string(RspStatusText(status)) : remote->channel.error;
+  remote->channel.error = std::move(reason);
+  return status;
+}
+
+RspStatus SendAck(RspRemote* remote) {
+  if (remote->channel.no_ack) return RspStatus::Ok;
+  return RspChannelSendRaw(&remote->channel, "+");
+}
+
+// What waiting for the `+` of a packet sent gave.
+struct AckResult {
+  bool early_packet = false;  // a packet came instead: taken as the reply
+  std::string payload;
+  int bad_replies = 0;  // `-` already sent for a bad packet that came first
+};
+
+// Waits for the `+` of the packet just sent, retransmitting it on `-` or a
+// quiet ack_timeout_ms, at most max_retransmits times.
+RspStatus AwaitAck(RspRemote* remote, std::string_view request, AckResult* result) {
+  RspChannel* channel = &remote->channel;
+  int retransmits = 0;
+  while (true) {
+    RspEvent event;
+    const RspStatus status = RspChannelNextEvent(channel, remote->options.ack_timeout_ms, &event);
+    bool again = false;
+    if (status == RspStatus::Timeout) {
+      again = true;
+    } else if (status != RspStatus::Ok) {
+      return FailLink(remote, status, "waiting for the ack of " + Describe(request));
+    } else {
+      switch (event.kind) {
+        case RspEventKind::Ack:
+          return RspStatus::Ok;
+        case RspEventKind::Nack:
+          again = true;
+          break;
+        case RspEventKind::Packet: {
+          const RspStatus acked = SendAck(remote);
+          if (acked != RspStatus::Ok) {
+            return FailLink(remote, acked, "acking the reply to " + Describe(request));
+          }
+          result->early_packet = true;
+          result->payload = std::move(event.payload);
+          return RspStatus::Ok;
+        }
+        case RspEventKind::BadChecksum:
+        case RspEventKind::Malformed: {
+          // The stub skipped the ack and its reply came out damaged: the
+          // request arrived, so ask for the reply again.
+          const RspStatus nacked = RspChannelSendRaw(channel, "-");
+          if (nacked != RspStatus::Ok) {
+            return FailLink(remote, nacked, "asking again for the reply to " + Describe(request));
+          }
+          ++result->bad_replies;
+          return RspStatus::Ok;
+        }
+        case RspEventKind::Oversize:
+          static_cast<void>(SendAck(remote));
+          return Fail(remote, RspStatus::Protocol,
+                      "the reply to " + Describe(request) + " is longer than " +
+                          std::to_string(channel->decoder.max_packet) + " bytes");
+        case RspEventKind::Interrupt:
+          break;
+      }
+    }
+    if (!again) continue;
+    if (retransmits >= remote->options.max_retransmits) {
+      if (status == RspStatus::Timeout) {
+        return Fail(remote, RspStatus::Timeout,
+                    "no ack for " + Describe(request) + " after " +
+                        std::to_string(retransmits + 1) + " tries of " +
+                        std::to_string(remote->options.ack_timeout_ms) + " ms");
+      }
+      return Fail(remote, RspStatus::Protocol,
+                  "the upstream refused " + Describe(request) + " " +
+                      std::to_string(retransmits + 1) + " times (bad checksum on its side)");
+    }
+    ++retransmits;
+    const RspStatus sent = RspChannelRetransmit(channel);
+    if (sent != RspStatus::Ok) return FailLink(remote, sent, "sending " + Describe(request));
+  }
+}
+
+// Waits for a reply packet for up to timeout_ms (< 0: for ever), acking a
+// good one and asking again (`-`) for a damaged one, at most
+// max_retransmits times in all. `bad_replies` counts the `-` sent already.
+RspStatus AwaitReply(RspRemote* remote, std::string_view request, int timeout_ms, int bad_replies,
+                     std::string* reply) {
+  RspChannel* channel = &remote->channel;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  int retransmits = 0;
+  while (true) {
+    RspEvent event;
+    const RspStatus status =
+        RspChannelNextEvent(channel, RemainingMs(deadline, timeout_ms), &event);
+    if (status == RspStatus::Timeout) {
+      return Fail(
+          remote, RspStatus::Timeout,
+          "no reply to " + Describe(request) + " within " + std::to_string(timeout_ms) + " ms");
+    }
+    if (status != RspStatus::Ok) {
+      return FailLink(remote, status, "waiting for the reply to " + Describe(request));
+    }
+    switch (event.kind) {
+      case RspEventKind::Packet: {
+        const RspStatus acked = SendAck(remote);
+        if (acked != RspStatus::Ok) {
+          return FailLink(remote, acked, "acking the reply to " + Describe(request));
+        }
+        *reply = std::move(event.payload);
+        return RspStatus::Ok;
+      }
+      case RspEventKind::BadChecksum:
+      case RspEventKind::Malformed: {
+        if (channel->no_ack) {
+          return Fail(remote, RspStatus::Protocol,
+                      "the reply to " + Describe(request) +
+                          " is damaged and no-ack mode cannot ask for it again");
+        }
+        if (bad_replies >= remote->options.max_retransmits) {
+          return Fail(remote, RspStatus::Protocol,
+                      "the reply to " + Describe(request) + " came damaged " +
+                          std::to_string(bad_replies + 1) + " times");
+        }
+        ++bad_replies;
+        const RspStatus nacked = RspChannelSendRaw(channel, "-");
+        if (nacked != RspStatus::Ok) {
+          return FailLink(remote, nacked, "asking again for the reply to " + Describe(request));
+        }
+        break;
+      }
+      case RspEventKind::Oversize:
+        static_cast<void>(SendAck(remote));
+        return Fail(remote, RspStatus::Protocol,
+                    "the reply to " + Describe(request) + " is longer than " +
+                        std::to_string(channel->decoder.max_packet) + " bytes");
+      case RspEventKind::Nack: {
+        // The stub lost our packet after all: send it again.
+        if (channel->no_ack) break;
+        if (retransmits >= remote->options.max_retransmits) {
+          return Fail(remote, RspStatus::Protocol,
+                      "the upstream refused " + Describe(request) + " " +
+                          std::to_string(retransmits + 1) + " times (bad checksum on its side)");
+        }
+        ++retransmits;
+        const RspStatus sent = RspChannelRetransmit(channel);
+        if (sent != RspStatus::Ok) return FailLink(remote, sent, "sending " + Describe(request));
+        break;
+      }
+      case RspEventKind::Ack:
+      case RspEventKind::Interrupt:
+        break;
+    }
+  }
+}
+
+// Sends a request and waits for its ack and reply.
+RspStatus Exchange(RspRemote* remote, std::string_view request, std::string* reply) {
+  const RspStatus sent = RspChannelSendPacket(&remote->channel, request);
+  if (sent != RspStatus::Ok) return FailLink(remote, sent, "sending " + Describe(request));
+  AckResult ack;
+  if (!remote->channel.no_ack) {
+    const RspStatus acked = AwaitAck(remote, request, &ack);
+    if (acked != RspStatus::Ok) return acked;
+    if (ack.early_packet) {
+      *reply = std::move(ack.payload);
+      return RspStatus::Ok;
+    }
+  }
+  return AwaitReply(remote, request, remote->options.reply_timeout_ms, ack.bad_replies, reply);
+}
+
+// Drops what arrived already after a failed exchange (a late reply, acks),
+// acking late packets so that the stub does not send them again.
+void DropStale(RspRemote* remote) {
+  // Bounded: a stub that keeps talking cannot hold us here.
+  for (int events = 0; events < 64; ++events) {
+    RspEvent event;
+    if (RspChannelNextEvent(&remote->channel, 0, &event) != RspStatus::Ok) return;
+    if (event.kind == RspEventKind::Packet) static_cast<void>(SendAck(remote));
+  }
+}
+
+bool IsConsoleOutput(std::string_view payload) {
+  return payload.size() > 1 && payload.front() == 'O' && payload != "OK";
+}
+
+}  // namespace
+
+void RspRemoteInit(RspLink link, const RspRemoteOptions& options, RspRemote* remote) {
+  RspChannelInit(std::move(link), true, &remote->channel);
+  remote->channel.delay_ms = options.delay_ms;
+  if (remote->channel.trace_name.empty()) remote->channel.trace_name = "upstream";
+  remote->options = options;
+  remote->features = RspRemoteFeatures();
+  remote->running = false;
+  remote->has_pending_stop = false;
+  remote->pending_stop.clear();
+}
+
+const std::string& RspRemoteError(const RspRemote& remote) {
+  return remote.channel.error;
+}
+
+RspStatus RspRemoteRequest(RspRemote* remote, std::string_view request, std::string* reply) {
+  if (remote->running) {
+    return Fail(remote, RspStatus::Protocol,
+                "the target is running: " + Describe(request) + " must wait for its stop");
+  }
+  if (remote->resync) {
+    DropStale(remote);
+    remote->resync = false;
+  }
+  const RspStatus status = Exchange(remote, request, reply);
+  if (status != RspStatus::Ok) remote->resync = true;
+  return status;
+}
+
+void RspParseFeatures(std::string_view list, std::vector<RspFeature>* features) {
+  while (!list.empty()) {
+    const std::size_t end = list.find(';');
+    std::string_view entry = list.substr(0, end);
+    list = end == std::string_view::npos ? std::string_view() : list.substr(end + 1);
+    if (entry.empty()) continue;
+    RspFeature feature;
+    const std::size_t equals = entry.find('=');
+    if (equals != std::string_view::npos) {
+      feature.name = std::string(entry.substr(0, equals));
+      feature.support = '=';
+      feature.value = std::string(entry.substr(equals + 1));
+    } else if (entry.back() == '+' || entry.back() == '-' || entry.back() == '?') {
+      feature.name = std::string(entry.substr(0, entry.size() - 1));
+      feature.support = entry.back();
+    } else {
+      // A bare name: treat it as offered.
+      feature.name = std::string(entry);
+      feature.support = '+';
+    }
+    features->push_back(std::move(feature));
+  }
+}
+
+const RspFeature* RspFindFeature(const std::vector<RspFeature>& features, std::string_view name) {
+  for (const RspFeature& feature : features) {
+    if (feature.name == name) return &feature;
+  }
+  return nullptr;
+}
+
+std::string RspJoinFeatures(const std::vector<RspFeature>& features) {
+  std::string list;
+  for (const RspFeature& feature : features) {
+    if (!list.empty()) list.push_back(';');
+    list += feature.name;
+    if (feature.support == '=') {
+      list.push_back('=');
+      list += feature.value;
+    } else {
+      list.push_back(feature.support);
+    }
+  }
+  return list;
+}
+
+RspStatus RspRemoteNegotiate(RspRemote* remote, std::string_view gdb_features) {
+  std::vector<RspFeature> offered;
+  RspParseFeatures(gdb_features, &offered);
+  std::vector<RspFeature> forwarded;
+  for (RspFeature& feature : offered) {
+    if (feature.name != "multiprocess") forwarded.push_back(std::move(feature));
+  }
+  std::string request = "qSupported";
+  if (!forwarded.empty()) request += ":" + RspJoinFeatures(forwarded);
+  std::string reply;
+  const RspStatus status = RspRemoteRequest(remote, request, &reply);
+  if (status != RspStatus::Ok) return status;
+
+  RspRemoteFeatures features;
+  features.reply = reply;
+  RspParseFeatures(reply, &features.all);
+  const auto offers = [&](std::string_view name) {
+    const RspFeature* feature = RspFindFeature(features.all, name);
+    return feature != nullptr && feature->support == '+';
+  };
+  if (const RspFeature* size = RspFindFeature(features.all, "PacketSize");
+      size != nullptr && size->support == '=') {
+    std::uint64_t value = 0;
+    if (RspParseHexNumber(size->value, &value)) {
+      features.packet_size = value > kRspMaxPacket ? kRspMaxPacket : value;
+    }
+  }
+  features.no_ack_mode = offers("QStartNoAckMode");
+  features.xfer_features = offers("qXfer:features:read");
+  features.xfer_threads = offers("qXfer:threads:read");
+  features.vcont = offers("vContSupported");
+  features.multiprocess = offers("multiprocess");
+  features.swbreak = offers("swbreak");
+  features.hwbreak = offers("hwbreak");
+  remote->features = std::move(features);
+
+  if (remote->features.no_ack_mode && !remote->channel.no_ack) {
+    std::string answer;
+    const RspStatus asked = RspRemoteRequest(remote, "QStartNoAckMode", &answer);
+    if (asked != RspStatus::Ok) return asked;
+    // The OK was acked above; from here on neither side acks.
+    if (answer == "OK") remote->channel.no_ack = true;
+  }
+  return RspStatus::Ok;
+}
+
+RspStatus RspRemoteResume(RspRemote* remote, std::string_view packet) {
+  if (remote->running) {
+    return Fail(remote, RspStatus::Protocol,
+                "the target is running already: " + Describe(packet) + " refused");
+  }
+  remote->has_pending_stop = false;
+  remote->pending_stop.clear();
+  const RspStatus sent = RspChannelSendPacket(&remote->channel, packet);
+  if (sent != RspStatus::Ok) return FailLink(remote, sent, "sending " + Describe(packet));
+  remote->running = true;
+  if (remote->channel.no_ack) return RspStatus::Ok;
+  AckResult ack;
+  const RspStatus acked = AwaitAck(remote, packet, &ack);
+  if (acked != RspStatus::Ok) {
+    remote->running = false;
+    return acked;
+  }
+  if (ack.early_packet) {
+    remote->has_pending_stop = true;
+    remote->pending_stop = std::move(ack.payload);
+  }
+  return RspStatus::Ok;
+}
+
+RspStatus RspRemoteWaitStop(RspRemote* remote, int timeout_ms, std::string* reply) {
+  if (remote->has_pending_stop) {
+    remote->has_pending_stop = false;
+    *reply = std::move(remote->pending_stop);
+    remote->pending_stop.clear();
+    if (!IsConsoleOutput(*reply)) remote->running = false;
+    return RspStatus::Ok;
+  }
+  const RspStatus status = AwaitReply(remote, "the stop reply", timeout_ms, 0, reply);
+  if (status == RspStatus::Ok && !IsConsoleOutput(*reply)) remote->running = false;
+  if (status == RspStatus::Timeout) remote->channel.error = "the target is still running";
+  if (status == RspStatus::Closed || status == RspStatus::IoError) remote->running = false;
+  return status;
+}
+
+RspStatus RspRemoteInterrupt(RspRemote* remote) {
+  const RspStatus status = RspChannelSendRaw(&remote->channel, std::string_view("\x03", 1));
+  if (status != RspStatus::Ok) return FailLink(remote, status, "sending the interrupt");
+  return status;
+}
+
+RspStatus RspRemoteResumeAndWait(RspRemote* remote, std::string_view packet,
+                                 RspChannel* interrupt_source, bool (*on_input)(void* context),
+                                 void* context, std::string* reply) {
+  reply->clear();
+  const RspStatus resumed = RspRemoteResume(remote, packet);
+  if (resumed != RspStatus::Ok) return resumed;
+  while (true) {
+    if (remote->has_pending_stop || interrupt_source == nullptr || on_input == nullptr) {
+      return RspRemoteWaitStop(remote, -1, reply);
+    }
+    RspChannel* channels[2] = {&remote->channel, interrupt_source};
+    std::size_t ready = 0;
+    std::string error;
+    const RspStatus waited = RspWaitChannels(channels, 2, -1, &ready, &error);
+    if (waited != RspStatus::Ok) return Fail(remote, waited, error);
+    if (ready == 0) {
+      const RspStatus stopped = RspRemoteWaitStop(remote, 0, reply);
+      if (stopped != RspStatus::Timeout) return stopped;
+      continue;
+    }
+    if (!on_input(context)) {
+      reply->clear();
+      return RspStatus::Ok;
+    }
+  }
+}

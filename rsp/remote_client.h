@@ -45,6 +45,13 @@ struct RspRemote {
   RspRemoteOptions options;
   RspRemoteFeatures features;  // filled by RspRemoteNegotiate
   bool running = false;        // resumed, and the stop reply not seen yet
+  // A stop reply that came before the `+` of the resuming packet (a quick
+  // step on a stub that answers at once); RspRemoteWaitStop returns it.
+  bool has_pending_stop = false;
+  std::string pending_stop;
+  // Set when a request failed: its reply may still come, so the next
+  // request first drops whatever already arrived.
+  bool resync = false;
 };
 
 // Sets up the client over `link` (taken); replies are run-length expanded.
