@@ -1,0 +1,508 @@
+"""Tasks as threads: GDB against the model kernel through osa_gdbproxy.
+
+Run as:  gdb-multiarch -nx -batch -x tests/proxy/gdb_threads.py ELF
+with QX_SCENARIO (live, control, postmortem), QX_PROXY (the osa_gdbproxy
+executable) and QX_WORK (a private directory for dumps and counters). The
+proxy starts QEMU itself (--remote-cmd); the expected state comes from the
+manifest beside the image (ELF with .json).
+
+- live: one thread and no error at connection; at the stop routine every
+  task is a thread with its name and state, the running task first and
+  current; blocked tasks' registers are their marker values and their
+  backtraces reach the entry function through the kernel's wait routine.
+- control: stepi, next, continue and an interrupt keep thread identity; a
+  step asked for a blocked task is refused and nothing moves; a register
+  written into a blocked task is what the task finds when it runs again.
+- postmortem: gcore and a raw RAM image taken at the stop, served by the
+  proxy with no target: the same threads and backtraces as live; resuming
+  is refused.
+
+Exit status 0 when every check passes, 1 when one fails, 2 when the target
+could not be brought where the scenario needs it.
+"""
+
+import json
+import os
+import re
+import sys
+import threading
+import time
+
+import gdb
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True
+
+TIMEOUT_SECONDS = float(os.environ.get("QX_SCENARIO_TIMEOUT", "20"))
+STATUS_TEXT = {0: "Ready", 1: "Exited", 2: "Halted", 3: "Pended (sleep)", 4: "Pended (queue)",
+               5: "Pended (semaphore)", 6: "Pended (event flags)", 7: "Pended (block pool)",
+               8: "Pended (mutex)", 9: "Pended (malloc pool)"}
+WAIT_ROUTINE = "schedule"  # the kernel routine every blocking call switches from
+SWITCH_ROUTINE = "qx_cpu_switch"
+
+
+class Checks:
+    def __init__(self):
+        self.passed = 0
+        self.failed = []
+
+    def check(self, ok, what):
+        if ok:
+            self.passed += 1
+        else:
+            self.failed.append(what)
+            print("FAIL: " + what)
+        return ok
+
+    def equal(self, got, want, what):
+        if got == want:
+            return self.check(True, what)
+        return self.check(False, "%s: got %s, want %s" % (what, _show(got), _show(want)))
+
+
+def _show(v):
+    return hex(v) if isinstance(v, int) else repr(v)
+
+
+def finish(status):
+    try:
+        gdb.execute("kill")
+    except gdb.error:
+        pass
+    gdb.execute("quit %d" % status)
+
+
+def evaluate(expr):
+    value = gdb.parse_and_eval(expr)
+    if value.type.strip_typedefs().code == gdb.TYPE_CODE_FUNC:
+        value = value.address
+    return int(value) & 0xFFFFFFFF
+
+
+def register(name):
+    """A register of the selected thread's innermost frame, as raw bits."""
+    text = gdb.execute("output/x $%s" % name, to_string=True).strip()
+    return int(text, 16) & 0xFFFFFFFF
+
+
+def execute(command):
+    """Runs a command; (output, error text or None)."""
+    try:
+        return gdb.execute(command, to_string=True), None
+    except gdb.error as e:
+        return "", str(e)
+
+
+def proxy_command(elf, *source):
+    """The command GDB starts; with QX_PROXY=direct (a dry run of the script
+    itself) QEMU alone, with no thread awareness."""
+    if os.environ["QX_PROXY"] == "direct" and source[0] == "--remote-cmd":
+        return "exec " + source[1], None
+    stats = os.path.join(os.environ["QX_WORK"], "stats-%d.txt" % proxy_command.count)
+    proxy_command.count += 1
+    words = [os.environ["QX_PROXY"], "--elf", elf] + list(source) + ["--stats", stats]
+    return " ".join(shell_quote(w) for w in words), stats
+
+
+proxy_command.count = 0
+
+
+def shell_quote(word):
+    if re.fullmatch(r"[A-Za-z0-9_./:@=,+-]+", word):
+        return word
+    return "'" + word.replace("'", "'\\''") + "'"
+
+
+def qemu_command(expected, elf):
+    return ("setpriv --pdeathsig KILL qemu-system-arm -M %s -display none -monitor none "
+            "-serial none -kernel %s -S -gdb stdio" % (expected["machine"], elf))
+
+
+def connect(c, command, what):
+    """target remote through the proxy; True when GDB accepted it."""
+    out, err = execute("target remote | " + command)
+    return c.check(err is None, "%s: GDB connects (%s)" % (what, err))
+
+
+def run(where, interrupt_after=None):
+    """Continues until the target stops; True when it stopped in `where`.
+    With interrupt_after, GDB interrupts the target after that many seconds."""
+    timed_out = []
+
+    def expire():
+        timed_out.append(True)
+        gdb.post_event(lambda: gdb.execute("interrupt"))
+
+    watchdog = threading.Timer(interrupt_after or TIMEOUT_SECONDS, expire)
+    watchdog.start()
+    try:
+        gdb.execute("continue", to_string=True)
+    finally:
+        watchdog.cancel()
+    if interrupt_after is None and timed_out:
+        return False
+    return gdb.newest_frame().name() == where
+
+
+def task_ids(expected):
+    return {t["name"]: evaluate("qx_kernel_sched_info.static_task_array[%d]" % t["number"])
+            for t in expected["tasks"]}
+
+
+def threads():
+    """Every thread after GDB refreshed its list, by GDB number:
+    (number, id, name, details)."""
+    gdb.execute("info threads", to_string=True)
+    rows = []
+    for t in gdb.selected_inferior().threads():
+        rows.append((t.num, t.ptid[1] or t.ptid[2], t.name, t.details))
+    return sorted(rows)
+
+
+def select(thread_id):
+    for t in gdb.selected_inferior().threads():
+        if (t.ptid[1] or t.ptid[2]) == thread_id:
+            t.switch()
+            return True
+    return False
+
+
+def selected_id():
+    t = gdb.selected_thread()
+    return None if t is None else (t.ptid[1] or t.ptid[2])
+
+
+def frame_names(limit=16):
+    names = []
+    frame = gdb.newest_frame()
+    while frame is not None and len(names) < limit:
+        names.append(frame.name())
+        try:
+            frame = frame.older()
+        except gdb.error:
+            break
+    return names
+
+
+def expected_state(t, expected):
+    if t["running"]:
+        return "Running"
+    return STATUS_TEXT[t["status"]]
+
+
+def check_start(c, where):
+    """Right after connecting, in the reset handler: exactly one thread."""
+    out, err = execute("info threads")
+    c.check(err is None, "%s: info threads at connection gives no error (%s)" % (where, err))
+    rows = threads()
+    c.equal(len(rows), 1, "%s: one thread at connection" % where)
+    c.check("error" not in out.lower(), "%s: info threads at connection shows no error: %r"
+            % (where, out))
+    c.equal(gdb.newest_frame().name(), "qx_cpu_reset_handler", "%s: frame at connection" % where)
+
+
+def check_thread_list(c, expected, ids, where):
+    """Every task once, with name and state; the running task first and
+    current. Returns {name: id} of the threads seen."""
+    rows = threads()
+    by_id = {row[1]: row for row in rows}
+    c.equal(sorted(by_id), sorted(ids.values()), "%s: thread ids are the tasks' addresses" % where)
+    c.equal(len(rows), len(expected["tasks"]), "%s: one thread per task" % where)
+    running = [t for t in expected["tasks"] if t["running"]][0]
+    if rows:
+        c.equal(rows[0][1], ids[running["name"]], "%s: the running task is listed first" % where)
+    c.equal(selected_id(), ids[running["name"]], "%s: the running task is current" % where)
+    for t in expected["tasks"]:
+        row = by_id.get(ids[t["name"]])
+        if not c.check(row is not None, "%s: %s is a thread" % (where, t["name"])):
+            continue
+        c.equal(row[2], t["name"], "%s: thread name of %s" % (where, t["name"]))
+        details = row[3] or ""
+        state = expected_state(t, expected)
+        c.check(state.lower() in details.lower(), "%s: state of %s is %r: %r"
+                % (where, t["name"], state, details))
+        if t["pended_on"]:
+            c.check(t["pended_on"][1] in details, "%s: %s shows the object it waits on (%s): %r"
+                    % (where, t["name"], t["pended_on"][1], details))
+    text, err = execute("info threads")
+    for t in expected["tasks"]:
+        c.check('"%s"' % t["name"] in text, "%s: info threads shows %s" % (where, t["name"]))
+    return rows
+
+
+def check_registers(c, expected, ids, where):
+    """A blocked task's registers are the values it loaded before it was
+    switched out; sp and pc are where the switch left them."""
+    fpu = expected["fpu"]
+    names = expected["register_names"]
+    for t in expected["tasks"]:
+        if t["running"] or not select(ids[t["name"]]):
+            continue
+        want = {int(k): v for k, v in t["registers"].items()}
+        want[13] = evaluate(t["sp_symbol"])
+        want[15] = evaluate("&" + t["pc_symbol"])
+        for reg in range(len(names)):
+            if reg > 16 and not fpu:
+                break
+            c.equal(register(names[reg]), want[reg], "%s: %s %s" % (where, t["name"], names[reg]))
+
+
+def check_backtraces(c, expected, ids, where):
+    """Each blocked task unwinds from the switch through the wait routine
+    to its entry function (named as the task); returns {id: bt text}."""
+    texts = {}
+    for t in expected["tasks"]:
+        if not select(ids[t["name"]]):
+            continue
+        text, err = execute("bt")
+        c.check(err is None, "%s: bt of %s (%s)" % (where, t["name"], err))
+        texts[ids[t["name"]]] = text
+        names = frame_names()
+        if t["running"]:
+            c.equal(names[:2], [expected["stop_routine"], t["name"]],
+                    "%s: running %s's innermost frames" % (where, t["name"]))
+            continue
+        c.equal(names[:1], [SWITCH_ROUTINE], "%s: %s's innermost frame" % (where, t["name"]))
+        ok = WAIT_ROUTINE in names and t["name"] in names[names.index(WAIT_ROUTINE):]
+        what = " (FP frame)" if t["frame_fp"] else ""
+        c.check(ok, "%s: %s%s unwinds through %s to its entry: %s"
+                % (where, t["name"], what, WAIT_ROUTINE, names))
+    text, err = execute("thread apply all bt")
+    c.check(err is None, "%s: thread apply all bt completes (%s)" % (where, err))
+    for t in expected["tasks"]:
+        c.check(" in %s (" % t["name"] in text,
+                "%s: thread apply all bt reaches %s's entry" % (where, t["name"]))
+    return texts
+
+
+def check_exit(c, stats, where):
+    """The proxy wrote its counters, which it does only when it ends."""
+    if stats is None:
+        return
+    for _ in range(50):
+        if os.path.exists(stats) and os.path.getsize(stats) > 0:
+            break
+        time.sleep(0.05)
+    c.check(os.path.exists(stats), "%s: the proxy ended and wrote its counters" % where)
+
+
+def scenario_live(c, expected, elf):
+    command, stats = proxy_command(elf, "--remote-cmd", qemu_command(expected, elf))
+    if not connect(c, command, "live"):
+        return 2
+    check_start(c, "live")
+    gdb.execute("break %s" % expected["fault_routine"])
+    gdb.execute("break %s" % expected["stop_routine"])
+    if not run(expected["stop_routine"]):
+        return 2
+    ids = task_ids(expected)
+    check_thread_list(c, expected, ids, "live")
+    check_registers(c, expected, ids, "live")
+    check_backtraces(c, expected, ids, "live")
+    c.equal(threads()[0][1], ids[expected["running_task"]], "live: list unchanged by reading")
+    gdb.execute("kill")
+    check_exit(c, stats, "live")
+    return 0
+
+
+def scenario_control(c, expected, elf):
+    command, stats = proxy_command(elf, "--remote-cmd", qemu_command(expected, elf))
+    if not connect(c, command, "control"):
+        return 2
+    gdb.execute("break %s" % expected["fault_routine"])
+    gdb.execute("break %s" % expected["stop_routine"])
+    if not run(expected["stop_routine"]):
+        return 2
+    ids = task_ids(expected)
+    running = ids[expected["running_task"]]
+    all_ids = sorted(ids.values())
+
+    def same_threads(what):
+        rows = threads()
+        c.equal(selected_id(), running, "%s: the running task stays current" % what)
+        c.equal(sorted(r[1] for r in rows), all_ids, "%s: the same thread ids" % what)
+        c.equal(rows[0][1] if rows else None, running, "%s: the running task first" % what)
+
+    for command in ("stepi", "next", "stepi"):
+        out, err = execute(command)
+        c.check(err is None, "%s in the running task (%s)" % (command, err))
+        same_threads(command)
+    c.check(run(expected["stop_routine"]), "continue back to the stop routine")
+    same_threads("continue")
+    gdb.execute("disable 2")
+    run(None, interrupt_after=0.3)
+    c.check(gdb.newest_frame().name() in (expected["stop_routine"], expected["running_task"]),
+            "interrupt stops in the running task's loop")
+    same_threads("interrupt")
+    gdb.execute("enable 2")
+
+    # A step asked for a task that is not running is refused: nothing moves.
+    waiting = ids["fp_worker"]
+    select(waiting)
+    pc_before = register("pc")
+    stops_before = evaluate("qx_model_stop_count")
+    out, err = execute("stepi")
+    text = (out or "") + (err or "")
+    c.check(err is not None or "fail" in text.lower() or "cannot" in text.lower(),
+            "stepi in a blocked task is refused with a message: %r" % text)
+    rows = threads()
+    c.equal(sorted(r[1] for r in rows), all_ids, "after the refused step: the same threads")
+    if select(waiting):
+        c.equal(register("pc"), pc_before, "after the refused step: the blocked task's pc")
+    c.equal(evaluate("qx_model_stop_count"), stops_before, "after the refused step: no progress")
+    select(running)
+
+    # A register written into the halted task is what it resumes with.
+    halted = ids["halted"]
+    select(halted)
+    written = {"r4": 0xCAFE0004, "r7": 0x0BAD0007}
+    for name, value in written.items():
+        gdb.execute("set $%s = 0x%x" % (name, value))
+        c.equal(register(name), value, "halted %s reads back after the write" % name)
+    select(running)
+    c.equal(register("r4") != written["r4"], True, "the running task's r4 is its own")
+    errors_before = evaluate("qx_cpu_resume_errors")
+    gdb.execute("set var qx_model_release_halted = 1")
+    gdb.execute("delete")
+    gdb.execute("break %s" % expected["fault_routine"])
+    gdb.execute("break qx_cpu_check_resume")
+    if not run("qx_cpu_check_resume"):
+        return 2
+    c.equal(selected_id(), halted, "the released task is current at its resume check")
+    regs = evaluate("$r0")  # apsr, r0-r12, lr as the resumed task found them
+    for name, value in written.items():
+        seen = int.from_bytes(bytes(gdb.selected_inferior().read_memory(
+            regs + 4 * (1 + int(name[1:])), 4)), "little")
+        c.equal(seen, value, "the halted task resumed with the written %s" % name)
+    gdb.execute("delete")
+    gdb.execute("break %s" % expected["fault_routine"])
+    gdb.execute("break %s" % expected["stop_routine"])
+    if not run(expected["stop_routine"]):
+        return 2
+    c.equal(evaluate("qx_cpu_resume_errors"), errors_before + len(written),
+            "the resume check counted the written registers")
+    rows = {r[1]: r for r in threads()}
+    c.equal(selected_id(), halted, "the released task is current at the next stop")
+    c.equal(threads()[0][1], halted, "the released task is listed first at the next stop")
+    c.check("running" in (rows.get(halted, (0, 0, 0, ""))[3] or "").lower(),
+            "the released task shows as running: %r" % (rows.get(halted),))
+    c.check("halted" in (rows.get(running, (0, 0, 0, ""))[3] or "").lower(),
+            "the supervisor shows as halted: %r" % (rows.get(running),))
+    gdb.execute("kill")
+    check_exit(c, stats, "control")
+    return 0
+
+
+def snapshot(expected, ids):
+    rows = [(r[1], r[2], r[3]) for r in threads()]
+    texts = {}
+    for t in expected["tasks"]:
+        if select(ids[t["name"]]):
+            texts[t["name"]] = execute("bt")[0]
+    return rows, texts
+
+
+def ram_range():
+    """The RAM in use: from RAM's origin in the image's linker script to the
+    end of its last section (the boot stack). The rest of the 4 MiB is never
+    written, and reading it over the pipe costs about 10 s."""
+    path = os.path.join(HERE, "..", "..", "targets", "cortex-m", "model.ld")
+    with open(path) as f:
+        m = re.search(r"RAM\s*\([a-z]*\)\s*:\s*ORIGIN\s*=\s*(0x[0-9A-Fa-f]+)", f.read())
+    return int(m.group(1), 16), evaluate("&__qx_msp_top")
+
+
+def check_dump(c, expected, ids, live, elf, source, where, running_too):
+    command, stats = proxy_command(elf, *source)
+    if not connect(c, command, where):
+        return
+    rows, texts = snapshot(expected, ids)
+    live_rows, live_texts = live
+    c.equal(rows, live_rows, "%s: info threads as live" % where)
+    for t in expected["tasks"]:
+        if t["running"] and not running_too:
+            continue
+        c.equal(texts.get(t["name"]), live_texts.get(t["name"]), "%s: bt of %s as live"
+                % (where, t["name"]))
+    text, err = execute("thread apply all bt")
+    c.check(err is None, "%s: thread apply all bt completes (%s)" % (where, err))
+    for command in ("continue", "stepi"):
+        select(ids[expected["running_task"]])
+        out, err = execute(command)
+        text = (out or "") + (err or "")
+        c.check(err is not None or "fail" in text.lower() or "cannot" in text.lower(),
+                "%s: %s is refused with a message: %r" % (where, command, text))
+        c.equal(len(threads()), len(expected["tasks"]), "%s: threads after %s" % (where, command))
+    execute("detach")
+    check_exit(c, stats, where)
+
+
+def scenario_postmortem(c, expected, elf):
+    work = os.environ["QX_WORK"]
+    command, stats = proxy_command(elf, "--remote-cmd", qemu_command(expected, elf))
+    if not connect(c, command, "postmortem"):
+        return 2
+    gdb.execute("break %s" % expected["fault_routine"])
+    gdb.execute("break %s" % expected["stop_routine"])
+    if not run(expected["stop_routine"]):
+        return 2
+    ids = task_ids(expected)
+    live = snapshot(expected, ids)
+    select(ids[expected["running_task"]])
+    core = os.path.join(work, "model.core")
+    ram = os.path.join(work, "model.ram")
+    out, err = execute("gcore %s" % core)
+    c.check(err is None and os.path.exists(core), "gcore through the proxy (%s)" % err)
+    base, end = ram_range()
+    out, err = execute("dump binary memory %s 0x%x 0x%x" % (ram, base, end))
+    c.check(err is None and os.path.exists(ram), "dump of the RAM through the proxy (%s)" % err)
+    gdb.execute("kill")
+    check_exit(c, stats, "postmortem live")
+    gdb.execute("delete")
+    if os.path.exists(core):
+        check_dump(c, expected, ids, live, elf, ["--core", core], "core", True)
+    # A raw RAM image holds no CPU registers: the running task's frames
+    # cannot be the live ones; the blocked tasks' must be.
+    if os.path.exists(ram):
+        check_dump(c, expected, ids, live, elf, ["--ram", "%s@0x%x" % (ram, base)], "ram", False)
+    return 0
+
+
+SCENARIOS = {
+    "live": scenario_live,
+    "control": scenario_control,
+    "postmortem": scenario_postmortem,
+}
+
+
+def main():
+    name = os.environ.get("QX_SCENARIO", "")
+    scenario = SCENARIOS.get(name)
+    if scenario is None:
+        print("unknown scenario %r; one of %s" % (name, ", ".join(SCENARIOS)))
+        finish(2)
+    elf = gdb.current_progspace().filename
+    with open(os.path.splitext(elf)[0] + ".json") as f:
+        expected = json.load(f)
+    gdb.execute("set pagination off")
+    gdb.execute("set confirm off")
+    started = time.monotonic()
+    c = Checks()
+    try:
+        status = scenario(c, expected, elf)
+    except Exception as e:  # report and fail rather than hang the batch run
+        print("FAIL: %s: %s: %s" % (name, type(e).__name__, e))
+        status = 1
+    if status == 2:
+        print("%s %s: the target did not stop where the scenario needs it" %
+              (expected["board"], name))
+    print("%s %s: %d checks passed, %d failed (%.2f s)" % (
+        expected["board"], name, c.passed, len(c.failed), time.monotonic() - started))
+    finish(status if status else (1 if c.failed else 0))
+
+
+try:
+    main()
+except Exception as e:  # noqa: BLE001 - GDB's batch mode would exit 0
+    print("FAIL: %s: %s" % (type(e).__name__, e))
+    finish(1)

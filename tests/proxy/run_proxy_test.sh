@@ -1,0 +1,76 @@
+#!/bin/sh
+# Runs one end-to-end test of osa_gdbproxy: a GDB scenario of gdb_threads.py
+# (live, control, postmortem) against the model kernel under QEMU, or the raw
+# packet test rsp_wire.py (wire) against a stand-in gdbserver. Exits 77
+# (skipped) when a tool it needs is missing.
+#   run_proxy_test.sh SOURCE_DIR IMAGE_DIR PROXY m3|m4f SCENARIO
+#   run_proxy_test.sh --images SOURCE_DIR IMAGE_DIR    (build both images)
+# Every process the test starts runs in a session of its own; any left when
+# it ends (a proxy or QEMU that did not exit) fails the test and is killed.
+set -u
+
+need() {
+  for tool in "$@"; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+      echo "SKIPPED: $tool is not installed (apt-get install gcc-arm-none-eabi qemu-system-arm gdb-multiarch)"
+      exit 77
+    fi
+  done
+}
+
+# Builds both images into a private directory and moves them into place, so
+# that tests running at once never see a half-written image.
+build_images() {
+  mkdir -p "$2" || exit 1
+  work=$(mktemp -d "$2/.build.XXXXXX") || exit 1
+  "$1/targets/cortex-m/build.sh" "$work" >/dev/null || { rm -rf "$work"; exit 1; }
+  for f in "$work"/model-*; do mv -f "$f" "$2/"; done
+  rm -rf "$work"
+}
+
+if [ "${1:-}" = --images ]; then
+  need arm-none-eabi-gcc python3
+  build_images "$2" "$3"
+  exit 0
+fi
+
+src=$1
+images=$2
+proxy=$3
+board=$4
+scenario=$5
+if [ "$scenario" = wire ]; then
+  need arm-none-eabi-gcc arm-none-eabi-nm python3 setsid
+else
+  need arm-none-eabi-gcc qemu-system-arm gdb-multiarch setpriv python3 setsid
+fi
+[ -f "$images/model-$board.elf" ] && [ -f "$images/model-$board.json" ] || build_images "$src" "$images"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/osa-proxy-$scenario-$board.XXXXXX") || exit 1
+trap 'rm -rf "$work"' EXIT
+
+if [ "$scenario" = wire ]; then
+  setsid python3 "$src/tests/proxy/rsp_wire.py" "$proxy" "$images/model-$board.elf" "$work" &
+else
+  QX_SCENARIO=$scenario QX_PROXY=$proxy QX_WORK=$work \
+    setsid gdb-multiarch -nx -batch -x "$src/tests/proxy/gdb_threads.py" "$images/model-$board.elf" &
+fi
+session=$!
+wait "$session"
+status=$?
+
+# The session id is the leader's pid: whatever still runs in it was started
+# by this test. Give a proxy a moment to see its end of input.
+left=""
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+  left=$(ps -o pid=,args= -s "$session" 2>/dev/null)
+  [ -z "$left" ] && break
+  sleep 0.2
+done
+if [ -n "$left" ]; then
+  echo "FAIL: processes left running after the test:"
+  echo "$left"
+  kill -KILL -- "-$session" 2>/dev/null
+  [ "$status" = 0 ] && status=1
+fi
+exit "$status"
