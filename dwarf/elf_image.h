@@ -15,10 +15,9 @@ struct DwarfLoadOptions {
   // Map every allocated section that has bytes in the file (SHT_PROGBITS with
   // SHF_ALLOC) at its address with those bytes, so that flash and the initial
   // values of data read as the program image holds them.
+  // The .dwo files of split units are found where the skeleton units name
+  // them (compilation directory) or beside the ELF file.
   bool loadContents = false;
-  // Where the .dwo files of split units are looked for besides the paths the
-  // skeleton units name; empty: the ELF file's directory.
-  std::string dwoDirectory;
 };
 
 // What one load took from the file, for reports and tests.

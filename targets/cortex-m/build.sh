@@ -3,6 +3,7 @@
 #   model-m3.elf  (mps2-an385, Cortex-M3)
 #   model-m4f.elf (mps2-an386, Cortex-M4 with single-precision FPU)
 # and the expected-state manifests model-m3.json and model-m4f.json.
+# QX_EXTRA_CFLAGS adds compiler flags (e.g. -gdwarf-4 or -gsplit-dwarf).
 set -eu
 
 if [ $# -ne 1 ]; then
@@ -14,7 +15,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 cc=${ARM_CC:-arm-none-eabi-gcc}
 mkdir -p "$out"
 
-common="-g -O1 -ffreestanding -nostdlib -mthumb -std=c11 -Wall -Wextra -Werror"
+common="-g -O1 -ffreestanding -nostdlib -mthumb -std=c11 -Wall -Wextra -Werror ${QX_EXTRA_CFLAGS:-}"
 sources="$here/qx_cpu.S $here/qx_kernel.c $here/qx_model.c"
 
 build() {
