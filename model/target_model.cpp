@@ -81,12 +81,15 @@ bool ModelRoutineAt(const TargetModel& model, uint64_t address, std::string* nam
   return true;
 }
 
+// pc and lr are read like any register, so a backing (a live target) is asked.
 bool ModelCurrentRoutine(const TargetModel& model, std::string* name) {
-  return ModelRoutineAt(model, model.registers.values[kRegPc], name);
+  uint64_t pc = 0;
+  return RegisterRead(model.registers, kRegPc, &pc) && ModelRoutineAt(model, pc, name);
 }
 
 bool ModelCallerRoutine(const TargetModel& model, std::string* name) {
-  return ModelRoutineAt(model, model.registers.values[kRegLr], name);
+  uint64_t lr = 0;
+  return RegisterRead(model.registers, kRegLr, &lr) && ModelRoutineAt(model, lr, name);
 }
 
 }  // namespace model

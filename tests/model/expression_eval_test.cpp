@@ -169,6 +169,16 @@ TEST(ExpressionEval, PrintsAddressesWithTheirSymbolAndNamesRoutines) {
   EXPECT_EQ("do_work", text);
   EXPECT_FALSE(ModelRoutineAt(model, 0x08000030, &text));
   EXPECT_FALSE(ModelCallerRoutine(model, &text));  // lr 0 lies in no routine
+
+  // With a backing (a live target) pc and lr come from it, not from values.
+  model.registers.backing.read = [](void*, uint32_t number, uint32_t* value) {
+    *value = number == kRegLr ? 0x08000011 : 0;
+    return true;
+  };
+  ASSERT_TRUE(ModelCallerRoutine(model, &text));
+  EXPECT_EQ("do_work", text);
+  model.registers.backing.read = [](void*, uint32_t, uint32_t*) { return false; };
+  EXPECT_FALSE(ModelCurrentRoutine(model, &text));
 }
 
 }  // namespace
