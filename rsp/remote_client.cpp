@@ -41,9 +41,12 @@ RspStatus FailLink(RspRemote* remote, RspStatus status, std::string_view doing) 
   return status;
 }
 
-RspStatus SendAck(RspRemote* remote) {
-  if (remote->channel.no_ack) return RspStatus::Ok;
-  return RspChannelSendRaw(&remote->channel, "+");
+// Acks a good packet. The packet stands even when the ack cannot be sent
+// (an upstream that closed right after its reply): the next exchange
+// reports the link's state.
+void SendAck(RspRemote* remote) {
+  if (remote->channel.no_ack) return;
+  static_cast<void>(RspChannelSendRaw(&remote->channel, "+"));
 }
 
 // What waiting for the `+` of a packet sent gave.
@@ -74,10 +77,7 @@ RspStatus AwaitAck(RspRemote* remote, std::string_view request, AckResult* resul
           again = true;
           break;
         case RspEventKind::Packet: {
-          const RspStatus acked = SendAck(remote);
-          if (acked != RspStatus::Ok) {
-            return FailLink(remote, acked, "acking the reply to " + Describe(request));
-          }
+          SendAck(remote);
           result->early_packet = true;
           result->payload = std::move(event.payload);
           return RspStatus::Ok;
@@ -94,7 +94,7 @@ RspStatus AwaitAck(RspRemote* remote, std::string_view request, AckResult* resul
           return RspStatus::Ok;
         }
         case RspEventKind::Oversize:
-          static_cast<void>(SendAck(remote));
+          SendAck(remote);
           return Fail(remote, RspStatus::Protocol,
                       "the reply to " + Describe(request) + " is longer than " +
                           std::to_string(channel->decoder.max_packet) + " bytes");
@@ -142,10 +142,7 @@ RspStatus AwaitReply(RspRemote* remote, std::string_view request, int timeout_ms
     }
     switch (event.kind) {
       case RspEventKind::Packet: {
-        const RspStatus acked = SendAck(remote);
-        if (acked != RspStatus::Ok) {
-          return FailLink(remote, acked, "acking the reply to " + Describe(request));
-        }
+        SendAck(remote);
         *reply = std::move(event.payload);
         return RspStatus::Ok;
       }
@@ -169,7 +166,7 @@ RspStatus AwaitReply(RspRemote* remote, std::string_view request, int timeout_ms
         break;
       }
       case RspEventKind::Oversize:
-        static_cast<void>(SendAck(remote));
+        SendAck(remote);
         return Fail(remote, RspStatus::Protocol,
                     "the reply to " + Describe(request) + " is longer than " +
                         std::to_string(channel->decoder.max_packet) + " bytes");
@@ -216,7 +213,7 @@ void DropStale(RspRemote* remote) {
   for (int events = 0; events < 64; ++events) {
     RspEvent event;
     if (RspChannelNextEvent(&remote->channel, 0, &event) != RspStatus::Ok) return;
-    if (event.kind == RspEventKind::Packet) static_cast<void>(SendAck(remote));
+    if (event.kind == RspEventKind::Packet) SendAck(remote);
   }
 }
 

@@ -1,0 +1,230 @@
+// Tests of the byte links: pipes and socketpairs, TCP on 127.0.0.1, a child
+// started by command (an echo through cat), closed peers, timeouts, and
+// children that leave nothing behind.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "rsp/link.h"
+
+namespace {
+
+RspLink PipeLink(int* peer_write, int* peer_read) {
+  int to_link[2];
+  int from_link[2];
+  EXPECT_EQ(pipe2(to_link, O_CLOEXEC), 0);
+  EXPECT_EQ(pipe2(from_link, O_CLOEXEC), 0);
+  RspLink link;
+  std::string error;
+  EXPECT_EQ(RspLinkFromFds(to_link[0], from_link[1], false, "pipes", &link, &error), RspStatus::Ok);
+  *peer_write = to_link[1];
+  *peer_read = from_link[0];
+  return link;
+}
+
+RspLink SocketLink(int* peer) {
+  int pair[2];
+  EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  RspLink link;
+  std::string error;
+  EXPECT_EQ(RspLinkFromFds(pair[0], pair[0], true, "socket", &link, &error), RspStatus::Ok);
+  *peer = pair[1];
+  return link;
+}
+
+// Reads from the link until `want` bytes came or it fails.
+std::string ReadSome(RspLink* link, std::size_t want, int timeout_ms = 5000) {
+  std::string text;
+  char buffer[4096];
+  while (text.size() < want) {
+    std::size_t got = 0;
+    std::string error;
+    if (RspRead(link, timeout_ms, buffer, sizeof buffer, &got, &error) != RspStatus::Ok) break;
+    text.append(buffer, got);
+  }
+  return text;
+}
+
+// A process that ended and was reaped, or is a zombie left to init.
+bool ProcessGone(pid_t pid) {
+  for (int i = 0; i < 200; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    if (!stat) return true;
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t paren = line.rfind(')');
+    if (paren != std::string::npos && paren + 2 < line.size() && line[paren + 2] == 'Z') {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST(RspLink, PipesCarryBytesBothWaysAndReportTheEnd) {
+  int peer_write = -1;
+  int peer_read = -1;
+  RspLink link = PipeLink(&peer_write, &peer_read);
+  std::string error;
+  ASSERT_EQ(RspWriteAll(&link, "$OK#9a", 1000, &error), RspStatus::Ok);
+  char buffer[16];
+  ASSERT_EQ(read(peer_read, buffer, sizeof buffer), 6);
+  std::size_t got = 0;
+  EXPECT_EQ(RspRead(&link, 20, buffer, sizeof buffer, &got, &error), RspStatus::Timeout);
+  EXPECT_EQ(RspRead(&link, 0, buffer, sizeof buffer, &got, &error), RspStatus::Timeout);
+  ASSERT_EQ(write(peer_write, "+", 1), 1);
+  ASSERT_EQ(RspRead(&link, 1000, buffer, sizeof buffer, &got, &error), RspStatus::Ok);
+  EXPECT_EQ(got, 1u);
+  close(peer_write);
+  EXPECT_EQ(RspRead(&link, 1000, buffer, sizeof buffer, &got, &error), RspStatus::Closed);
+  EXPECT_NE(error.find("closed"), std::string::npos) << error;
+  // A reader that went away: EPIPE as a status, no SIGPIPE.
+  close(peer_read);
+  EXPECT_EQ(RspWriteAll(&link, "$OK#9a", 1000, &error), RspStatus::Closed);
+}
+
+TEST(RspLink, SocketPeerGoneIsAStatus) {
+  int peer = -1;
+  RspLink link = SocketLink(&peer);
+  close(peer);
+  std::string error;
+  char buffer[16];
+  std::size_t got = 0;
+  EXPECT_EQ(RspRead(&link, 1000, buffer, sizeof buffer, &got, &error), RspStatus::Closed);
+  EXPECT_EQ(RspWriteAll(&link, "$OK#9a", 1000, &error), RspStatus::Closed);
+}
+
+TEST(RspLink, WaitReadableTellsWhichOne) {
+  int a = -1;
+  int b = -1;
+  RspLink first = SocketLink(&a);
+  RspLink second = SocketLink(&b);
+  const int fds[2] = {first.input.Get(), second.input.Get()};
+  std::size_t ready = 9;
+  std::string error;
+  EXPECT_EQ(RspWaitReadable(fds, 2, 20, &ready, &error), RspStatus::Timeout);
+  ASSERT_EQ(write(b, "\x03", 1), 1);
+  ASSERT_EQ(RspWaitReadable(fds, 2, 1000, &ready, &error), RspStatus::Ok);
+  EXPECT_EQ(ready, 1u);
+  close(a);
+  ASSERT_EQ(RspWaitReadable(fds, 1, 1000, &ready, &error), RspStatus::Ok);
+  EXPECT_EQ(ready, 0u);
+  close(b);
+}
+
+TEST(RspLink, ListenAcceptConnect) {
+  RspListener listener;
+  std::string error;
+  ASSERT_EQ(RspListen(0, &listener, &error), RspStatus::Ok) << error;
+  ASSERT_NE(listener.port, 0);
+  RspLink none;
+  EXPECT_EQ(RspAccept(&listener, 20, &none, &error), RspStatus::Timeout);
+
+  RspLink client;
+  ASSERT_EQ(RspConnect("127.0.0.1:" + std::to_string(listener.port), 2000, &client, &error),
+            RspStatus::Ok)
+      << error;
+  RspLink server;
+  ASSERT_EQ(RspAccept(&listener, 2000, &server, &error), RspStatus::Ok) << error;
+  ASSERT_EQ(RspWriteAll(&client, "$qC#b4", 1000, &error), RspStatus::Ok);
+  EXPECT_EQ(ReadSome(&server, 6), "$qC#b4");
+  ASSERT_EQ(RspWriteAll(&server, "+", 1000, &error), RspStatus::Ok);
+  EXPECT_EQ(ReadSome(&client, 1), "+");
+  server = RspLink();
+  char buffer[8];
+  std::size_t got = 0;
+  EXPECT_EQ(RspRead(&client, 1000, buffer, sizeof buffer, &got, &error), RspStatus::Closed);
+}
+
+TEST(RspLink, ConnectFailuresAreReadable) {
+  RspListener listener;
+  std::string error;
+  ASSERT_EQ(RspListen(0, &listener, &error), RspStatus::Ok);
+  const std::string address = "127.0.0.1:" + std::to_string(listener.port);
+  listener = RspListener();  // nobody listens there now
+  RspLink link;
+  EXPECT_NE(RspConnect(address, 2000, &link, &error), RspStatus::Ok);
+  EXPECT_NE(error.find("refused"), std::string::npos) << error;
+  EXPECT_EQ(RspConnect("no-port", 2000, &link, &error), RspStatus::IoError);
+  EXPECT_NE(error.find("HOST:PORT"), std::string::npos) << error;
+}
+
+TEST(RspLink, CommandEchoesThroughCat) {
+  RspLink link;
+  std::string error;
+  ASSERT_EQ(RspStartCommand("exec cat", &link, &error), RspStatus::Ok) << error;
+  ASSERT_GT(link.child.Pid(), 0);
+  const std::string packet = "$m20000000,40#c5";
+  ASSERT_EQ(RspWriteAll(&link, packet, 1000, &error), RspStatus::Ok);
+  EXPECT_EQ(ReadSome(&link, packet.size()), packet);
+  // The end of its input ends cat; the link reports it closed.
+  link.output.Reset();
+  char buffer[8];
+  std::size_t got = 0;
+  EXPECT_EQ(RspRead(&link, 5000, buffer, sizeof buffer, &got, &error), RspStatus::Closed);
+  // cat may be ending on its own or be ended by the stop.
+  const int code = link.child.Stop();
+  EXPECT_TRUE(code == 0 || code == 128 + SIGTERM) << code;
+  EXPECT_EQ(link.child.Stop(), -1);
+}
+
+TEST(RspLink, CommandThatExitsIsClosed) {
+  RspLink link;
+  std::string error;
+  ASSERT_EQ(RspStartCommand("printf '+'; exit 3", &link, &error), RspStatus::Ok);
+  EXPECT_EQ(ReadSome(&link, 2), "+");
+  EXPECT_EQ(RspWriteAll(&link, std::string(1 << 20, 'x'), 5000, &error), RspStatus::Closed);
+  EXPECT_EQ(link.child.Stop(), 3);
+}
+
+TEST(RspLink, AWriteToAPeerThatDoesNotReadTimesOut) {
+  RspLink link;
+  std::string error;
+  ASSERT_EQ(RspStartCommand("exec sleep 30", &link, &error), RspStatus::Ok);
+  EXPECT_EQ(RspWriteAll(&link, std::string(1 << 20, 'x'), 100, &error), RspStatus::Timeout);
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(RspLink, DestroyingTheLinkEndsTheWholeCommand) {
+  // The shell runs sleep as a grandchild; both must end with the link.
+  RspLink link;
+  std::string error;
+  ASSERT_EQ(RspStartCommand("sleep 30 & echo $!; wait", &link, &error), RspStatus::Ok);
+  std::string line;
+  while (line.find('\n') == std::string::npos) {
+    const std::string more = ReadSome(&link, 1);
+    ASSERT_FALSE(more.empty());
+    line += more;
+  }
+  const pid_t grandchild = static_cast<pid_t>(std::stol(line));
+  const pid_t child = link.child.Pid();
+  const auto start = std::chrono::steady_clock::now();
+  link = RspLink();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_TRUE(ProcessGone(child));
+  EXPECT_TRUE(ProcessGone(grandchild));
+}
+
+TEST(RspFd, OwnsAndMoves) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  RspFd a(fds[0]);
+  RspFd b(std::move(a));
+  EXPECT_FALSE(a.Valid());
+  EXPECT_EQ(b.Get(), fds[0]);
+  b = RspFd(fds[1]);
+  EXPECT_EQ(fcntl(fds[0], F_GETFD), -1);  // closed by the move-assignment
+  const int raw = b.Release();
+  EXPECT_FALSE(b.Valid());
+  EXPECT_EQ(close(raw), 0);
+}
+
+}  // namespace

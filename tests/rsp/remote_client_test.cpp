@@ -1,0 +1,396 @@
+// Tests of the upstream client against a scripted fake gdbserver: acks,
+// retransmits on `-`, damaged replies, no-ack mode, qSupported, timeouts,
+// disconnects, garbage, oversize replies, resuming and interrupting.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "rsp/remote_client.h"
+#include "rsp/server.h"
+#include "tests/rsp/fake_peer.h"
+
+namespace {
+
+RspRemoteOptions QuickOptions() {
+  RspRemoteOptions options;
+  options.ack_timeout_ms = 100;
+  options.reply_timeout_ms = 300;
+  options.max_retransmits = 2;
+  return options;
+}
+
+// A client over a fake upstream running `script`.
+struct Fixture {
+  RspRemote remote;
+  FakePeer peer;
+  Fixture(std::function<void(int)> script, RspRemoteOptions options = QuickOptions()) {
+    RspLink link;
+    FakePeerStart(std::move(script), &link, &peer);
+    RspRemoteInit(std::move(link), options, &remote);
+  }
+  ~Fixture() {
+    // Closing our end first lets a script that waits on us finish.
+    remote.channel.link = RspLink();
+    FakePeerJoin(&peer);
+  }
+};
+
+TEST(RspRemote, RequestIsAckedAndItsReplyAcked) {
+  std::string seen_ack;
+  {
+    Fixture f([&](int fd) {
+      EXPECT_EQ(PeerReadPacket(fd), "m20000000,4");
+      PeerSend(fd, "+" + PeerFrame("01020304"));
+      seen_ack.push_back(static_cast<char>(PeerReadByte(fd)));
+    });
+    std::string reply;
+    ASSERT_EQ(RspRemoteRequest(&f.remote, "m20000000,4", &reply), RspStatus::Ok)
+        << RspRemoteError(f.remote);
+    EXPECT_EQ(reply, "01020304");
+  }
+  EXPECT_EQ(seen_ack, "+");
+}
+
+TEST(RspRemote, CountsPacketsAndBytes) {
+  Fixture f([](int fd) {
+    for (int i = 0; i < 3; ++i) {
+      PeerReadPacket(fd);
+      PeerSend(fd, "+" + PeerFrame("OK"));
+    }
+    PeerReadByte(fd);
+  });
+  std::string reply;
+  for (int i = 0; i < 3; ++i)
+    ASSERT_EQ(RspRemoteRequest(&f.remote, "qC", &reply), RspStatus::Ok);
+  const RspCounters& counters = f.remote.channel.counters;
+  EXPECT_EQ(counters.packets_sent, 3u);
+  EXPECT_EQ(counters.retransmits, 0u);
+  EXPECT_EQ(counters.packets_received, 3u);
+  EXPECT_EQ(counters.bytes_sent, 3u * (6 + 1));  // "$qC#b4" and "+"
+  EXPECT_EQ(counters.bytes_received, 3u * (1 + 6));
+}
+
+TEST(RspRemote, NackedRequestIsSentAgain) {
+  Fixture f([](int fd) {
+    EXPECT_EQ(PeerReadPacket(fd), "g");
+    PeerSend(fd, "-");
+    EXPECT_EQ(PeerReadPacket(fd), "g");
+    PeerSend(fd, "+" + PeerFrame("00000000"));
+    PeerReadByte(fd);
+  });
+  std::string reply;
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "g", &reply), RspStatus::Ok) << RspRemoteError(f.remote);
+  EXPECT_EQ(reply, "00000000");
+  EXPECT_EQ(f.remote.channel.counters.retransmits, 1u);
+}
+
+TEST(RspRemote, DamagedReplyIsAskedForAgain) {
+  std::string before;
+  Fixture f([&](int fd) {
+    PeerReadPacket(fd);
+    PeerSend(fd, "+$OK#00");
+    EXPECT_EQ(PeerReadByte(fd), '-');
+    PeerSend(fd, PeerFrame("OK"));
+    EXPECT_EQ(PeerReadByte(fd), '+');
+  });
+  std::string reply;
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "Hg0", &reply), RspStatus::Ok) << RspRemoteError(f.remote);
+  EXPECT_EQ(reply, "OK");
+  EXPECT_EQ(f.remote.channel.counters.bad_packets, 1u);
+}
+
+TEST(RspRemote, RunLengthRepliesAreExpanded) {
+  Fixture f([](int fd) {
+    PeerReadPacket(fd);
+    PeerSend(fd, "+" + PeerFrame("0* 1*!"));
+  });
+  std::string reply;
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "p0", &reply), RspStatus::Ok);
+  EXPECT_EQ(reply, "000011111");
+}
+
+TEST(RspRemote, ReplyWithoutAckIsTaken) {
+  Fixture f([](int fd) {
+    PeerReadPacket(fd);
+    PeerSend(fd, PeerFrame("OK"));
+  });
+  std::string reply;
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "Hc-1", &reply), RspStatus::Ok);
+  EXPECT_EQ(reply, "OK");
+}
+
+// Failures: each must end with a status and a reason, never a hang.
+struct FailureRow {
+  const char* name;
+  std::function<void(int)> script;
+  RspStatus status;
+  const char* reason;  // a part of the reason text
+};
+
+TEST(RspRemote, FailuresAreStatusesWithAReason) {
+  const FailureRow rows[] = {
+      {"silent upstream",
+       [](int fd) {
+         for (int i = 0; i < 3; ++i)
+           PeerReadPacket(fd);
+         PeerReadByte(fd, 500);
+       },
+       RspStatus::Timeout, "no ack for \"qC\" after 3 tries"},
+      {"acks but never replies",
+       [](int fd) {
+         PeerReadPacket(fd);
+         PeerSend(fd, "+");
+         PeerReadByte(fd, 1000);
+       },
+       RspStatus::Timeout, "no reply to \"qC\" within 300 ms"},
+      {"always nacks",
+       [](int fd) {
+         for (int i = 0; i < 3; ++i) {
+           PeerReadPacket(fd);
+           PeerSend(fd, "-");
+         }
+         PeerReadByte(fd, 500);
+       },
+       RspStatus::Protocol, "refused \"qC\" 3 times"},
+      {"disconnects", [](int fd) { PeerReadPacket(fd); }, RspStatus::Closed, "closed"},
+      {"disconnects after the ack",
+       [](int fd) {
+         PeerReadPacket(fd);
+         PeerSend(fd, "+$O");
+       },
+       RspStatus::Closed, "waiting for the reply to \"qC\""},
+      {"garbage without packets",
+       [](int fd) {
+         PeerReadPacket(fd);
+         PeerSend(fd, "+garbage\r\n\x01\x02 no packet here");
+         PeerReadByte(fd, 1000);
+       },
+       RspStatus::Timeout, "no reply"},
+      {"damaged replies only",
+       [](int fd) {
+         PeerReadPacket(fd);
+         PeerSend(fd, "+");
+         for (int i = 0; i < 3; ++i) {
+           PeerSend(fd, "$OK#zz");
+           PeerReadByte(fd);
+         }
+         PeerReadByte(fd, 500);
+       },
+       RspStatus::Protocol, "came damaged 3 times"},
+      {"oversize reply",
+       [](int fd) {
+         PeerReadPacket(fd);
+         PeerSend(fd, "+" + PeerFrame(std::string(kRspMaxPacket + 10, '0')));
+         PeerReadByte(fd, 500);
+       },
+       RspStatus::Protocol, "longer than"},
+  };
+  for (const FailureRow& row : rows) {
+    const auto start = std::chrono::steady_clock::now();
+    Fixture f(row.script);
+    std::string reply = "unchanged";
+    EXPECT_EQ(RspRemoteRequest(&f.remote, "qC", &reply), row.status) << row.name;
+    EXPECT_NE(RspRemoteError(f.remote).find(row.reason), std::string::npos)
+        << row.name << ": " << RspRemoteError(f.remote);
+    EXPECT_EQ(reply, "unchanged") << row.name;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << row.name;
+  }
+}
+
+TEST(RspRemote, LateReplyOfAFailedRequestIsNotTakenForTheNext) {
+  Fixture f([](int fd) {
+    EXPECT_EQ(PeerReadPacket(fd), "m0,4");
+    PeerSend(fd, "+");
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    PeerSend(fd, PeerFrame("late"));
+    EXPECT_EQ(PeerReadPacket(fd), "m4,4");
+    PeerSend(fd, "+" + PeerFrame("fresh"));
+    PeerReadByte(fd);
+  });
+  std::string reply;
+  EXPECT_EQ(RspRemoteRequest(&f.remote, "m0,4", &reply), RspStatus::Timeout);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "m4,4", &reply), RspStatus::Ok) << RspRemoteError(f.remote);
+  EXPECT_EQ(reply, "fresh");
+}
+
+TEST(RspRemote, NegotiationStripsMultiprocessAndTurnsOnNoAck) {
+  Fixture f([](int fd) {
+    EXPECT_EQ(PeerReadPacket(fd), "qSupported:swbreak+;hwbreak+;vContSupported+;xmlRegisters=i386");
+    PeerSend(fd, "+" + PeerFrame("PacketSize=4000;QStartNoAckMode+;qXfer:features:read+;"
+                                 "multiprocess+;vContSupported+;qXfer:threads:read-"));
+    EXPECT_EQ(PeerReadByte(fd), '+');
+    EXPECT_EQ(PeerReadPacket(fd), "QStartNoAckMode");
+    PeerSend(fd, "+" + PeerFrame("OK"));
+    EXPECT_EQ(PeerReadByte(fd), '+');
+    // No acks from here on, either way: the next byte is the next packet.
+    std::string before;
+    EXPECT_EQ(PeerReadPacket(fd, &before), "qC");
+    EXPECT_EQ(before, "");
+    PeerSend(fd, PeerFrame("QC1"));
+    EXPECT_EQ(PeerReadPacket(fd, &before), "?");
+    EXPECT_EQ(before, "");
+    PeerSend(fd, PeerFrame("S05"));
+  });
+  ASSERT_EQ(RspRemoteNegotiate(&f.remote,
+                               "multiprocess+;swbreak+;hwbreak+;vContSupported+;xmlRegisters=i386"),
+            RspStatus::Ok)
+      << RspRemoteError(f.remote);
+  const RspRemoteFeatures& features = f.remote.features;
+  EXPECT_EQ(features.packet_size, 0x4000u);
+  EXPECT_TRUE(features.no_ack_mode);
+  EXPECT_TRUE(features.xfer_features);
+  EXPECT_FALSE(features.xfer_threads);
+  EXPECT_TRUE(features.vcont);
+  EXPECT_TRUE(features.multiprocess);
+  EXPECT_TRUE(f.remote.channel.no_ack);
+  std::string reply;
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "qC", &reply), RspStatus::Ok);
+  EXPECT_EQ(reply, "QC1");
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "?", &reply), RspStatus::Ok);
+  EXPECT_EQ(reply, "S05");
+}
+
+TEST(RspRemote, NegotiationKeepsAcksWhenTheUpstreamHasNoNoAckMode) {
+  Fixture f([](int fd) {
+    EXPECT_EQ(PeerReadPacket(fd), "qSupported");
+    PeerSend(fd, "+" + PeerFrame("PacketSize=1000;qXfer:features:read+;vContSupported+;"
+                                 "multiprocess+"));
+    EXPECT_EQ(PeerReadByte(fd), '+');
+    std::string before;
+    EXPECT_EQ(PeerReadPacket(fd, &before), "vMustReplyEmpty");
+    PeerSend(fd, "+" + PeerFrame(""));
+    EXPECT_EQ(PeerReadByte(fd), '+');
+  });
+  ASSERT_EQ(RspRemoteNegotiate(&f.remote, ""), RspStatus::Ok) << RspRemoteError(f.remote);
+  EXPECT_EQ(f.remote.features.packet_size, 0x1000u);
+  EXPECT_FALSE(f.remote.features.no_ack_mode);
+  EXPECT_FALSE(f.remote.channel.no_ack);
+  std::string reply = "x";
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "vMustReplyEmpty", &reply), RspStatus::Ok);
+  EXPECT_EQ(reply, "");
+}
+
+TEST(RspRemote, ResumeWaitInterruptAndConsoleOutput) {
+  Fixture f([](int fd) {
+    EXPECT_EQ(PeerReadPacket(fd), "vCont;c");
+    PeerSend(fd, "+");
+    PeerSend(fd, PeerFrame("O48690a"));
+    EXPECT_EQ(PeerReadByte(fd), '+');
+    EXPECT_EQ(PeerReadByte(fd), 0x03);
+    PeerSend(fd, PeerFrame("T02thread:01;"));
+    EXPECT_EQ(PeerReadByte(fd), '+');
+  });
+  ASSERT_EQ(RspRemoteResume(&f.remote, "vCont;c"), RspStatus::Ok) << RspRemoteError(f.remote);
+  EXPECT_TRUE(f.remote.running);
+  std::string reply;
+  ASSERT_EQ(RspRemoteWaitStop(&f.remote, 2000, &reply), RspStatus::Ok);
+  EXPECT_EQ(reply, "O48690a");
+  EXPECT_TRUE(f.remote.running);
+  EXPECT_EQ(RspRemoteWaitStop(&f.remote, 50, &reply), RspStatus::Timeout);
+  std::string refused;
+  EXPECT_EQ(RspRemoteRequest(&f.remote, "g", &refused), RspStatus::Protocol);
+  ASSERT_EQ(RspRemoteInterrupt(&f.remote), RspStatus::Ok);
+  ASSERT_EQ(RspRemoteWaitStop(&f.remote, 2000, &reply), RspStatus::Ok);
+  EXPECT_EQ(reply, "T02thread:01;");
+  EXPECT_FALSE(f.remote.running);
+}
+
+TEST(RspRemote, QuickStopBeforeTheAckIsKept) {
+  Fixture f([](int fd) {
+    PeerReadPacket(fd);
+    PeerSend(fd, PeerFrame("T05thread:01;"));
+    PeerReadByte(fd);
+  });
+  ASSERT_EQ(RspRemoteResume(&f.remote, "s"), RspStatus::Ok);
+  std::string reply;
+  ASSERT_EQ(RspRemoteWaitStop(&f.remote, 0, &reply), RspStatus::Ok);
+  EXPECT_EQ(reply, "T05thread:01;");
+  EXPECT_FALSE(f.remote.running);
+}
+
+TEST(RspRemote, ArtificialDelayAppliesToEachPacket) {
+  RspRemoteOptions options = QuickOptions();
+  options.delay_ms = 30;
+  Fixture f(
+      [](int fd) {
+        for (int i = 0; i < 3; ++i) {
+          PeerReadPacket(fd);
+          PeerSend(fd, "+" + PeerFrame("OK"));
+        }
+      },
+      options);
+  const auto start = std::chrono::steady_clock::now();
+  std::string reply;
+  for (int i = 0; i < 3; ++i)
+    ASSERT_EQ(RspRemoteRequest(&f.remote, "qC", &reply), RspStatus::Ok);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
+}
+
+// GDB's side forwards a 0x03 while the upstream target runs.
+struct Relay {
+  RspServer* gdb;
+  RspRemote* remote;
+  int interrupts = 0;
+};
+
+bool ForwardInterrupt(void* context) {
+  Relay* relay = static_cast<Relay*>(context);
+  RspRequestKind kind = RspRequestKind::Packet;
+  std::string payload;
+  if (RspServerReceive(relay->gdb, 0, &kind, &payload) != RspStatus::Ok) return true;
+  if (kind == RspRequestKind::Interrupt) {
+    ++relay->interrupts;
+    return RspRemoteInterrupt(relay->remote) == RspStatus::Ok;
+  }
+  return true;
+}
+
+TEST(RspRemote, ResumeAndWaitForwardsGdbsInterrupt) {
+  Fixture f([](int fd) {
+    EXPECT_EQ(PeerReadPacket(fd), "c");
+    PeerSend(fd, "+");
+    EXPECT_EQ(PeerReadByte(fd), 0x03);
+    PeerSend(fd, PeerFrame("T02thread:01;"));
+    PeerReadByte(fd);
+  });
+  FakePeer gdb_peer;
+  RspLink gdb_link;
+  FakePeerStart(
+      [](int fd) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        PeerSend(fd, "\x03");
+        PeerReadByte(fd, 1000);
+      },
+      &gdb_link, &gdb_peer);
+  RspServer gdb;
+  RspServerInit(std::move(gdb_link), &gdb);
+  Relay relay{&gdb, &f.remote};
+  std::string reply;
+  ASSERT_EQ(RspRemoteResumeAndWait(&f.remote, "c", &gdb.channel, ForwardInterrupt, &relay, &reply),
+            RspStatus::Ok)
+      << RspRemoteError(f.remote);
+  EXPECT_EQ(reply, "T02thread:01;");
+  EXPECT_EQ(relay.interrupts, 1);
+  gdb.channel.link = RspLink();
+  FakePeerJoin(&gdb_peer);
+}
+
+TEST(RspFeatures, ParseFindJoin) {
+  std::vector<RspFeature> features;
+  RspParseFeatures("PacketSize=1000;;qXfer:features:read+;fork-events-;memory-tagging?;bare",
+                   &features);
+  ASSERT_EQ(features.size(), 5u);
+  EXPECT_EQ(features[0].support, '=');
+  EXPECT_EQ(features[0].value, "1000");
+  EXPECT_EQ(RspFindFeature(features, "fork-events")->support, '-');
+  EXPECT_EQ(RspFindFeature(features, "memory-tagging")->support, '?');
+  EXPECT_EQ(RspFindFeature(features, "bare")->support, '+');
+  EXPECT_EQ(RspFindFeature(features, "multiprocess"), nullptr);
+  EXPECT_EQ(RspJoinFeatures(features),
+            "PacketSize=1000;qXfer:features:read+;fork-events-;memory-tagging?;bare+");
+}
+
+}  // namespace
