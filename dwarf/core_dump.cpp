@@ -46,6 +46,19 @@ bool UnknownRegisterWrite(void*, uint32_t, uint32_t) {
   return false;
 }
 
+bool KnownRegisterRead(void* context, uint32_t number, uint32_t* value) {
+  const auto* known = static_cast<const DumpKnownRegisters*>(context);
+  if (number >= known->known.size() || !known->known[number]) return false;
+  *value = known->values[number];
+  return true;
+}
+bool KnownRegisterWrite(void* context, uint32_t number, uint32_t value) {
+  auto* known = static_cast<DumpKnownRegisters*>(context);
+  if (number >= known->known.size() || !known->known[number]) return false;
+  known->values[number] = value;
+  return true;
+}
+
 uint32_t Word(const uint8_t* bytes, bool bigEndian) {
   uint32_t value = 0;
   for (int i = 0; i < 4; ++i)
@@ -291,4 +304,37 @@ void DumpForgetRegisters(model::TargetModel* model) {
 
 bool DumpHasRegisters(const model::TargetModel& model) {
   return model.registers.backing.read != UnknownRegisterRead;
+}
+
+void DumpUseKnownRegisters(model::TargetModel* model, DumpKnownRegisters* known) {
+  model->registers.values = known->values;
+  model->registers.backing = model::RegisterBacking{known, KnownRegisterRead, KnownRegisterWrite};
+}
+
+bool DumpParseRegisterArgument(std::string_view argument, const model::TargetModel& model,
+                               DumpKnownRegisters* known, std::string* error) {
+  const size_t equals = argument.find('=');
+  if (equals == std::string_view::npos) {
+    *error = "expected NAME=VALUE, got \"" + std::string(argument) + "\"";
+    return false;
+  }
+  const std::string_view name = argument.substr(0, equals);
+  uint32_t number = 0;
+  while (number < known->known.size() && name != model::RegisterName(number))
+    ++number;
+  if (number >= known->known.size()) {
+    *error = "no register named \"" + std::string(name) + "\"";
+    return false;
+  }
+  uint64_t value = 0;
+  std::string reason;
+  if (!model::ModelEvaluate(model, argument.substr(equals + 1), &value, &reason) ||
+      value > UINT32_MAX) {
+    *error = "the value of " + std::string(name) + " does not evaluate to 32 bits" +
+             (reason.empty() ? std::string() : ": " + reason);
+    return false;
+  }
+  known->known[number] = true;
+  known->values[number] = static_cast<uint32_t>(value);
+  return true;
 }

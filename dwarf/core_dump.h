@@ -4,6 +4,7 @@
 // carry no address of their own ("FILE@ADDRESS").
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -58,3 +59,24 @@ void DumpForgetRegisters(model::TargetModel* model);
 
 // Whether the model's live registers are known (not forgotten as above).
 bool DumpHasRegisters(const model::TargetModel& model);
+
+// Some live registers known by other means than a dump (the user noted the
+// stop address, a crash log gives pc and lr): r0-r15, xPSR, s0-s31, fpscr.
+struct DumpKnownRegisters {
+  std::array<bool, model::kRegFpscr + 1> known{};
+  std::array<std::uint32_t, model::kRegFpscr + 1> values{};
+};
+
+// Makes the model read and write exactly the registers `known` holds (writes
+// go into it); every other register fails. `known` is borrowed and must
+// outlive the model's use of its registers. The values also go into the
+// model's register file, which the routine look-ups at pc and lr read.
+void DumpUseKnownRegisters(model::TargetModel* model, DumpKnownRegisters* known);
+
+// Reads "NAME=VALUE" (a register name as RegisterName gives it, such as
+// "pc", "lr", "r4", "xpsr", "s3"; a value as the model evaluates it: a
+// number or a routine or symbol name) into `known`. False with a reason in
+// *error.
+[[nodiscard]] bool DumpParseRegisterArgument(std::string_view argument,
+                                             const model::TargetModel& model,
+                                             DumpKnownRegisters* known, std::string* error);
