@@ -245,6 +245,16 @@ std::int32_t DbgOsaCmdExecute(DbgSession* session, std::int64_t context, std::st
   return status;
 }
 
+std::int32_t DbgCacheSet(DbgSession* session, std::int64_t context, bool on, bool* understood) {
+  JsonPtr result;
+  const std::int32_t status =
+      DbgOsaCmdExecute(session, context, on ? "cache on" : "cache off", &result);
+  std::int32_t state = 0;
+  *understood =
+      status == 0 && JsonObjectGetInteger(result.get(), "cache", &state) && state == (on ? 1 : 0);
+  return status;
+}
+
 std::int32_t DbgGuiObjectCheck(DbgSession* session, std::int64_t context, std::string_view typeName,
                                std::int32_t type, std::int32_t visible, std::string* shownName,
                                std::int32_t* shownVisible) {

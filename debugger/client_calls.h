@@ -105,6 +105,12 @@ DbgWalkEnd DbgObjectListWalk(DbgSession* session, std::int64_t context, std::int
 [[nodiscard]] std::int32_t DbgOsaCmdExecute(DbgSession* session, std::int64_t context,
                                             std::string_view command, JsonPtr* result);
 
+// Turns the plug-in's cache on or off ("cache on", "cache off"); *understood
+// tells whether the plug-in knows the command (its answer carries "cache"),
+// a plug-in without the cache answers 0 all the same.
+[[nodiscard]] std::int32_t DbgCacheSet(DbgSession* session, std::int64_t context, bool on,
+                                       bool* understood);
+
 // Asks whether and under which name an object type's window is shown.
 [[nodiscard]] std::int32_t DbgGuiObjectCheck(DbgSession* session, std::int64_t context,
                                              std::string_view typeName, std::int32_t type,

@@ -43,7 +43,7 @@ void ShowMessages(const DbgServiceState& service, std::string* out) {
 
 // The conversation proper, from OsaInit to Exit. False when it failed; the
 // reason is then in the session's lastError.
-bool Converse(DbgSession* session, bool bigEndianTarget, std::string* out) {
+bool Converse(DbgSession* session, bool bigEndianTarget, bool cache, std::string* out) {
   DbgOsaInitAnswer init;
   const std::int32_t initStatus = DbgOsaInit(session, kContext, &init);
   if (initStatus != 0) {
@@ -67,6 +67,10 @@ bool Converse(DbgSession* session, bool bigEndianTarget, std::string* out) {
     out->append("OSA_Client_TargetInit answered " + std::to_string(targetStatus) +
                 ": the plug-in did not recognise the kernel.\n");
   } else {
+    // The cache changes no answer, only how often the plug-in asks; a
+    // plug-in without it answers the command with 0 and goes on as before.
+    bool understood = false;
+    if (cache && DbgCacheSet(session, kContext, true, &understood) == kDbgNoAnswer) return false;
     out->push_back('\n');
     if (!DbgShowKernelWindows(session, kContext, init, out)) return false;
   }
@@ -83,7 +87,8 @@ bool Converse(DbgSession* session, bool bigEndianTarget, std::string* out) {
 
 std::string DbgFrontEndUsage(std::string_view program) {
   return "usage: " + std::string(program) +
-         " [--variant NAME] [--plugin PATH | --in-process] [--record FILE] [--list-variants]\n";
+         " [--variant NAME] [--plugin PATH | --in-process] [--record FILE] [--no-cache]"
+         " [--list-variants]\n";
 }
 
 bool DbgParseCommandLine(int argc, const char* const* argv, DbgFrontEndOptions* options,
@@ -106,6 +111,8 @@ bool DbgParseCommandLine(int argc, const char* const* argv, DbgFrontEndOptions* 
       read.recordPath = argv[++index];
     } else if (option == "--in-process") {
       inProcess = true;
+    } else if (option == "--no-cache") {
+      read.cache = false;
     } else if (option == "--list-variants") {
       read.listVariants = true;
     } else if (option == "--help" || option == "-h") {
@@ -153,7 +160,7 @@ int DbgFrontEndRun(const DbgFrontEndOptions& options, std::string* out, std::str
                   ? "Plug-in: " + options.pluginPath + " (child process)\n"
                   : std::string("Plug-in: linked into this process\n"));
 
-  const bool conversed = Converse(session.get(), target.manifest.bigEndian, out);
+  const bool conversed = Converse(session.get(), target.manifest.bigEndian, options.cache, out);
   ShowMessages(session->service, out);
   const int pluginExit = DbgSessionClose(session.get());
   int code = kDbgExitOk;

@@ -16,6 +16,7 @@ struct DbgFrontEndOptions {
   DbgTransport transport = DbgTransport::kInProcess;
   std::string pluginPath;  // with kPipe
   std::string recordPath;  // empty: no record
+  bool cache = true;       // turn the plug-in's cache on after TargetInit
   bool listVariants = false;
   bool help = false;
 };
@@ -24,7 +25,7 @@ struct DbgFrontEndOptions {
 std::string DbgFrontEndUsage(std::string_view program);
 
 // Reads "--variant NAME", "--plugin PATH", "--in-process", "--record FILE",
-// "--list-variants" and "--help". False with a reason in *error for an
+// "--no-cache", "--list-variants" and "--help". False with a reason in *error for an
 // unknown option, a missing value, or both "--plugin" and "--in-process".
 [[nodiscard]] bool DbgParseCommandLine(int argc, const char* const* argv,
                                        DbgFrontEndOptions* options, std::string* error);

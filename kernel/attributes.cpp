@@ -137,7 +137,7 @@ std::uint32_t FirstWaiter(const KernelContext& kernel, std::uint64_t mask, std::
 std::uint32_t DeliverObjectReference(const AttributeRequest& r, std::uint32_t core) {
   OsaValue name;
   name.kind = OsaValueKind::Text;
-  const std::uint32_t status = ReadObjectName(r.context, core, &name);
+  const std::uint32_t status = ReadObjectName(r.context, *r.kernel, core, &name);
   if (status != 0) return status;
   std::string text = FormatHex(core);
   if (name.text && !name.text->empty()) text += " (" + *name.text + ")";
@@ -156,7 +156,7 @@ std::uint32_t Identity(const AttributeRequest& r) {
 }
 
 std::uint32_t Name(const AttributeRequest& r) {
-  return ReadObjectName(r.context, r.core, r.out);
+  return ReadObjectName(r.context, *r.kernel, r.core, r.out);
 }
 
 std::uint32_t PendingTaskCount(const AttributeRequest& r) {
@@ -244,7 +244,7 @@ std::uint32_t ExitCode(const AttributeRequest& r) {
   if (ReadTaskStatus(r.context, *r.kernel, r.object, &state) != 0) return 1;
   constexpr std::uint64_t kExited = 1;
   if (state.payload != kExited) return DeliverEmpty(r.out);
-  if (KernelMemberExists(r.context, r.typeName, "terminated")) {
+  if (KernelMemberExists(r.context, *r.kernel, r.typeName, "terminated")) {
     std::uint32_t terminated = 0;
     const std::uint32_t status = ReadWord(r, "terminated", &terminated);
     if (status != 0) return status;
@@ -280,7 +280,7 @@ std::uint32_t TimerActive(const AttributeRequest& r) {
 }
 
 std::uint32_t TimerRepeating(const AttributeRequest& r) {
-  if (KernelMemberExists(r.context, r.typeName, "repeat_ticks")) {
+  if (KernelMemberExists(r.context, *r.kernel, r.typeName, "repeat_ticks")) {
     return MemberFlag(r, "repeat_ticks");
   }
   return ReadMember(r, "alarm_repeat", true, false, r.out);
@@ -495,7 +495,7 @@ std::uint32_t ReadTimerRemaining(OSA_ServiceCntx* context, const KernelContext& 
     return DeliverFigure(context, out, 0, kTaskMemberFormatError);
   }
   const std::string remaining = std::string(prefix) + "remaining_ticks";
-  if (KernelMemberExists(context, typeName, remaining.c_str())) {
+  if (KernelMemberExists(context, kernel, typeName, remaining.c_str())) {
     return ReadObjectMember(context, kernel, object, typeName, remaining.c_str(), true, false, out);
   }
   // Kernels without a countdown keep the tick at which the timer expires.
@@ -531,6 +531,9 @@ std::int32_t KernelObjectListAttribute(OSA_ServiceCntx* context, OsaPluginInfo* 
                                  IsTaskType(objTypeId) ? core - kernel->coreOffset : core,
                                  core,
                                  out};
+  // With the cache on, the object's whole structure is read at once before
+  // its first member is needed.
+  CachePrefetchObject(context, ActiveCache(&kernel->cache), typeName, request.object);
   if (row->handler != nullptr) return static_cast<std::int32_t>(row->handler(request));
   return static_cast<std::int32_t>(
       ReadMember(request, row->member, row->format != kHex, false, out));

@@ -286,23 +286,24 @@ std::uint32_t RefreshRunState(OSA_ServiceCntx* context, KernelContext* kernel,
                               std::int32_t notice) {
   if (notice == 0 && kernel->tlsOffsetCache) kernel->tlsOffsetCache->clear();
   OsaValue value;
-  std::uint32_t status = ReadKernelVariable(context, &value, 4, "current interrupt level",
-                                            "&qx_kernel_interrupt_level");
+  std::uint32_t status = ReadKernelSymbol(context, *kernel, &value, 4, "current interrupt level",
+                                          "&qx_kernel_interrupt_level");
   if (status != 0) return status;
   kernel->interruptLevel = static_cast<std::uint32_t>(value.payload & 0xFF);
-  status = ReadKernelVariable(context, &value, 4, "current task", "&qx_kernel_running_task");
+  status = ReadKernelSymbol(context, *kernel, &value, 4, "current task", "&qx_kernel_running_task");
   if (status != 0) return status;
   kernel->runningTask = static_cast<std::uint32_t>(value.payload);
-  status =
-      ReadKernelVariable(context, &value, 4, "current tick", "&qx_kernel_timer_info.current_tick");
+  status = ReadKernelSymbol(context, *kernel, &value, 4, "current tick",
+                            "&qx_kernel_timer_info.current_tick");
   if (status != 0) return status;
   kernel->currentTick = static_cast<std::uint32_t>(value.payload);
 
   kernel->fpTask = 0;
-  std::uint32_t fpTaskAddress = 0;
-  if (EvaluateWord(context, "&qx_cpu_fp_task", &fpTaskAddress) == 0) {
+  OsaValue fpTaskAddress;
+  if (EvaluateLayout(context, *kernel, &fpTaskAddress, "%s", "&qx_cpu_fp_task") == 0) {
     std::uint64_t fpTask = 0;
-    status = ReadTargetBytes(context, fpTaskAddress, 4, &fpTask);
+    status = ReadTargetBytes(context, *kernel, static_cast<std::uint32_t>(fpTaskAddress.payload), 4,
+                             &fpTask);
     if (status != 0) {
       ShowKernelError(context, "Error: Unable to read current floating point task\n");
       return status;
@@ -343,7 +344,11 @@ std::int32_t KernelTargetInit(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
 
   // A record left by an earlier TargetInit without a cleanup is released
   // here, when its successor takes its place; a failed TargetInit leaves it
-  // as it was.
+  // as it was. The successor keeps the debugger's cache switch, not what
+  // was kept: the program may have been loaded again.
+  if (const KernelContext* earlier = KernelContextOf(place->get())) {
+    CacheSetEnabled(&kernel->cache, earlier->cache.enabled);
+  }
   place->reset();
   *place = KernelContextAdopt(std::move(kernel));
   return 0;

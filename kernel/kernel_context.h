@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "kernel/target_cache.h"
 #include "osa/plugin_api.h"
 
 // The debugger's object type numbers; 9, 10 and 11 are a second presentation
@@ -67,6 +68,10 @@ struct KernelContext {
   std::uint64_t stackBegin = 0;
   std::uint64_t stackEnd = 0;
   std::optional<TlsOffsetCache> tlsOffsetCache;
+  // The opt-in cache of layout answers and target memory. It changes no
+  // answer, only how often the debugger is asked, so reads through a const
+  // record may fill it.
+  mutable TargetCache cache;
 };
 
 // The KernelContext a callback received as its private data, or null.

@@ -49,6 +49,22 @@ void CloseWalk(KernelContext* kernel, std::size_t slot) {
   kernel->listSeen[slot] = {};  // gives the memory back, not only the entries
 }
 
+// With the cache on, the heads of every list are read at once: the whole
+// qx_kernel_object_list array. Nothing (size 0) when the cache is off or the
+// array's place is unknown.
+void ObjectListBlock(OSA_ServiceCntx* context, const KernelContext& kernel, std::uint32_t* start,
+                     std::uint32_t* size) {
+  if (ActiveCache(&kernel.cache) == nullptr) return;
+  OsaValue address;
+  OsaValue bytes;
+  if (EvaluateLayout(context, kernel, &address, "%s", "&qx_kernel_object_list") != 0 ||
+      EvaluateLayout(context, kernel, &bytes, "%s", "sizeof(qx_kernel_object_list)") != 0) {
+    return;
+  }
+  *start = static_cast<std::uint32_t>(address.payload);
+  *size = static_cast<std::uint32_t>(bytes.payload);
+}
+
 }  // namespace
 
 const char* ObjectTypeName(std::int32_t objTypeId) {
@@ -75,9 +91,8 @@ std::int32_t KernelObjectListInit(OSA_ServiceCntx* context, OsaPluginInfo* /*inf
   const std::size_t slot = Slot(objTypeId);
 
   OsaValue listAddress;
-  std::uint32_t status =
-      EvaluateFormatted(context, &listAddress, OsaValueKind::UInt32, "&qx_kernel_object_list[%u]",
-                        kObjectTypes[slot].listIndex);
+  std::uint32_t status = EvaluateLayout(context, *kernel, &listAddress,
+                                        "&qx_kernel_object_list[%u]", kObjectTypes[slot].listIndex);
   if (status != 0) {
     ShowKernelError(context,
                     "Error: Unable to access kernel object list.  OSA requires\n"
@@ -85,7 +100,11 @@ std::int32_t KernelObjectListInit(OSA_ServiceCntx* context, OsaPluginInfo* /*inf
     return static_cast<std::int32_t>(status);
   }
   std::uint64_t head = 0;
-  status = ReadTargetBytes(context, static_cast<std::uint32_t>(listAddress.payload), 4, &head);
+  std::uint32_t listStart = 0;
+  std::uint32_t listSize = 0;
+  ObjectListBlock(context, *kernel, &listStart, &listSize);
+  status = ReadTargetBytes(context, *kernel, static_cast<std::uint32_t>(listAddress.payload), 4,
+                           &head, listStart, listSize);
   if (status != 0) {
     ShowKernelError(context, "Error: Unable to read kernel object list\n");
     return static_cast<std::int32_t>(status);
@@ -118,8 +137,8 @@ std::int32_t KernelObjectListNext(OSA_ServiceCntx* context, OsaPluginInfo* /*inf
 
   OsaValue link;
   const std::uint32_t status =
-      ReadKernelVariable(context, &link, 4, "kernel object list member",
-                         "&((struct QX_OBJECT_STRUCT *)%u)->created.next", current);
+      ReadKernelMember(context, *kernel, &link, 4, "kernel object list member",
+                       "struct QX_OBJECT_STRUCT", current, "created.next");
   if (status != 0) return static_cast<std::int32_t>(status);
   const auto next = static_cast<std::uint32_t>(link.payload);
   kernel->listSteps[slot] += 1;

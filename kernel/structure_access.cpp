@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "kernel/target_cache.h"
 #include "osa/service_requests.h"
 #include "runtime/text_format.h"
 
@@ -100,10 +101,27 @@ std::uint32_t EvaluateFormatted(OSA_ServiceCntx* context, OsaValue* out, OsaValu
   return 0;
 }
 
+std::uint32_t EvaluateLayout(OSA_ServiceCntx* context, const KernelContext& kernel, OsaValue* out,
+                             const char* pattern, ...) {
+  std::array<char, kExpressionBufferSize> expression{};
+  std::va_list args;
+  va_start(args, pattern);
+  std::vsnprintf(expression.data(), expression.size(), pattern, args);
+  va_end(args);
+  return CacheEvaluateLayout(context, ActiveCache(&kernel.cache), std::string(expression.data()),
+                             out);
+}
+
 bool KernelMemberExists(OSA_ServiceCntx* context, const char* typeName, const char* member) {
   OsaValue offset;
   return EvaluateFormatted(context, &offset, OsaValueKind::UInt32, "&((%s *)0)->%s", typeName,
                            member) == 0;
+}
+
+bool KernelMemberExists(OSA_ServiceCntx* context, const KernelContext& kernel, const char* typeName,
+                        const char* member) {
+  OsaValue offset;
+  return EvaluateLayout(context, kernel, &offset, "&((%s *)0)->%s", typeName, member) == 0;
 }
 
 std::uint32_t ReadTargetBytes(OSA_ServiceCntx* context, std::uint32_t address, std::uint32_t size,
@@ -112,6 +130,18 @@ std::uint32_t ReadTargetBytes(OSA_ServiceCntx* context, std::uint32_t address, s
   std::array<std::uint8_t, sizeof(std::uint64_t)> bytes{};
   const std::uint32_t status = OSA_Service_MemoryRead(context, kKernelMemorySpace, address, 1, size,
                                                       bytes.data(), 0, kOsaNoCore);
+  if (status != 0) return status;
+  *value = ElementValue(bytes.data(), size);
+  return 0;
+}
+
+std::uint32_t ReadTargetBytes(OSA_ServiceCntx* context, const KernelContext& kernel,
+                              std::uint32_t address, std::uint32_t size, std::uint64_t* value,
+                              std::uint32_t blockStart, std::uint32_t blockSize) {
+  if (size < 1 || size > sizeof(std::uint64_t)) return 1;
+  std::array<std::uint8_t, sizeof(std::uint64_t)> bytes{};
+  const std::uint32_t status = CacheReadMemory(context, ActiveCache(&kernel.cache), address, 1,
+                                               size, bytes.data(), blockStart, blockSize);
   if (status != 0) return status;
   *value = ElementValue(bytes.data(), size);
   return 0;
@@ -149,15 +179,116 @@ std::uint32_t ReadKernelVariable(OSA_ServiceCntx* context, OsaValue* out, std::u
 
 namespace {
 
+// The address of member `memberPath` of the `typeName` object at `base`:
+// evaluated as "&((<type> *)<base>)-><member>", or with the cache on, once
+// per type and member and then found from the base. The status is the
+// evaluation's; *layout stays valid until the next call.
+std::uint32_t MemberAddress(OSA_ServiceCntx* context, TargetCache* cache, std::uint32_t base,
+                            const char* typeName, const char* memberPath,
+                            CachedMemberLayout* scratch, CachedMemberLayout** layout,
+                            std::uint32_t* address) {
+  CachedMemberLayout* found = CacheFindMember(cache, typeName, memberPath);
+  if (found == nullptr) {
+    OsaValue value;
+    *scratch = CachedMemberLayout{};
+    scratch->addressStatus = EvaluateFormatted(context, &value, OsaValueKind::UInt32,
+                                               "&((%s *)%u)->%s", typeName, base, memberPath);
+    // Offsets wrap like the addresses they come from.
+    scratch->offset = Low32(value.payload) - base;
+    found = CacheKeepMember(cache, typeName, memberPath, *scratch);
+    if (found == nullptr) found = scratch;
+  }
+  *layout = found;
+  *address = base + found->offset;
+  return found->addressStatus;
+}
+
+// The size of the member whose layout MemberAddress found.
+std::uint32_t MemberSize(OSA_ServiceCntx* context, std::uint32_t base, const char* typeName,
+                         const char* memberPath, CachedMemberLayout* layout, std::uint32_t* size) {
+  if (!layout->haveSize) {
+    OsaValue value;
+    layout->sizeStatus = EvaluateFormatted(context, &value, OsaValueKind::UInt32,
+                                           "sizeof(((%s *)%u)->%s)", typeName, base, memberPath);
+    layout->size = Low32(value.payload);
+    layout->haveSize = true;
+  }
+  *size = layout->size;
+  return layout->sizeStatus;
+}
+
+// With the cache on, the whole structure around a member is read at once.
+std::uint32_t ObjectBlockSize(OSA_ServiceCntx* context, TargetCache* cache, const char* typeName) {
+  std::uint32_t size = 0;
+  return CacheObjectSize(context, cache, typeName, &size) ? size : 0;
+}
+
+}  // namespace
+
+std::uint32_t ReadKernelMember(OSA_ServiceCntx* context, const KernelContext& kernel, OsaValue* out,
+                               std::uint32_t size, const char* description, const char* typeName,
+                               std::uint32_t base, const char* member) {
+  TargetCache* cache = ActiveCache(&kernel.cache);
+  CachedMemberLayout scratch;
+  CachedMemberLayout* layout = nullptr;
+  std::uint32_t address = 0;
+  std::uint32_t status =
+      MemberAddress(context, cache, base, typeName, member, &scratch, &layout, &address);
+  if (status != 0) {
+    ShowKernelError(context, "Error: Unable to parse %s\n", description);
+    return status;
+  }
+  if (size < 1 || size > sizeof(std::uint64_t)) {
+    ShowKernelError(context, "Error: Unable to read %s\n", description);
+    return 1;
+  }
+  std::array<std::uint8_t, sizeof(std::uint64_t)> bytes{};
+  status = CacheReadMemory(context, cache, address, 1, size, bytes.data(), base,
+                           ObjectBlockSize(context, cache, typeName));
+  if (status != 0) {
+    ShowKernelError(context, "Error: Unable to read %s\n", description);
+    return status;
+  }
+  out->kind = OsaValueKind::UInt32;
+  out->payload = ElementValue(bytes.data(), size);
+  out->text.reset();
+  return 0;
+}
+
+std::uint32_t ReadKernelSymbol(OSA_ServiceCntx* context, const KernelContext& kernel, OsaValue* out,
+                               std::uint32_t size, const char* description,
+                               const char* expression) {
+  OsaValue address;
+  std::uint32_t status = EvaluateLayout(context, kernel, &address, "%s", expression);
+  if (status != 0) {
+    ShowKernelError(context, "Error: Unable to parse %s\n", description);
+    return status;
+  }
+  std::uint64_t bytes = 0;
+  status = ReadTargetBytes(context, kernel, Low32(address.payload), size, &bytes);
+  if (status != 0) {
+    ShowKernelError(context, "Error: Unable to read %s\n", description);
+    return status;
+  }
+  out->kind = OsaValueKind::UInt32;
+  out->payload = bytes;
+  out->text.reset();
+  return 0;
+}
+
+namespace {
+
 // The member read behind ReadObjectMember and ReadOptionalObjectMember. With
 // `present` given, a member whose address does not evaluate is reported there
 // instead of as an error.
 std::uint32_t ReadMember(OSA_ServiceCntx* context, const KernelContext& kernel, std::uint32_t base,
                          const char* typeName, const char* memberPath, bool decimal,
                          bool emptyIfZero, OsaValue* out, bool signExtend, bool* present) {
-  OsaValue address;
-  if (EvaluateFormatted(context, &address, OsaValueKind::UInt32, "&((%s *)%u)->%s", typeName, base,
-                        memberPath) != 0) {
+  TargetCache* cache = ActiveCache(&kernel.cache);
+  CachedMemberLayout scratch;
+  CachedMemberLayout* layout = nullptr;
+  std::uint32_t address = 0;
+  if (MemberAddress(context, cache, base, typeName, memberPath, &scratch, &layout, &address) != 0) {
     if (present != nullptr) {
       *present = false;
       return 0;
@@ -166,13 +297,11 @@ std::uint32_t ReadMember(OSA_ServiceCntx* context, const KernelContext& kernel, 
     return 1;
   }
   if (present != nullptr) *present = true;
-  OsaValue sizeValue;
-  if (EvaluateFormatted(context, &sizeValue, OsaValueKind::UInt32, "sizeof(((%s *)%u)->%s)",
-                        typeName, base, memberPath) != 0) {
+  std::uint32_t size = 0;
+  if (MemberSize(context, base, typeName, memberPath, layout, &size) != 0) {
     ShowKernelError(context, "Error: Unable to parse kernel object size\n");
     return 1;
   }
-  const std::uint32_t size = Low32(sizeValue.payload);
   if (kernel.version == 1 && size != 1 && size != 2 && size != 4 && size != 8) {
     // Only a warning: the read below still delivers what it can.
     ShowKernelError(context, "Error: Unsupported object member size\n");
@@ -188,8 +317,8 @@ std::uint32_t ReadMember(OSA_ServiceCntx* context, const KernelContext& kernel, 
     elementCount = std::min(size / kWordSize, kMaxPayloadWords);
   }
   std::array<std::uint8_t, sizeof(std::uint64_t)> bytes{};
-  if (OSA_Service_MemoryRead(context, kKernelMemorySpace, Low32(address.payload), elementCount,
-                             elementSize, bytes.data(), 0, kOsaNoCore) != 0) {
+  if (CacheReadMemory(context, cache, address, elementCount, elementSize, bytes.data(), base,
+                      ObjectBlockSize(context, cache, typeName)) != 0) {
     ShowKernelError(context, "Error: Unable to read kernel object name address\n");
     return 1;
   }
@@ -275,18 +404,51 @@ std::uint32_t ReadObjectName(OSA_ServiceCntx* context, std::uint32_t coreAddress
   return 0;
 }
 
+std::uint32_t ReadObjectName(OSA_ServiceCntx* context, const KernelContext& kernel,
+                             std::uint32_t coreAddress, OsaValue* out) {
+  if (out->kind != OsaValueKind::Text) return 1;
+  OsaValue nameAddress;
+  const std::uint32_t status =
+      ReadKernelMember(context, kernel, &nameAddress, 4, "kernel object name",
+                       "struct QX_OBJECT_STRUCT", coreAddress, "name");
+  if (status != 0) return status;
+  const std::uint32_t address = Low32(nameAddress.payload);
+  if (address == 0) {
+    out->text = std::string();
+    return 0;
+  }
+  std::optional<std::string> name =
+      ReadTargetString(context, &kernel, kKernelMemorySpace, address, kObjectNameLimit);
+  if (!name) return 1;
+  out->text = std::move(name);
+  return 0;
+}
+
 std::optional<std::string> ReadTargetString(OSA_ServiceCntx* context, std::int32_t memorySpace,
                                             std::uint32_t address, std::int32_t limit) {
+  return ReadTargetString(context, nullptr, memorySpace, address, limit);
+}
+
+std::optional<std::string> ReadTargetString(OSA_ServiceCntx* context, const KernelContext* kernel,
+                                            std::int32_t memorySpace, std::uint32_t address,
+                                            std::int32_t limit) {
   if (limit < 1) return std::nullopt;
+  // Kept copies hold the kernel's own memory space only.
+  TargetCache* cache = kernel != nullptr && memorySpace == kKernelMemorySpace
+                           ? ActiveCache(&kernel->cache)
+                           : nullptr;
   std::string text;
   std::array<std::uint8_t, kTextPieceSize> piece{};
   std::int32_t got = 0;
   while (got < limit) {
     const std::int32_t want = std::min(limit - got, kTextPieceSize);
-    if (OSA_Service_MemoryRead(context, memorySpace, static_cast<std::uint32_t>(address + got),
-                               want, 1, piece.data(), 0, kOsaNoCore) != 0) {
-      return std::nullopt;
-    }
+    const auto at = static_cast<std::uint32_t>(address + got);
+    const std::uint32_t status =
+        cache != nullptr
+            ? CacheReadMemory(context, cache, at, static_cast<std::uint32_t>(want), 1, piece.data())
+            : OSA_Service_MemoryRead(context, memorySpace, at, want, 1, piece.data(), 0,
+                                     kOsaNoCore);
+    if (status != 0) return std::nullopt;
     for (std::int32_t i = 0; i < want; ++i) {
       const std::uint8_t byte = piece[static_cast<std::size_t>(i)];
       // A NUL or any byte outside the printable range ends the text.

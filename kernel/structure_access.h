@@ -34,12 +34,42 @@ void ShowKernelError(OSA_ServiceCntx* context, const char* format, ...)
 std::uint32_t EvaluateFormatted(OSA_ServiceCntx* context, OsaValue* out, OsaValueKind kind,
                                 const char* pattern, ...) __attribute__((format(printf, 4, 5)));
 
-// Whether "&((<typeName> *)0)-><member>" evaluates, i.e. the type has it.
+// EvaluateFormatted of kind UInt32 for an expression whose answer cannot
+// change while the program is loaded (a member offset, a size, the address
+// of a static symbol): with the kernel's cache on it is asked once per
+// TargetInit.
+std::uint32_t EvaluateLayout(OSA_ServiceCntx* context, const KernelContext& kernel, OsaValue* out,
+                             const char* pattern, ...) __attribute__((format(printf, 4, 5)));
+
+// Whether "&((<typeName> *)0)-><member>" evaluates, i.e. the type has it;
+// the second form asks once per TargetInit when the kernel's cache is on.
 bool KernelMemberExists(OSA_ServiceCntx* context, const char* typeName, const char* member);
+bool KernelMemberExists(OSA_ServiceCntx* context, const KernelContext& kernel, const char* typeName,
+                        const char* member);
 
 // Reads `size` (1 to 8) bytes at a target address, zero-extended into *value.
 std::uint32_t ReadTargetBytes(OSA_ServiceCntx* context, std::uint32_t address, std::uint32_t size,
                               std::uint64_t* value);
+
+// ReadTargetBytes through the kernel's cache: with it on, the bytes may come
+// from a kept copy of target memory, or the block [blockStart, blockStart +
+// blockSize) around them is read as a whole first.
+std::uint32_t ReadTargetBytes(OSA_ServiceCntx* context, const KernelContext& kernel,
+                              std::uint32_t address, std::uint32_t size, std::uint64_t* value,
+                              std::uint32_t blockStart = 0, std::uint32_t blockSize = 0);
+
+// ReadKernelVariable of "&((<typeName> *)<base>)-><member>", the same
+// requests and messages, through the kernel's cache: with it on, the
+// member's offset is asked once and the whole structure read at once.
+std::uint32_t ReadKernelMember(OSA_ServiceCntx* context, const KernelContext& kernel, OsaValue* out,
+                               std::uint32_t size, const char* description, const char* typeName,
+                               std::uint32_t base, const char* member);
+
+// ReadKernelVariable of a static symbol's address expression through the
+// kernel's cache (the address asked once, the bytes kept until the target
+// runs).
+std::uint32_t ReadKernelSymbol(OSA_ServiceCntx* context, const KernelContext& kernel, OsaValue* out,
+                               std::uint32_t size, const char* description, const char* expression);
 
 // Evaluates the formatted address expression and reads `size` bytes there;
 // *out becomes kind UInt32 with the bytes zero-extended. Failures show
@@ -76,12 +106,19 @@ std::uint32_t ReadObjectWord(OSA_ServiceCntx* context, const KernelContext& kern
 // The name of the object whose core (struct QX_OBJECT_STRUCT) is at
 // coreAddress, as text (at most 127 printable characters; "" for none).
 std::uint32_t ReadObjectName(OSA_ServiceCntx* context, std::uint32_t coreAddress, OsaValue* out);
+// The same through the kernel's cache.
+std::uint32_t ReadObjectName(OSA_ServiceCntx* context, const KernelContext& kernel,
+                             std::uint32_t coreAddress, OsaValue* out);
 
 // A printable text of at most `limit` characters at `address`, read in
 // pieces of 32 bytes; it ends at a NUL or at the first unprintable byte.
 // nullopt when limit < 1 or a read fails.
 std::optional<std::string> ReadTargetString(OSA_ServiceCntx* context, std::int32_t memorySpace,
                                             std::uint32_t address, std::int32_t limit);
+// The same through the cache of `kernel` (may be null: no cache).
+std::optional<std::string> ReadTargetString(OSA_ServiceCntx* context, const KernelContext* kernel,
+                                            std::int32_t memorySpace, std::uint32_t address,
+                                            std::int32_t limit);
 
 // A priority member: version 1 kernels store priorities inverted
 // (shown = maxPriorities - 1 - stored), and so is "static_priority" on every

@@ -45,36 +45,33 @@ std::uint32_t ReadSavedFrame(OSA_ServiceCntx* context, const KernelContext& kern
                              std::uint32_t task, SavedFrame* frame) {
   SavedFrame read;
   OsaValue word;
-  std::uint32_t status = kernel.version == 1
-                             ? ReadKernelVariable(context, &word, 4, "task stack pointer",
-                                                  "&((QX_TASK *)%u)->stack_last", task)
-                             : ReadKernelVariable(context, &word, 4, "task stack pointer",
-                                                  "&((QX_TASK *)%u)->registers[0]", task);
+  std::uint32_t status =
+      ReadKernelMember(context, kernel, &word, 4, "task stack pointer", "QX_TASK", task,
+                       kernel.version == 1 ? "stack_last" : "registers[0]");
   if (status != 0) return status;
   read.sp = Low32(word.payload);
 
   // Kernels without floating point keep no EXC_RETURN word: their frames
   // are always complete.
   OsaValue probe;
-  if (EvaluateFormatted(context, &probe, OsaValueKind::UInt32, "&qx_cpu_reg_offset_exc_return") ==
-      0) {
-    status = ReadKernelVariable(context, &word, 4, "exc_return register offset",
-                                "&qx_cpu_reg_offset_exc_return");
+  if (EvaluateLayout(context, kernel, &probe, "%s", "&qx_cpu_reg_offset_exc_return") == 0) {
+    status = ReadKernelSymbol(context, kernel, &word, 4, "exc_return register offset",
+                              "&qx_cpu_reg_offset_exc_return");
     if (status != 0) return status;
     std::uint64_t excReturn = 0;
-    status =
-        ReadTargetBytes(context, read.sp + kWordSize * Low32(word.payload), kWordSize, &excReturn);
+    status = ReadTargetBytes(context, kernel, read.sp + kWordSize * Low32(word.payload), kWordSize,
+                             &excReturn, read.sp, kernel.regStackSize);
     if (status != 0) {
       ShowKernelError(context, "Error: Unable to read exc_return value from task stack\n");
       return status;
     }
     if ((excReturn & kExcReturnNoFpContext) != 0) {
-      status = ReadKernelVariable(context, &word, 1, "active register offset skip",
-                                  "&qx_cpu_reg_offset_novfp_skip");
+      status = ReadKernelSymbol(context, kernel, &word, 1, "active register offset skip",
+                                "&qx_cpu_reg_offset_novfp_skip");
       if (status != 0) return status;
       read.skip = Low32(word.payload);
-      status = ReadKernelVariable(context, &word, 1, "active register offset count",
-                                  "&qx_cpu_reg_offset_novfp_count");
+      status = ReadKernelSymbol(context, kernel, &word, 1, "active register offset count",
+                                "&qx_cpu_reg_offset_novfp_count");
       if (status != 0) return status;
       read.count = Low32(word.payload);
     } else {
@@ -97,7 +94,8 @@ std::uint32_t ComputedStackPointer(OSA_ServiceCntx* context, const KernelContext
     const std::uint32_t xpsrAddress =
         value - kWordSize - (frame.fpContext ? kFpContextTopBytes : 0);
     std::uint64_t xpsr = 0;
-    if (ReadTargetBytes(context, xpsrAddress, kWordSize, &xpsr) != 0) {
+    if (ReadTargetBytes(context, kernel, xpsrAddress, kWordSize, &xpsr, frame.sp,
+                        kernel.regStackSize) != 0) {
       ShowKernelError(context, "Error: Unable to read XPSR\n");
     } else if ((xpsr & kXpsrAlignPad) != 0) {
       value += kWordSize;
@@ -108,7 +106,8 @@ std::uint32_t ComputedStackPointer(OSA_ServiceCntx* context, const KernelContext
 }
 
 // The 32-bit word of a saved register, read or written.
-std::uint32_t AccessStackWord(OSA_ServiceCntx* context, std::uint32_t address, std::int32_t reg,
+std::uint32_t AccessStackWord(OSA_ServiceCntx* context, const KernelContext& kernel,
+                              std::uint32_t address, std::uint32_t frameStart, std::int32_t reg,
                               Direction direction, std::uint64_t* value) {
   if (direction == Direction::Write) {
     const std::uint32_t word = Low32(*value);
@@ -122,7 +121,8 @@ std::uint32_t AccessStackWord(OSA_ServiceCntx* context, std::uint32_t address, s
     return status;
   }
   std::uint64_t word = 0;
-  const std::uint32_t status = ReadTargetBytes(context, address, kWordSize, &word);
+  const std::uint32_t status =
+      ReadTargetBytes(context, kernel, address, kWordSize, &word, frameStart, kernel.regStackSize);
   if (status != 0) {
     ShowKernelError(context, "Error: Unable to read register value from task stack\n");
     return status;
@@ -159,16 +159,17 @@ std::uint32_t AccessTaskRegister(OSA_ServiceCntx* context, const KernelContext& 
 
   const std::uint32_t task = Low32(taskId);
   std::uint32_t address = 0;
+  std::uint32_t frameStart = 0;
   if (floating) {
     // The save area of s0-s31 and FPSCR sits at the top of the stack area.
     code &= ~kRegisterFloatingFlag;
     OsaValue start;
-    std::uint32_t status = ReadKernelVariable(context, &start, 4, "task stack start",
-                                              "&((QX_TASK *)%u)->stack_start", task);
+    std::uint32_t status = ReadKernelMember(context, kernel, &start, 4, "task stack start",
+                                            "QX_TASK", task, "stack_start");
     if (status != 0) return status;
     OsaValue size;
-    status = ReadKernelVariable(context, &size, 4, "task stack size",
-                                "&((QX_TASK *)%u)->stack_size", task);
+    status = ReadKernelMember(context, kernel, &size, 4, "task stack size", "QX_TASK", task,
+                              "stack_size");
     if (status != 0) return status;
     address = Low32(start.payload) + Low32(size.payload) - kWordSize * code;
   } else {
@@ -188,8 +189,9 @@ std::uint32_t AccessTaskRegister(OSA_ServiceCntx* context, const KernelContext& 
       if (code >= frame.count) return 1;
     }
     address = frame.sp + kWordSize * code;
+    frameStart = frame.sp;
   }
-  return AccessStackWord(context, address, reg, direction, value);
+  return AccessStackWord(context, kernel, address, frameStart, reg, direction, value);
 }
 
 }  // namespace
@@ -211,6 +213,8 @@ std::int32_t KernelTaskRegisterWrite(OSA_ServiceCntx* context, OsaPluginInfo* /*
                                      std::uint64_t value) {
   const KernelContext* kernel = KernelContextOf(privateData);
   if (kernel == nullptr) return 1;
+  // A saved register lives in target memory: kept copies of it go.
+  CacheForgetMemory(&kernel->cache);
   return static_cast<std::int32_t>(
       AccessTaskRegister(context, *kernel, taskId, reg, Direction::Write, &value));
 }

@@ -74,7 +74,7 @@ void DeliverOffset(OsaValue* out, std::int64_t offset) {
 bool OnStartupStack(OSA_ServiceCntx* context, const KernelContext& kernel, std::uint32_t task,
                     std::uint64_t stackStart, std::uint64_t stackSize) {
   if (kernel.stackBegin > stackStart || stackStart + stackSize > kernel.stackEnd) return false;
-  if (kernel.version != 1 && !KernelMemberExists(context, "QX_TASK", "static_priority")) {
+  if (kernel.version != 1 && !KernelMemberExists(context, kernel, "QX_TASK", "static_priority")) {
     return false;
   }
   OsaValue priority;
@@ -84,6 +84,16 @@ bool OnStartupStack(OSA_ServiceCntx* context, const KernelContext& kernel, std::
   }
   return priority.payload == static_cast<std::uint64_t>(kernel.maxPriorities) - 1;
 }
+
+// The cache commands and the result member that tells a debugger the
+// command was understood (a plug-in without the cache answers 0 and adds
+// nothing).
+struct CacheCommand {
+  std::string_view text;
+  bool enable;
+};
+constexpr std::array<CacheCommand, 2> kCacheCommands = {{{"cache on", true}, {"cache off", false}}};
+constexpr const char* kCacheResultMember = "cache";
 
 // "get_task_table" lists one task per bit of a task mask.
 constexpr std::uint32_t kTasksPerMaskWord = 32;
@@ -194,8 +204,10 @@ std::int32_t KernelTaskNameGet(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/
                                std::uint64_t taskId, OsaValue* out) {
   const KernelContext* kernel = KernelContextOf(privateData);
   if (kernel == nullptr || out == nullptr) return 1;
-  const auto core = static_cast<std::uint32_t>(taskId) + kernel->coreOffset;
-  return static_cast<std::int32_t>(ReadObjectName(context, core, out));
+  const auto task = static_cast<std::uint32_t>(taskId);
+  CachePrefetchObject(context, ActiveCache(&kernel->cache), "QX_TASK", task);
+  return static_cast<std::int32_t>(
+      ReadObjectName(context, *kernel, task + kernel->coreOffset, out));
 }
 
 std::int32_t KernelTaskStatusGet(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
@@ -228,14 +240,25 @@ std::int32_t KernelTargetNotify(OSA_ServiceCntx* context, OsaPluginInfo* /*info*
                                 void* privateData, std::int32_t notice) {
   KernelContext* kernel = KernelContextOf(privateData);
   if (kernel == nullptr) return 1;
+  // Whatever the notice, target memory may have changed since it was kept.
+  CacheForgetMemory(&kernel->cache);
   return static_cast<std::int32_t>(RefreshRunState(context, kernel, notice));
 }
 
 std::int32_t KernelOsaCmd_Execute(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
                                   void* privateData, const char* command) {
-  const KernelContext* kernel = KernelContextOf(privateData);
+  KernelContext* kernel = KernelContextOf(privateData);
   if (kernel == nullptr) return 1;
-  if (command == nullptr || std::string_view(command) != kTaskTableCommand) return 0;
+  if (command == nullptr) return 0;
+  for (const CacheCommand& cache : kCacheCommands) {
+    if (std::string_view(command) != cache.text) continue;
+    CacheSetEnabled(&kernel->cache, cache.enable);
+    if (context->currentResult != nullptr) {
+      JsonObjectAddInteger(context->currentResult, kCacheResultMember, cache.enable ? 1 : 0);
+    }
+    return 0;
+  }
+  if (std::string_view(command) != kTaskTableCommand) return 0;
   // The table has one entry per bit of a task mask; a record whose width is
   // neither one nor two words is not trusted with the bound of the loop.
   if (kernel->maskWords != 1 && kernel->maskWords != 2) return 1;

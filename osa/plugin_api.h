@@ -182,6 +182,9 @@ struct OSA_ServiceCntx {
   std::int32_t vexloMinor = 0;
   std::int32_t vexloMicro = 0;
   std::int32_t debugMode = -1;
+  // Memory and register writes the plug-in has sent: whoever keeps copies
+  // of target data drops them when this count moves.
+  std::uint64_t targetWrites = 0;
 };
 
 // ---- Callback table -----------------------------------------------------------

@@ -113,6 +113,9 @@ std::uint32_t OSA_Service_MemoryWrite(OSA_ServiceCntx* context, std::int32_t mem
   std::int64_t bytes = 0;
   if (context == nullptr || !ByteCount(count, size, &bytes)) return 1;
   if (data == nullptr && bytes > 0) return 1;
+  // Counted before it is sent: a write that fails may still have changed
+  // the target.
+  ++context->targetWrites;
   const std::span<const std::uint8_t> in(data, static_cast<std::size_t>(bytes));
   std::string value;
   if (NeedsSwap(context, size)) {

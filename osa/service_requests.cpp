@@ -81,6 +81,9 @@ std::uint32_t OSA_Service_RegisterWrite(OSA_ServiceCntx* context, std::int64_t c
                                         std::int32_t forMemoryAccess, std::int32_t fromDebugger,
                                         std::uint64_t taskId) {
   OsaTimingScope timing("RegWrite(%" PRId64 ")", reg);
+  // Counted before it is sent: a write that fails may still have changed
+  // the target.
+  if (context != nullptr) ++context->targetWrites;
   JsonPtr params = OsaServiceParams(context);
   JsonObjectAddInteger(params.get(), "register", reg);
   JsonObjectAddInteger(params.get(), "width", width);
@@ -110,6 +113,7 @@ std::uint32_t OSA_Service_ThreadRegisterRead(OSA_ServiceCntx* context, std::uint
 std::uint32_t OSA_Service_ThreadRegisterWrite(OSA_ServiceCntx* context, std::uint64_t threadId,
                                               std::int64_t reg, std::uint64_t value,
                                               std::int64_t core) {
+  if (context != nullptr) ++context->targetWrites;
   JsonPtr params = OsaServiceParams(context);
   JsonObjectAddInteger(params.get(), "threadId", threadId);
   JsonObjectAddInteger(params.get(), "register", reg);

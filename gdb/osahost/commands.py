@@ -45,7 +45,8 @@ class Host:
 
     def start(self, record_path=None):
         self.stop()
-        self.session = session_module.Session(self.plugin_path(), record_path)
+        self.session = session_module.Session(self.plugin_path(), record_path,
+                                              cache=CACHE_PARAMETER.value)
         return self.session
 
     def stop(self):
@@ -88,6 +89,15 @@ class Host:
         except plugin_module.PluginError as e:
             gdb.write("qx: target notice failed: %s\n" % e, gdb.STDERR)
 
+    def on_target_changed(self, event):
+        s = self.session
+        if s is None:
+            return
+        try:
+            s.target_changed()
+        except plugin_module.PluginError as e:
+            gdb.write("qx: target notice failed: %s\n" % e, gdb.STDERR)
+
     def on_exit(self, event):
         s = self.session
         if s is None or not s.target_ready:
@@ -119,6 +129,34 @@ class PluginParameter(gdb.Parameter):
 
 
 PLUGIN_PARAMETER = PluginParameter()
+
+
+class CacheParameter(gdb.Parameter):
+    """Whether the plug-in keeps layouts and target memory between requests
+    (on by default; the answers are the same, the round trips far fewer).
+    Off, the conversation is exactly the plug-in's specified one."""
+
+    set_doc = "Set whether the OSA plug-in caches layouts and target memory."
+    show_doc = "Show whether the OSA plug-in caches layouts and target memory."
+
+    def __init__(self):
+        super().__init__("osa-cache", gdb.COMMAND_DATA, gdb.PARAM_BOOLEAN)
+        self.value = True
+
+    def get_set_string(self):
+        s = HOST.session
+        if s is not None and s.plugin.alive():
+            try:
+                s.set_cache(bool(self.value))
+            except plugin_module.PluginError as e:
+                return "qx: the plug-in did not take the cache setting: %s" % e
+        return ""
+
+    def get_show_string(self, value):
+        return value
+
+
+CACHE_PARAMETER = CacheParameter()
 
 
 def _cell(value):
@@ -186,7 +224,8 @@ qx regs TASK          saved registers of a task (id or name)
 qx record FILE        restart the plug-in and record the conversation
 qx record stop        stop recording
 qx restart            start a fresh plug-in process
-qx stats              requests and times of the last command"""
+qx stats              requests and times of the last command
+set osa-cache off     ask the target afresh for every request (on by default)"""
 
     def __init__(self):
         super().__init__("qx", gdb.COMMAND_USER, prefix=True)
@@ -354,3 +393,5 @@ def register():
     QxStats()
     gdb.events.stop.connect(HOST.on_stop)
     gdb.events.exited.connect(HOST.on_exit)
+    gdb.events.memory_changed.connect(HOST.on_target_changed)
+    gdb.events.register_changed.connect(HOST.on_target_changed)

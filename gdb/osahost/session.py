@@ -60,7 +60,8 @@ def target_is_big_endian():
 
 
 class Session:
-    def __init__(self, plugin_path, record_path=None, show_message=None, timeout=60.0):
+    def __init__(self, plugin_path, record_path=None, show_message=None, timeout=60.0,
+                 cache=False):
         self.services = GdbServices(show_message)
         recorder = plugin_module.Recorder(record_path) if record_path else None
         try:
@@ -74,6 +75,11 @@ class Session:
         self.commands = []
         self.target_ready = False
         self.last_target_init = None
+        # The plug-in's cache: wanted after every TargetInit, and whether the
+        # plug-in turned it on (one without it answers 0 and adds nothing).
+        self.want_cache = cache
+        self.cache_on = False
+        self.busy = False
         try:
             answer = self.call("OSA_Client_OsaInit", {"context": CONTEXT})
         except plugin_module.PluginError:
@@ -85,8 +91,12 @@ class Session:
         self.commands = list(answer.get("commands") or [])
 
     def call(self, method, params):
-        with NoTargetCalls():
-            return self.plugin.call(method, params)
+        self.busy = True
+        try:
+            with NoTargetCalls():
+                return self.plugin.call(method, params)
+        finally:
+            self.busy = False
 
     def close(self, exit_request=True):
         self.plugin.close(exit_request)
@@ -118,7 +128,27 @@ class Session:
         self.last_target_init = answer
         status = answer.get("return")
         self.target_ready = status == 0
+        self.cache_on = False
+        if self.target_ready and self.want_cache:
+            self.set_cache(True)
         return status
+
+    def set_cache(self, on):
+        """Wants the plug-in's cache on or off; tells the plug-in at once when
+        the target is described. True when the plug-in knows the command."""
+        self.want_cache = on
+        if not self.target_ready:
+            return False
+        answer = self.call("OSA_Client_OsaCmd_Execute", {
+            "context": CONTEXT, "command": "cache on" if on else "cache off"})
+        self.cache_on = on and answer.get("cache") == 1
+        return "cache" in answer
+
+    def target_changed(self):
+        """The user changed memory or a register between stops: the plug-in
+        drops what it kept of the target (a notice that is not a halt)."""
+        if self.cache_on and self.target_ready and not self.busy:
+            self.notify(1)
 
     def ensure_target(self):
         """TargetInit unless it has succeeded already; raises with the reason."""

@@ -399,6 +399,8 @@ def scenario_commands(c, s, expected, messages):
         return 2
     gdb.execute("source %s" % os.path.join(HERE, "..", "..", "gdb", "osa.py"))
     gdb.execute("set osa-plugin %s" % os.environ["QX_PLUGIN"])
+    # The recorded conversation is the plug-in's specified one: no cache.
+    gdb.execute("set osa-cache off")
     gdb.execute("qx record %s" % os.environ["QX_RECORD"], to_string=True)
 
     text = gdb.execute("qx tasks", to_string=True)
@@ -440,7 +442,55 @@ def scenario_commands(c, s, expected, messages):
     return 0
 
 
+def qx_windows(expected):
+    """Every window the user can open, as text, and the service requests
+    they cost."""
+    parts = []
+    requests = 0
+    views = ["qx tasks all"] + ["qx objects %s" % kind for kind in commands.OBJECT_KINDS]
+    views += ["qx regs %s" % t["name"] for t in expected["tasks"]]
+    for view in views:
+        parts.append(gdb.execute(view, to_string=True))
+        requests += commands.HOST.last_stats.service_requests
+    return parts, requests
+
+
+def scenario_cache(c, s, expected, messages):
+    """The same windows with the plug-in's cache off and on, before and after
+    the target ran on, in far fewer service requests."""
+    if not run_to_stop(expected):
+        return 2
+    gdb.execute("source %s" % os.path.join(HERE, "..", "..", "gdb", "osa.py"))
+    gdb.execute("set osa-plugin %s" % os.environ["QX_PLUGIN"])
+    c.check("on" in gdb.execute("show osa-cache", to_string=True), "the cache is on by default")
+    gdb.execute("qx record %s" % os.environ["QX_RECORD"], to_string=True)
+    for stop in range(2):
+        gdb.execute("set osa-cache off")
+        off, off_requests = qx_windows(expected)
+        gdb.execute("set osa-cache on")
+        c.check(commands.HOST.session.cache_on, "the plug-in turned its cache on")
+        on, on_requests = qx_windows(expected)
+        for view_off, view_on in zip(off, on):
+            c.equal(view_on, view_off, "a window with the cache on (stop %d)" % stop)
+        c.check(on_requests * 5 < off_requests, "the cache cuts the service requests: %d on, "
+                "%d off (stop %d)" % (on_requests, off_requests, stop))
+        print("%s cache: %d service requests off, %d on (stop %d)" % (
+            expected["board"], off_requests, on_requests, stop))
+        # Run on to the stop routine again: the windows change with the target.
+        if stop == 0 and not run_to_stop(expected):
+            return 2
+    # A value written by the user between stops shows at once.
+    t = expected["tasks"][0]
+    gdb.execute("set var ((QX_TASK *)%d)->status = 2" % task_ids(expected)[t["name"]])
+    text = gdb.execute("qx tasks", to_string=True)
+    line = [l for l in text.splitlines() if " %s " % t["name"] in l]
+    c.check(len(line) == 1 and "Halted" in line[0], "a status set by the user shows")
+    gdb.execute("qx record stop")
+    return 0
+
+
 SCENARIOS = {
+    "cache": scenario_cache,
     "commands": scenario_commands,
     "startup": scenario_startup,
     "objects": scenario_objects,
@@ -463,7 +513,7 @@ def main():
     c = Checks()
     messages = []
     s = None
-    if name != "commands":
+    if name not in ("commands", "cache"):
         s = open_session(messages)
         # Stops reach the plug-in through the host's own stop handler.
         commands.HOST.session = s
