@@ -73,7 +73,9 @@ void CheckDecoder(std::uint8_t options, std::string_view stream) {
   }
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 void CheckParsers(std::string_view text) {
   std::string bytes;
