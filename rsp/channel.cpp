@@ -65,6 +65,8 @@ void RspChannelInit(RspLink link, bool expand_rle, RspChannel* channel) {
   channel->decoder.expand_rle = expand_rle;
   channel->input.clear();
   channel->input_pos = 0;
+  channel->has_pending = false;
+  channel->pending.clear();
   channel->no_ack = false;
   channel->last_packet.clear();
   channel->counters = RspCounters();
@@ -139,7 +141,7 @@ RspStatus RspChannelSendRaw(RspChannel* channel, std::string_view bytes) {
 }
 
 bool RspChannelHasBuffered(const RspChannel& channel) {
-  return channel.input_pos < channel.input.size();
+  return channel.has_pending || channel.input_pos < channel.input.size();
 }
 
 RspStatus RspWaitChannels(RspChannel* const* channels, std::size_t count, int timeout_ms,

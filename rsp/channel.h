@@ -26,6 +26,11 @@ struct RspChannel {
   RspDecoder decoder;
   std::string input;  // bytes read but not fed to the decoder yet
   std::size_t input_pos = 0;
+  // A packet already taken from the stream but not handed out yet (a stop
+  // reply that came before the ack of its resuming packet). It counts as
+  // buffered, so a wait on the channel returns at once.
+  bool has_pending = false;
+  std::string pending;
   bool no_ack = false;      // no `+`/`-` are sent or expected
   std::string last_packet;  // the last packet framed, for a retransmit
   RspCounters counters;
@@ -58,9 +63,10 @@ void RspChannelInit(RspLink link, bool expand_rle, RspChannel* channel);
 // Writes raw bytes: `+`, `-`, or the 0x03 interrupt. No delay.
 [[nodiscard]] RspStatus RspChannelSendRaw(RspChannel* channel, std::string_view bytes);
 
-// True when bytes were read but not decoded yet: the next RspChannelNextEvent
-// may complete an event without reading. (After a Timeout nothing is
-// buffered, so a wait loop does not spin.)
+// True when a pending packet waits, or bytes were read but not decoded yet
+// (the next RspChannelNextEvent may complete an event without reading).
+// After a receive that timed out nothing is buffered, so a wait loop does
+// not spin.
 [[nodiscard]] bool RspChannelHasBuffered(const RspChannel& channel);
 
 // Waits until one of `count` channels has buffered bytes or a readable link

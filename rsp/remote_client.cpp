@@ -230,8 +230,6 @@ void RspRemoteInit(RspLink link, const RspRemoteOptions& options, RspRemote* rem
   remote->options = options;
   remote->features = RspRemoteFeatures();
   remote->running = false;
-  remote->has_pending_stop = false;
-  remote->pending_stop.clear();
 }
 
 const std::string& RspRemoteError(const RspRemote& remote) {
@@ -349,8 +347,8 @@ RspStatus RspRemoteResume(RspRemote* remote, std::string_view packet) {
     return Fail(remote, RspStatus::Protocol,
                 "the target is running already: " + Describe(packet) + " refused");
   }
-  remote->has_pending_stop = false;
-  remote->pending_stop.clear();
+  remote->channel.has_pending = false;
+  remote->channel.pending.clear();
   const RspStatus sent = RspChannelSendPacket(&remote->channel, packet);
   if (sent != RspStatus::Ok) return FailLink(remote, sent, "sending " + Describe(packet));
   remote->running = true;
@@ -362,17 +360,17 @@ RspStatus RspRemoteResume(RspRemote* remote, std::string_view packet) {
     return acked;
   }
   if (ack.early_packet) {
-    remote->has_pending_stop = true;
-    remote->pending_stop = std::move(ack.payload);
+    remote->channel.has_pending = true;
+    remote->channel.pending = std::move(ack.payload);
   }
   return RspStatus::Ok;
 }
 
 RspStatus RspRemoteWaitStop(RspRemote* remote, int timeout_ms, std::string* reply) {
-  if (remote->has_pending_stop) {
-    remote->has_pending_stop = false;
-    *reply = std::move(remote->pending_stop);
-    remote->pending_stop.clear();
+  if (remote->channel.has_pending) {
+    remote->channel.has_pending = false;
+    *reply = std::move(remote->channel.pending);
+    remote->channel.pending.clear();
     if (!IsConsoleOutput(*reply)) remote->running = false;
     return RspStatus::Ok;
   }
@@ -396,7 +394,7 @@ RspStatus RspRemoteResumeAndWait(RspRemote* remote, std::string_view packet,
   const RspStatus resumed = RspRemoteResume(remote, packet);
   if (resumed != RspStatus::Ok) return resumed;
   while (true) {
-    if (remote->has_pending_stop || interrupt_source == nullptr || on_input == nullptr) {
+    if (remote->channel.has_pending || interrupt_source == nullptr || on_input == nullptr) {
       return RspRemoteWaitStop(remote, -1, reply);
     }
     RspChannel* channels[2] = {&remote->channel, interrupt_source};

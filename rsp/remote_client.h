@@ -45,10 +45,6 @@ struct RspRemote {
   RspRemoteOptions options;
   RspRemoteFeatures features;  // filled by RspRemoteNegotiate
   bool running = false;        // resumed, and the stop reply not seen yet
-  // A stop reply that came before the `+` of the resuming packet (a quick
-  // step on a stub that answers at once); RspRemoteWaitStop returns it.
-  bool has_pending_stop = false;
-  std::string pending_stop;
   // Set when a request failed: its reply may still come, so the next
   // request first drops whatever already arrived.
   bool resync = false;
@@ -92,7 +88,10 @@ void RspParseFeatures(std::string_view list, std::vector<RspFeature>* features);
 
 // Sends a resuming packet (`vCont;...`, `c`, `s`, `C..`, `S..`) and waits
 // only for its `+` (retransmitting as RspRemoteRequest does). Then the
-// target runs until RspRemoteWaitStop returns its stop reply.
+// target runs until RspRemoteWaitStop returns its stop reply. A stop reply
+// that came before the `+` (a stub that does not ack) is kept as the
+// channel's pending packet: RspWaitChannels reports the channel ready and
+// RspRemoteWaitStop returns it.
 [[nodiscard]] RspStatus RspRemoteResume(RspRemote* remote, std::string_view packet);
 
 // Waits up to timeout_ms (< 0: for ever) for the next packet from the

@@ -305,6 +305,12 @@ TEST(RspRemote, QuickStopBeforeTheAckIsKept) {
     PeerReadByte(fd);
   });
   ASSERT_EQ(RspRemoteResume(&f.remote, "s"), RspStatus::Ok);
+  // The stop is already in: a wait on the channel returns at once.
+  RspChannel* channels[1] = {&f.remote.channel};
+  std::size_t ready = 9;
+  std::string error;
+  ASSERT_EQ(RspWaitChannels(channels, 1, 0, &ready, &error), RspStatus::Ok);
+  EXPECT_EQ(ready, 0u);
   std::string reply;
   ASSERT_EQ(RspRemoteWaitStop(&f.remote, 0, &reply), RspStatus::Ok);
   EXPECT_EQ(reply, "T05thread:01;");
