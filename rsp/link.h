@@ -45,8 +45,8 @@ class RspFd {
 };
 
 // Owns a child process that leads its own process group. On destruction
-// the whole group gets SIGTERM, then SIGKILL if the child has not ended
-// within half a second, and the child is reaped: nothing is left behind,
+// the whole group gets SIGTERM, then (once the child has ended, or after
+// half a second) SIGKILL, and the child is reaped: nothing is left behind,
 // even when /bin/sh started the real program as a grandchild.
 class RspChild {
  public:

@@ -32,7 +32,8 @@ enum class RspEventKind {
   Packet,       // a whole packet with a good checksum; payload decoded
   BadChecksum,  // a whole packet whose checksum does not match: answer `-`
   Malformed,    // a packet with a good checksum that does not decode (a `}`
-                // at the end, a run-length count out of range): answer `-`
+                // at the end, a run-length count out of range, an expansion
+                // past the limit): answer `-`
   Oversize,     // a packet longer than the limit, skipped to its end
   Ack,          // `+` between packets
   Nack,         // `-` between packets

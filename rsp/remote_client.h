@@ -63,6 +63,8 @@ void RspRemoteInit(RspLink link, const RspRemoteOptions& options, RspRemote* rem
 // same bound). Stray bytes and acks are skipped. A packet that arrives
 // before the `+` is taken as the reply (some stubs do not ack). Timeout,
 // Closed, IoError or Protocol otherwise, with the reason in RspRemoteError.
+// After a failure the next request first drops what already arrived (a
+// late reply must not answer it). Refused (Protocol) while the target runs.
 // Not for resuming packets: see RspRemoteResume.
 [[nodiscard]] RspStatus RspRemoteRequest(RspRemote* remote, std::string_view request,
                                          std::string* reply);
