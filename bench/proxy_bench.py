@@ -4,11 +4,12 @@ and `thread apply all bt` on the 11-task model image under QEMU.
 Run as:  python3 bench/proxy_bench.py PROXY IMAGE_DIR [--board m3|m4f] [--repeat N]
 (bench/proxy_bench.sh builds the images and finds the proxy). Each
 configuration runs GDB sessions that go one step further each time (connect;
-stop at the stop routine; then `info threads`; then `thread apply all bt`);
-the proxy's counters (--stats) of consecutive sessions are subtracted, so
-each column holds what that step alone cost upstream. Wall times are GDB's,
-the median of N sessions. The plug-in's share is the proxy's time in plug-in
-requests over its wall time, for the same steps.
+stop at the stop routine; then `info threads`; then `thread apply all bt`),
+N of each; the medians of the proxy's counters (--stats) of consecutive step
+levels are subtracted, so each column holds what that step alone cost. Wall
+times are GDB's, the median of the N sessions that run every step. The plug-in's share is the proxy's time in plug-in
+exchanges (plugin_ms) over GDB's wall time of the step; the upstream's share
+likewise (upstream_ms).
 """
 
 import argparse
@@ -60,14 +61,6 @@ def session(proxy, elf, options, steps, work):
         return read_stats(stats), json.load(f)
 
 
-def key(stats, *words):
-    """The first counter whose name holds every word."""
-    for name in sorted(stats):
-        if all(w in name for w in words):
-            return name
-    return None
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("proxy")
@@ -80,42 +73,44 @@ def main():
     rows = []
     with tempfile.TemporaryDirectory() as work:
         for label, options in CONFIGS:
-            counters = [session(args.proxy, elf, options, steps, work)[0]
-                        for steps in range(len(STEPS))]
-            times = [session(args.proxy, elf, options, len(STEPS) - 1, work)[1]
-                     for _ in range(args.repeat)]
-            packets = key(counters[0], "upstream", "packets") or key(counters[0], "packets")
-            plugin_ms = key(counters[0], "plugin", "ms") or key(counters[0], "plugin", "time")
-            wall_ms = key(counters[0], "wall", "ms") or key(counters[0], "wall")
+            # Counters and times of every step level, the median of N sessions each.
+            runs = [[session(args.proxy, elf, options, steps, work) for _ in range(args.repeat)]
+                    for steps in range(len(STEPS))]
+            counters = [{name: statistics.median(r[0].get(name, 0) for r in level)
+                         for name in level[0][0]} for level in runs]
+            times = [r[1] for r in runs[-1]]
             row = {"label": label}
             for i, step in enumerate(STEPS[1:], 1):
-                delta = {name: counters[i].get(name, 0) - counters[i - 1].get(name, 0)
-                         for name in counters[i]}
                 row[step] = {
-                    "packets": delta.get(packets),
+                    "packets": counters[i]["upstream_packets"] - counters[i - 1]["upstream_packets"],
                     "ms": 1000 * statistics.median(t[step] for t in times),
-                    "share": (delta[plugin_ms] / delta[wall_ms]
-                              if plugin_ms and wall_ms and delta.get(wall_ms) else None),
-                    "delta": delta,
+                    "delta": {name: counters[i].get(name, 0) - counters[i - 1].get(name, 0)
+                              for name in counters[i]},
                 }
+            # The plug-in works at the stop (the snapshot) and for the thread
+            # list; its time over both steps is large enough to measure
+            # across sessions.
+            both = row["stop"]["ms"] + row["info threads"]["ms"]
+            plugin = counters[2]["plugin_ms"] - counters[0]["plugin_ms"]
+            row["plugin"] = (plugin, plugin / both if both > 0 else 0.0)
             rows.append(row)
 
-    print("Board %s, %d tasks; packets: upstream packets the step alone cost; ms: GDB's wall "
-          "time (median of %d); plug-in: share of the proxy's time in plug-in requests"
-          % (args.board, 11, args.repeat))
-    head = "%-28s" % "configuration"
-    for step in STEPS[1:]:
-        head += " | %-28s" % step
-    print(head)
-    print("%-28s" % "" + (" | %8s %9s %9s" % ("packets", "ms", "plug-in")) * 3)
+    print("Board %s, 11 tasks. Upstream packets: what the step alone cost (medians of the "
+          "proxy's counters over %d sessions per step level, consecutive levels subtracted); "
+          "ms: GDB's wall time of the step (median); plug-in: the proxy's time in plug-in "
+          "exchanges during the stop and `info threads`, and its share of their wall time."
+          % (args.board, args.repeat))
+    print("%-27s | %-15s | %-15s | %-25s | %-15s" % ("", "stop", "info threads",
+                                                     "stop + info threads", "thread apply all bt"))
+    print("%-27s | %7s %7s | %7s %7s | %7s %9s %7s | %7s %7s" % (
+        "configuration", "packets", "ms", "packets", "ms", "packets", "plug-in", "share",
+        "packets", "ms"))
     for row in rows:
-        line = "%-28s" % row["label"]
-        for step in STEPS[1:]:
-            cell = row[step]
-            share = "-" if cell["share"] is None else "%.0f%%" % (100 * cell["share"])
-            packets = "?" if cell["packets"] is None else "%d" % cell["packets"]
-            line += " | %8s %9.1f %9s" % (packets, cell["ms"], share)
-        print(line)
+        stop, threads, bt = row["stop"], row["info threads"], row["thread apply all bt"]
+        print("%-27s | %7d %7.1f | %7d %7.1f | %7d %6.1f ms %6.0f%% | %7d %7.1f" % (
+            row["label"], stop["packets"], stop["ms"], threads["packets"], threads["ms"],
+            stop["packets"] + threads["packets"], row["plugin"][0], 100 * row["plugin"][1],
+            bt["packets"], bt["ms"]))
     if args.verbose:
         for row in rows:
             for step in STEPS[1:]:
