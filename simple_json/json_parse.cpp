@@ -2,12 +2,21 @@
 // kind, dispatched on the value's first byte. Errors never stop the parse:
 // each is appended as an "Error: " line, and a container that stops early
 // hands its partial node up so the enclosing level carries on from there.
+// The tree goes into one arena per text; the items of open containers wait
+// on two stacks kept per thread, so that each container is laid out once,
+// at its exact size, when it closes.
 #include "simple_json/json_parse.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <utility>
+#include <vector>
+
+#include "simple_json/byte_scan.h"
+#include "simple_json/json_storage.h"
 
 namespace {
 
@@ -69,12 +78,27 @@ static_assert(kJsonMaxDepth == 512, "the nesting message names the limit");
 // Returned by SkipWhitespace at the end of the input; no byte value equals it.
 constexpr int kEndOfInput = 256;
 
+using Storage = JsonStorageAccess;
+
+// Items of the containers that are open, innermost last. Each container
+// remembers where its own items start and takes them off when it closes.
+struct ParseStacks {
+  std::vector<JsonPtr> elements;
+  std::vector<JsonMember> members;
+};
+
+// Stacks grown past this many bytes are given back after the parse rather
+// than kept for the next one.
+constexpr std::size_t kKeptStackBytes = 256 * 1024;
+
 struct JsonParser {
-  std::string_view text;  // the input, up to (not including) its first NUL
-  std::size_t position = 0;
-  int depth = 0;        // containers currently open
-  bool gaveUp = false;  // nesting limit hit: every open container stops quietly
-  std::string error;    // accumulated "Error: " lines; empty while none
+  const char* cursor = nullptr;  // the current position in the input
+  const char* end = nullptr;     // the input's first NUL, or its end
+  int depth = 0;                 // containers currently open
+  bool gaveUp = false;           // nesting limit hit: every open container stops quietly
+  std::string error;             // accumulated "Error: " lines; empty while none
+  JsonArena* arena = nullptr;
+  ParseStacks* stacks = nullptr;
 };
 
 // Formats one message and appends it as an "Error: " line. Always yields a
@@ -103,7 +127,7 @@ bool IsWhitespace(unsigned char byte) {
 }
 
 bool IsDigit(int byte) {
-  return byte >= '0' && byte <= '9';
+  return static_cast<unsigned>(byte - '0') <= 9;
 }
 
 bool IsHexDigit(unsigned char byte) {
@@ -113,10 +137,6 @@ bool IsHexDigit(unsigned char byte) {
 int HexValue(unsigned char byte) {
   if (IsDigit(byte)) return byte - '0';
   return (byte | 0x20) - 'a' + 10;
-}
-
-unsigned char ByteAt(const JsonParser& parser, std::size_t index) {
-  return static_cast<unsigned char>(parser.text[index]);
 }
 
 // Longest remainder of the input that an error line quotes in full.
@@ -130,7 +150,7 @@ constexpr std::size_t kQuotedRestLimit = 256;
 // quoted whole. Only the quoted rest is cut: the message's own words and the
 // quote marks around the rest always stay, so each line keeps its shape.
 std::string RestOfInput(const JsonParser& parser) {
-  const std::string_view rest = parser.text.substr(parser.position);
+  const std::string_view rest(parser.cursor, static_cast<std::size_t>(parser.end - parser.cursor));
   if (rest.size() <= kQuotedRestLimit) return std::string(rest);
   std::size_t cut = kQuotedRestLimit;
   const auto isContinuation = [&rest](std::size_t at) {
@@ -145,20 +165,18 @@ std::string RestOfInput(const JsonParser& parser) {
   return quoted;
 }
 
+// Wire text puts one blank between tokens, so the first byte mostly decides.
 int SkipWhitespace(JsonParser& parser) {
-  while (parser.position < parser.text.size() && IsWhitespace(ByteAt(parser, parser.position))) {
-    ++parser.position;
-  }
-  return parser.position < parser.text.size() ? ByteAt(parser, parser.position) : kEndOfInput;
-}
-
-void SetPosition(JsonParser& parser, std::size_t position) {
-  parser.position = position < parser.text.size() ? position : parser.text.size();
+  const char* p = parser.cursor;
+  while (p < parser.end && IsWhitespace(static_cast<unsigned char>(*p)))
+    ++p;
+  parser.cursor = p;
+  return p < parser.end ? static_cast<unsigned char>(*p) : kEndOfInput;
 }
 
 bool Consume(JsonParser& parser, char expected, std::string_view where) {
-  if (parser.position < parser.text.size() && parser.text[parser.position] == expected) {
-    ++parser.position;
+  if (parser.cursor < parser.end && *parser.cursor == expected) {
+    ++parser.cursor;
     return true;
   }
   ReportError(parser, ParseMessage::kExpected,
@@ -167,11 +185,11 @@ bool Consume(JsonParser& parser, char expected, std::string_view where) {
 }
 
 bool MatchLiteral(JsonParser& parser, std::string_view word) {
-  if (parser.text.size() - parser.position < word.size() ||
-      parser.text.compare(parser.position, word.size(), word) != 0) {
+  if (static_cast<std::size_t>(parser.end - parser.cursor) < word.size() ||
+      std::memcmp(parser.cursor, word.data(), word.size()) != 0) {
     return false;
   }
-  parser.position += word.size();
+  parser.cursor += word.size();
   return true;
 }
 
@@ -180,53 +198,75 @@ std::string_view ByteText(const char& byte) {
   return std::string_view(&byte, 1);
 }
 
+JsonPtr NewNode(JsonParser& parser, JsonKind kind) {
+  return JsonPtr(JsonArenaNewNode(parser.arena, kind));
+}
+
 JsonPtr ParseValue(JsonParser& parser);
 
 JsonPtr ParseInteger(JsonParser& parser) {
   constexpr std::uint64_t kLastSafeMagnitude = 0x1999999999999999;  // 1844674407370955161
   constexpr std::uint64_t kLargestNegativeMagnitude = 0x8000000000000000;
-  std::size_t cursor = parser.position;
-  const std::size_t end = parser.text.size();
-  const bool negative = ByteAt(parser, cursor) == '-';
-  if (negative) ++cursor;
+  // Nineteen decimal digits always fit in 64 bits; only longer runs (which
+  // leading zeros may still keep in range) need the check per digit.
+  constexpr std::ptrdiff_t kUncheckedDigits = 19;
+  const char* p = parser.cursor;
+  const char* const end = parser.end;
+  const bool negative = *p == '-';
+  if (negative) ++p;
   // A lone '-' has no magnitude at all; refuse it rather than read past it.
-  if (cursor >= end || !IsDigit(ByteAt(parser, cursor))) {
+  if (p >= end || !IsDigit(*p)) {
     return ReportError(parser, ParseMessage::kMinusWithoutDigit, {RestOfInput(parser)});
   }
   std::uint64_t magnitude = 0;
-  bool outOfRange = false;
-  for (; cursor < end && IsDigit(ByteAt(parser, cursor)); ++cursor) {
-    const unsigned digit = ByteAt(parser, cursor) - '0';
-    if (magnitude > kLastSafeMagnitude || (magnitude == kLastSafeMagnitude && digit > 5)) {
-      outOfRange = true;
-    }
-    if (!outOfRange) magnitude = magnitude * 10 + digit;
+  const char* const uncheckedEnd = end - p > kUncheckedDigits ? p + kUncheckedDigits : end;
+  while (p < uncheckedEnd && IsDigit(*p)) {
+    magnitude = magnitude * 10 + static_cast<unsigned>(*p - '0');
+    ++p;
   }
-  if (outOfRange) return ReportError(parser, ParseMessage::kIntegerRange);
+  if (p < end && IsDigit(*p)) {
+    bool outOfRange = false;
+    for (; p < end && IsDigit(*p); ++p) {
+      const auto digit = static_cast<unsigned>(*p - '0');
+      if (magnitude > kLastSafeMagnitude || (magnitude == kLastSafeMagnitude && digit > 5)) {
+        outOfRange = true;
+      }
+      if (!outOfRange) magnitude = magnitude * 10 + digit;
+    }
+    if (outOfRange) return ReportError(parser, ParseMessage::kIntegerRange);
+  }
   if (negative && magnitude > kLargestNegativeMagnitude) {
     return ReportError(parser, ParseMessage::kNegativeRange);
   }
-  SetPosition(parser, cursor);
+  parser.cursor = p;
+  JsonPtr node = NewNode(parser, JsonKind::JsonInteger);
   // Unsigned magnitudes above the signed range keep their 64-bit pattern.
-  return JsonNewInteger(static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude));
+  node->number = static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
+  return node;
+}
+
+JsonPtr NewBoolean(JsonParser& parser, std::int64_t flag) {
+  JsonPtr node = NewNode(parser, JsonKind::JsonBoolean);
+  node->number = flag;
+  return node;
 }
 
 JsonPtr ParseBoolean(JsonParser& parser) {
-  if (MatchLiteral(parser, "true")) return JsonNewBoolean(1);
-  if (MatchLiteral(parser, "false")) return JsonNewBoolean(0);
+  if (MatchLiteral(parser, "true")) return NewBoolean(parser, 1);
+  if (MatchLiteral(parser, "false")) return NewBoolean(parser, 0);
   return ReportError(parser, ParseMessage::kBoolean, {RestOfInput(parser)});
 }
 
 JsonPtr ParseNull(JsonParser& parser) {
-  if (MatchLiteral(parser, "null")) return JsonNewNull();
+  if (MatchLiteral(parser, "null")) return NewNode(parser, JsonKind::JsonNull);
   return ReportError(parser, ParseMessage::kNull, {RestOfInput(parser)});
 }
 
-// Decodes the escape whose letter is at cursor (below the end) and steps the
-// cursor over what it read.
-char DecodeEscape(const JsonParser& parser, std::size_t& cursor) {
-  const unsigned char letter = ByteAt(parser, cursor);
-  ++cursor;
+// Decodes the escape whose letter is at p (below the end) and steps p over
+// what it read.
+char DecodeEscape(const JsonParser& parser, const char*& p) {
+  const auto letter = static_cast<unsigned char>(*p);
+  ++p;
   switch (letter) {
     case 'b':
       return '\b';
@@ -243,50 +283,77 @@ char DecodeEscape(const JsonParser& parser, std::size_t& cursor) {
     default:
       return static_cast<char>(letter);
   }
-  if (parser.text.size() - cursor < 4) return 'u';
+  if (parser.end - p < 4) return 'u';
   unsigned value = 0;
-  for (std::size_t i = 0; i < 4; ++i) {
-    const unsigned char digit = ByteAt(parser, cursor + i);
+  for (int i = 0; i < 4; ++i) {
+    const auto digit = static_cast<unsigned char>(p[i]);
     if (!IsHexDigit(digit)) return 'u';
     value = value * 16 + static_cast<unsigned>(HexValue(digit));
   }
-  cursor += 4;
+  p += 4;
   // Only the low byte is kept: strings are byte strings.
   return static_cast<char>(value & 0xFF);
 }
 
-JsonPtr ParseString(JsonParser& parser) {
-  if (!Consume(parser, '"', "at beginning of string")) return nullptr;
-  const std::size_t end = parser.text.size();
-  std::string buffer;
-  std::size_t cursor = parser.position;
-  bool escapePending = false;
-  bool closed = false;
-  while (cursor < end) {
-    if (escapePending) {
-      escapePending = false;
-      buffer.push_back(DecodeEscape(parser, cursor));
-      continue;
+// Reads the string whose opening quote is at the position into `text`, held
+// by the arena. A backslash hides the byte after it, so the closing quote is
+// the first quote that no backslash hides; neither a hex digit of "\u" nor
+// any byte after a shortened one can be a quote, so this finds the same end
+// as decoding would. False after reporting an unterminated string, with the
+// position just past the opening quote.
+bool ScanString(JsonParser& parser, JsonText& text) {
+  const char* const start = ++parser.cursor;
+  const char* const end = parser.end;
+  const char* p = start;
+  bool escaped = false;
+  for (;;) {
+    p = json_scan::FindQuoteOrBackslash(p, end);
+    if (p == end) {
+      ReportError(parser, ParseMessage::kUnterminatedString);
+      return false;
     }
-    const char byte = parser.text[cursor];
-    if (byte == '\\') {
-      escapePending = true;
-      ++cursor;
-    } else if (byte == '"') {
-      ++cursor;
-      closed = true;
-      break;
-    } else {
-      std::size_t runEnd = parser.text.find_first_of("\\\"", cursor);
-      if (runEnd == std::string_view::npos) runEnd = end;
-      buffer.append(parser.text.substr(cursor, runEnd - cursor));
-      cursor = runEnd;
+    if (*p == '"') break;
+    escaped = true;
+    if (end - p < 2) {  // a backslash as the last byte
+      ReportError(parser, ParseMessage::kUnterminatedString);
+      return false;
     }
+    p += 2;
   }
-  if (!closed) return ReportError(parser, ParseMessage::kUnterminatedString);
-  SetPosition(parser, cursor);
-  // A decoded NUL ends the stored text.
-  return JsonNewStringOwned(std::move(buffer));
+  const auto rawSize = static_cast<std::size_t>(p - start);
+  parser.cursor = p + 1;
+  auto* bytes = static_cast<char*>(JsonArenaAllocate(parser.arena, rawSize + 1));
+  std::size_t size = rawSize;
+  if (!escaped) {
+    std::memcpy(bytes, start, rawSize);
+  } else {
+    // A decoded NUL ends the stored text.
+    const char* in = start;
+    char* out = bytes;
+    while (in < p) {
+      if (*in != '\\') {
+        *out++ = *in++;
+        continue;
+      }
+      ++in;
+      const char byte = DecodeEscape(parser, in);
+      if (byte == '\0') break;
+      *out++ = byte;
+    }
+    size = static_cast<std::size_t>(out - bytes);
+  }
+  bytes[size] = '\0';
+  Storage::Borrow(text, bytes, size);
+  return true;
+}
+
+JsonPtr ParseString(JsonParser& parser) {
+  JsonText text;
+  if (!ScanString(parser, text)) return nullptr;
+  JsonPtr node = NewNode(parser, JsonKind::JsonString);
+  node->hasText = true;
+  node->text = std::move(text);
+  return node;
 }
 
 // Opens one nesting level, or refuses it past the limit: then every open
@@ -301,13 +368,88 @@ bool EnterContainer(JsonParser& parser) {
   return true;
 }
 
+// The capacity that appending `count` items one by one would have reached.
+std::uint32_t CountedCapacity(std::size_t count) {
+  if (count <= kJsonInitialCapacity) return kJsonInitialCapacity;
+  return static_cast<std::uint32_t>(std::bit_ceil(count));
+}
+
+// Lays the array's elements, from `first` on the stack, out in the arena.
+JsonPtr CloseArray(JsonParser& parser, std::size_t first) {
+  std::vector<JsonPtr>& stack = parser.stacks->elements;
+  const std::size_t count = stack.size() - first;
+  JsonPtr array = NewNode(parser, JsonKind::JsonArray);
+  array->capacity = CountedCapacity(count);
+  if (count == 0) return array;
+  auto* slots = Storage::ArenaSlots<JsonPtr>(parser.arena, count);
+  for (std::size_t i = 0; i < count; ++i)
+    new (&slots[i]) JsonPtr(std::move(stack[first + i]));
+  stack.resize(first);
+  Storage::Adopt(array->elements, slots, static_cast<std::uint32_t>(count));
+  return array;
+}
+
+// Lays the object's members, from `first` on the stack, out in the arena. A
+// name that occurs again keeps the position of its first occurrence and takes
+// the later value. Past kJsonIndexThreshold members the name index is built
+// here, in the arena, and finds the duplicates in linear time.
+JsonPtr CloseObject(JsonParser& parser, std::size_t first) {
+  std::vector<JsonMember>& stack = parser.stacks->members;
+  const std::size_t count = stack.size() - first;
+  JsonPtr object = NewNode(parser, JsonKind::JsonObject);
+  if (count == 0) {
+    object->capacity = CountedCapacity(0);
+    return object;
+  }
+  auto* slots = Storage::ArenaSlots<JsonMember>(parser.arena, count);
+  std::size_t kept = 0;
+  std::uint32_t* index = nullptr;
+  std::size_t indexSize = 0;
+  if (count > kJsonIndexThreshold) {
+    indexSize = JsonIndexSize(count);
+    index = Storage::ArenaSlots<std::uint32_t>(parser.arena, indexSize);
+    std::memset(index, 0, indexSize * sizeof(std::uint32_t));
+  }
+  for (std::size_t i = first; i < stack.size(); ++i) {
+    JsonMember& member = stack[i];
+    std::size_t found = kept;
+    if (index != nullptr) {
+      std::uint32_t& slot = index[JsonIndexFindSlot(slots, index, indexSize, member.name)];
+      if (slot != 0) {
+        found = slot - 1;
+      } else {
+        slot = static_cast<std::uint32_t>(kept + 1);
+      }
+    } else {
+      const std::string_view name = member.name;
+      for (std::size_t j = 0; j < kept; ++j) {
+        if (slots[j].name.size() == name.size() &&
+            std::memcmp(slots[j].name.data(), name.data(), name.size()) == 0) {
+          found = j;
+          break;
+        }
+      }
+    }
+    if (found < kept) {
+      slots[found].value = std::move(member.value);
+    } else {
+      new (&slots[kept]) JsonMember(std::move(member));
+      ++kept;
+    }
+  }
+  stack.resize(first);
+  Storage::Adopt(object->members, slots, static_cast<std::uint32_t>(kept));
+  object->capacity = CountedCapacity(kept);
+  if (kept > kJsonIndexThreshold) {
+    Storage::Adopt(object->memberIndex, index, static_cast<std::uint32_t>(indexSize));
+  }
+  return object;
+}
+
 JsonPtr ParseArray(JsonParser& parser) {
   if (!EnterContainer(parser)) return nullptr;
-  if (!Consume(parser, '[', "at beginning of array")) {
-    --parser.depth;
-    return nullptr;
-  }
-  JsonPtr array = JsonNewArray();
+  ++parser.cursor;  // '['
+  const std::size_t first = parser.stacks->elements.size();
   enum class State { kStart, kAfterValue, kAfterComma } state = State::kStart;
   for (;;) {
     if (parser.gaveUp) break;
@@ -318,10 +460,10 @@ JsonPtr ParseArray(JsonParser& parser) {
     }
     const char byte = static_cast<char>(c);
     if (state == State::kAfterValue && c == ',') {
-      Consume(parser, ',', "after value in array contents");
+      ++parser.cursor;
       state = State::kAfterComma;
     } else if (state != State::kAfterComma && c == ']') {
-      Consume(parser, ']', "at end of array");
+      ++parser.cursor;
       break;
     } else if (state == State::kAfterComma && (c == ',' || c == ']')) {
       ReportError(parser, ParseMessage::kArrayAfterComma, {ByteText(byte), RestOfInput(parser)});
@@ -332,7 +474,7 @@ JsonPtr ParseArray(JsonParser& parser) {
     } else if (state != State::kAfterValue) {
       JsonPtr element = ParseValue(parser);
       if (element == nullptr) break;
-      JsonArrayAppend(array.get(), std::move(element));
+      parser.stacks->elements.push_back(std::move(element));
       state = State::kAfterValue;
     } else {
       ReportError(parser, ParseMessage::kArrayAfterValue, {ByteText(byte), RestOfInput(parser)});
@@ -340,17 +482,14 @@ JsonPtr ParseArray(JsonParser& parser) {
     }
   }
   --parser.depth;
-  return array;
+  return CloseArray(parser, first);
 }
 
 JsonPtr ParseObject(JsonParser& parser) {
   if (!EnterContainer(parser)) return nullptr;
-  if (!Consume(parser, '{', "at beginning of object")) {
-    --parser.depth;
-    return nullptr;
-  }
-  JsonPtr object = JsonNewObject();
-  JsonPtr name;  // the pending member name, a string node
+  ++parser.cursor;  // '{'
+  const std::size_t first = parser.stacks->members.size();
+  JsonText name;  // the pending member name
   enum class State { kStart, kAfterName, kAfterColon, kAfterValue, kAfterComma };
   State state = State::kStart;
   for (;;) {
@@ -362,9 +501,8 @@ JsonPtr ParseObject(JsonParser& parser) {
     }
     const char byte = static_cast<char>(c);
     if ((state == State::kStart || state == State::kAfterComma) && c == '"') {
-      name = ParseString(parser);
       // An unterminated name is no name: its line is recorded, the object stops.
-      if (name == nullptr) break;
+      if (!ScanString(parser, name)) break;
       state = State::kAfterName;
     } else if (state == State::kAfterName) {
       if (!Consume(parser, ':', "after name in object contents")) break;
@@ -381,25 +519,25 @@ JsonPtr ParseObject(JsonParser& parser) {
     } else if (state == State::kAfterColon) {
       JsonPtr value = ParseValue(parser);
       if (parser.gaveUp) break;
-      // A later duplicate name replaces the value and keeps the first position.
-      if (value == nullptr || !JsonObjectSet(object.get(), name->text, std::move(value))) {
-        ReportError(parser, ParseMessage::kObjectSetFailed, {name->text});
+      if (value == nullptr) {
+        ReportError(parser, ParseMessage::kObjectSetFailed, {name.view()});
+      } else {
+        parser.stacks->members.push_back(JsonMember{std::move(name), std::move(value)});
       }
-      name.reset();
       state = State::kAfterValue;
     } else if (state == State::kAfterValue && c == ',') {
-      Consume(parser, ',', "after value in object contents");
+      ++parser.cursor;
       state = State::kAfterComma;
     } else if (state == State::kAfterValue && c != '}') {
       ReportError(parser, ParseMessage::kObjectAfterValue, {ByteText(byte), RestOfInput(parser)});
       break;
     } else {
-      Consume(parser, '}', "at end of object");
+      ++parser.cursor;  // '}'
       break;
     }
   }
   --parser.depth;
-  return object;
+  return CloseObject(parser, first);
 }
 
 JsonPtr ParseValue(JsonParser& parser) {
@@ -438,17 +576,39 @@ JsonPtr ParseValue(JsonParser& parser) {
   }
 }
 
+// Gives back stacks that a large text grew, so that one long line does not
+// keep its memory for the rest of the process.
+void TrimStacks(ParseStacks& stacks) {
+  if (stacks.elements.capacity() * sizeof(JsonPtr) > kKeptStackBytes) {
+    std::vector<JsonPtr>().swap(stacks.elements);
+  }
+  if (stacks.members.capacity() * sizeof(JsonMember) > kKeptStackBytes) {
+    std::vector<JsonMember>().swap(stacks.members);
+  }
+}
+
 }  // namespace
 
 JsonPtr JsonParse(std::string_view text, std::string* error) {
+  thread_local ParseStacks stacks;
+  text = text.substr(0, text.find('\0'));
   JsonParser parser;
-  parser.text = text.substr(0, text.find('\0'));
+  parser.cursor = text.data();
+  parser.end = text.data() + text.size();
+  parser.arena = JsonArenaCreate(text.size());
+  parser.stacks = &stacks;
   JsonPtr tree = ParseValue(parser);
-  if (!parser.error.empty()) {
-    tree.reset();  // a partial tree from a cascade
+  // Every container took its items off the stacks when it closed.
+  TrimStacks(stacks);
+  if (!parser.error.empty() || tree == nullptr) {
+    // A partial tree from a cascade: its nodes own nothing outside the
+    // arena, so the arena goes at once without visiting them.
+    static_cast<void>(tree.release());
+    JsonArenaFinish(parser.arena, nullptr);
     if (error != nullptr) *error = std::move(parser.error);
     return nullptr;
   }
+  JsonArenaFinish(parser.arena, tree.get());
   if (error != nullptr) error->clear();
   return tree;
 }

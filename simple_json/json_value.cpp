@@ -2,30 +2,48 @@
 // lookup and the typed append, copy-out, setter and getter families.
 #include "simple_json/json_value.h"
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <utility>
 
+#include "simple_json/json_storage.h"
+
 namespace {
 
+using Storage = JsonStorageAccess;
+
+JsonPtr NewHeapNode(JsonKind kind) {
+  auto owner = std::make_unique<JsonValue>();
+  owner->kind = kind;
+  return JsonPtr(owner.release());
+}
+
 JsonPtr NewContainer(JsonKind kind) {
-  auto node = std::make_unique<JsonValue>();
-  node->kind = kind;
+  JsonPtr node = NewHeapNode(kind);
   node->capacity = kJsonInitialCapacity;
   if (kind == JsonKind::JsonObject) {
-    node->members.reserve(kJsonInitialCapacity);
+    Storage::Reserve(node->members, kJsonInitialCapacity);
   } else {
-    node->elements.reserve(kJsonInitialCapacity);
+    Storage::Reserve(node->elements, kJsonInitialCapacity);
   }
   return node;
 }
 
-// Doubles the reserved slots of a full container before an insertion, so
-// that capacity runs 4, 8, 16, ... and never shrinks.
+// Doubles the counted capacity of a full container before an insertion, so
+// that it runs 4, 8, 16, ... and never shrinks, and makes sure a slot is
+// free. A parsed container's slots hold exactly its items, so its first
+// insertion moves them to the heap.
 template <typename Slot>
-void MakeRoomForOne(JsonValue* container, std::vector<Slot>& slots) {
-  if (slots.size() < container->capacity) return;
-  container->capacity = container->capacity == 0 ? kJsonInitialCapacity : container->capacity * 2;
-  slots.reserve(container->capacity);
+void MakeRoomForOne(JsonValue* container, JsonVector<Slot>& slots) {
+  if (slots.size() >= container->capacity) {
+    container->capacity = container->capacity == 0 ? kJsonInitialCapacity : container->capacity * 2;
+  }
+  if (slots.size() >= slots.capacity()) {
+    JsonArenaTouch(container);
+    const std::size_t wanted = std::max<std::size_t>(container->capacity, slots.size() + 1);
+    Storage::Reserve(slots, static_cast<std::uint32_t>(wanted));
+  }
 }
 
 bool IsArray(const JsonValue* value) {
@@ -36,13 +54,30 @@ bool IsObject(const JsonValue* value) {
   return value != nullptr && value->kind == JsonKind::JsonObject;
 }
 
+bool IsScalar(const JsonValue* value) {
+  return value->kind != JsonKind::JsonObject && value->kind != JsonKind::JsonArray;
+}
+
+// A heap node equal to a scalar node.
+JsonPtr CopyScalar(const JsonValue& value) {
+  JsonPtr copy = NewHeapNode(value.kind);
+  copy->hasText = value.hasText;
+  copy->number = value.number;
+  if (value.hasText) Storage::Copy(copy->text, value.text);
+  return copy;
+}
+
+void Append(JsonValue* array, JsonPtr value) {
+  JsonArenaTouch(array);
+  MakeRoomForOne(array, array->elements);
+  Storage::Push(array->elements, std::move(value));
+}
+
 template <typename Item, typename MakeNode>
 bool AppendList(JsonValue* array, const Item* list, std::uint32_t n, MakeNode make) {
   if (!IsArray(array) || list == nullptr) return false;
-  for (std::uint32_t i = 0; i < n; ++i) {
-    MakeRoomForOne(array, array->elements);
-    array->elements.push_back(make(list[i]));
-  }
+  for (std::uint32_t i = 0; i < n; ++i)
+    Append(array, make(list[i]));
   return true;
 }
 
@@ -104,20 +139,14 @@ bool GetInteger(const JsonValue* object, std::string_view name, Integer* out) {
 
 // The slot that holds the position of `name`, or the free slot where it goes.
 std::size_t FindSlot(const JsonValue* object, std::string_view name) {
-  const std::vector<std::uint32_t>& slots = object->memberIndex->slots;
-  const std::size_t mask = slots.size() - 1;
-  const std::size_t hash = std::hash<std::string_view>{}(name);
-  std::size_t slot = hash & mask;
-  while (slots[slot] != 0 && object->members[slots[slot] - 1].name != name) {
-    slot = (slot + 1) & mask;
-  }
-  return slot;
+  return JsonIndexFindSlot(object->members.data(), object->memberIndex.data(),
+                           object->memberIndex.size(), name);
 }
 
 // Enters the member at `position` unless an earlier member has its name.
 void IndexMember(JsonValue* object, std::size_t position) {
-  std::uint32_t& slot =
-      object->memberIndex->slots[FindSlot(object, object->members[position].name)];
+  std::uint32_t* slots = Storage::Slots(object->memberIndex);
+  std::uint32_t& slot = slots[FindSlot(object, object->members[position].name)];
   if (slot == 0) slot = static_cast<std::uint32_t>(position + 1);
 }
 
@@ -125,15 +154,12 @@ void IndexMember(JsonValue* object, std::size_t position) {
 // to double before the next rebuild; drops it when the object is small.
 void RebuildIndex(JsonValue* object) {
   const std::size_t count = object->members.size();
+  JsonArenaTouch(object);
   if (count <= kJsonIndexThreshold) {
-    object->memberIndex.reset();
+    Storage::Clear(object->memberIndex);
     return;
   }
-  std::size_t size = 4 * kJsonIndexThreshold;
-  while (size < 4 * count)
-    size *= 2;
-  if (object->memberIndex == nullptr) object->memberIndex = std::make_unique<JsonMemberIndex>();
-  object->memberIndex->slots.assign(size, 0);
+  Storage::Fill(object->memberIndex, static_cast<std::uint32_t>(JsonIndexSize(count)), 0);
   for (std::size_t i = 0; i < count; ++i)
     IndexMember(object, i);
 }
@@ -142,7 +168,7 @@ void RebuildIndex(JsonValue* object) {
 void IndexAppendedMember(JsonValue* object) {
   const std::size_t count = object->members.size();
   if (count <= kJsonIndexThreshold) return;
-  if (object->memberIndex == nullptr || object->memberIndex->slots.size() < 2 * count) {
+  if (object->memberIndex.size() < 2 * count) {
     RebuildIndex(object);
   } else {
     IndexMember(object, count - 1);
@@ -154,44 +180,35 @@ void IndexAppendedMember(JsonValue* object) {
 // ---- Constructors and release -------------------------------------------
 
 JsonPtr JsonNewNull() {
-  return std::make_unique<JsonValue>();
+  return NewHeapNode(JsonKind::JsonNull);
 }
 
 JsonPtr JsonNewBoolean(std::uint8_t flag) {
-  auto node = std::make_unique<JsonValue>();
-  node->kind = JsonKind::JsonBoolean;
+  JsonPtr node = NewHeapNode(JsonKind::JsonBoolean);
   node->number = flag;
   return node;
 }
 
 JsonPtr JsonNewInteger(std::int64_t value) {
-  auto node = std::make_unique<JsonValue>();
-  node->kind = JsonKind::JsonInteger;
+  JsonPtr node = NewHeapNode(JsonKind::JsonInteger);
   node->number = value;
   return node;
 }
 
 JsonPtr JsonNewString(const char* text) {
-  if (text == nullptr) {
-    auto node = std::make_unique<JsonValue>();
-    node->kind = JsonKind::JsonString;
-    return node;
-  }
-  return JsonNewStringOwned(std::string(text));
+  if (text == nullptr) return NewHeapNode(JsonKind::JsonString);
+  return JsonNewString(std::string_view(text));
 }
 
 JsonPtr JsonNewString(std::string_view text) {
-  return JsonNewStringOwned(std::string(text.substr(0, text.find('\0'))));
+  JsonPtr node = NewHeapNode(JsonKind::JsonString);
+  node->hasText = true;
+  Storage::Copy(node->text, text);
+  return node;
 }
 
 JsonPtr JsonNewStringOwned(std::string text) {
-  auto node = std::make_unique<JsonValue>();
-  node->kind = JsonKind::JsonString;
-  node->hasText = true;
-  const std::size_t nul = text.find('\0');
-  if (nul != std::string::npos) text.resize(nul);
-  node->text = std::move(text);
-  return node;
+  return JsonNewString(std::string_view(text));
 }
 
 JsonPtr JsonNewObject() {
@@ -210,8 +227,7 @@ void JsonFree(JsonPtr value) {
 
 bool JsonArrayAppend(JsonValue* array, JsonPtr value) {
   if (!IsArray(array) || value == nullptr) return false;
-  MakeRoomForOne(array, array->elements);
-  array->elements.push_back(std::move(value));
+  Append(array, std::move(value));
   return true;
 }
 
@@ -295,19 +311,29 @@ bool JsonArrayCopyOut(const JsonValue* array, std::uint32_t first, const char** 
 
 std::int64_t JsonObjectIndexOf(const JsonValue* object, std::string_view name) {
   if (object == nullptr) return -1;
-  if (object->memberIndex != nullptr) {
-    return static_cast<std::int64_t>(object->memberIndex->slots[FindSlot(object, name)]) - 1;
+  if (!object->memberIndex.empty()) {
+    return static_cast<std::int64_t>(object->memberIndex[FindSlot(object, name)]) - 1;
   }
-  for (std::size_t i = 0; i < object->members.size(); ++i) {
-    if (object->members[i].name == name) return static_cast<std::int64_t>(i);
+  const std::size_t count = object->members.size();
+  const JsonMember* members = object->members.data();
+  for (std::size_t i = 0; i < count; ++i) {
+    const JsonText& candidate = members[i].name;
+    if (candidate.size() == name.size() &&
+        std::memcmp(candidate.data(), name.data(), name.size()) == 0) {
+      return static_cast<std::int64_t>(i);
+    }
   }
   return -1;
 }
 
 bool JsonObjectAdd(JsonValue* object, std::string_view name, JsonPtr value) {
   if (!IsObject(object) || value == nullptr) return false;
+  JsonArenaTouch(object);
   MakeRoomForOne(object, object->members);
-  object->members.push_back(JsonMember{std::string(name), std::move(value)});
+  JsonMember member;
+  Storage::Copy(member.name, name);
+  member.value = std::move(value);
+  Storage::Push(object->members, std::move(member));
   IndexAppendedMember(object);
   return true;
 }
@@ -316,7 +342,8 @@ bool JsonObjectSet(JsonValue* object, std::string_view name, JsonPtr value) {
   if (!IsObject(object) || value == nullptr) return false;
   const std::int64_t index = JsonObjectIndexOf(object, name);
   if (index < 0) return JsonObjectAdd(object, name, std::move(value));
-  object->members[static_cast<std::size_t>(index)].value = std::move(value);
+  JsonArenaTouch(object);
+  Storage::At(object->members, static_cast<std::size_t>(index)).value = std::move(value);
   return true;
 }
 
@@ -340,12 +367,24 @@ bool JsonObjectRemove(JsonValue* object, std::string_view name, JsonPtr* out) {
   if (!IsObject(object)) return false;
   const std::int64_t index = JsonObjectIndexOf(object, name);
   if (index < 0) return false;
-  const auto member = object->members.begin() + index;
-  if (out != nullptr) *out = std::move(member->value);
-  object->members.erase(member);
+  const auto position = static_cast<std::size_t>(index);
+  JsonMember& member = Storage::At(object->members, position);
+  // Taking a scalar out of a parsed tree hands out a heap copy, so that the
+  // tree can still be released at once (requests lose their "id" this way).
+  const JsonValue* value = member.value.get();
+  const bool copyOut = out != nullptr && value->arena != nullptr && value->arena->pure &&
+                       value->arena == object->arena && IsScalar(value);
+  if (copyOut) {
+    *out = CopyScalar(*value);
+  } else if (out != nullptr) {
+    JsonArenaTouch(object);
+    *out = std::move(member.value);
+  }
+  member.value.reset();
+  Storage::Erase(object->members, position);
   // Later positions moved down and a later member of the same name may now
   // be the first; the erase is linear already, and so is the rebuild.
-  if (object->memberIndex != nullptr) RebuildIndex(object);
+  if (!object->memberIndex.empty()) RebuildIndex(object);
   return true;
 }
 

@@ -7,6 +7,13 @@
 // that stay valid until the tree is freed or that member is replaced or
 // removed. No operation throws, prints or reports exhaustion: the runtime's
 // allocator ends the process when memory runs out.
+//
+// Storage: nodes made by the constructors below live on the heap, one block
+// each. A tree made by the parser lives in one arena per text: its nodes,
+// names, texts and vectors are carved from a few large blocks, and the arena
+// is released when its last node is freed, so a subtree taken out of a
+// parsed tree (JsonObjectRemove) stays valid after the rest is freed. Both
+// kinds mix freely in one tree; JsonPtr's deleter knows each node's home.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +21,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // Node kinds; other layers test them by these codes, so the order is fixed.
 enum class JsonKind : std::uint32_t {
@@ -27,10 +33,112 @@ enum class JsonKind : std::uint32_t {
 };
 
 struct JsonValue;
-using JsonPtr = std::unique_ptr<JsonValue>;
+struct JsonArena;
+
+// Frees a node and everything it owns, whether it lives on the heap or in a
+// parser's arena.
+struct JsonDeleter {
+  void operator()(JsonValue* value) const noexcept;
+};
+using JsonPtr = std::unique_ptr<JsonValue, JsonDeleter>;
+
+// Grants the library's own operations write access to the storage types.
+struct JsonStorageAccess;
+
+// A NUL-terminated byte string without a NUL inside: either owned on the heap
+// or lent by the arena of the tree that holds it. Reads like a string view;
+// converts to std::string for callers that keep a copy.
+class JsonText {
+ public:
+  JsonText() = default;
+  JsonText(const JsonText&) = delete;
+  JsonText& operator=(const JsonText&) = delete;
+  JsonText(JsonText&& other) noexcept
+      : data_(other.data_), size_(other.size_), owned_(other.owned_) {
+    other.data_ = kEmpty;
+    other.size_ = 0;
+    other.owned_ = 0;
+  }
+  JsonText& operator=(JsonText&& other) noexcept {
+    if (this != &other) {
+      Drop();
+      data_ = other.data_;
+      size_ = other.size_;
+      owned_ = other.owned_;
+      other.data_ = kEmpty;
+      other.size_ = 0;
+      other.owned_ = 0;
+    }
+    return *this;
+  }
+  ~JsonText() { Drop(); }
+
+  const char* c_str() const { return data_; }
+  const char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::string_view view() const { return std::string_view(data_, size_); }
+  operator std::string_view() const { return view(); }
+  operator std::string() const { return std::string(data_, size_); }
+  friend bool operator==(const JsonText& text, std::string_view other) {
+    return text.view() == other;
+  }
+
+ private:
+  friend struct JsonStorageAccess;
+  static constexpr const char* kEmpty = "";
+  // Frees heap bytes and leaves the text empty.
+  void Release() noexcept;
+  void Drop() noexcept {
+    if (owned_ != 0) Release();
+  }
+
+  const char* data_ = kEmpty;
+  std::size_t size_ : 63 = 0;
+  std::size_t owned_ : 1 = 0;  // data_ came from the heap and is freed here
+};
+
+// The element storage of a container: a plain array whose slots come from the
+// heap or from the tree's arena. Reads like a std::vector; only the library's
+// operations change it (an item moved out behind their back would outlive the
+// arena of a parsed tree).
+template <typename Item>
+class JsonVector {
+ public:
+  JsonVector() = default;
+  JsonVector(const JsonVector&) = delete;
+  JsonVector& operator=(const JsonVector&) = delete;
+  ~JsonVector() { Reset(); }
+
+  std::size_t size() const { return size_; }
+  std::size_t capacity() const { return capacity_; }
+  bool empty() const { return size_ == 0; }
+  const Item* data() const { return data_; }
+  const Item* begin() const { return data_; }
+  const Item* end() const { return data_ + size_; }
+  const Item& operator[](std::size_t i) const { return data_[i]; }
+
+ private:
+  friend struct JsonStorageAccess;
+  // Destroys the items and frees heap slots; leaves the vector empty.
+  void Reset() noexcept {
+    for (std::uint32_t i = 0; i < size_; ++i)
+      data_[i].~Item();
+    if (owned_ != 0) std::allocator<Item>().deallocate(data_, capacity_);
+    data_ = nullptr;
+    size_ = 0;
+    capacity_ = 0;
+    owned_ = 0;
+  }
+
+  Item* data_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ : 31 = 0;
+  std::uint32_t owned_ : 1 = 0;  // the slots came from the heap
+};
 
 struct JsonMember {
-  std::string name;
+  JsonText name;
   JsonPtr value;
 };
 
@@ -41,31 +149,28 @@ inline constexpr std::uint32_t kJsonInitialCapacity = 4;
 // any table at that size; larger ones keep a name index.
 inline constexpr std::size_t kJsonIndexThreshold = 16;
 
-// Name index of an object with more than kJsonIndexThreshold members: a hash
-// table of member positions that finds the first member of each name, so
-// that building and searching large objects stays linear.
-struct JsonMemberIndex {
-  std::vector<std::uint32_t> slots;
-};
-
 struct JsonValue {
   JsonKind kind = JsonKind::JsonNull;
   // JsonString: false when the node holds no text (JsonNewString(nullptr)).
   bool hasText = false;
-  // JsonObject, JsonArray: slots reserved; never shrinks.
+  // JsonObject, JsonArray: slots reserved as the growth rule counts them;
+  // never shrinks. A parsed container holds exactly its items at first.
   std::uint32_t capacity = 0;
   // JsonBoolean: the flag as given (non-zero is true); JsonInteger: the value.
   std::int64_t number = 0;
   // JsonString: the byte string; it never contains a NUL byte.
-  std::string text;
+  JsonText text;
   // JsonObject: members in insertion order. Change them only through the
   // JsonObject* operations, which keep memberIndex in step.
-  std::vector<JsonMember> members;
+  JsonVector<JsonMember> members;
   // JsonArray: elements in order.
-  std::vector<JsonPtr> elements;
-  // JsonObject: the name index once it has more than kJsonIndexThreshold
-  // members, else null (a pointer keeps every node small).
-  std::unique_ptr<JsonMemberIndex> memberIndex;
+  JsonVector<JsonPtr> elements;
+  // JsonObject with more than kJsonIndexThreshold members: a hash table of
+  // member positions that finds the first member of each name, so that
+  // building and searching large objects stays linear; else empty.
+  JsonVector<std::uint32_t> memberIndex;
+  // The parser's arena that holds this node, or null for a heap node.
+  JsonArena* arena = nullptr;
 
   // Number of members (objects) or elements (arrays); 0 for scalars.
   std::uint32_t count() const {

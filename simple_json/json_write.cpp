@@ -2,9 +2,13 @@
 // variant, and string quoting through a 256-entry escape table.
 #include "simple_json/json_write.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
+
+#include "simple_json/byte_scan.h"
 
 namespace {
 
@@ -54,6 +58,122 @@ static_assert(JsonEscapeTable['/'].length == 0 && JsonEscapeTable[0x7F].length =
                   JsonEscapeTable['\n'].length == 2,
               "escape table layout");
 
+// The writer's block scan stops exactly at the bytes that the table escapes.
+constexpr bool ScanMatchesTable() {
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    if (json_scan::NeedsEscape(static_cast<unsigned char>(byte)) !=
+        (JsonEscapeTable[byte].length != 0)) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(ScanMatchesTable(), "block scan and escape table agree");
+
+// Appends to a string through a cursor: the string is grown ahead (doubling)
+// and cut back to the written length when the sink is done, so each token
+// costs one room check and a copy of known length.
+class WireSink {
+ public:
+  explicit WireSink(std::string& out) : out_(out), used_(out.size()) {}
+  WireSink(const WireSink&) = delete;
+  WireSink& operator=(const WireSink&) = delete;
+  ~WireSink() { out_.resize(used_); }
+
+  void Put(const char* bytes, std::size_t size) {
+    std::memcpy(Room(size), bytes, size);
+    used_ += size;
+  }
+  void Put(std::string_view text) { Put(text.data(), text.size()); }
+  void Put(char byte) {
+    *Room(1) = byte;
+    ++used_;
+  }
+
+ private:
+  char* Room(std::size_t size) {
+    if (out_.size() - used_ < size) out_.resize(2 * (used_ + size) + 64);
+    return out_.data() + used_;
+  }
+
+  std::string& out_;
+  std::size_t used_;
+};
+
+void Quote(WireSink& sink, std::string_view text) {
+  sink.Put('"');
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    // Plain runs go out in one piece; the block scan finds where each ends.
+    const char* runEnd = json_scan::FindEscapeByte(p, end);
+    sink.Put(p, static_cast<std::size_t>(runEnd - p));
+    p = runEnd;
+    while (p < end) {
+      const JsonEscape& escape = JsonEscapeTable[static_cast<unsigned char>(*p)];
+      if (escape.length == 0) break;
+      sink.Put(escape.text.data(), escape.length);
+      ++p;
+    }
+  }
+  sink.Put('"');
+}
+
+using namespace std::string_view_literals;
+
+// The one-line wire form.
+void WriteWire(WireSink& sink, const JsonValue* value) {
+  if (value == nullptr) {
+    sink.Put("null"sv);
+    return;
+  }
+  switch (value->kind) {
+    case JsonKind::JsonBoolean:
+      sink.Put(value->number != 0 ? "true"sv : "false"sv);
+      return;
+    case JsonKind::JsonInteger: {
+      char digits[24];
+      const auto result = std::to_chars(digits, digits + sizeof digits, value->number);
+      sink.Put(digits, static_cast<std::size_t>(result.ptr - digits));
+      return;
+    }
+    case JsonKind::JsonString:
+      if (value->hasText) {
+        Quote(sink, value->text.view());
+      } else {
+        sink.Put("\"(null)\""sv);
+      }
+      return;
+    case JsonKind::JsonObject: {
+      sink.Put("{ "sv);
+      const std::size_t count = value->members.size();
+      for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) sink.Put(", "sv);
+        const JsonMember& member = value->members[i];
+        Quote(sink, member.name.view());
+        sink.Put(" : "sv);
+        WriteWire(sink, member.value.get());
+      }
+      sink.Put(" }"sv);
+      return;
+    }
+    case JsonKind::JsonArray: {
+      sink.Put("[ "sv);
+      const std::size_t count = value->elements.size();
+      for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) sink.Put(", "sv);
+        WriteWire(sink, value->elements[i].get());
+      }
+      sink.Put(" ]"sv);
+      return;
+    }
+    case JsonKind::JsonNull:
+      break;
+  }
+  // Null, and any kind code outside the known ones.
+  sink.Put("null"sv);
+}
+
 void AppendIndent(std::string& out, int width, int level) {
   if (level > 0) out.append(static_cast<std::size_t>(width) * static_cast<std::size_t>(level), ' ');
 }
@@ -99,7 +219,7 @@ void WriteValue(std::string& out, const JsonValue* value, int width, int level) 
     }
     case JsonKind::JsonString:
       if (value->hasText) {
-        JsonQuote(out, std::string_view(value->text));
+        JsonQuote(out, value->text.view());
       } else {
         JsonQuote(out, static_cast<const char*>(nullptr));
       }
@@ -107,7 +227,7 @@ void WriteValue(std::string& out, const JsonValue* value, int width, int level) 
     case JsonKind::JsonObject:
       WriteContainer(out, '{', '}', value->members.size(), width, level, [&](std::size_t i) {
         const JsonMember& member = value->members[i];
-        JsonQuote(out, std::string_view(member.name));
+        JsonQuote(out, member.name.view());
         out.append(" : ");
         WriteValue(out, member.value.get(), width, level + 1);
       });
@@ -127,7 +247,8 @@ void WriteValue(std::string& out, const JsonValue* value, int width, int level) 
 }  // namespace
 
 std::string& JsonWrite(std::string& out, const JsonValue* value) {
-  WriteValue(out, value, 0, 0);
+  WireSink sink(out);
+  WriteWire(sink, value);
   return out;
 }
 
@@ -137,28 +258,13 @@ std::string& JsonQuote(std::string& out, const char* text) {
 }
 
 std::string& JsonQuote(std::string& out, std::string_view text) {
-  out.push_back('"');
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t size = text.size();
-  std::size_t i = 0;
-  while (i < size) {
-    const JsonEscape& escape = JsonEscapeTable[bytes[i]];
-    if (escape.length != 0) {
-      out.append(escape.text.data(), escape.length);
-      ++i;
-      continue;
-    }
-    std::size_t run_end = i + 1;
-    while (run_end < size && JsonEscapeTable[bytes[run_end]].length == 0)
-      ++run_end;
-    out.append(text.data() + i, run_end - i);
-    i = run_end;
-  }
-  out.push_back('"');
+  WireSink sink(out);
+  Quote(sink, text);
   return out;
 }
 
 std::string& JsonWriteIndented(std::string& out, const JsonValue* value, int width, int level) {
-  WriteValue(out, value, width > 0 ? width : 0, level > 0 ? level : 0);
+  if (width <= 0) return JsonWrite(out, value);
+  WriteValue(out, value, width, level > 0 ? level : 0);
   return out;
 }

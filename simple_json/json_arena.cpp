@@ -1,0 +1,152 @@
+// The parser's arena (blocks, growth, release) and the deleter that frees a
+// node wherever it lives, with the text storage it needs.
+#include <algorithm>
+
+#include "simple_json/json_storage.h"
+
+// The head of every block: the chain and the size to hand back.
+struct JsonArenaBlock {
+  JsonArenaBlock* next = nullptr;
+  std::size_t size = 0;
+};
+
+namespace {
+
+constexpr std::size_t kBlockHead = (sizeof(JsonArenaBlock) + 7) & ~std::size_t{7};
+constexpr std::size_t kArenaHead = (sizeof(JsonArena) + 7) & ~std::size_t{7};
+
+// Smallest and largest first blocks. A parsed tree takes about 8 to 25
+// bytes per byte of text (a node per value, a slot per item, the texts).
+constexpr std::size_t kFirstBlockMin = 2048;
+constexpr std::size_t kFirstBlockMax = std::size_t{1} << 20;
+constexpr std::size_t kBytesPerTextByte = 12;
+
+JsonArenaBlock* NewBlock(std::size_t size) {
+  std::byte* bytes = std::allocator<std::byte>().allocate(size);
+  return new (bytes) JsonArenaBlock{nullptr, size};
+}
+
+void FreeBlock(JsonArenaBlock* block) noexcept {
+  const std::size_t size = block->size;
+  block->~JsonArenaBlock();
+  std::allocator<std::byte>().deallocate(reinterpret_cast<std::byte*>(block), size);
+}
+
+// One released first block kept per thread for the next text: messages come
+// one after another, so this saves a heap round trip per message. Blocks
+// above kSpareMax go back to the heap.
+constexpr std::size_t kSpareMax = 64 * 1024;
+
+struct SpareBlock {
+  JsonArenaBlock* block = nullptr;
+  ~SpareBlock();
+};
+
+// Set once the thread's spare holder is gone (trees freed later, during the
+// thread's or the process's exit, hand their blocks straight back).
+thread_local bool spareClosed = false;
+thread_local SpareBlock spare;
+
+SpareBlock::~SpareBlock() {
+  spareClosed = true;
+  if (block != nullptr) FreeBlock(block);
+  block = nullptr;
+}
+
+JsonArenaBlock* TakeBlock(std::size_t size) {
+  if (!spareClosed && spare.block != nullptr && spare.block->size >= size) {
+    JsonArenaBlock* block = spare.block;
+    spare.block = nullptr;
+    block->next = nullptr;
+    return block;
+  }
+  return NewBlock(size);
+}
+
+void GiveBackBlock(JsonArenaBlock* block) noexcept {
+  if (!spareClosed && block->size <= kSpareMax) {
+    if (spare.block == nullptr) {
+      spare.block = block;
+      return;
+    }
+    if (spare.block->size < block->size) std::swap(spare.block, block);
+  }
+  FreeBlock(block);
+}
+
+}  // namespace
+
+JsonArena* JsonArenaCreate(std::size_t textSize) {
+  std::size_t size = kFirstBlockMin;
+  if (textSize < kFirstBlockMax / kBytesPerTextByte) {
+    size = std::max(size, textSize * kBytesPerTextByte);
+  } else {
+    size = kFirstBlockMax;
+  }
+  JsonArenaBlock* block = TakeBlock(size);
+  size = block->size;
+  std::byte* start = reinterpret_cast<std::byte*>(block) + kBlockHead;
+  auto* arena = new (start) JsonArena();
+  arena->blocks = block;
+  arena->cursor = start + kArenaHead;
+  arena->limit = reinterpret_cast<std::byte*>(block) + size;
+  arena->nextBlockSize = size * 2;
+  return arena;
+}
+
+void* JsonArenaGrow(JsonArena* arena, std::size_t size) {
+  const std::size_t blockSize = std::max(arena->nextBlockSize, size + kBlockHead);
+  JsonArenaBlock* block = NewBlock(blockSize);
+  // The first block holds the arena itself, so it stays first in the chain.
+  block->next = arena->blocks->next;
+  arena->blocks->next = block;
+  arena->nextBlockSize = std::min(blockSize * 2, kFirstBlockMax * 8);
+  std::byte* start = reinterpret_cast<std::byte*>(block) + kBlockHead;
+  arena->cursor = start + size;
+  arena->limit = reinterpret_cast<std::byte*>(block) + blockSize;
+  return start;
+}
+
+void JsonArenaRelease(JsonArena* arena) noexcept {
+  JsonArenaBlock* first = arena->blocks;
+  JsonArenaBlock* block = first->next;
+  while (block != nullptr) {
+    JsonArenaBlock* next = block->next;
+    FreeBlock(block);
+    block = next;
+  }
+  arena->~JsonArena();
+  first->next = nullptr;
+  GiveBackBlock(first);
+}
+
+void JsonArenaFinish(JsonArena* arena, const JsonValue* root) noexcept {
+  if (root == nullptr) {
+    JsonArenaRelease(arena);
+    return;
+  }
+  arena->root = root;
+  --arena->liveNodes;  // the parser's hold; the root's own count keeps it
+}
+
+void JsonDeleter::operator()(JsonValue* value) const noexcept {
+  JsonArena* arena = value->arena;
+  if (arena == nullptr) {
+    // A heap node, made by std::make_unique in the constructors.
+    std::unique_ptr<JsonValue> owner(value);
+    return;
+  }
+  if (arena->pure && value == arena->root) {
+    JsonArenaRelease(arena);
+    return;
+  }
+  value->~JsonValue();
+  if (--arena->liveNodes == 0) JsonArenaRelease(arena);
+}
+
+void JsonText::Release() noexcept {
+  if (owned_ != 0) std::unique_ptr<char[]> owner(const_cast<char*>(data_));
+  data_ = kEmpty;
+  size_ = 0;
+  owned_ = 0;
+}

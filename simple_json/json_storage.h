@@ -1,0 +1,181 @@
+// Inside the JSON library: the parser's arena, and write access to the text
+// and vector storage of nodes. Nothing outside simple_json/ includes this.
+//
+// An arena serves one parsed text. Its first block holds the arena record and
+// is sized from the text's length; later blocks double. Every node carved from
+// it counts in liveNodes, plus one hold while the parser runs. While the arena
+// is "pure" (every live node is reachable from the root and no node owns heap
+// storage or a node from elsewhere), freeing the root releases every block at
+// once without visiting the nodes. The first change that breaks this clears
+// `pure`; from then on each node is destroyed on its own and the last one
+// releases the blocks.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <new>
+#include <string_view>
+#include <utility>
+
+#include "simple_json/json_value.h"
+
+struct JsonArenaBlock;
+
+struct JsonArena {
+  std::byte* cursor = nullptr;  // next free byte of the current block
+  std::byte* limit = nullptr;   // end of the current block
+  JsonArenaBlock* blocks = nullptr;
+  std::size_t nextBlockSize = 0;
+  std::size_t liveNodes = 1;  // the parser's hold until JsonArenaFinish
+  const JsonValue* root = nullptr;
+  bool pure = true;
+};
+
+// A new arena whose first block suits a text of `textSize` bytes.
+JsonArena* JsonArenaCreate(std::size_t textSize);
+
+// Carves `size` bytes aligned to 8 from a new block (the slow path).
+void* JsonArenaGrow(JsonArena* arena, std::size_t size);
+
+// Releases every block; nodes in them are not visited.
+void JsonArenaRelease(JsonArena* arena) noexcept;
+
+// `size` bytes aligned to 8; never null.
+inline void* JsonArenaAllocate(JsonArena* arena, std::size_t size) {
+  size = (size + 7) & ~std::size_t{7};
+  if (static_cast<std::size_t>(arena->limit - arena->cursor) < size) {
+    return JsonArenaGrow(arena, size);
+  }
+  void* block = arena->cursor;
+  arena->cursor += size;
+  return block;
+}
+
+// A new node of the given kind in the arena.
+inline JsonValue* JsonArenaNewNode(JsonArena* arena, JsonKind kind) {
+  auto* node = new (JsonArenaAllocate(arena, sizeof(JsonValue))) JsonValue;
+  node->kind = kind;
+  node->arena = arena;
+  ++arena->liveNodes;
+  return node;
+}
+
+// Ends a parse. With a root the tree owns the arena from now on; without one
+// (a failed parse) every block is released at once.
+void JsonArenaFinish(JsonArena* arena, const JsonValue* root) noexcept;
+
+// The container is about to change in a way that an arena release without
+// visiting the nodes would not undo.
+inline void JsonArenaTouch(const JsonValue* container) {
+  if (container->arena != nullptr) container->arena->pure = false;
+}
+
+struct JsonStorageAccess {
+  // Lends `size` bytes at `data` that stay valid as long as the arena.
+  static void Borrow(JsonText& text, const char* data, std::size_t size) {
+    text.Drop();
+    text.data_ = data;
+    text.size_ = size;
+  }
+
+  // A heap copy of the bytes up to the first NUL.
+  static void Copy(JsonText& text, std::string_view bytes) {
+    bytes = bytes.substr(0, bytes.find('\0'));
+    auto owner = std::make_unique_for_overwrite<char[]>(bytes.size() + 1);
+    std::memcpy(owner.get(), bytes.data(), bytes.size());
+    owner[bytes.size()] = '\0';
+    text.Drop();
+    text.data_ = owner.release();
+    text.size_ = bytes.size();
+    text.owned_ = 1;
+  }
+
+  // Points the vector at `size` items already built in arena slots.
+  template <typename Item>
+  static void Adopt(JsonVector<Item>& vector, Item* data, std::uint32_t size) {
+    vector.Reset();
+    vector.data_ = data;
+    vector.size_ = size;
+    vector.capacity_ = size;
+  }
+
+  // Arena slots for `count` items, not yet constructed.
+  template <typename Item>
+  static Item* ArenaSlots(JsonArena* arena, std::size_t count) {
+    return static_cast<Item*>(JsonArenaAllocate(arena, count * sizeof(Item)));
+  }
+
+  // Moves the items to heap slots for at least `capacity` items.
+  template <typename Item>
+  static void Reserve(JsonVector<Item>& vector, std::uint32_t capacity) {
+    if (capacity <= vector.capacity_) return;
+    Item* slots = std::allocator<Item>().allocate(capacity);
+    for (std::uint32_t i = 0; i < vector.size_; ++i) {
+      new (&slots[i]) Item(std::move(vector.data_[i]));
+      vector.data_[i].~Item();
+    }
+    if (vector.owned_ != 0) std::allocator<Item>().deallocate(vector.data_, vector.capacity_);
+    vector.data_ = slots;
+    vector.capacity_ = capacity;
+    vector.owned_ = 1;
+  }
+
+  // Appends into a free slot; the caller made room.
+  template <typename Item>
+  static void Push(JsonVector<Item>& vector, Item&& item) {
+    new (&vector.data_[vector.size_]) Item(std::move(item));
+    ++vector.size_;
+  }
+
+  template <typename Item>
+  static Item& At(JsonVector<Item>& vector, std::size_t i) {
+    return vector.data_[i];
+  }
+
+  // Removes item i; later items move down one place.
+  template <typename Item>
+  static void Erase(JsonVector<Item>& vector, std::size_t i) {
+    for (std::size_t j = i + 1; j < vector.size_; ++j)
+      vector.data_[j - 1] = std::move(vector.data_[j]);
+    vector.data_[vector.size_ - 1].~Item();
+    --vector.size_;
+  }
+
+  // Heap slots for `size` items, each set to `fill`.
+  static void Fill(JsonVector<std::uint32_t>& vector, std::uint32_t size, std::uint32_t fill) {
+    vector.Reset();
+    Reserve(vector, size);
+    for (std::uint32_t i = 0; i < size; ++i)
+      vector.data_[i] = fill;
+    vector.size_ = size;
+  }
+
+  static void Clear(JsonVector<std::uint32_t>& vector) { vector.Reset(); }
+
+  static std::uint32_t* Slots(JsonVector<std::uint32_t>& vector) { return vector.data_; }
+};
+
+// Name index probing, shared by the parser (which builds the index of a large
+// parsed object) and the model's operations: the slot of `slots` (a power of
+// two in size; each holds a member position plus one, 0 when free) that holds
+// the first member named `name`, or the free slot where it goes.
+inline std::size_t JsonIndexFindSlot(const JsonMember* members, const std::uint32_t* slots,
+                                     std::size_t size, std::string_view name) {
+  const std::size_t mask = size - 1;
+  std::size_t slot = std::hash<std::string_view>{}(name)&mask;
+  while (slots[slot] != 0 && members[slots[slot] - 1].name.view() != name) {
+    slot = (slot + 1) & mask;
+  }
+  return slot;
+}
+
+// Slots of the name index for an object of `count` members: a power of two
+// of at least four times the count, and at least 4 * kJsonIndexThreshold.
+inline std::size_t JsonIndexSize(std::size_t count) {
+  std::size_t size = 4 * kJsonIndexThreshold;
+  while (size < 4 * count)
+    size *= 2;
+  return size;
+}
