@@ -5,7 +5,7 @@
 # every test is skipped (exit code 77) when a tool it needs is missing.
 if(TARGET osa_gdbproxy)
   set(OSA_PROXY_IMAGES ${CMAKE_CURRENT_BINARY_DIR}/images)
-  set(OSA_PROXY_RUN ${CMAKE_CURRENT_SOURCE_DIR}/run_proxy_test.sh)
+  set(OSA_PROXY_RUN ${CMAKE_CURRENT_LIST_DIR}/run_proxy_test.sh)
 
   add_test(NAME proxy_e2e_images COMMAND ${OSA_PROXY_RUN} --images ${PROJECT_SOURCE_DIR}
                                          ${OSA_PROXY_IMAGES})
