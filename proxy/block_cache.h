@@ -16,7 +16,7 @@ using ProxyFetch =
 
 struct ProxyBlockCache {
   bool enabled = true;
-  std::uint32_t blockSize = 256;  // a power of two
+  std::uint32_t blockSize = 1024;  // a power of two
   // The most bytes one fetch may ask for (the upstream's packet size).
   std::uint32_t maxFetch = 2048;
   std::map<std::uint64_t, std::vector<std::uint8_t>> blocks;  // by block address

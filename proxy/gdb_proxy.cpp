@@ -56,6 +56,11 @@ double MsSince(Clock::time_point start) {
 struct Proxy {
   const ProxyOptions* options = nullptr;
   bool live = false;
+  // A dump without registers (a raw RAM image): the CPU's registers are
+  // unavailable to GDB, and the plug-in's start-up check is told of
+  // startRoutine (see StandInRoutine).
+  bool dumpWithoutRegisters = false;
+  std::uint32_t startRoutine = 0;
   model::TargetModel model;
   ProxyStats stats;
 
@@ -92,6 +97,7 @@ struct Proxy {
   // The snapshot of the latest stop.
   bool stopped = false;
   std::string stopReply;
+  std::uint64_t stopThread = kProxyCpuThread;  // the thread the stop reply names
   ProxyThreadSnapshot snapshot;
   std::string threadsXml;
 
@@ -110,6 +116,26 @@ void Warn(const std::string& text) {
 
 // ---- Upstream ----
 
+bool IsHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// "T05..." or "S05": a stop reply (no other reply has this shape).
+bool IsStopReply(std::string_view reply) {
+  return reply.size() >= 3 && (reply[0] == 'T' || reply[0] == 'S') && IsHex(reply[1]) &&
+         IsHex(reply[2]) && (reply[0] == 'S' ? reply.size() == 3 : true);
+}
+
+// Drops packets the stub sent before it was asked anything (a stop it
+// announces when a debugger attaches), so they are not taken as replies.
+void DrainUnrequested(Proxy* proxy) {
+  for (int round = 0; round < 4; ++round) {
+    std::string stray;
+    if (RspRemoteWaitStop(&proxy->remote, 50, &stray) != RspStatus::Ok) return;
+    Log(*proxy, "skipped an unrequested packet " + stray);
+  }
+}
+
 // One request and its reply. False (with upstreamError) when the exchange
 // failed; a link that closed or broke is not used again.
 bool Upstream(Proxy* proxy, std::string_view request, std::string* reply) {
@@ -118,7 +144,15 @@ bool Upstream(Proxy* proxy, std::string_view request, std::string* reply) {
     return false;
   }
   const Clock::time_point start = Clock::now();
-  const RspStatus status = RspRemoteRequest(&proxy->remote, request, reply);
+  RspStatus status = RspRemoteRequest(&proxy->remote, request, reply);
+  // A stop reply to anything but '?' is a stop the stub announced on its own
+  // (QEMU does when a debugger attaches to a running guest): the real reply
+  // follows it.
+  for (int stray = 0; status == RspStatus::Ok && request != "?" && stray < 4 && IsStopReply(*reply);
+       ++stray) {
+    Log(*proxy, "skipped an unrequested stop reply " + *reply);
+    status = RspRemoteWaitStop(&proxy->remote, proxy->remote.options.reply_timeout_ms, reply);
+  }
   proxy->stats.upstreamMs += MsSince(start);
   if (status == RspStatus::Ok) return true;
   proxy->upstreamError = "target connection: " + std::string(RspStatusText(status)) + ": " +
@@ -486,7 +520,16 @@ void OnStop(Proxy* proxy, std::string_view upstreamReply) {
   proxy->cThread = ProxyThreadRef{};
   RefreshThreads(proxy);
   proxy->stopped = true;
-  proxy->stopReply = ProxyRewriteStopReply(upstreamReply, proxy->snapshot.running);
+  // Without registers GDB cannot stand in the running task at all (it needs
+  // a pc there): a RAM image stops in the first task whose registers the
+  // kernel saved.
+  std::uint64_t shown = proxy->snapshot.running;
+  if (proxy->dumpWithoutRegisters && proxy->snapshot.threads.size() > 1) {
+    shown = proxy->snapshot.threads[1].id;
+  }
+  proxy->stopReply = ProxyRewriteStopReply(upstreamReply, shown);
+  // GDB takes the thread of a stop reply as the one 'g' reads from now on.
+  proxy->stopThread = shown;
 }
 
 // The first stop: the target's own reason, or a plain trap for a dump.
@@ -502,14 +545,14 @@ void EnsureStopped(Proxy* proxy) {
 
 // ---- Registers of threads ----
 
-// The thread a register packet means (Hg): the running one unless a known
-// other thread was chosen.
+// The thread a register packet means (Hg): the one the stop reply named
+// unless a known other thread was chosen.
 std::uint64_t RegisterThread(const Proxy& proxy) {
   if (proxy.gThread.kind == ProxyThreadRefKind::kThread &&
       ProxyFindThread(proxy.snapshot, proxy.gThread.id) != nullptr) {
     return proxy.gThread.id;
   }
-  return proxy.snapshot.running;
+  return proxy.stopThread;
 }
 
 bool ThreadIsCpu(const Proxy& proxy, std::uint64_t thread) {
@@ -522,6 +565,10 @@ bool ThreadRegistersHex(Proxy* proxy, std::uint64_t thread, std::string* hex) {
     if (proxy->live) {
       if (!EnsureLiveRegisters(proxy)) return false;
       *hex = proxy->regsHex;
+      return true;
+    }
+    if (proxy->dumpWithoutRegisters) {
+      *hex = std::string(2 * static_cast<std::size_t>(proxy->layout.bytes), 'x');
       return true;
     }
     *hex = ProxyEncodeRegisters(proxy->layout, [proxy](std::int32_t kernel, std::uint32_t* value) {
@@ -609,6 +656,7 @@ std::string HandleQSupported(Proxy* proxy, std::string_view gdbFeatures) {
   std::size_t packetSize = kOwnPacketSize;
   std::string extra;
   if (proxy->live && !proxy->negotiated) {
+    DrainUnrequested(proxy);
     const Clock::time_point start = Clock::now();
     const RspStatus status = RspRemoteNegotiate(&proxy->remote, gdbFeatures);
     proxy->stats.upstreamMs += MsSince(start);
@@ -1011,9 +1059,6 @@ After HandleRequest(Proxy* proxy, const std::string& request, std::string* reply
     *reply = HandleMemoryRead(proxy, text.substr(1));
   } else if (head == 'M' || head == 'X') {
     *reply = HandleMemoryWrite(proxy, text);
-  } else if (head == 'Z' || head == 'z') {
-    ForgetStopCaches(proxy);
-    *reply = PassThrough(proxy, text);
   } else if (request == "vCont?") {
     *reply = "vCont;c;C;s;S";
   } else if (text.starts_with("vCont;")) {
@@ -1077,6 +1122,52 @@ int Serve(Proxy* proxy) {
   }
 }
 
+// Names that mark start-up code, which the plug-in's start-up check refuses.
+bool LooksLikeStartupCode(const model::TargetModel& model, const model::Symbol& routine) {
+  for (const std::string_view word : {"reset", "start", "crt0", "RESET"}) {
+    if (routine.name.find(word) != std::string::npos) return true;
+  }
+  for (const std::string_view section : {"reset", "ROM_reset", "boottext", "ROM_boottext"}) {
+    const model::Symbol* begin =
+        model::FindSymbol(model.symbols, "__hrxbegin_" + std::string(section));
+    const model::Symbol* end = model::FindSymbol(model.symbols, "__hrxend_" + std::string(section));
+    if (begin != nullptr && end != nullptr && begin->address <= routine.address &&
+        routine.address < end->address) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A RAM image carries no registers, but it was taken from a system that ran
+// past its start-up code. The plug-in checks that from the current routine,
+// so it is told of the lowest routine outside the start-up code; GDB itself
+// sees the CPU's registers as unavailable.
+std::uint32_t StandInRoutine(const model::TargetModel& model) {
+  const model::Symbol* chosen = nullptr;
+  for (const model::Symbol& symbol : model.symbols.symbols) {
+    if (symbol.kind != model::SymbolKind::kRoutine || symbol.address == 0 ||
+        LooksLikeStartupCode(model, symbol)) {
+      continue;
+    }
+    if (chosen == nullptr || symbol.address < chosen->address) chosen = &symbol;
+  }
+  return chosen != nullptr ? chosen->address : 0;
+}
+
+bool StandInRegisterRead(void* context, std::uint32_t number, std::uint32_t* value) {
+  const auto* proxy = static_cast<const Proxy*>(context);
+  if ((number != model::kRegPc && number != model::kRegLr) || proxy->startRoutine == 0) {
+    return false;
+  }
+  *value = proxy->startRoutine;
+  return true;
+}
+
+bool StandInRegisterWrite(void*, std::uint32_t, std::uint32_t) {
+  return false;
+}
+
 // Loads the program and, for a dump, its files.
 bool LoadTarget(Proxy* proxy) {
   const ProxyOptions& options = *proxy->options;
@@ -1107,6 +1198,12 @@ bool LoadTarget(Proxy* proxy) {
       Warn("cannot load the memory image " + image.path + ": " + error);
       return false;
     }
+  }
+  if (!DumpHasRegisters(proxy->model)) {
+    proxy->dumpWithoutRegisters = true;
+    proxy->startRoutine = StandInRoutine(proxy->model);
+    proxy->model.registers.backing =
+        model::RegisterBacking{proxy, StandInRegisterRead, StandInRegisterWrite};
   }
   return true;
 }
