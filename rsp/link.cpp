@@ -345,7 +345,15 @@ RspStatus RspStartCommand(std::string_view command, RspLink* link, std::string* 
     (void)parent;
 #endif
     signal(SIGPIPE, SIG_DFL);
-    if (dup2(child_in.Get(), 0) < 0 || dup2(child_out.Get(), 1) < 0) _exit(127);
+    // The pipe ends may themselves be 0 or 1 when we run without standard
+    // streams: move them so that neither dup2 overwrites the other, and
+    // clear close-on-exec on an end already in place.
+    int in = child_in.Get();
+    int out = child_out.Get();
+    if (out == 0) out = fcntl(out, F_DUPFD, 3);
+    if (out < 0) _exit(127);
+    if (in == 0 ? fcntl(0, F_SETFD, 0) < 0 : dup2(in, 0) < 0) _exit(127);
+    if (out == 1 ? fcntl(1, F_SETFD, 0) < 0 : dup2(out, 1) < 0) _exit(127);
     execv("/bin/sh", const_cast<char* const*>(argv));
     _exit(127);
   }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -174,6 +175,28 @@ TEST(RspLink, CommandEchoesThroughCat) {
   const int code = link.child.Stop();
   EXPECT_TRUE(code == 0 || code == 128 + SIGTERM) << code;
   EXPECT_EQ(link.child.Stop(), -1);
+}
+
+// In a process started without standard streams the pipe ends become fds
+// 0 and 1; the command must still get them the right way round.
+int EchoWithoutStandardStreams() {
+  close(0);
+  close(1);
+  RspLink link;
+  std::string error;
+  if (RspStartCommand("exec cat", &link, &error) != RspStatus::Ok) return 2;
+  if (RspWriteAll(&link, "$qC#b4", 1000, &error) != RspStatus::Ok) return 3;
+  return ReadSome(&link, 6) == "$qC#b4" ? 0 : 4;
+}
+
+TEST(RspLink, CommandWorksWithoutOurStandardStreams) {
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) _exit(EchoWithoutStandardStreams());
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(RspLink, CommandThatExitsIsClosed) {
