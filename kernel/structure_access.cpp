@@ -182,36 +182,35 @@ namespace {
 // The address of member `memberPath` of the `typeName` object at `base`:
 // evaluated as "&((<type> *)<base>)-><member>", or with the cache on, once
 // per type and member and then found from the base. The status is the
-// evaluation's; *layout stays valid until the next call.
+// evaluation's; *layout receives a copy of what is known of the member (a
+// nested request may empty the cache while this one waits for an answer).
 std::uint32_t MemberAddress(OSA_ServiceCntx* context, TargetCache* cache, std::uint32_t base,
                             const char* typeName, const char* memberPath,
-                            CachedMemberLayout* scratch, CachedMemberLayout** layout,
-                            std::uint32_t* address) {
-  CachedMemberLayout* found = CacheFindMember(cache, typeName, memberPath);
-  if (found == nullptr) {
+                            CachedMemberLayout* layout, std::uint32_t* address) {
+  if (!CacheFindMember(cache, typeName, memberPath, layout)) {
     OsaValue value;
-    *scratch = CachedMemberLayout{};
-    scratch->addressStatus = EvaluateFormatted(context, &value, OsaValueKind::UInt32,
-                                               "&((%s *)%u)->%s", typeName, base, memberPath);
+    *layout = CachedMemberLayout{};
+    layout->addressStatus = EvaluateFormatted(context, &value, OsaValueKind::UInt32,
+                                              "&((%s *)%u)->%s", typeName, base, memberPath);
     // Offsets wrap like the addresses they come from.
-    scratch->offset = Low32(value.payload) - base;
-    found = CacheKeepMember(cache, typeName, memberPath, *scratch);
-    if (found == nullptr) found = scratch;
+    layout->offset = Low32(value.payload) - base;
+    CacheKeepMember(cache, typeName, memberPath, *layout);
   }
-  *layout = found;
-  *address = base + found->offset;
-  return found->addressStatus;
+  *address = base + layout->offset;
+  return layout->addressStatus;
 }
 
 // The size of the member whose layout MemberAddress found.
-std::uint32_t MemberSize(OSA_ServiceCntx* context, std::uint32_t base, const char* typeName,
-                         const char* memberPath, CachedMemberLayout* layout, std::uint32_t* size) {
+std::uint32_t MemberSize(OSA_ServiceCntx* context, TargetCache* cache, std::uint32_t base,
+                         const char* typeName, const char* memberPath, CachedMemberLayout* layout,
+                         std::uint32_t* size) {
   if (!layout->haveSize) {
     OsaValue value;
     layout->sizeStatus = EvaluateFormatted(context, &value, OsaValueKind::UInt32,
                                            "sizeof(((%s *)%u)->%s)", typeName, base, memberPath);
     layout->size = Low32(value.payload);
     layout->haveSize = true;
+    CacheKeepMember(cache, typeName, memberPath, *layout);
   }
   *size = layout->size;
   return layout->sizeStatus;
@@ -229,11 +228,9 @@ std::uint32_t ReadKernelMember(OSA_ServiceCntx* context, const KernelContext& ke
                                std::uint32_t size, const char* description, const char* typeName,
                                std::uint32_t base, const char* member) {
   TargetCache* cache = ActiveCache(&kernel.cache);
-  CachedMemberLayout scratch;
-  CachedMemberLayout* layout = nullptr;
+  CachedMemberLayout layout;
   std::uint32_t address = 0;
-  std::uint32_t status =
-      MemberAddress(context, cache, base, typeName, member, &scratch, &layout, &address);
+  std::uint32_t status = MemberAddress(context, cache, base, typeName, member, &layout, &address);
   if (status != 0) {
     ShowKernelError(context, "Error: Unable to parse %s\n", description);
     return status;
@@ -285,10 +282,9 @@ std::uint32_t ReadMember(OSA_ServiceCntx* context, const KernelContext& kernel, 
                          const char* typeName, const char* memberPath, bool decimal,
                          bool emptyIfZero, OsaValue* out, bool signExtend, bool* present) {
   TargetCache* cache = ActiveCache(&kernel.cache);
-  CachedMemberLayout scratch;
-  CachedMemberLayout* layout = nullptr;
+  CachedMemberLayout layout;
   std::uint32_t address = 0;
-  if (MemberAddress(context, cache, base, typeName, memberPath, &scratch, &layout, &address) != 0) {
+  if (MemberAddress(context, cache, base, typeName, memberPath, &layout, &address) != 0) {
     if (present != nullptr) {
       *present = false;
       return 0;
@@ -298,7 +294,7 @@ std::uint32_t ReadMember(OSA_ServiceCntx* context, const KernelContext& kernel, 
   }
   if (present != nullptr) *present = true;
   std::uint32_t size = 0;
-  if (MemberSize(context, base, typeName, memberPath, layout, &size) != 0) {
+  if (MemberSize(context, cache, base, typeName, memberPath, &layout, &size) != 0) {
     ShowKernelError(context, "Error: Unable to parse kernel object size\n");
     return 1;
   }

@@ -77,7 +77,7 @@ bool Covered(const TargetCache& cache, std::uint32_t address, std::size_t length
 // Keeps bytes as the debugger sent them; past the byte bound everything kept
 // so far goes first.
 void Keep(TargetCache* cache, std::uint32_t start, std::vector<std::uint8_t> bytes) {
-  if (bytes.empty() || bytes.size() > kCacheMaxBlockBytes) return;
+  if (!cache->enabled || bytes.empty() || bytes.size() > kCacheMaxBlockBytes) return;
   if (cache->regionBytes + bytes.size() > kCacheMaxRegionBytes) CacheForgetMemory(cache);
   std::vector<std::uint8_t>& kept = cache->regions[start];
   if (kept.size() >= bytes.size()) return;
@@ -92,6 +92,8 @@ bool ReadBlock(OSA_ServiceCntx* context, TargetCache* cache, std::uint32_t start
   std::vector<std::uint8_t> bytes(size);
   if (OSA_Service_MemoryRead(context, kMemorySpace, start, size, 1, bytes.data(), 0, kOsaNoCore) !=
       0) {
+    // Bounded like the regions: a corrupted list can name many bad blocks.
+    if (cache->failedBlocks.size() >= kCacheMaxLayoutEntries) cache->failedBlocks.clear();
     cache->failedBlocks.insert(BlockKey(start, size));
     return false;
   }
@@ -149,27 +151,33 @@ std::uint32_t CacheEvaluateLayout(OSA_ServiceCntx* context, TargetCache* cache,
   value.kind = OsaValueKind::UInt32;
   const std::uint32_t status =
       OSA_Service_ExpressionEval(context, expression.c_str(), &value, kOsaNoCore);
-  if (cache != nullptr && cache->evaluations.size() < kCacheMaxLayoutEntries) {
+  // A nested request may have turned the cache off while this one waited.
+  if (cache != nullptr && cache->enabled && cache->evaluations.size() < kCacheMaxLayoutEntries) {
     cache->evaluations.emplace(expression, CachedEvaluation{status, value.payload});
   }
   if (status == 0) *out = std::move(value);
   return status;
 }
 
-CachedMemberLayout* CacheFindMember(TargetCache* cache, const char* typeName,
-                                    const char* memberPath) {
-  if (cache == nullptr || !CacheablePath(memberPath)) return nullptr;
+bool CacheFindMember(const TargetCache* cache, const char* typeName, const char* memberPath,
+                     CachedMemberLayout* layout) {
+  if (cache == nullptr || !CacheablePath(memberPath)) return false;
   const auto found = cache->members.find(MemberKey(typeName, memberPath));
-  return found == cache->members.end() ? nullptr : &found->second;
+  if (found == cache->members.end()) return false;
+  *layout = found->second;
+  return true;
 }
 
-CachedMemberLayout* CacheKeepMember(TargetCache* cache, const char* typeName,
-                                    const char* memberPath, const CachedMemberLayout& layout) {
-  if (cache == nullptr || !CacheablePath(memberPath) ||
-      cache->members.size() >= kCacheMaxLayoutEntries) {
-    return nullptr;
+void CacheKeepMember(TargetCache* cache, const char* typeName, const char* memberPath,
+                     const CachedMemberLayout& layout) {
+  if (cache == nullptr || !cache->enabled || !CacheablePath(memberPath)) return;
+  std::string key = MemberKey(typeName, memberPath);
+  const auto found = cache->members.find(key);
+  if (found != cache->members.end()) {
+    found->second = layout;
+  } else if (cache->members.size() < kCacheMaxLayoutEntries) {
+    cache->members.emplace(std::move(key), layout);
   }
-  return &(cache->members[MemberKey(typeName, memberPath)] = layout);
 }
 
 std::uint32_t CacheReadMemory(OSA_ServiceCntx* context, TargetCache* cache, std::uint32_t address,

@@ -79,14 +79,14 @@ void CacheForgetMemory(TargetCache* cache);
 std::uint32_t CacheEvaluateLayout(OSA_ServiceCntx* context, TargetCache* cache,
                                   const std::string& expression, OsaValue* out);
 
-// The member layout of "typeName"/"memberPath", or null when none is kept
-// yet or the path cannot be cached (one that follows a pointer).
-CachedMemberLayout* CacheFindMember(TargetCache* cache, const char* typeName,
-                                    const char* memberPath);
-// Keeps a member layout; null when the path cannot be cached or the bound
-// is reached.
-CachedMemberLayout* CacheKeepMember(TargetCache* cache, const char* typeName,
-                                    const char* memberPath, const CachedMemberLayout& layout);
+// Copies out the member layout of "typeName"/"memberPath"; false when none
+// is kept yet or the path cannot be cached (one that follows a pointer).
+bool CacheFindMember(const TargetCache* cache, const char* typeName, const char* memberPath,
+                     CachedMemberLayout* layout);
+// Keeps (or updates) a member layout, unless the path cannot be cached, the
+// bound is reached or the cache was turned off meanwhile.
+void CacheKeepMember(TargetCache* cache, const char* typeName, const char* memberPath,
+                     const CachedMemberLayout& layout);
 
 // Reads count elements of `size` bytes at `address` into buffer, delivered
 // as OSA_Service_MemoryRead delivers them (elements swapped when the

@@ -23,6 +23,8 @@ constexpr std::uint32_t kXpsrAlignPad = 0x200;
 // A frame with floating-point context ends in s0-s15, FPSCR and a reserved
 // word above the stacked xPSR.
 constexpr std::uint32_t kFpContextTopBytes = 18 * kWordSize;
+// The save area of s0-s31 and FPSCR at the top of a task's stack area.
+constexpr std::uint32_t kFpSaveAreaBytes = 33 * kWordSize;
 // Targets of this CPU type deliver register 96 with bit 0 cleared.
 constexpr std::uint32_t kClearBit0CpuType = 10;
 constexpr std::int32_t kClearBit0Register = 96;
@@ -107,8 +109,9 @@ std::uint32_t ComputedStackPointer(OSA_ServiceCntx* context, const KernelContext
 
 // The 32-bit word of a saved register, read or written.
 std::uint32_t AccessStackWord(OSA_ServiceCntx* context, const KernelContext& kernel,
-                              std::uint32_t address, std::uint32_t frameStart, std::int32_t reg,
-                              Direction direction, std::uint64_t* value) {
+                              std::uint32_t address, std::uint32_t frameStart,
+                              std::uint32_t frameSize, std::int32_t reg, Direction direction,
+                              std::uint64_t* value) {
   if (direction == Direction::Write) {
     const std::uint32_t word = Low32(*value);
     std::array<std::uint8_t, kWordSize> bytes{};
@@ -122,7 +125,7 @@ std::uint32_t AccessStackWord(OSA_ServiceCntx* context, const KernelContext& ker
   }
   std::uint64_t word = 0;
   const std::uint32_t status =
-      ReadTargetBytes(context, kernel, address, kWordSize, &word, frameStart, kernel.regStackSize);
+      ReadTargetBytes(context, kernel, address, kWordSize, &word, frameStart, frameSize);
   if (status != 0) {
     ShowKernelError(context, "Error: Unable to read register value from task stack\n");
     return status;
@@ -159,7 +162,9 @@ std::uint32_t AccessTaskRegister(OSA_ServiceCntx* context, const KernelContext& 
 
   const std::uint32_t task = Low32(taskId);
   std::uint32_t address = 0;
+  // The saved words around the register, read at once with the cache on.
   std::uint32_t frameStart = 0;
+  std::uint32_t frameSize = kernel.regStackSize;
   if (floating) {
     // The save area of s0-s31 and FPSCR sits at the top of the stack area.
     code &= ~kRegisterFloatingFlag;
@@ -171,7 +176,10 @@ std::uint32_t AccessTaskRegister(OSA_ServiceCntx* context, const KernelContext& 
     status = ReadKernelMember(context, kernel, &size, 4, "task stack size", "QX_TASK", task,
                               "stack_size");
     if (status != 0) return status;
-    address = Low32(start.payload) + Low32(size.payload) - kWordSize * code;
+    const std::uint32_t top = Low32(start.payload) + Low32(size.payload);
+    address = top - kWordSize * code;
+    frameStart = top - kFpSaveAreaBytes;
+    frameSize = kFpSaveAreaBytes;
   } else {
     SavedFrame frame;
     const std::uint32_t status = ReadSavedFrame(context, kernel, task, &frame);
@@ -191,7 +199,7 @@ std::uint32_t AccessTaskRegister(OSA_ServiceCntx* context, const KernelContext& 
     address = frame.sp + kWordSize * code;
     frameStart = frame.sp;
   }
-  return AccessStackWord(context, kernel, address, frameStart, reg, direction, value);
+  return AccessStackWord(context, kernel, address, frameStart, frameSize, reg, direction, value);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <string>
 #include <utility>
 
 #include "debugger/client_calls.h"
@@ -27,9 +28,13 @@ TEST(FrontEndCommandLine, ReadsItsOptionsAndRefusesWhatItCannotRun) {
   EXPECT_EQ(options.transport, DbgTransport::kPipe);
   EXPECT_EQ(options.pluginPath, "/x/osa_plugin");
   EXPECT_EQ(options.recordPath, "out.rec");
+  EXPECT_TRUE(options.cache);
   ASSERT_TRUE(DbgParseCommandLine(1, argv, &options, &error));
   EXPECT_EQ(options.variant, "v1-mask-core-32");
   EXPECT_EQ(options.transport, DbgTransport::kInProcess);
+  const char* const noCache[] = {"osa_modeldbg", "--no-cache"};
+  ASSERT_TRUE(DbgParseCommandLine(2, noCache, &options, &error));
+  EXPECT_FALSE(options.cache);
 
   const std::pair<std::vector<const char*>, const char*> rows[] = {
       {{"osa_modeldbg", "--variant"}, "--variant needs a value"},
@@ -140,6 +145,32 @@ TEST(FrontEndRun, AsAProcessShowsTheDefaultVariantThroughThePluginProcess) {
   std::vector<std::vector<std::string>> tasks;
   ASSERT_TRUE(Table(output, "Tasks (object type ", &tasks)) << output;
   EXPECT_EQ(tasks.size(), target.manifest.tasks.size()) << output;
+}
+
+// The plug-in's cache changes no window, only the conversation's length.
+TEST(FrontEndRun, ShowsTheSameWindowsWithAndWithoutTheCache) {
+  for (const std::string_view variant : model::KernelVariantNames()) {
+    SCOPED_TRACE(variant);
+    std::string windows[2];
+    std::uint64_t lines[2] = {};
+    for (const bool cache : {false, true}) {
+      DbgFrontEndOptions options;
+      options.variant = variant;
+      options.cache = cache;
+      options.recordPath = testing::TempDir() + "osa_modeldbg_cache.rec";
+      std::string out;
+      std::string err;
+      ASSERT_EQ(DbgFrontEndRun(options, &out, &err), kDbgExitOk) << err;
+      std::remove(options.recordPath.c_str());
+      const std::size_t recorded = out.rfind("Recorded ");
+      ASSERT_NE(recorded, std::string::npos) << out;
+      lines[cache ? 1 : 0] = std::stoull(out.substr(recorded + 9));
+      windows[cache ? 1 : 0] = out.substr(0, recorded);
+    }
+    EXPECT_EQ(windows[1], windows[0]);
+    // One cold walk: the layouts are asked once and set-up is the same.
+    EXPECT_LT(lines[1] * 2, lines[0]) << "the cache cuts the conversation";
+  }
 }
 
 // Every variant runs in-process to the end (the default one recording a
