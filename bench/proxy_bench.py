@@ -7,9 +7,9 @@ configuration runs GDB sessions that go one step further each time (connect;
 stop at the stop routine; then `info threads`; then `thread apply all bt`),
 N of each; the medians of the proxy's counters (--stats) of consecutive step
 levels are subtracted, so each column holds what that step alone cost. Wall
-times are GDB's, the median of the N sessions that run every step. The plug-in's share is the proxy's time in plug-in
-exchanges (plugin_ms) over GDB's wall time of the step; the upstream's share
-likewise (upstream_ms).
+times are GDB's, the median of the N sessions that run every step. The
+plug-in's share is the proxy's time in plug-in exchanges (plugin_ms) during
+the stop and `info threads` over GDB's wall time of those two steps.
 """
 
 import argparse
@@ -82,7 +82,8 @@ def main():
             row = {"label": label}
             for i, step in enumerate(STEPS[1:], 1):
                 row[step] = {
-                    "packets": counters[i]["upstream_packets"] - counters[i - 1]["upstream_packets"],
+                    "packets": (counters[i]["upstream_packets"]
+                                - counters[i - 1]["upstream_packets"]),
                     "ms": 1000 * statistics.median(t[step] for t in times),
                     "delta": {name: counters[i].get(name, 0) - counters[i - 1].get(name, 0)
                               for name in counters[i]},

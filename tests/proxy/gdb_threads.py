@@ -1,10 +1,10 @@
 """Tasks as threads: GDB against the model kernel through osa_gdbproxy.
 
 Run as:  gdb-multiarch -nx -batch -x tests/proxy/gdb_threads.py ELF
-with QX_SCENARIO (live, control, postmortem), QX_PROXY (the osa_gdbproxy
-executable) and QX_WORK (a private directory for dumps and counters). The
-proxy starts QEMU itself (--remote-cmd); the expected state comes from the
-manifest beside the image (ELF with .json).
+with QX_SCENARIO (live, control, postmortem, silent_upstream), QX_PROXY
+(the osa_gdbproxy executable) and QX_WORK (a private directory for dumps
+and counters). The proxy starts QEMU itself (--remote-cmd); the expected
+state comes from the manifest beside the image (ELF with .json).
 
 - live: one thread and no error at connection; at the stop routine every
   task is a thread with its name and state, the running task first and
@@ -14,6 +14,8 @@ manifest beside the image (ELF with .json).
 - control: stepi, next, continue and an interrupt keep thread identity; a
   step asked for a blocked task is refused and nothing moves; a register
   written into a blocked task is what the task finds when it runs again.
+- silent_upstream: an upstream that stops answering (no QEMU): GDB, with
+  its default remote timeout, and the proxy stay in step.
 - postmortem: gcore and a raw RAM image taken at the stop, served by the
   proxy with no target: the same threads and backtraces as live; resuming
   is refused.
@@ -533,7 +535,32 @@ def scenario_postmortem(c, expected, elf):
     return 0
 
 
+def scenario_silent_upstream(c, expected, elf):
+    """An upstream that stops answering (fake_upstream.py in noise mode once
+    memory at 0x90000000 is read), with GDB's default remote timeout: the
+    read fails, and GDB and the proxy stay in step (each later request gets
+    its own reply, not the late reply of an earlier one)."""
+    fake = "python3 %s noise 0x%x" % (os.path.join(HERE, "fake_upstream.py"),
+                                      evaluate("&qx_cpu_reset_handler"))
+    command, stats = proxy_command(elf, "--remote-cmd", fake)
+    if not connect(c, command, "silent upstream"):
+        return 2
+    started = time.monotonic()
+    out, err = execute("x/x 0x90000000")
+    c.check(err is not None, "silent upstream: the read fails (%r)" % (err or out))
+    for _ in range(3):
+        out, err = execute("maint packet qC")
+        c.check(err is None and 'received: "QC' in out,
+                "silent upstream: qC gets its own reply: %r" % (err or out))
+    rows = threads()
+    c.equal(len(rows), 1, "silent upstream: one thread")
+    print("silent upstream: %.2f s" % (time.monotonic() - started))
+    execute("detach")
+    return 0
+
+
 SCENARIOS = {
+    "silent_upstream": scenario_silent_upstream,
     "live": scenario_live,
     "control": scenario_control,
     "postmortem": scenario_postmortem,
