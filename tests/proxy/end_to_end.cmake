@@ -29,9 +29,11 @@ if(TARGET osa_gdbproxy)
   set_tests_properties(proxy_e2e_silent_upstream PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
                        LABELS target FIXTURES_REQUIRED osa_proxy_images)
 
-  add_test(NAME proxy_e2e_wire
-           COMMAND ${OSA_PROXY_RUN} ${PROJECT_SOURCE_DIR} ${OSA_PROXY_IMAGES}
-                   $<TARGET_FILE:osa_gdbproxy> m3 wire)
-  set_tests_properties(proxy_e2e_wire PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 150
-                       LABELS target FIXTURES_REQUIRED osa_proxy_images)
+  foreach(wire wire wire_upstream)
+    add_test(NAME proxy_e2e_${wire}
+             COMMAND ${OSA_PROXY_RUN} ${PROJECT_SOURCE_DIR} ${OSA_PROXY_IMAGES}
+                     $<TARGET_FILE:osa_gdbproxy> m3 ${wire})
+    set_tests_properties(proxy_e2e_${wire} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 150
+                         LABELS target FIXTURES_REQUIRED osa_proxy_images)
+  endforeach()
 endif()

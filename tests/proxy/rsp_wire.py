@@ -8,8 +8,9 @@ packets, bad checksums, noise, over-long packets and nonsense arguments on
 GDB's side; an upstream that disconnects, answers with bad checksums, with
 nonsense or with noise; memory that holds garbage. The proxy must answer with
 an error, stay up where it can, and end with exit code 0 when GDB leaves.
-Exit status 0 when every check passes, 1 when one fails, 77 (skipped) when
-arm-none-eabi-nm is missing.
+QX_WIRE_CASES (comma-separated: sane, disconnect, badsum, junk, noise,
+garbage-memory) runs only those cases. Exit status 0 when every check
+passes, 1 when one fails, 77 (skipped) when arm-none-eabi-nm is missing.
 """
 
 import os
@@ -330,9 +331,9 @@ def main():
         cases.append((mode, lambda m=mode: wire_upstream(c, proxy_path, elf, work, symbols, m)))
     cases.append(("garbage-memory", lambda: wire_garbage_memory(c, proxy_path, elf, work,
                                                                  symbols)))
-    only = os.environ.get("QX_WIRE_CASE")
+    only = os.environ.get("QX_WIRE_CASES", "").split(",")
     for name, case in cases:
-        if only and name != only:
+        if only != [""] and name not in only:
             continue
         try:
             case()

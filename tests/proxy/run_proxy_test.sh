@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs one end-to-end test of osa_gdbproxy: a GDB scenario of gdb_threads.py
-# (live, control, postmortem) against the model kernel under QEMU, or the raw
-# packet test rsp_wire.py (wire) against a stand-in gdbserver. Exits 77
+# (live, control, postmortem, silent_upstream) against the model kernel under
+# QEMU, or the raw packet test rsp_wire.py against a stand-in gdbserver
+# (wire: GDB's side; wire_upstream: a failing upstream). Exits 77
 # (skipped) when a tool it needs is missing.
 #   run_proxy_test.sh SOURCE_DIR IMAGE_DIR PROXY m3|m4f SCENARIO
 #   run_proxy_test.sh --images SOURCE_DIR IMAGE_DIR    (build both images)
@@ -39,7 +40,12 @@ images=$2
 proxy=$3
 board=$4
 scenario=$5
-if [ "$scenario" = wire ]; then
+case $scenario in
+  wire) cases=sane,garbage-memory ;;
+  wire_upstream) cases=disconnect,badsum,junk,noise ;;
+  *) cases="" ;;
+esac
+if [ -n "$cases" ]; then
   need arm-none-eabi-gcc arm-none-eabi-nm python3 setsid
 else
   need arm-none-eabi-gcc qemu-system-arm gdb-multiarch setpriv python3 setsid
@@ -49,8 +55,8 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/osa-proxy-$scenario-$board.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT
 
-if [ "$scenario" = wire ]; then
-  setsid python3 "$src/tests/proxy/rsp_wire.py" "$proxy" "$images/model-$board.elf" "$work" &
+if [ -n "$cases" ]; then
+  QX_WIRE_CASES=$cases setsid python3 "$src/tests/proxy/rsp_wire.py" "$proxy" "$images/model-$board.elf" "$work" &
 else
   QX_SCENARIO=$scenario QX_PROXY=$proxy QX_WORK=$work \
     setsid gdb-multiarch -nx -batch -x "$src/tests/proxy/gdb_threads.py" "$images/model-$board.elf" &
