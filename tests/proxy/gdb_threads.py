@@ -484,6 +484,14 @@ def check_dump(c, expected, ids, live, elf, source, where, running_too):
     command, stats = proxy_command(elf, *source)
     if not connect(c, command, where):
         return
+    # The running task is named in the very first stop reply: GDB's thread
+    # 1, current, holding the registers GDB read before it had the list.
+    first = sorted(gdb.selected_inferior().threads(), key=lambda t: t.num)[:1]
+    running = ids[expected["running_task"]]
+    if running_too:
+        c.equal([t.ptid[1] or t.ptid[2] for t in first], [running],
+                "%s: the running task is thread 1" % where)
+        c.equal(selected_id(), running, "%s: the running task is current" % where)
     rows, texts = snapshot(expected, ids)
     live_rows, live_texts = live
     c.equal(rows, live_rows, "%s: info threads as live" % where)
