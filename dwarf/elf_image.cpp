@@ -65,6 +65,12 @@ struct PendingPointer {
   Dwarf_Die target{};
 };
 
+// A split unit's .dwo file opened by the loader itself.
+struct DwoFile {
+  FileCloser file;
+  DwarfHandle dwarf;  // ended before the file closes
+};
+
 struct Loader {
   model::TargetModel* model = nullptr;
   DwarfLoadSummary summary;
@@ -80,6 +86,14 @@ struct Loader {
   uint32_t depth = 0;
   uint64_t dies = 0;
   bool full = false;  // a table bound was reached
+  // Split units opened beside the ELF file, and while one is walked, the
+  // address table of its skeleton (.debug_addr of the ELF file from
+  // DW_AT_addr_base), which resolves its DW_OP_addrx operands.
+  std::string elfDirectory;
+  Elf* elf = nullptr;
+  std::vector<std::unique_ptr<DwoFile>> dwoFiles;
+  const uint8_t* addressTable = nullptr;
+  uint64_t addressTableSize = 0;
 };
 
 model::TypeTable& Types(Loader* loader) {
@@ -460,7 +474,18 @@ TypeId ConvertType(Loader* loader, Dwarf_Die* die) {
 
 // The address of a variable: DW_OP_addr or DW_OP_addrx (split units),
 // optionally followed by DW_OP_plus_uconst.
-bool VariableAddress(Dwarf_Die* die, uint32_t* address) {
+// Entry `index` of the address table of a split unit opened beside the ELF.
+bool TableAddress(const Loader& loader, uint64_t index, uint64_t* address) {
+  if (loader.addressTable == nullptr || index >= loader.addressTableSize / 4) return false;
+  const uint8_t* entry = loader.addressTable + index * 4;
+  uint64_t value = 0;
+  for (int i = 0; i < 4; ++i)
+    value |= uint64_t{entry[loader.model->memory.bigEndian ? 3 - i : i]} << (8 * i);
+  *address = value;
+  return true;
+}
+
+bool VariableAddress(const Loader& loader, Dwarf_Die* die, uint32_t* address) {
   Dwarf_Attribute attribute;
   if (dwarf_attr(die, DW_AT_location, &attribute) == nullptr) return false;
   Dwarf_Op* ops = nullptr;
@@ -475,10 +500,12 @@ bool VariableAddress(Dwarf_Die* die, uint32_t* address) {
     case DW_OP_GNU_addr_index: {
       Dwarf_Attribute indexed;
       Dwarf_Addr resolved = 0;
-      if (dwarf_getlocation_attr(&attribute, &ops[0], &indexed) != 0 ||
-          dwarf_formaddr(&indexed, &resolved) != 0)
+      if (dwarf_getlocation_attr(&attribute, &ops[0], &indexed) == 0 &&
+          dwarf_formaddr(&indexed, &resolved) == 0) {
+        value = resolved;
+      } else if (!TableAddress(loader, ops[0].number, &value)) {
         return false;
-      value = resolved;
+      }
       break;
     }
     default:
@@ -497,7 +524,7 @@ void TakeVariable(Loader* loader, Dwarf_Die* die) {
   const std::string name = DieName(die);
   if (name.empty()) return;
   uint32_t address = 0;
-  if (!VariableAddress(die, &address)) {
+  if (!VariableAddress(*loader, die, &address)) {
     // An extern declaration: its type serves an ELF symbol that has no
     // definition in the debug information.
     if (HasFlag(die, DW_AT_declaration) && loader->declaredVariables.count(name) == 0)
@@ -564,6 +591,71 @@ void CompleteSizes(Loader* loader) {
   }
 }
 
+// The bytes of the ELF file's section of that name, or none.
+bool SectionBytes(Elf* elf, std::string_view name, const uint8_t** bytes, uint64_t* size) {
+  size_t names = 0;
+  if (elf_getshdrstrndx(elf, &names) != 0) return false;
+  for (Elf_Scn* section = elf_nextscn(elf, nullptr); section != nullptr;
+       section = elf_nextscn(elf, section)) {
+    GElf_Shdr header;
+    if (gelf_getshdr(section, &header) == nullptr) continue;
+    const char* sectionName = elf_strptr(elf, names, header.sh_name);
+    if (sectionName == nullptr || name != sectionName) continue;
+    Elf_Data* data = elf_rawdata(section, nullptr);
+    if (data == nullptr || data->d_buf == nullptr) return false;
+    *bytes = static_cast<const uint8_t*>(data->d_buf);
+    *size = data->d_size;
+    return true;
+  }
+  return false;
+}
+
+// A skeleton unit whose split unit libdw did not find where the skeleton
+// names it (the build was moved): its .dwo file is looked for beside the ELF
+// file, and walked with the skeleton's address table.
+void WalkDwoBeside(Loader* loader, Dwarf_Die* skeleton) {
+  Dwarf_Attribute attribute;
+  const char* dwoName = nullptr;
+  if (dwarf_attr(skeleton, DW_AT_dwo_name, &attribute) != nullptr ||
+      dwarf_attr(skeleton, DW_AT_GNU_dwo_name, &attribute) != nullptr)
+    dwoName = dwarf_formstring(&attribute);
+  Dwarf_Word addressBase = 0;
+  if (dwoName == nullptr || loader->elf == nullptr ||
+      (!UnsignedAttribute(skeleton, DW_AT_addr_base, &addressBase) &&
+       !UnsignedAttribute(skeleton, DW_AT_GNU_addr_base, &addressBase)))
+    return;
+  const std::string_view name(dwoName);
+  const size_t slash = name.rfind('/');
+  const std::string path =
+      loader->elfDirectory + "/" +
+      std::string(slash == std::string_view::npos ? name : name.substr(slash + 1));
+  auto dwo = std::make_unique<DwoFile>();
+  dwo->file.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (dwo->file.fd < 0) return;
+  dwo->dwarf.reset(dwarf_begin(dwo->file.fd, DWARF_C_READ));
+  const uint8_t* table = nullptr;
+  uint64_t tableSize = 0;
+  if (dwo->dwarf == nullptr || !SectionBytes(loader->elf, ".debug_addr", &table, &tableSize) ||
+      addressBase > tableSize)
+    return;
+  loader->addressTable = table + addressBase;
+  loader->addressTableSize = tableSize - addressBase;
+  Dwarf_CU* unit = nullptr;
+  Dwarf_CU* next = nullptr;
+  Dwarf_Half version = 0;
+  uint8_t unitType = 0;
+  Dwarf_Die unitDie;
+  Dwarf_Die splitDie;
+  // One .dwo file holds the one split unit of its skeleton.
+  if (dwarf_get_units(dwo->dwarf.get(), unit, &next, &version, &unitType, &unitDie, &splitDie) ==
+          0 &&
+      dwarf_tag(&unitDie) == DW_TAG_compile_unit)
+    WalkScope(loader, &unitDie, 0);
+  loader->addressTable = nullptr;
+  loader->addressTableSize = 0;
+  loader->dwoFiles.push_back(std::move(dwo));
+}
+
 void WalkUnits(Loader* loader, Dwarf* dwarf) {
   Dwarf_CU* unit = nullptr;
   Dwarf_CU* next = nullptr;
@@ -576,6 +668,10 @@ void WalkUnits(Loader* loader, Dwarf* dwarf) {
     unit = next;
     ++loader->summary.units;
     // A skeleton unit's types and variables live in its split unit (.dwo).
+    if (unitType == DW_UT_skeleton && dwarf_tag(&splitDie) != DW_TAG_compile_unit) {
+      WalkDwoBeside(loader, &unitDie);
+      continue;
+    }
     Dwarf_Die* top = &unitDie;
     if ((unitType == DW_UT_skeleton || unitType == DW_UT_split_compile) &&
         dwarf_tag(&splitDie) == DW_TAG_compile_unit)
@@ -764,6 +860,9 @@ bool DwarfLoadImage(std::string_view elfPath, const DwarfLoadOptions& options,
 
   Loader loader;
   loader.model = model;
+  loader.elf = elf.get();
+  const size_t slash = path.rfind('/');
+  loader.elfDirectory = slash == std::string::npos ? "." : path.substr(0, slash);
   for (size_t i = 0; i < model->types.types.size(); ++i)
     loader.named.emplace(model->types.types[i].name, static_cast<TypeId>(i));
 

@@ -147,6 +147,42 @@ INSTANTIATE_TEST_SUITE_P(Builds, LayoutProgram,
                          ::testing::Values("layouts-dwarf5.elf", "layouts-dwarf4.elf",
                                            "layouts-dwarf2.elf"));
 
+// Link-time optimisation renames statics "name.lto_priv.N": the plain name
+// serves too when one symbol alone claims it.
+TEST(DwarfLoadImage, RenamedStaticsAlsoAnswerToTheirPlainName) {
+  model::TargetModel target;
+  std::string error;
+  ASSERT_TRUE(
+      DwarfLoadImage(kCorpus + "layouts-lto-names.elf", DwarfLoadOptions{}, &target, &error))
+      << error;
+  const struct {
+    const char* name;
+    bool present;
+    model::SymbolKind kind;
+    uint32_t address;
+    uint32_t size;
+  } rows[] = {
+      {"layout_use.lto_priv.0", true, model::SymbolKind::kRoutine, 0x1000, 28},
+      {"layout_use", true, model::SymbolKind::kRoutine, 0x1000, 28},
+      {"layout_twin.lto_priv.0", true, model::SymbolKind::kRoutine, 0x101c, 8},
+      {"layout_twin.lto_priv.1", true, model::SymbolKind::kRoutine, 0x1024, 20},
+      {"layout_twin", false, model::SymbolKind::kRoutine, 0, 0},  // two claims
+      {"layout_opaque.lto_priv.0", true, model::SymbolKind::kVariable, 0x20000090, 28},
+      {"layout_opaque", true, model::SymbolKind::kVariable, 0x20000090, 28},
+  };
+  for (const auto& row : rows) {
+    const model::Symbol* symbol = model::FindSymbol(target.symbols, row.name);
+    ASSERT_EQ(symbol != nullptr, row.present) << row.name;
+    if (symbol == nullptr) continue;
+    EXPECT_EQ(symbol->kind, row.kind) << row.name;
+    EXPECT_EQ(symbol->address, row.address) << row.name;
+    EXPECT_EQ(symbol->size, row.size) << row.name;
+  }
+  std::string routine;
+  EXPECT_TRUE(model::ModelRoutineAt(target, 0x1001, &routine));
+  EXPECT_EQ(routine, "layout_use");
+}
+
 TEST(DwarfLoadImage, RefusesWhatIsNotA32BitElfFile) {
   TempFiles files;
   std::vector<uint8_t> elf64(64, 0);
