@@ -309,7 +309,7 @@ def check_garbage(c, expected, ids):
         ("sleeper", "core.name", unreadable),
         ("fp_worker", "pending.parent", unreadable),
         ("waker", "status", 0x77),
-        ("halted", "stack_last", unreadable),
+        ("lock_owner", "stack_last", unreadable),
         ("exiter", "core.created.next", None),  # loops back to its own core
     ]
     saved = []
