@@ -6,8 +6,10 @@
 # (skipped) when a tool it needs is missing.
 #   run_proxy_test.sh SOURCE_DIR IMAGE_DIR PROXY m3|m4f SCENARIO
 #   run_proxy_test.sh --images SOURCE_DIR IMAGE_DIR    (build both images)
-# Every process the test starts runs in a session of its own; any left when
-# it ends (a proxy or QEMU that did not exit) fails the test and is killed.
+# Every process the test starts carries a token in its environment; any left
+# when it ends (a proxy or QEMU that did not exit) fails the test and is
+# killed. (GDB starts the proxy in a session of its own, so sessions and
+# process groups do not find it.)
 set -u
 
 need() {
@@ -46,37 +48,49 @@ case $scenario in
   *) cases="" ;;
 esac
 if [ -n "$cases" ]; then
-  need arm-none-eabi-gcc arm-none-eabi-nm python3 setsid
+  need arm-none-eabi-gcc arm-none-eabi-nm python3
 else
-  need arm-none-eabi-gcc qemu-system-arm gdb-multiarch setpriv python3 setsid
+  need arm-none-eabi-gcc qemu-system-arm gdb-multiarch setpriv python3
 fi
 [ -f "$images/model-$board.elf" ] && [ -f "$images/model-$board.json" ] || build_images "$src" "$images"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/osa-proxy-$scenario-$board.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT
 
+OSA_PROXY_TEST_TOKEN="$$.$(date +%s%N)"
+export OSA_PROXY_TEST_TOKEN
 if [ -n "$cases" ]; then
-  QX_WIRE_CASES=$cases setsid python3 "$src/tests/proxy/rsp_wire.py" "$proxy" "$images/model-$board.elf" "$work" &
+  QX_WIRE_CASES=$cases python3 "$src/tests/proxy/rsp_wire.py" "$proxy" "$images/model-$board.elf" "$work"
 else
   QX_SCENARIO=$scenario QX_PROXY=$proxy QX_WORK=$work \
-    setsid gdb-multiarch -nx -batch -x "$src/tests/proxy/gdb_threads.py" "$images/model-$board.elf" &
+    gdb-multiarch -nx -batch -x "$src/tests/proxy/gdb_threads.py" "$images/model-$board.elf"
 fi
-session=$!
-wait "$session"
 status=$?
 
-# The session id is the leader's pid: whatever still runs in it was started
-# by this test. Give a proxy a moment to see its end of input.
-left=""
+# Processes other than this shell that carry the token (no subshell here:
+# a function with a redirection runs in this shell).
+left_pids() {
+  for dir in /proc/[0-9]*; do
+    pid=${dir#/proc/}
+    [ "$pid" = "$$" ] && continue
+    if { tr '\0' '\n' < "$dir/environ"; } 2>/dev/null |
+      grep -qx "OSA_PROXY_TEST_TOKEN=$OSA_PROXY_TEST_TOKEN"; then
+      echo "$pid"
+    fi
+  done
+}
+# Give a proxy a moment to see its end of input.
 for _ in 1 2 3 4 5 6 7 8 9 10; do
-  left=$(ps -o pid=,args= -s "$session" 2>/dev/null)
-  [ -z "$left" ] && break
+  left_pids > "$work/left"
+  [ -s "$work/left" ] || break
   sleep 0.2
 done
-if [ -n "$left" ]; then
+if [ -s "$work/left" ]; then
   echo "FAIL: processes left running after the test:"
-  echo "$left"
-  kill -KILL -- "-$session" 2>/dev/null
+  for pid in $(cat "$work/left"); do
+    ps -o pid=,args= -p "$pid"
+    kill -KILL "$pid" 2>/dev/null
+  done
   [ "$status" = 0 ] && status=1
 fi
 exit "$status"
