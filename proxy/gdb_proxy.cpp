@@ -42,6 +42,9 @@ constexpr std::int32_t kStartupRefused = 2;
 constexpr std::size_t kMaxThreads = 1024;
 // The largest packet the proxy takes from GDB, offered as PacketSize.
 constexpr std::size_t kOwnPacketSize = 0x4000;
+// Every wait for the plug-in is bounded by this: GDB gives up on a reply
+// after about six seconds, so a plug-in that hangs must be noticed sooner.
+constexpr std::chrono::milliseconds kPluginTimeout{4000};
 // A stub that names no PacketSize is asked for at most this much at once.
 constexpr std::size_t kDefaultUpstreamPacket = 0x400;
 // Reads that the block cache makes at most in one 'm'.
@@ -55,6 +58,7 @@ double MsSince(Clock::time_point start) {
 
 struct Proxy {
   const ProxyOptions* options = nullptr;
+  std::string_view selfPath;  // argv[0], to find the plug-in beside the proxy
   bool live = false;
   // A dump without registers (a raw RAM image): the CPU's registers are
   // unavailable to GDB, and the plug-in's start-up check is told of
@@ -90,6 +94,7 @@ struct Proxy {
 
   // The plug-in.
   std::unique_ptr<DbgSession> session;
+  bool pluginStarted = false;  // started (or tried) at the first stop
   bool pluginUsable = false;
   std::string pluginProblem;  // why it is not usable
   bool targetReady = false;   // TargetInit succeeded
@@ -379,10 +384,11 @@ struct PluginTimer {
   PluginTimer& operator=(const PluginTimer&) = delete;
 };
 
-bool StartPlugin(Proxy* proxy, std::string_view selfPath) {
+bool StartPlugin(Proxy* proxy) {
   DbgSessionOptions options;
   options.transport = DbgTransport::kPipe;
-  options.pluginPath = ProxyFindPlugin(selfPath, proxy->options->pluginPath);
+  options.pluginPath = ProxyFindPlugin(proxy->selfPath, proxy->options->pluginPath);
+  options.timeout = kPluginTimeout;
   std::string error;
   if (!DbgSessionOpen(options, &proxy->model, &proxy->session, &error)) {
     proxy->pluginProblem = "the plug-in " + options.pluginPath + " did not start: " + error;
@@ -514,11 +520,24 @@ void RefreshThreads(Proxy* proxy) {
 
 // A stop of the target: every cache of the previous stop goes, the thread
 // list is taken again and the reply names the running thread.
-void OnStop(Proxy* proxy, std::string_view upstreamReply) {
+//
+// `stepped` is the thread GDB stepped (0 for none). When the step switched
+// tasks, the stop is still reported in that thread, now blocked with its
+// registers saved: GDB expects a step to end in the thread it stepped and
+// fails an internal check otherwise.
+void OnStop(Proxy* proxy, std::string_view upstreamReply, std::uint64_t stepped = 0) {
   ForgetStopCaches(proxy);
   proxy->gThread = ProxyThreadRef{};
   proxy->cThread = ProxyThreadRef{};
+  const std::uint64_t previous = proxy->snapshot.running;
   RefreshThreads(proxy);
+  // A list that can no longer be had (the plug-in died, the target was reset)
+  // keeps the id GDB knows the CPU by.
+  if (!proxy->snapshot.tasks) {
+    proxy->snapshot.running = previous;
+    proxy->snapshot.threads.front().id = previous;
+    proxy->threadsXml = ProxyThreadsXml(proxy->snapshot);
+  }
   proxy->stopped = true;
   // Without registers GDB cannot stand in the running task at all (it needs
   // a pc there): a RAM image stops in the first task whose registers the
@@ -527,6 +546,7 @@ void OnStop(Proxy* proxy, std::string_view upstreamReply) {
   if (proxy->dumpWithoutRegisters && proxy->snapshot.threads.size() > 1) {
     shown = proxy->snapshot.threads[1].id;
   }
+  if (stepped != 0 && ProxyFindThread(proxy->snapshot, stepped) != nullptr) shown = stepped;
   proxy->stopReply = ProxyRewriteStopReply(upstreamReply, shown);
   // GDB takes the thread of a stop reply as the one 'g' reads from now on.
   proxy->stopThread = shown;
@@ -535,6 +555,12 @@ void OnStop(Proxy* proxy, std::string_view upstreamReply) {
 // The first stop: the target's own reason, or a plain trap for a dump.
 void EnsureStopped(Proxy* proxy) {
   if (proxy->stopped) return;
+  // The plug-in starts here, not before GDB's first request: GDB gives each
+  // reply a few seconds, and the start-up work is spread over two replies.
+  if (!proxy->pluginStarted) {
+    proxy->pluginStarted = true;
+    (void)StartPlugin(proxy);
+  }
   EnsureDescription(proxy);
   std::string reply = "T05";
   if (proxy->live) {
@@ -710,7 +736,8 @@ bool ServeWhileRunning(Proxy* proxy) {
 
 // Sends a resume upstream and waits for the stop. *reply is the stop reply
 // for GDB (or an error); false when GDB went away meanwhile.
-bool ResumeAndWait(Proxy* proxy, const std::string& packet, std::string* reply) {
+bool ResumeAndWait(Proxy* proxy, const std::string& packet, std::uint64_t stepped,
+                   std::string* reply) {
   ForgetStopCaches(proxy);
   proxy->stopped = false;
   if (!proxy->upstreamOpen) {
@@ -762,7 +789,7 @@ bool ResumeAndWait(Proxy* proxy, const std::string& packet, std::string* reply) 
       proxy->stopped = true;
       return true;
     }
-    OnStop(proxy, stop);
+    OnStop(proxy, stop, stepped);
     *reply = proxy->stopReply;
     return true;
   }
@@ -803,7 +830,8 @@ bool HandleResume(Proxy* proxy, const std::vector<ProxyResumeAction>& actions, s
   } else {
     packet = std::string(1, chosen->action) + chosen->argument;
   }
-  return ResumeAndWait(proxy, packet, reply);
+  const bool step = chosen->action == 's' || chosen->action == 'S' || chosen->action == 'r';
+  return ResumeAndWait(proxy, packet, step ? proxy->snapshot.running : 0, reply);
 }
 
 // Passes a request upstream as it is; "" when there is no upstream.
@@ -1019,6 +1047,12 @@ After HandleRequest(Proxy* proxy, const std::string& request, std::string* reply
   }
   if (request == "QStartNoAckMode") {
     *reply = "OK";
+    return After::kContinue;
+  }
+  if (request == "vMustReplyEmpty") return After::kContinue;
+  // Without a target there is no stop to report: say why.
+  if (request == "?" && proxy->live && !proxy->upstreamOpen && !proxy->stopped) {
+    *reply = ErrorText(proxy->upstreamError);
     return After::kContinue;
   }
   EnsureStopped(proxy);
@@ -1300,7 +1334,7 @@ int ProxyRun(const ProxyOptions& options, std::string_view selfPath) {
   proxy->cache.maxFetch = kMaxCacheFetch;
   if (!LoadTarget(proxy.get())) return kProxyExitFailed;
   if (proxy->live && !ConnectUpstream(proxy.get())) return kProxyExitFailed;
-  (void)StartPlugin(proxy.get(), selfPath);
+  proxy->selfPath = selfPath;
   if (!ConnectGdb(proxy.get())) return kProxyExitFailed;
 
   const int code = Serve(proxy.get());
