@@ -22,12 +22,15 @@ if(TARGET osa_gdbproxy)
     endforeach()
   endforeach()
 
-  # An upstream that falls silent, with GDB's default remote timeout.
-  add_test(NAME proxy_e2e_silent_upstream
-           COMMAND ${OSA_PROXY_RUN} ${PROJECT_SOURCE_DIR} ${OSA_PROXY_IMAGES}
-                   $<TARGET_FILE:osa_gdbproxy> m3 silent_upstream)
-  set_tests_properties(proxy_e2e_silent_upstream PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
-                       LABELS target FIXTURES_REQUIRED osa_proxy_images)
+  # An upstream that falls silent, with GDB's default remote timeout; a
+  # plug-in that ends at once or never answers.
+  foreach(scenario silent_upstream plugin_fails)
+    add_test(NAME proxy_e2e_${scenario}
+             COMMAND ${OSA_PROXY_RUN} ${PROJECT_SOURCE_DIR} ${OSA_PROXY_IMAGES}
+                     $<TARGET_FILE:osa_gdbproxy> m3 ${scenario})
+    set_tests_properties(proxy_e2e_${scenario} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
+                         LABELS target FIXTURES_REQUIRED osa_proxy_images)
+  endforeach()
 
   foreach(wire wire wire_upstream)
     add_test(NAME proxy_e2e_${wire}

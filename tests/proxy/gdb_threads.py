@@ -1,10 +1,10 @@
 """Tasks as threads: GDB against the model kernel through osa_gdbproxy.
 
 Run as:  gdb-multiarch -nx -batch -x tests/proxy/gdb_threads.py ELF
-with QX_SCENARIO (live, control, postmortem, silent_upstream), QX_PROXY
-(the osa_gdbproxy executable) and QX_WORK (a private directory for dumps
-and counters). The proxy starts QEMU itself (--remote-cmd); the expected
-state comes from the manifest beside the image (ELF with .json).
+with QX_SCENARIO (live, control, postmortem, silent_upstream, plugin_fails),
+QX_PROXY (the osa_gdbproxy executable) and QX_WORK (a private directory for
+dumps and counters). The proxy starts QEMU itself (--remote-cmd); the
+expected state comes from the manifest beside the image (ELF with .json).
 
 - live: one thread and no error at connection; at the stop routine every
   task is a thread with its name and state, the running task first and
@@ -16,6 +16,8 @@ state comes from the manifest beside the image (ELF with .json).
   written into a blocked task is what the task finds when it runs again.
 - silent_upstream: an upstream that stops answering (no QEMU): GDB, with
   its default remote timeout, and the proxy stay in step.
+- plugin_fails: a plug-in that ends at once or never answers: one thread
+  that says why, the target still debuggable.
 - postmortem: gcore and a raw RAM image taken at the stop, served by the
   proxy with no target: the same threads and backtraces as live; resuming
   is refused.
@@ -567,7 +569,44 @@ def scenario_silent_upstream(c, expected, elf):
     return 0
 
 
+def scenario_plugin_fails(c, expected, elf):
+    """A plug-in that ends at once, and one that never answers: GDB sees one
+    thread for the CPU whose text says why, memory and stepping still work,
+    and GDB and the proxy stay in step."""
+    work = os.environ["QX_WORK"]
+    hang = os.path.join(work, "hanging_plugin.sh")
+    with open(hang, "w") as f:
+        f.write("#!/bin/sh\nexec sleep 600\n")
+    os.chmod(hang, 0o755)
+    for what, plugin in (("plug-in ends", "/bin/true"), ("plug-in hangs", hang)):
+        started = time.monotonic()
+        command, stats = proxy_command(elf, "--remote-cmd", qemu_command(expected, elf),
+                                       "--plugin", plugin)
+        if not connect(c, command, what):
+            return 2
+        gdb.execute("break %s" % expected["stop_routine"])
+        if not run(expected["stop_routine"]):
+            return 2
+        rows = threads()
+        c.equal(len(rows), 1, "%s: one thread" % what)
+        c.check(rows and "plug-in" in (rows[0][3] or ""), "%s: its text says why: %r"
+                % (what, rows[0][3] if rows else None))
+        c.equal(evaluate("qx_model_board"), 385 if not expected["fpu"] else 386,
+                "%s: memory reads" % what)
+        out, err = execute("stepi")
+        c.check(err is None, "%s: stepi (%s)" % (what, err))
+        out, err = execute("maint packet qC")
+        c.check(err is None and 'received: "QC' in out, "%s: qC gets its own reply: %r"
+                % (what, err or out))
+        print("%s: %.2f s" % (what, time.monotonic() - started))
+        gdb.execute("kill")
+        gdb.execute("delete")
+        check_exit(c, stats, what)
+    return 0
+
+
 SCENARIOS = {
+    "plugin_fails": scenario_plugin_fails,
     "silent_upstream": scenario_silent_upstream,
     "live": scenario_live,
     "control": scenario_control,
