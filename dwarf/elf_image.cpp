@@ -35,6 +35,12 @@ constexpr uint64_t kMaxDies = 50'000'000;
 // Members of one record and dimensions of one array at most.
 constexpr uint32_t kMaxMembers = 100'000;
 constexpr uint32_t kMaxDimensions = 64;
+// Members of all records together at most: anonymous members copy their
+// members into every record that holds them.
+constexpr uint64_t kMaxTotalMembers = 4'000'000;
+// Longer names are dropped: many entries naming one long string of a
+// hostile file must not cost its length each time.
+constexpr size_t kMaxNameLength = 1024;
 
 struct FileCloser {
   int fd = -1;
@@ -85,6 +91,7 @@ struct Loader {
   std::unordered_set<std::string> symbolNames;
   uint32_t depth = 0;
   uint64_t dies = 0;
+  uint64_t members = 0;
   bool full = false;  // a table bound was reached
   // Split units opened beside the ELF file, and while one is walked, the
   // address table of its skeleton (.debug_addr of the ELF file from
@@ -121,7 +128,8 @@ TypeId Push(Loader* loader, TypeInfo info) {
 
 std::string DieName(Dwarf_Die* die) {
   const char* name = dwarf_diename(die);
-  return name != nullptr ? std::string(name) : std::string();
+  if (name == nullptr || strnlen(name, kMaxNameLength + 1) > kMaxNameLength) return std::string();
+  return std::string(name);
 }
 
 bool UnsignedAttribute(Dwarf_Die* die, unsigned int code, Dwarf_Word* value) {
@@ -263,7 +271,7 @@ void FillRecord(Loader* loader, Dwarf_Die* die, TypeId record) {
   uint32_t align = 1;
   ForEachChild(loader, die, [&](Dwarf_Die* child) {
     if (dwarf_tag(child) != DW_TAG_member) return true;
-    if (members.size() >= kMaxMembers) {
+    if (members.size() >= kMaxMembers || loader->members >= kMaxTotalMembers) {
       ++loader->summary.skipped;
       return false;
     }
@@ -286,12 +294,14 @@ void FillRecord(Loader* loader, Dwarf_Die* die, TypeId record) {
     if (anonymousRecord) inner = memberType.members;
     members.push_back(std::move(member));
     for (TypeMember& nested : inner) {
-      if (members.size() >= kMaxMembers) break;
+      if (members.size() >= kMaxMembers || loader->members + members.size() >= kMaxTotalMembers)
+        break;
       nested.offset = Clamp32(uint64_t{nested.offset} + offset);
       members.push_back(std::move(nested));
     }
     return true;
   });
+  loader->members += members.size();
   TypeInfo& info = Types(loader).types[record];
   info.members = std::move(members);
   info.align = align;
@@ -732,7 +742,9 @@ std::vector<ElfSymbol> ReadElfSymbols(Loader* loader, Elf* elf) {
     GElf_Sym symbol;
     if (gelf_getsym(data, static_cast<int>(i), &symbol) == nullptr) continue;
     const char* name = elf_strptr(elf, header.sh_link, symbol.st_name);
-    if (name == nullptr || name[0] == '\0' || name[0] == '$') continue;  // ARM mapping symbols
+    if (name == nullptr || name[0] == '\0' || name[0] == '$' ||  // ARM mapping symbols
+        strnlen(name, kMaxNameLength + 1) > kMaxNameLength)
+      continue;
     if (symbol.st_shndx == SHN_UNDEF || symbol.st_value >= kAddressLimit) continue;
     const uint8_t type = GELF_ST_TYPE(symbol.st_info);
     if (type != STT_FUNC && type != STT_OBJECT && type != STT_NOTYPE) continue;
@@ -809,7 +821,7 @@ void LoadContents(Loader* loader, Elf* elf) {
     GElf_Shdr header;
     if (gelf_getshdr(section, &header) == nullptr) continue;
     if ((header.sh_flags & SHF_ALLOC) == 0 || header.sh_type == SHT_NOBITS || header.sh_size == 0 ||
-        header.sh_addr + header.sh_size > kAddressLimit || header.sh_addr >= kAddressLimit)
+        header.sh_addr >= kAddressLimit || header.sh_size > kAddressLimit - header.sh_addr)
       continue;
     if (total + header.sh_size > kDwarfMaxContents) {
       ++loader->summary.skipped;
