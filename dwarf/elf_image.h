@@ -1,8 +1,10 @@
 // Filling a model target from a program's ELF file: C types and variables
-// from its DWARF debug information (read with libdw, split units in .dwo
-// files included), routines and linker symbols from its symbol table, the
-// byte order from its header and, on request, the contents of its loaded
-// sections (code, constants, initialised data) as mapped memory.
+// from its DWARF debug information (read with libdw, DWARF 2 to 5; split
+// units from the .dwo files where the skeleton units name them or, for a
+// moved build, beside the ELF file), routines and linker symbols from its
+// symbol table, the byte order from its header and, on request, the
+// contents of its loaded sections (code, constants, initialised data) as
+// mapped memory.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +16,8 @@
 struct DwarfLoadOptions {
   // Map every allocated section that has bytes in the file (SHT_PROGBITS with
   // SHF_ALLOC) at its address with those bytes, so that flash and the initial
-  // values of data read as the program image holds them.
-  // The .dwo files of split units are found where the skeleton units name
-  // them (compilation directory) or beside the ELF file.
+  // values of data read as the program image holds them. Sections without
+  // bytes in the file (.bss, stacks) stay unmapped.
   bool loadContents = false;
 };
 
@@ -40,10 +41,16 @@ inline constexpr std::uint64_t kDwarfMaxContents = 256u << 20;  // bytes of mapp
 // Resets `model` to an empty target of the ELF's byte order and fills it as
 // described above. Type names are those the evaluator looks up: "struct X",
 // "union X", typedef names and C base type names ("unsigned int"); anonymous
-// records keep an empty name; offsets and sizes are DWARF's own. Variables
-// (globals and statics, with their DWARF types) are kVariable symbols,
-// STT_FUNC symbols kRoutine (Thumb bit cleared, with their size), other named
-// ELF symbols with an address kLinker. A static renamed "x.lto_priv.0" by
+// records keep an empty name, and the members of C11 anonymous structs and
+// unions are also members of the record that holds them; offsets and sizes
+// are DWARF's own; qualifiers are dropped; enums are base types named
+// "enum X"; function types are void. Variables at file scope (globals and
+// statics, with their DWARF types; those optimised away are left out) are
+// kVariable symbols, STT_FUNC symbols kRoutine (Thumb bit cleared, with
+// their size), other named ELF symbols with an address kLinker; an object
+// symbol without a definition in DWARF takes the type of its extern
+// declaration, if any. The first of several same-named types or
+// variables wins. A static renamed "x.lto_priv.0" by
 // link-time optimisation is also registered as "x" when no other symbol
 // takes that name. The live registers are left unknown: reads and writes of
 // them fail until a dump (core_dump.h) or a live target supplies them.
