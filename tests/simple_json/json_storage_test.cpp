@@ -1,0 +1,264 @@
+// Storage of parsed trees and the fast paths: arena lifetime when subtrees
+// leave a parsed tree or heap nodes enter one, changes to parsed containers,
+// the block scans at every alignment and at the very end of a buffer, and
+// integers through parse and write.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "simple_json/byte_scan.h"
+#include "simple_json/json_parse.h"
+#include "simple_json/json_value.h"
+#include "simple_json/json_write.h"
+
+namespace {
+
+std::string Written(const JsonValue* value) {
+  std::string out;
+  return JsonWrite(out, value);
+}
+
+JsonPtr Parsed(std::string_view text) {
+  std::string error;
+  JsonPtr tree = JsonParse(text, &error);
+  EXPECT_EQ(error, "") << text;
+  return tree;
+}
+
+// ---- Arena lifetime ----------------------------------------------------------
+
+TEST(JsonArenaLifetime, SubtreeTakenOutOutlivesTheTreeItCameFrom) {
+  JsonPtr subtree;
+  JsonPtr id;
+  {
+    JsonPtr moved;
+    {
+      JsonPtr tree = Parsed(R"({"id":7,"result":{"text":"kept","list":[1,[2,"x"]]},"more":"y"})");
+      moved = std::move(tree);
+    }
+    ASSERT_TRUE(JsonObjectRemove(moved.get(), "id", &id));
+    ASSERT_TRUE(JsonObjectRemove(moved.get(), "result", &subtree));
+    EXPECT_EQ(Written(moved.get()), R"({ "more" : "y" })");
+  }
+  std::int64_t number = 0;
+  EXPECT_EQ(id->kind, JsonKind::JsonInteger);
+  EXPECT_EQ(id->number, 7);
+  ASSERT_TRUE(JsonObjectGetInteger(Parsed(R"({"n":3})").get(), "n", &number));
+  EXPECT_EQ(Written(subtree.get()), R"({ "text" : "kept", "list" : [ 1, [ 2, "x" ] ] })");
+}
+
+TEST(JsonArenaLifetime, ParsedAndHeapNodesMixInEitherDirection) {
+  JsonPtr heap = JsonNewObject();
+  JsonPtr parsed = Parsed(R"({"a":[1,2],"b":"two"})");
+  JsonValue* parsedView = parsed.get();
+  ASSERT_TRUE(JsonObjectAdd(heap.get(), "parsed", std::move(parsed)));
+  ASSERT_TRUE(JsonObjectAdd(parsedView, "heap", JsonNewString("h")));
+  JsonPtr other = Parsed(R"(["third"])");
+  ASSERT_TRUE(JsonObjectSet(parsedView, "b", std::move(other)));
+  EXPECT_EQ(Written(heap.get()),
+            R"({ "parsed" : { "a" : [ 1, 2 ], "b" : [ "third" ], "heap" : "h" } })");
+  JsonPtr taken;
+  ASSERT_TRUE(JsonObjectRemove(parsedView, "a", &taken));
+  heap.reset();
+  EXPECT_EQ(Written(taken.get()), "[ 1, 2 ]");
+}
+
+TEST(JsonArenaLifetime, ScalarTakenOutKeepsItsValue) {
+  const char* names[] = {"s", "t", "z", "i"};
+  const std::string expected[] = {R"("text")", "true", "null", "-5"};
+  for (int i = 0; i < 4; ++i) {
+    JsonPtr tree = Parsed(R"({"s":"text","t":true,"z":null,"i":-5})");
+    JsonPtr value;
+    ASSERT_TRUE(JsonObjectRemove(tree.get(), names[i], &value));
+    EXPECT_EQ(tree->count(), 3u);
+    tree.reset();
+    EXPECT_EQ(Written(value.get()), expected[i]);
+  }
+}
+
+// ---- Changes to parsed containers ---------------------------------------------
+
+TEST(JsonParsedContainers, GrowAndChangeLikeBuiltOnes) {
+  JsonPtr tree = Parsed(R"({"list":[1,2,3,4,5],"name":"n"})");
+  JsonValue* list = nullptr;
+  ASSERT_TRUE(JsonObjectGet(tree.get(), "list", &list));
+  EXPECT_EQ(list->capacity, 8u);
+  for (int i = 6; i <= 9; ++i)
+    ASSERT_TRUE(JsonArrayAppend(list, JsonNewInteger(i)));
+  EXPECT_EQ(list->capacity, 16u);
+  EXPECT_GE(list->elements.capacity(), list->elements.size());
+  ASSERT_TRUE(JsonObjectAddString(tree.get(), "extra", "e"));
+  ASSERT_TRUE(JsonObjectSet(tree.get(), "name", JsonNewInteger(1)));
+  ASSERT_TRUE(JsonObjectRemove(tree.get(), "list"));
+  EXPECT_EQ(Written(tree.get()), R"({ "name" : 1, "extra" : "e" })");
+}
+
+// Past the index threshold the parser builds the name index itself; later
+// duplicates keep the first position and take the last value.
+TEST(JsonParsedContainers, LargeObjectsKeepTheirIndexThroughChanges) {
+  std::string text = "{";
+  for (int i = 0; i < 40; ++i)
+    text += "\"m" + std::to_string(i % 30) + "\":" + std::to_string(i) + ",";
+  text += "\"last\":-1}";
+  JsonPtr tree = Parsed(text);
+  ASSERT_EQ(tree->count(), 31u);
+  for (int i = 0; i < 30; ++i) {
+    std::int64_t value = 0;
+    ASSERT_TRUE(JsonObjectGetInteger(tree.get(), "m" + std::to_string(i), &value));
+    EXPECT_EQ(value, i < 10 ? i + 30 : i);
+    EXPECT_EQ(JsonObjectIndexOf(tree.get(), "m" + std::to_string(i)), i);
+  }
+  ASSERT_TRUE(JsonObjectRemove(tree.get(), "m0"));
+  ASSERT_TRUE(JsonObjectAddInteger(tree.get(), "m0", std::int64_t{99}));
+  EXPECT_EQ(JsonObjectIndexOf(tree.get(), "last"), 29);
+  EXPECT_EQ(JsonObjectIndexOf(tree.get(), "m0"), 30);
+  EXPECT_EQ(JsonObjectIndexOf(tree.get(), "absent"), -1);
+}
+
+// ---- Block scans ---------------------------------------------------------------
+
+// Buffers of exactly the scanned size, so that a read past the end is caught
+// by the address sanitizer; every start alignment, every length up to four
+// blocks, the stop byte at every place or nowhere.
+template <typename Scan, typename Stops>
+void SweepScan(Scan scan, Stops stops, const std::vector<unsigned char>& stopBytes) {
+  for (std::size_t offset = 0; offset < 16; ++offset) {
+    for (std::size_t length = 0; length <= 64; ++length) {
+      for (std::size_t at = 0; at <= length; ++at) {
+        for (unsigned char stop : stopBytes) {
+          auto buffer = std::make_unique<char[]>(offset + length);
+          for (std::size_t i = 0; i < offset + length; ++i)
+            buffer[i] = static_cast<char>('a' + i % 26);
+          if (at < length) buffer[offset + at] = static_cast<char>(stop);
+          const char* begin = buffer.get() + offset;
+          const char* found = scan(begin, begin + length);
+          const std::size_t expected = at < length && stops(stop) ? at : length;
+          ASSERT_EQ(found - begin, static_cast<std::ptrdiff_t>(expected))
+              << "offset " << offset << " length " << length << " byte " << int(stop);
+        }
+      }
+    }
+  }
+}
+
+std::vector<unsigned char> EveryByte() {
+  std::vector<unsigned char> bytes;
+  for (int byte = 0; byte < 256; ++byte)
+    bytes.push_back(static_cast<unsigned char>(byte));
+  return bytes;
+}
+
+TEST(JsonBlockScan, StringRunsEndAtQuoteOrBackslashOnly) {
+  const std::vector<unsigned char> stops = {'"', '\\', 0, '\n', 0x7F, 0x80, 0xFF, '!', ']'};
+  SweepScan(json_scan::FindQuoteOrBackslash, json_scan::EndsStringRun, stops);
+  SweepScan(json_scan::FindQuoteOrBackslashInWords, json_scan::EndsStringRun, stops);
+}
+
+TEST(JsonBlockScan, WriterRunsEndAtEveryByteTheTableEscapes) {
+  for (unsigned char stop : EveryByte()) {
+    const char text[2] = {'a', static_cast<char>(stop)};
+    EXPECT_EQ(json_scan::FindEscapeByte(text, text + 2) == text + 1, json_scan::NeedsEscape(stop));
+  }
+  const std::vector<unsigned char> stops = {'"', '\\', 0, 0x1F, 0x20, 0x7E, 0x7F, 0x80, 0xFF};
+  SweepScan(json_scan::FindEscapeByte, json_scan::NeedsEscape, stops);
+  SweepScan(json_scan::FindEscapeByteInWords, json_scan::NeedsEscape, stops);
+}
+
+// Strings of every length at every alignment, with an escape or the closing
+// quote at each place, in texts that end right after the string (or are cut
+// short), as the transport hands them over without a terminating NUL.
+TEST(JsonBlockScan, StringsParseAtEveryAlignmentAndAtTheBufferEnd) {
+  for (std::size_t offset = 0; offset < 16; ++offset) {
+    for (std::size_t length = 0; length <= 40; ++length) {
+      for (std::size_t at = 0; at <= length; ++at) {
+        std::string body(length, 'q');
+        std::string expected = body;
+        if (at < length) {
+          body.replace(at, 1, "\\n");
+          expected[at] = '\n';
+        }
+        const std::string text = "\"" + body + "\"";
+        auto buffer = std::make_unique<char[]>(offset + text.size());
+        std::copy(text.begin(), text.end(), buffer.get() + offset);
+        std::string error;
+        JsonPtr tree = JsonParse(std::string_view(buffer.get() + offset, text.size()), &error);
+        ASSERT_NE(tree, nullptr) << error;
+        ASSERT_EQ(std::string(tree->text), expected);
+        tree = JsonParse(std::string_view(buffer.get() + offset, text.size() - 1), &error);
+        EXPECT_EQ(tree, nullptr);
+        EXPECT_EQ(error, "Error: unterminated string constant");
+      }
+    }
+  }
+}
+
+// ---- Integers --------------------------------------------------------------------
+
+std::string PrintfText(std::int64_t value) {
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "%" PRId64, value);
+  return digits;
+}
+
+TEST(JsonIntegers, WriteAsPrintfAndParseBackOverTheWholeRange) {
+  std::vector<std::int64_t> values = {0, -1, std::numeric_limits<std::int64_t>::min(),
+                                      std::numeric_limits<std::int64_t>::max()};
+  for (int exponent = 0; exponent <= 18; ++exponent) {
+    std::int64_t power = 1;
+    for (int i = 0; i < exponent; ++i)
+      power *= 10;
+    for (std::int64_t delta : {-1, 0, 1})
+      for (std::int64_t sign : {-1, 1})
+        values.push_back(sign * (power + delta));
+  }
+  std::uint64_t seed = 0x9E3779B97F4A7C15;
+  for (int i = 0; i < 200000; ++i) {
+    seed ^= seed << 13;
+    seed ^= seed >> 7;
+    seed ^= seed << 17;
+    values.push_back(static_cast<std::int64_t>(seed >> (i % 64)));
+  }
+  for (std::int64_t value : values) {
+    const JsonPtr node = JsonNewInteger(value);
+    const std::string text = Written(node.get());
+    ASSERT_EQ(text, PrintfText(value));
+    const JsonPtr back = JsonParse(text, nullptr);
+    ASSERT_NE(back, nullptr) << text;
+    ASSERT_EQ(back->number, value) << text;
+  }
+}
+
+TEST(JsonIntegers, LongDigitRunsKeepTheirRangeRules) {
+  struct Case {
+    std::string text;
+    std::int64_t value;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"0000000000000000000000000042", 42, ""},
+      {"-00000000000000000000009223372036854775808", std::numeric_limits<std::int64_t>::min(), ""},
+      {"1844674407370955161", 1844674407370955161, ""},
+      {"18446744073709551615", -1, ""},
+      {"9999999999999999999", static_cast<std::int64_t>(9999999999999999999ULL), ""},
+      {"18446744073709551616", 0, "Error: integer value out of range"},
+      {"99999999999999999990", 0, "Error: integer value out of range"},
+      {"-9223372036854775809", 0, "Error: negative integer value out of range"},
+  };
+  for (const Case& row : cases) {
+    std::string error;
+    const JsonPtr tree = JsonParse(row.text, &error);
+    EXPECT_EQ(error, row.error) << row.text;
+    if (*row.error == '\0') {
+      ASSERT_NE(tree, nullptr);
+      EXPECT_EQ(tree->number, row.value) << row.text;
+    }
+  }
+}
+
+}  // namespace
