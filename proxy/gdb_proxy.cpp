@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -79,8 +80,11 @@ struct Proxy {
   ProxyBlockCache cache;
   bool regsValid = false;
   ProxyRegisterData regs;
-  std::string regsHex;
-  std::map<std::uint64_t, std::string> taskRegisters;  // 'g' data of blocked tasks
+  std::string regsHex;                  // the whole layout ("xx" where unknown)
+  std::size_t upstreamGHex = 0;         // hex digits the stub's 'g' reply held
+  std::set<std::uint32_t> regsFetched;  // registers past them asked with 'p'
+  // Registers of blocked tasks as hex, by thread and remote number.
+  std::map<std::uint64_t, std::map<std::uint32_t, std::string>> taskRegisters;
 
   // The target description served to GDB.
   bool haveLayout = false;
@@ -214,7 +218,9 @@ bool EnsureLiveRegisters(Proxy* proxy) {
     return false;
   }
   proxy->regsHex = std::move(reply);
-  // A short reply leaves the rest of the layout unavailable.
+  proxy->upstreamGHex = proxy->regsHex.size();
+  proxy->regsFetched.clear();
+  // Registers past a short reply are read one at a time with 'p' when needed.
   if (proxy->regsHex.size() < 2 * static_cast<std::size_t>(proxy->layout.bytes)) {
     proxy->regsHex.append(2 * proxy->layout.bytes - proxy->regsHex.size(), 'x');
   }
@@ -222,36 +228,56 @@ bool EnsureLiveRegisters(Proxy* proxy) {
   return true;
 }
 
+// One register of the live CPU as hex: from the 'g' reply, or by 'p' for
+// those the stub leaves out of it (QEMU sends the FPU's that way).
+bool LiveRegisterHex(Proxy* proxy, const ProxyRegister& reg, std::string* hex) {
+  if (!EnsureLiveRegisters(proxy)) return false;
+  const std::size_t at = 2 * static_cast<std::size_t>(reg.offset);
+  const std::size_t digits = reg.bits / 4;
+  if (at >= proxy->upstreamGHex && proxy->regsFetched.insert(reg.number).second) {
+    std::string reply;
+    if (Upstream(proxy, "p" + RspHexNumber(reg.number), &reply) && reply.size() == digits) {
+      proxy->regsHex.replace(at, digits, reply);
+      (void)ProxyDecodeRegisterData(proxy->layout, proxy->regsHex, &proxy->regs);
+    }
+  }
+  *hex = proxy->regsHex.substr(at, digits);
+  return true;
+}
+
 bool ReadLiveRegister(Proxy* proxy, std::uint32_t number, std::uint32_t* value) {
-  return EnsureLiveRegisters(proxy) &&
+  const ProxyRegister* reg =
+      ProxyRegisterOfKernel(proxy->layout, static_cast<std::int32_t>(number));
+  std::string hex;
+  return reg != nullptr && LiveRegisterHex(proxy, *reg, &hex) &&
          ProxyKernelFromData(proxy->layout, proxy->regs, static_cast<std::int32_t>(number), value);
 }
 
 // Writes one description register of the live CPU with 'P' (or 'G' when
 // the stub has no 'P').
-bool WriteLiveDescriptionRegister(Proxy* proxy, const ProxyRegister& reg, std::uint64_t value) {
-  std::string hex =
-      ProxyEncodeRegister(proxy->layout, reg, [value](std::int32_t, std::uint32_t* part) {
-        *part = static_cast<std::uint32_t>(value);
-        return true;
-      });
-  if (reg.kernelHigh != kProxyNoKernelRegister) {
-    hex = ProxyEncodeRegister(
-        proxy->layout, reg, [value, &reg](std::int32_t kernel, std::uint32_t* part) {
-          *part = static_cast<std::uint32_t>(kernel == reg.kernelHigh ? value >> 32 : value);
-          return true;
-        });
-  }
+bool WriteLiveDescriptionRegister(Proxy* proxy, const ProxyRegister& reg, const std::string& hex) {
   const bool haveRegs = EnsureLiveRegisters(proxy);
-  const std::string whole = haveRegs ? proxy->regsHex : std::string();
+  const std::string whole = haveRegs ? proxy->regsHex.substr(0, proxy->upstreamGHex) : "";
   ForgetStopCaches(proxy);
   std::string reply;
   if (!Upstream(proxy, "P" + RspHexNumber(reg.number) + "=" + hex, &reply)) return false;
   if (reply == "OK") return true;
-  if (!reply.empty() || !haveRegs) return false;
+  const std::size_t at = 2 * static_cast<std::size_t>(reg.offset);
+  if (!reply.empty() || !haveRegs || at + hex.size() > whole.size()) return false;
   std::string data = whole;
-  data.replace(2 * reg.offset, hex.size(), hex);
+  data.replace(at, hex.size(), hex);
   return Upstream(proxy, "G" + data, &reply) && reply == "OK";
+}
+
+// The hex of a register value in the target's byte order.
+std::string RegisterValueHex(const ProxyRegisterLayout& layout, const ProxyRegister& reg,
+                             std::uint64_t value) {
+  std::string hex;
+  for (std::uint32_t index = 0; index < reg.bits / 8; ++index) {
+    const std::uint32_t byte = layout.bigEndian ? reg.bits / 8 - 1 - index : index;
+    hex.append(RspToHex(std::string(1, static_cast<char>(byte < 8 ? value >> (8 * byte) : 0))));
+  }
+  return hex;
 }
 
 bool WriteLiveRegister(Proxy* proxy, std::uint32_t number, std::uint32_t value) {
@@ -272,7 +298,7 @@ bool WriteLiveRegister(Proxy* proxy, std::uint32_t number, std::uint32_t value) 
       low = value;
     whole = std::uint64_t{high} << 32 | low;
   }
-  return WriteLiveDescriptionRegister(proxy, *reg, whole);
+  return WriteLiveDescriptionRegister(proxy, *reg, RegisterValueHex(proxy->layout, *reg, whole));
 }
 
 // The backing functions the model calls for live memory and registers.
@@ -585,37 +611,15 @@ bool ThreadIsCpu(const Proxy& proxy, std::uint64_t thread) {
   return !proxy.snapshot.tasks || thread == proxy.snapshot.running;
 }
 
-// The 'g' data of a thread as hex; false when the CPU's cannot be read.
-bool ThreadRegistersHex(Proxy* proxy, std::uint64_t thread, std::string* hex) {
-  if (ThreadIsCpu(*proxy, thread)) {
-    if (proxy->live) {
-      if (!EnsureLiveRegisters(proxy)) return false;
-      *hex = proxy->regsHex;
-      return true;
-    }
-    if (proxy->dumpWithoutRegisters) {
-      *hex = std::string(2 * static_cast<std::size_t>(proxy->layout.bytes), 'x');
-      return true;
-    }
-    *hex = ProxyEncodeRegisters(proxy->layout, [proxy](std::int32_t kernel, std::uint32_t* value) {
-      std::uint64_t read = 0;
-      if (!model::ModelRegisterRead(proxy->model, static_cast<std::uint32_t>(kernel), &read)) {
-        return false;
-      }
-      *value = static_cast<std::uint32_t>(read);
-      return true;
-    });
-    return true;
-  }
-  const auto found = proxy->taskRegisters.find(thread);
-  if (found != proxy->taskRegisters.end()) {
-    *hex = found->second;
-    return true;
-  }
+// One register of a blocked task as hex, asked of the plug-in once per stop.
+std::string TaskRegisterHex(Proxy* proxy, std::uint64_t thread, const ProxyRegister& reg) {
+  std::map<std::uint32_t, std::string>& known = proxy->taskRegisters[thread];
+  const auto found = known.find(reg.number);
+  if (found != known.end()) return found->second;
   PluginTimer timer(proxy);
   bool answered = true;
-  std::string data =
-      ProxyEncodeRegisters(proxy->layout, [&](std::int32_t kernel, std::uint32_t* value) {
+  std::string hex =
+      ProxyEncodeRegister(proxy->layout, reg, [&](std::int32_t kernel, std::uint32_t* value) {
         if (!answered || !proxy->pluginUsable) return false;
         std::uint64_t read = 0;
         const std::int32_t status =
@@ -626,8 +630,46 @@ bool ThreadRegistersHex(Proxy* proxy, std::uint64_t thread, std::string* hex) {
         return true;
       });
   if (!answered) PluginBroke(proxy);
-  proxy->taskRegisters[thread] = data;
-  *hex = std::move(data);
+  known.emplace(reg.number, hex);
+  return hex;
+}
+
+// The register data of a thread as hex: every register of the layout, or
+// with `gOnly` the part of a 'g' reply. False when the CPU's cannot be read.
+bool ThreadRegistersHex(Proxy* proxy, std::uint64_t thread, bool gOnly, std::string* hex) {
+  const std::size_t size =
+      2 * static_cast<std::size_t>(gOnly ? proxy->layout.gBytes : proxy->layout.bytes);
+  if (ThreadIsCpu(*proxy, thread)) {
+    if (proxy->live) {
+      hex->clear();
+      for (const ProxyRegister& reg : proxy->layout.registers) {
+        if (2 * static_cast<std::size_t>(reg.offset) >= size) break;
+        std::string part;
+        if (!LiveRegisterHex(proxy, reg, &part)) return false;
+        hex->append(part);
+      }
+      return true;
+    }
+    if (proxy->dumpWithoutRegisters) {
+      *hex = std::string(size, 'x');
+      return true;
+    }
+    *hex = ProxyEncodeRegisters(proxy->layout, [proxy](std::int32_t kernel, std::uint32_t* value) {
+      std::uint64_t read = 0;
+      if (!model::ModelRegisterRead(proxy->model, static_cast<std::uint32_t>(kernel), &read)) {
+        return false;
+      }
+      *value = static_cast<std::uint32_t>(read);
+      return true;
+    });
+    hex->resize(size);
+    return true;
+  }
+  hex->clear();
+  for (const ProxyRegister& reg : proxy->layout.registers) {
+    if (2 * static_cast<std::size_t>(reg.offset) >= size) break;
+    hex->append(TaskRegisterHex(proxy, thread, reg));
+  }
   return true;
 }
 
@@ -636,7 +678,9 @@ bool WriteThreadRegister(Proxy* proxy, std::uint64_t thread, const ProxyRegister
                          std::uint64_t value, std::string* error) {
   if (ThreadIsCpu(*proxy, thread)) {
     if (proxy->live) {
-      if (WriteLiveDescriptionRegister(proxy, reg, value)) return true;
+      if (WriteLiveDescriptionRegister(proxy, reg, RegisterValueHex(proxy->layout, reg, value))) {
+        return true;
+      }
       *error = "the target refused the register write";
       return false;
     }
@@ -883,9 +927,14 @@ std::string HandleRegisterRead(Proxy* proxy, std::string_view number) {
   std::uint64_t value = 0;
   if (!RspParseHexNumber(number, &value)) return "E01";
   const ProxyRegister* reg = ProxyFindRegister(proxy->layout, static_cast<std::uint32_t>(value));
+  if (reg == nullptr) return "E01";
+  const std::uint64_t thread = RegisterThread(*proxy);
+  if (!ThreadIsCpu(*proxy, thread)) return TaskRegisterHex(proxy, thread, *reg);
   std::string hex;
-  if (reg == nullptr || !ThreadRegistersHex(proxy, RegisterThread(*proxy), &hex)) return "E01";
-  if (hex.size() < 2 * static_cast<std::size_t>(reg->offset) + reg->bits / 4) return "E01";
+  if (!ThreadRegistersHex(proxy, thread, false, &hex) ||
+      hex.size() < 2 * static_cast<std::size_t>(reg->offset) + reg->bits / 4) {
+    return "E01";
+  }
   return hex.substr(2 * reg->offset, reg->bits / 4);
 }
 
@@ -912,13 +961,19 @@ std::string HandleRegisterWrite(Proxy* proxy, std::string_view arguments) {
 std::string HandleRegistersWrite(Proxy* proxy, std::string_view hex) {
   const std::uint64_t thread = RegisterThread(*proxy);
   if (ThreadIsCpu(*proxy, thread) && proxy->live) {
+    // GDB sends only the part of its 'g' data; the stub gets all of it.
+    std::string whole;
+    if (!ThreadRegistersHex(proxy, thread, false, &whole) || hex.size() > whole.size()) {
+      return "E01";
+    }
+    whole.replace(0, hex.size(), hex);
     ForgetStopCaches(proxy);
-    return PassThrough(proxy, "G" + std::string(hex));
+    return PassThrough(proxy, "G" + whole);
   }
   std::string current;
   ProxyRegisterData now;
   ProxyRegisterData wanted;
-  if (!ThreadRegistersHex(proxy, thread, &current) ||
+  if (!ThreadRegistersHex(proxy, thread, true, &current) ||
       !ProxyDecodeRegisterData(proxy->layout, current, &now) ||
       !ProxyDecodeRegisterData(proxy->layout, hex, &wanted)) {
     return "E01";
@@ -1082,7 +1137,7 @@ After HandleRequest(Proxy* proxy, const std::string& request, std::string* reply
     *reply = HandleMonitor(proxy, text);
   } else if (request == "g") {
     std::string hex;
-    *reply = ThreadRegistersHex(proxy, RegisterThread(*proxy), &hex) ? hex : "E01";
+    *reply = ThreadRegistersHex(proxy, RegisterThread(*proxy), true, &hex) ? hex : "E01";
   } else if (head == 'G') {
     *reply = HandleRegistersWrite(proxy, text.substr(1));
   } else if (head == 'p') {

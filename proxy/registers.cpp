@@ -234,9 +234,14 @@ bool ProxyParseDescription(const ProxyAnnexFetch& fetch, bool bigEndian,
     } else if (reg.bits == 32) {
       reg.kernel = ProxyKernelRegisterOf(reg.name);
     }
+    const bool floating = reg.kernelHigh != kProxyNoKernelRegister ||
+                          (reg.kernel >= static_cast<std::int32_t>(model::kRegS0) &&
+                           reg.kernel <= static_cast<std::int32_t>(model::kRegFpscr));
+    if (floating && read.gBytes == 0) read.gBytes = read.bytes;
     read.bytes += reg.bits / 8;
     read.registers.push_back(std::move(reg));
   }
+  if (read.gBytes == 0) read.gBytes = read.bytes;
   *layout = std::move(read);
   return true;
 }

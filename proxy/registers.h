@@ -28,7 +28,12 @@ struct ProxyRegister {
 struct ProxyRegisterLayout {
   std::vector<ProxyRegister> registers;  // by remote number
   std::uint32_t bytes = 0;               // size of the whole 'g' data
-  bool bigEndian = false;                // byte order of the values in the data
+  // The part the proxy sends as its 'g' reply: the registers before the
+  // first floating-point one. GDB then reads the rest, when it needs them,
+  // one at a time with 'p', so a task's FPU registers are only looked up
+  // on demand.
+  std::uint32_t gBytes = 0;
+  bool bigEndian = false;  // byte order of the values in the data
 };
 
 // Reads the description document `annex` (for the whole target: "target.xml")

@@ -75,6 +75,9 @@ TEST(ProxyRegisters, LayoutFollowsIncludesInOrder) {
   const ProxyRegisterLayout layout = Parse(kQemuM4f);
   ASSERT_EQ(34u, layout.registers.size());
   EXPECT_EQ(17u * 4 + 16 * 8 + 4, layout.bytes);
+  EXPECT_EQ(17u * 4, layout.gBytes);  // the FPU's registers go by 'p'
+  EXPECT_EQ(layout.bytes,
+            Parse({{"target.xml", std::string(ProxyBuiltinDescription(false))}}).gBytes);
   const ProxyRegister& xpsr = layout.registers[16];
   EXPECT_EQ("xpsr", xpsr.name);
   EXPECT_EQ(16u, xpsr.number);
