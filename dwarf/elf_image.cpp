@@ -780,21 +780,23 @@ void AddElfSymbols(Loader* loader, const std::vector<ElfSymbol>& symbols) {
       symbol.address &= ~1u;  // the Thumb bit
       symbol.size = entry.size;
     } else if (entry.type == STT_OBJECT) {
-      // Objects need a type: one from an extern declaration, or none at all.
+      // An object takes the type of an extern declaration or of the static
+      // it was renamed from; without one (data defined in assembly) it
+      // stands for its address, as a linker symbol does.
       const auto declared = loader->declaredVariables.find(entry.name);
       const std::string plain = LtoPlainName(entry.name);
       const Symbol* original = nullptr;
       if (!plain.empty() && loader->symbolNames.count(plain) != 0)
         original = model::FindSymbol(loader->model->symbols, plain);
+      symbol.kind = SymbolKind::kVariable;
       if (declared != loader->declaredVariables.end()) {
         symbol.type = declared->second;
       } else if (original != nullptr && original->kind == SymbolKind::kVariable) {
         symbol.type = original->type;
       } else {
-        continue;
+        symbol.kind = SymbolKind::kLinker;
       }
-      symbol.kind = SymbolKind::kVariable;
-      symbol.size = Types(loader).types[symbol.type].size;
+      if (symbol.kind == SymbolKind::kVariable) symbol.size = Types(loader).types[symbol.type].size;
     } else {
       symbol.kind = SymbolKind::kLinker;
     }

@@ -49,7 +49,7 @@ inline constexpr std::uint64_t kDwarfMaxContents = 256u << 20;  // bytes of mapp
 // kVariable symbols, STT_FUNC symbols kRoutine (Thumb bit cleared, with
 // their size), other named ELF symbols with an address kLinker; an object
 // symbol without a definition in DWARF takes the type of its extern
-// declaration, if any. The first of several same-named types or
+// declaration, if any, and is a kLinker symbol otherwise. The first of several same-named types or
 // variables wins. A static renamed "x.lto_priv.0" by
 // link-time optimisation is also registered as "x" when no other symbol
 // takes that name. The live registers are left unknown: reads and writes of
