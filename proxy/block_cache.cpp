@@ -37,6 +37,15 @@ bool FetchRun(ProxyBlockCache* cache, std::uint64_t first, std::uint64_t blockCo
   return true;
 }
 
+// Whether [begin, end) covers a range that failed to read before.
+bool KnownToFail(const ProxyBlockCache& cache, std::uint64_t begin, std::uint64_t end) {
+  for (auto range = cache.failedReads.lower_bound({begin, 0});
+       range != cache.failedReads.end() && range->first < end; ++range) {
+    if (range->second <= end) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool ProxyCacheRead(ProxyBlockCache* cache, std::uint64_t address, std::uint64_t count,
@@ -83,7 +92,10 @@ bool ProxyCacheRead(ProxyBlockCache* cache, std::uint64_t address, std::uint64_t
     const auto found = cache->blocks.find(block);
     if (found != cache->blocks.end()) {
       std::memcpy(out + (at - address), found->second.data() + (at - block), stop - at);
+    } else if (KnownToFail(*cache, at, stop)) {
+      return false;
     } else if (!FetchDirect(*cache, at, stop - at, out + (at - address), fetch, &cache->fetches)) {
+      cache->failedReads.emplace(at, stop);
       return false;
     }
     at = stop;
@@ -94,4 +106,5 @@ bool ProxyCacheRead(ProxyBlockCache* cache, std::uint64_t address, std::uint64_t
 void ProxyCacheClear(ProxyBlockCache* cache) {
   cache->blocks.clear();
   cache->failed.clear();
+  cache->failedReads.clear();
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
 // Reads count bytes at address from the target; false when it cannot.
@@ -23,6 +24,10 @@ struct ProxyBlockCache {
   // Blocks whose whole read failed (a range partly unmapped): reads inside
   // them go to the target exactly as asked, uncached.
   std::set<std::uint64_t> failed;
+  // Exact reads inside failed blocks that failed too, as [begin, end): a
+  // read that covers one fails without asking again (GDB and the plug-in
+  // repeat reads of bad pointers).
+  std::set<std::pair<std::uint64_t, std::uint64_t>> failedReads;
   std::uint64_t hits = 0;     // reads answered without a fetch
   std::uint64_t fetches = 0;  // fetches made
 };

@@ -66,8 +66,15 @@ TEST(ProxyBlockCache, BlocksThatFailAreReadExactly) {
   // The failed block is remembered: the next read goes straight to its bytes.
   ASSERT_TRUE(ProxyCacheRead(&cache, 0x1100, 4, out, memory.Fetch()));
   EXPECT_FALSE(ProxyCacheRead(&cache, 0x117c, 8, out, memory.Fetch()));
-  const Fetches expected = {{0x1100, 0x100}, {0x1170, 8}, {0x1100, 4}, {0x117c, 8}};
+  // A read that failed, and any read covering it, fail at once until cleared.
+  EXPECT_FALSE(ProxyCacheRead(&cache, 0x117c, 8, out, memory.Fetch()));
+  EXPECT_FALSE(ProxyCacheRead(&cache, 0x1178, 0x10, out, memory.Fetch()));
+  ASSERT_TRUE(ProxyCacheRead(&cache, 0x117c, 4, out, memory.Fetch()));
+  const Fetches expected = {{0x1100, 0x100}, {0x1170, 8}, {0x1100, 4}, {0x117c, 8}, {0x117c, 4}};
   EXPECT_EQ(expected, memory.fetches);
+  ProxyCacheClear(&cache);
+  EXPECT_FALSE(ProxyCacheRead(&cache, 0x117c, 8, out, memory.Fetch()));
+  EXPECT_EQ(expected.size() + 2, memory.fetches.size());
 }
 
 TEST(ProxyBlockCache, AFailedRunIsSplitIntoItsBlocks) {
