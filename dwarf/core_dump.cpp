@@ -75,11 +75,25 @@ bool OpenFile(const std::string& path, FileCloser* file, std::string* error) {
   return true;
 }
 
+// The xPSR of the register note's cpsr word. GDB writes an M-profile core's
+// xPSR there; a physical-memory dump writes an A-profile CPSR (a mode in the
+// low bits, bit 24 clear), which no running M-profile core has, as its
+// Thumb bit is bit 24: keep its flags and set the Thumb bit; the exception
+// number is not known (0, thread mode).
+uint32_t XpsrOfCpsr(uint32_t cpsr) {
+  constexpr uint32_t kThumb = 1u << 24;
+  constexpr uint32_t kModeBit = 1u << 4;
+  constexpr uint32_t kFlagsAndGe = 0xF80F0000;
+  if ((cpsr & kThumb) != 0 || (cpsr & kModeBit) == 0) return cpsr;
+  return (cpsr & kFlagsAndGe) | kThumb;
+}
+
 // r0-r15 and cpsr (xPSR on an M-profile core) of the first prstatus note.
 bool TakePrstatus(const uint8_t* desc, size_t size, bool bigEndian, model::RegisterFile* file) {
   if (size < kPrstatusRegisterOffset + kPrstatusRegisterWords * 4) return false;
   for (uint32_t number = 0; number <= model::kRegXpsr; ++number)
     file->values[number] = Word(desc + kPrstatusRegisterOffset + number * 4, bigEndian);
+  file->values[model::kRegXpsr] = XpsrOfCpsr(file->values[model::kRegXpsr]);
   return true;
 }
 

@@ -26,7 +26,9 @@ inline constexpr std::uint64_t kDumpMaxBytes = std::uint64_t{1} << 31;
 // Reads an ELF core file of a 32-bit ARM target: each PT_LOAD segment with
 // bytes in the file becomes mapped memory (its bytes replace whatever the
 // model held there, such as section contents from the ELF: RAM in the dump
-// wins), the first NT_PRSTATUS note gives r0-r15 and xPSR (from its cpsr),
+// wins), the first NT_PRSTATUS note gives r0-r15 and xPSR (from its cpsr;
+// an A-profile CPSR, as QEMU's dump-guest-memory writes, keeps its flags
+// and gets the Thumb bit, its exception number unknown and left 0),
 // and an ARM VFP note, if any, s0-s31 and fpscr. Without NT_PRSTATUS the
 // registers stay as they were. `contents` may be null. Fails with a reason
 // in *error when the file cannot be read or is not an ELF core; the model

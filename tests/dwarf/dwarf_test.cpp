@@ -361,6 +361,33 @@ TEST(DumpLoadCore, LoadSegmentsReplaceSectionBytesAndNotesGiveRegisters) {
   EXPECT_EQ(value, 0x03000000u);
 }
 
+TEST(DumpLoadCore, AnAProfileCpsrBecomesAnXpsr) {
+  const struct {
+    uint32_t cpsr;
+    uint32_t xpsr;
+  } rows[] = {
+      {0x61000000, 0x61000000},  // an xPSR as GDB writes it stays
+      {0x41000003, 0x41000003},  // in handler mode 3
+      {0x400001F3, 0x41000000},  // QEMU's dump: flags kept, Thumb bit, mode bits gone
+      {0xF80F0030, 0xF90F0000},
+  };
+  TempFiles files;
+  for (const auto& row : rows) {
+    std::vector<uint8_t> prstatus = PrstatusNote();
+    Put32(&prstatus, 72 + 64, row.cpsr);
+    std::vector<uint8_t> notes;
+    AppendNote(&notes, "CORE", NT_PRSTATUS, prstatus);
+    const std::string core = files.Write("cpsr.core", BuildCore({{PT_NOTE, 0, 0, notes}}));
+    model::TargetModel target;
+    model::ModelInit(&target, false);
+    std::string error;
+    ASSERT_TRUE(DumpLoadCore(core, &target, &error)) << error;
+    uint64_t value = 0;
+    ASSERT_TRUE(model::ModelRegisterRead(target, model::kRegXpsr, &value));
+    EXPECT_EQ(value, row.xpsr) << std::hex << row.cpsr;
+  }
+}
+
 TEST(DumpLoadCore, WithoutPrstatusTheRegistersStayUnknown) {
   TempFiles files;
   const std::string core =
