@@ -721,7 +721,7 @@ struct ElfSymbol {
   uint32_t size = 0;
 };
 
-std::vector<ElfSymbol> ReadElfSymbols(Loader* loader, Elf* elf) {
+std::vector<ElfSymbol> ReadElfSymbols(Elf* elf) {
   std::vector<ElfSymbol> result;
   Elf_Scn* section = nullptr;
   for (Elf_Scn* candidate = elf_nextscn(elf, nullptr); candidate != nullptr;
@@ -755,7 +755,6 @@ std::vector<ElfSymbol> ReadElfSymbols(Loader* loader, Elf* elf) {
     entry.size = Clamp32(symbol.st_size);
     result.push_back(std::move(entry));
   }
-  (void)loader;
   return result;
 }
 
@@ -889,7 +888,7 @@ bool DwarfLoadImage(std::string_view elfPath, const DwarfLoadOptions& options,
     CompleteSizes(&loader);
     AddVariables(&loader);
   }
-  AddElfSymbols(&loader, ReadElfSymbols(&loader, elf.get()));
+  AddElfSymbols(&loader, ReadElfSymbols(elf.get()));
   if (options.loadContents) LoadContents(&loader, elf.get());
   if (summary != nullptr) *summary = loader.summary;
   return true;
