@@ -46,6 +46,15 @@ constexpr std::size_t kOwnPacketSize = 0x4000;
 // Every wait for the plug-in is bounded by this: GDB gives up on a reply
 // after about six seconds, so a plug-in that hangs must be noticed sooner.
 constexpr std::chrono::milliseconds kPluginTimeout{4000};
+// GDB waits about two seconds for each reply (its remote timeout): an
+// upstream that falls silent must fail the request within that, or GDB
+// takes the late answer as the reply to its next request.
+constexpr int kUpstreamAckMs = 500;
+constexpr int kUpstreamRetransmits = 2;
+constexpr int kUpstreamReplyMs = 1500;
+// Monitor commands may take long (erasing flash, say): GDB users raise
+// their remote timeout for them, and the proxy waits this long.
+constexpr int kUpstreamMonitorReplyMs = 60'000;
 // A stub that names no PacketSize is asked for at most this much at once.
 constexpr std::size_t kDefaultUpstreamPacket = 0x400;
 // Reads that the block cache makes at most in one 'm'.
@@ -74,6 +83,7 @@ struct Proxy {
   bool upstreamOpen = false;  // the link works (false after it broke)
   bool negotiated = false;
   bool upstreamVCont = false;
+  bool upstreamLate = false;  // a request timed out: its reply may still come
   std::string upstreamError;
 
   // Caches of one stop.
@@ -153,6 +163,14 @@ bool Upstream(Proxy* proxy, std::string_view request, std::string* reply) {
     return false;
   }
   const Clock::time_point start = Clock::now();
+  // A reply that came after its request timed out must not answer this one.
+  if (proxy->upstreamLate) {
+    proxy->upstreamLate = false;
+    std::string late;
+    while (RspRemoteWaitStop(&proxy->remote, 0, &late) == RspStatus::Ok) {
+      Log(*proxy, "dropped a late reply " + late);
+    }
+  }
   RspStatus status = RspRemoteRequest(&proxy->remote, request, reply);
   // A stop reply to anything but '?' is a stop the stub announced on its own
   // (QEMU does when a debugger attaches to a running guest): the real reply
@@ -167,6 +185,7 @@ bool Upstream(Proxy* proxy, std::string_view request, std::string* reply) {
   proxy->upstreamError = "target connection: " + std::string(RspStatusText(status)) + ": " +
                          RspRemoteError(proxy->remote);
   if (status != RspStatus::Timeout) proxy->upstreamOpen = false;
+  if (status == RspStatus::Timeout) proxy->upstreamLate = true;
   Warn(proxy->upstreamError);
   return false;
 }
@@ -514,7 +533,6 @@ void RefreshThreads(Proxy* proxy) {
         task.name = AttributeText(session, kAttributeName, &answered);
         task.state = AttributeText(session, kAttributeState, &answered);
         task.pendedOn = AttributeText(session, kAttributePendedOn, &answered);
-        if (task.pendedOn == "?") task.pendedOn.clear();
         tasks.push_back(std::move(task));
         return answered && tasks.size() < kMaxThreads;
       });
@@ -1060,12 +1078,15 @@ std::string HandleMonitor(Proxy* proxy, std::string_view request) {
   if (!proxy->live) return "";
   ForgetStopCaches(proxy);
   std::string reply;
-  if (!Upstream(proxy, request, &reply)) return ErrorText(proxy->upstreamError);
+  proxy->remote.options.reply_timeout_ms = kUpstreamMonitorReplyMs;
+  const bool answered = Upstream(proxy, request, &reply);
+  proxy->remote.options.reply_timeout_ms = kUpstreamReplyMs;
+  if (!answered) return ErrorText(proxy->upstreamError);
   // Bounded: a stub that writes output for ever cannot keep us.
   for (int round = 0; round < 100000 && reply.size() > 1 && reply[0] == 'O' && reply != "OK";
        ++round) {
     (void)RspServerReply(&proxy->gdb, reply);
-    const RspStatus status = RspRemoteWaitStop(&proxy->remote, 10000, &reply);
+    const RspStatus status = RspRemoteWaitStop(&proxy->remote, kUpstreamMonitorReplyMs, &reply);
     if (status != RspStatus::Ok)
       return ErrorText("target connection: " + RspRemoteError(proxy->remote));
   }
@@ -1310,6 +1331,9 @@ bool ConnectUpstream(Proxy* proxy) {
   }
   RspRemoteOptions remoteOptions;
   remoteOptions.delay_ms = static_cast<int>(options.probeDelayMs);
+  remoteOptions.ack_timeout_ms = kUpstreamAckMs;
+  remoteOptions.max_retransmits = kUpstreamRetransmits;
+  remoteOptions.reply_timeout_ms = kUpstreamReplyMs;
   RspRemoteInit(std::move(link), remoteOptions, &proxy->remote);
   proxy->remote.channel.trace = options.verbose;
   proxy->remote.channel.trace_name = "target";
