@@ -132,7 +132,7 @@ void JsonArenaFinish(JsonArena* arena, const JsonValue* root) noexcept {
 void JsonDeleter::operator()(JsonValue* value) const noexcept {
   JsonArena* arena = value->arena;
   if (arena == nullptr) {
-    // A heap node, made by std::make_unique in the constructors.
+    // A heap node, made by std::make_unique_for_overwrite in the constructors.
     std::unique_ptr<JsonValue> owner(value);
     return;
   }

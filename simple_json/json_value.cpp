@@ -14,7 +14,8 @@ namespace {
 using Storage = JsonStorageAccess;
 
 JsonPtr NewHeapNode(JsonKind kind) {
-  auto owner = std::make_unique<JsonValue>();
+  // Default-initialised: the members' own initialisers set every field.
+  auto owner = std::make_unique_for_overwrite<JsonValue>();
   owner->kind = kind;
   return JsonPtr(owner.release());
 }
