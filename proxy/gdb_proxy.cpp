@@ -3,6 +3,7 @@
 // and registers, and the loop that answers GDB's packets (see gdb_proxy.h).
 #include "proxy/gdb_proxy.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -145,6 +146,26 @@ bool IsStopReply(std::string_view reply) {
          IsHex(reply[2]) && (reply[0] == 'S' ? reply.size() == 3 : true);
 }
 
+bool IsErrorReply(std::string_view reply);
+
+// Whether `reply` can be the reply to `request`, judged by its shape for the
+// requests the proxy makes on its own (other requests accept anything but a
+// stop reply).
+bool ReplyFits(std::string_view request, std::string_view reply) {
+  if (request == "?") return IsStopReply(reply) || reply.starts_with("W") || reply.starts_with("X");
+  if (IsStopReply(reply)) return false;
+  if (reply.empty() || IsErrorReply(reply)) return true;
+  const char head = request.empty() ? '\0' : request[0];
+  if (head == 'm' || head == 'g' || head == 'p') {
+    return std::all_of(reply.begin(), reply.end(), [](char c) { return IsHex(c) || c == 'x'; });
+  }
+  if (request.starts_with("qXfer:")) return reply[0] == 'l' || reply[0] == 'm';
+  if (head == 'M' || head == 'P' || head == 'G' || head == 'Z' || head == 'z' || head == 'D') {
+    return reply == "OK";
+  }
+  return true;
+}
+
 // Drops packets the stub sent before it was asked anything (a stop it
 // announces when a debugger attaches), so they are not taken as replies.
 void DrainUnrequested(Proxy* proxy) {
@@ -167,17 +188,18 @@ bool Upstream(Proxy* proxy, std::string_view request, std::string* reply) {
   if (proxy->upstreamLate) {
     proxy->upstreamLate = false;
     std::string late;
-    while (RspRemoteWaitStop(&proxy->remote, 0, &late) == RspStatus::Ok) {
+    for (int round = 0; round < 16 && RspRemoteWaitStop(&proxy->remote, 0, &late) == RspStatus::Ok;
+         ++round) {
       Log(*proxy, "dropped a late reply " + late);
     }
   }
   RspStatus status = RspRemoteRequest(&proxy->remote, request, reply);
-  // A stop reply to anything but '?' is a stop the stub announced on its own
-  // (QEMU does when a debugger attaches to a running guest): the real reply
-  // follows it.
-  for (int stray = 0; status == RspStatus::Ok && request != "?" && stray < 4 && IsStopReply(*reply);
+  // A reply that cannot be this request's is a stop the stub announced on
+  // its own (QEMU does when a debugger attaches to a running guest) or the
+  // late reply of a request that timed out: the real reply follows it.
+  for (int stray = 0; status == RspStatus::Ok && stray < 4 && !ReplyFits(request, *reply);
        ++stray) {
-    Log(*proxy, "skipped an unrequested stop reply " + *reply);
+    Log(*proxy, "skipped a packet that is no reply to " + std::string(request) + ": " + *reply);
     status = RspRemoteWaitStop(&proxy->remote, proxy->remote.options.reply_timeout_ms, reply);
   }
   proxy->stats.upstreamMs += MsSince(start);
