@@ -8,8 +8,9 @@ stop at the stop routine; then `info threads`; then `thread apply all bt`),
 N of each; the medians of the proxy's counters (--stats) of consecutive step
 levels are subtracted, so each column holds what that step alone cost. Wall
 times are GDB's, the median of the N sessions that run every step. The
-plug-in's share is the proxy's time in plug-in exchanges (plugin_ms) during
-the stop and `info threads` over GDB's wall time of those two steps.
+plug-in's share is the proxy's time in plug-in exchanges (plugin_ms, the
+target reads they ask for included) during the stop and `info threads` over
+GDB's wall time of those two steps.
 """
 
 import argparse
@@ -99,7 +100,8 @@ def main():
     print("Board %s, 11 tasks. Upstream packets: what the step alone cost (medians of the "
           "proxy's counters over %d sessions per step level, consecutive levels subtracted); "
           "ms: GDB's wall time of the step (median); plug-in: the proxy's time in plug-in "
-          "exchanges during the stop and `info threads`, and its share of their wall time."
+          "exchanges during the stop and `info threads` (the target reads they ask for "
+          "included), and its share of their wall time."
           % (args.board, args.repeat))
     print("%-27s | %-15s | %-15s | %-25s | %-15s" % ("", "stop", "info threads",
                                                      "stop + info threads", "thread apply all bt"))
