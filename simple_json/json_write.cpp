@@ -89,6 +89,13 @@ class WireSink {
     *Room(1) = byte;
     ++used_;
   }
+  // Signed decimal as printf's "%lld" writes it, straight into the string.
+  void PutInteger(std::int64_t value) {
+    constexpr std::size_t kLongest = 20;  // "-9223372036854775808"
+    char* at = Room(kLongest);
+    const auto result = std::to_chars(at, at + kLongest, value);
+    used_ += static_cast<std::size_t>(result.ptr - at);
+  }
 
  private:
   char* Room(std::size_t size) {
@@ -131,12 +138,9 @@ void WriteWire(WireSink& sink, const JsonValue* value) {
     case JsonKind::JsonBoolean:
       sink.Put(value->number != 0 ? "true"sv : "false"sv);
       return;
-    case JsonKind::JsonInteger: {
-      char digits[24];
-      const auto result = std::to_chars(digits, digits + sizeof digits, value->number);
-      sink.Put(digits, static_cast<std::size_t>(result.ptr - digits));
+    case JsonKind::JsonInteger:
+      sink.PutInteger(value->number);
       return;
-    }
     case JsonKind::JsonString:
       if (value->hasText) {
         Quote(sink, value->text.view());
