@@ -50,8 +50,8 @@ constexpr std::chrono::milliseconds kPluginTimeout{4000};
 // GDB waits about two seconds for each reply (its remote timeout): an
 // upstream that falls silent must fail the request within that, or GDB
 // takes the late answer as the reply to its next request.
-constexpr int kUpstreamAckMs = 500;
-constexpr int kUpstreamRetransmits = 2;
+constexpr int kUpstreamAckMs = 900;
+constexpr int kUpstreamRetransmits = 1;
 constexpr int kUpstreamReplyMs = 1500;
 // Monitor commands may take long (erasing flash, say): GDB users raise
 // their remote timeout for them, and the proxy waits this long.
@@ -84,7 +84,9 @@ struct Proxy {
   bool upstreamOpen = false;  // the link works (false after it broke)
   bool negotiated = false;
   bool upstreamVCont = false;
-  bool upstreamLate = false;  // a request timed out: its reply may still come
+  bool upstreamLate = false;     // a request timed out: its reply may still come
+  std::uint64_t gdbRequest = 0;  // serial number of the GDB request being answered
+  std::uint64_t timedOutIn = 0;  // the GDB request during which the stub timed out
   std::string upstreamError;
 
   // Caches of one stop.
@@ -183,9 +185,13 @@ bool Upstream(Proxy* proxy, std::string_view request, std::string* reply) {
     if (proxy->upstreamError.empty()) proxy->upstreamError = "no target connection";
     return false;
   }
+  // After a timeout the rest of the same GDB request fails at once: a wedged
+  // stub must not cost a timeout for every read a task-list walk makes.
+  if (proxy->timedOutIn == proxy->gdbRequest && proxy->gdbRequest != 0) return false;
   const Clock::time_point start = Clock::now();
-  // A reply that came after its request timed out must not answer this one.
-  if (proxy->upstreamLate) {
+  // A reply that came after its request timed out, or a second reply to a
+  // retransmitted request, must not answer this one.
+  if (proxy->upstreamLate || RspChannelHasBuffered(proxy->remote.channel)) {
     proxy->upstreamLate = false;
     std::string late;
     for (int round = 0; round < 16 && RspRemoteWaitStop(&proxy->remote, 0, &late) == RspStatus::Ok;
@@ -193,7 +199,10 @@ bool Upstream(Proxy* proxy, std::string_view request, std::string* reply) {
       Log(*proxy, "dropped a late reply " + late);
     }
   }
+  const std::uint64_t retransmits = proxy->remote.channel.counters.retransmits;
   RspStatus status = RspRemoteRequest(&proxy->remote, request, reply);
+  // The stub may answer a retransmitted request twice.
+  if (proxy->remote.channel.counters.retransmits != retransmits) proxy->upstreamLate = true;
   // A reply that cannot be this request's is a stop the stub announced on
   // its own (QEMU does when a debugger attaches to a running guest) or the
   // late reply of a request that timed out: the real reply follows it.
@@ -207,7 +216,10 @@ bool Upstream(Proxy* proxy, std::string_view request, std::string* reply) {
   proxy->upstreamError = "target connection: " + std::string(RspStatusText(status)) + ": " +
                          RspRemoteError(proxy->remote);
   if (status != RspStatus::Timeout) proxy->upstreamOpen = false;
-  if (status == RspStatus::Timeout) proxy->upstreamLate = true;
+  if (status == RspStatus::Timeout) {
+    proxy->upstreamLate = true;
+    proxy->timedOutIn = proxy->gdbRequest;
+  }
   Warn(proxy->upstreamError);
   return false;
 }
@@ -1242,6 +1254,7 @@ int Serve(Proxy* proxy) {
     }
     if (kind == RspRequestKind::Interrupt) continue;  // the target is stopped already
     ++proxy->stats.gdbPackets;
+    proxy->gdbRequest = proxy->stats.gdbPackets;
     std::string reply;
     bool send = true;
     const After after = HandleRequest(proxy, request, &reply, &send);
