@@ -1,8 +1,9 @@
-// Timing scopes on the "OsaPluginTime" history channel.
+// Timing scopes on the "OsaPluginTime" history channel. The entries are put
+// together in a reused text without printf for the parts the scope adds.
 #include "osa/plugin_time.h"
 
+#include <charconv>
 #include <cstdarg>
-#include <cstdio>
 #include <string>
 
 #include "runtime/history_log.h"
@@ -15,23 +16,45 @@ constexpr const char* kChannel = "OsaPluginTime";
 // Scopes nest with the service requests made from nested debugger requests.
 std::uint32_t g_depth = 0;
 
+// The entry being put together; each is recorded before the next is begun.
+std::string& EntryText() {
+  thread_local std::string text;
+  text.clear();
+  return text;
+}
+
+template <typename Number>
+void AppendNumber(std::string& text, Number value) {
+  char digits[24];
+  text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
 }  // namespace
 
 OsaTimingScope::OsaTimingScope(const char* format, ...)
     : depth_(++g_depth), start_(std::chrono::steady_clock::now()) {
+  std::string& text = EntryText();
+  text.append("begin depth ");
+  AppendNumber(text, depth_);
+  text.append(": ");
   std::va_list args;
   va_start(args, format);
-  std::string label;
-  RtFormatText(&label, format, args);
+  (void)RtAppendFormat(&text, format, args);  // a label that cannot be made stays empty
   va_end(args);
-  HistoryLogTraceFormat(kChannel, "begin depth %u: %s", depth_, label.c_str());
+  HistoryLogTrace(kChannel, text);
 }
 
 OsaTimingScope::~OsaTimingScope() {
   const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
                           std::chrono::steady_clock::now() - start_)
                           .count();
-  HistoryLogTraceFormat(kChannel, "end depth %u: %lld us", depth_, static_cast<long long>(micros));
+  std::string& text = EntryText();
+  text.append("end depth ");
+  AppendNumber(text, depth_);
+  text.append(": ");
+  AppendNumber(text, static_cast<long long>(micros));
+  text.append(" us");
+  HistoryLogTrace(kChannel, text);
   --g_depth;
 }
 

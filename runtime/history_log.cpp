@@ -1,4 +1,7 @@
-// The history log: per-thread in-memory buffers of time-stamped entries.
+// The history log: per-thread in-memory rings of time-stamped entries. An
+// entry is stored as a small header and its two texts in one byte ring, so
+// recording costs a copy of the texts and no allocation once the ring has
+// grown to the size the budget lets it reach.
 #include "runtime/history_log.h"
 
 #include <unistd.h>
@@ -6,25 +9,46 @@
 #include <atomic>
 #include <chrono>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
-#include <deque>
 #include <memory>
 
 #include "runtime/text_format.h"
 
 namespace {
 
-// Bookkeeping bytes charged per entry on top of its two texts.
+// Bookkeeping bytes charged per entry on top of its two texts. The budget
+// counts this charge, so it does not depend on how entries are stored.
 constexpr std::uint64_t kEntryOverhead = 32;
+
+// A ring starts this small and doubles up to what the budget needs.
+constexpr std::size_t kFirstRingSize = 4096;
 
 std::atomic<std::uint64_t> gBufferSize{kHistoryLogDefaultBufferSize};
 std::atomic<int> gNextBufferNumber{0};
 
+// What stands in front of an entry's channel and text bytes in the ring.
+struct EntryHeader {
+  std::int64_t timeMicros;
+  std::uint32_t channelSize;
+  std::uint32_t textSize;
+};
+static_assert(sizeof(EntryHeader) == 16 && sizeof(EntryHeader) <= kEntryOverhead,
+              "an entry never stores more bytes than it is charged");
+
+// Entries oldest first in ring[head .. head + used), wrapping at capacity.
+// Because each entry stores fewer bytes than it is charged, a ring the size
+// of the budget always holds every entry the budget keeps.
 struct HistoryBuffer {
   int number = gNextBufferNumber.fetch_add(1);
-  std::deque<HistoryLogEntry> entries;
-  std::uint64_t bytes = 0;
+  std::unique_ptr<char[]> ring;
+  std::size_t capacity = 0;
+  std::size_t head = 0;
+  std::size_t used = 0;
+  std::size_t count = 0;
+  std::uint64_t bytes = 0;  // charged bytes of the entries held
 };
 
 HistoryBuffer& ThreadBuffer() {
@@ -32,21 +56,89 @@ HistoryBuffer& ThreadBuffer() {
   return buffer;
 }
 
-std::uint64_t Cost(const HistoryLogEntry& entry) {
-  return entry.channel.size() + entry.text.size() + kEntryOverhead;
+constexpr std::uint64_t Cost(std::size_t channelSize, std::size_t textSize) {
+  return channelSize + textSize + kEntryOverhead;
 }
 
-void Trim(HistoryBuffer& buffer) {
-  const std::uint64_t budget = gBufferSize.load();
-  while (buffer.bytes > budget && !buffer.entries.empty()) {
-    buffer.bytes -= Cost(buffer.entries.front());
-    buffer.entries.pop_front();
+void CopyIn(HistoryBuffer& buffer, std::size_t offset, const void* bytes, std::size_t size) {
+  if (size == 0) return;
+  const std::size_t at = offset % buffer.capacity;
+  const std::size_t first = size < buffer.capacity - at ? size : buffer.capacity - at;
+  std::memcpy(buffer.ring.get() + at, bytes, first);
+  if (first < size) {
+    std::memcpy(buffer.ring.get(), static_cast<const char*>(bytes) + first, size - first);
   }
+}
+
+void CopyOut(const HistoryBuffer& buffer, std::size_t offset, void* bytes, std::size_t size) {
+  const std::size_t at = offset % buffer.capacity;
+  const std::size_t first = size < buffer.capacity - at ? size : buffer.capacity - at;
+  std::memcpy(bytes, buffer.ring.get() + at, first);
+  std::memcpy(static_cast<char*>(bytes) + first, buffer.ring.get(), size - first);
+}
+
+EntryHeader HeaderAt(const HistoryBuffer& buffer, std::size_t offset) {
+  EntryHeader header;
+  CopyOut(buffer, offset, &header, sizeof header);
+  return header;
+}
+
+void DropOldest(HistoryBuffer& buffer) {
+  const EntryHeader header = HeaderAt(buffer, buffer.head);
+  const std::size_t stored = sizeof header + header.channelSize + header.textSize;
+  buffer.head = (buffer.head + stored) % buffer.capacity;
+  buffer.used -= stored;
+  buffer.bytes -= Cost(header.channelSize, header.textSize);
+  --buffer.count;
+  if (buffer.count == 0) buffer.head = 0;
+}
+
+// Drops the oldest entries until `extra` more charged bytes fit the budget.
+void Trim(HistoryBuffer& buffer, std::uint64_t extra) {
+  const std::uint64_t budget = gBufferSize.load();
+  while (buffer.count > 0 && buffer.bytes + extra > budget)
+    DropOldest(buffer);
+}
+
+// Makes room for `size` more stored bytes, moving the entries to the front
+// of a larger ring when needed.
+void Reserve(HistoryBuffer& buffer, std::size_t size) {
+  if (buffer.used + size <= buffer.capacity) return;
+  std::size_t capacity = buffer.capacity == 0 ? kFirstRingSize : buffer.capacity;
+  while (capacity < buffer.used + size)
+    capacity *= 2;
+  auto ring = std::make_unique_for_overwrite<char[]>(capacity);
+  if (buffer.used > 0) CopyOut(buffer, buffer.head, ring.get(), buffer.used);
+  buffer.ring = std::move(ring);
+  buffer.capacity = capacity;
+  buffer.head = 0;
 }
 
 std::int64_t NowMicros() {
   using namespace std::chrono;
   return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// Calls visit(header, channel, text) for each entry, oldest first; `scratch`
+// holds an entry that wraps round the end of the ring.
+template <typename Visit>
+void ForEachEntry(const HistoryBuffer& buffer, Visit visit) {
+  std::string scratch;
+  std::size_t offset = buffer.head;
+  for (std::size_t index = 0; index < buffer.count; ++index) {
+    const EntryHeader header = HeaderAt(buffer, offset);
+    const std::size_t size = std::size_t{header.channelSize} + header.textSize;
+    const std::size_t at = (offset + sizeof header) % buffer.capacity;
+    const char* bytes = buffer.ring.get() + at;
+    if (at + size > buffer.capacity) {
+      scratch.resize(size);
+      CopyOut(buffer, at, scratch.data(), size);
+      bytes = scratch.data();
+    }
+    visit(header, std::string_view(bytes, header.channelSize),
+          std::string_view(bytes + header.channelSize, header.textSize));
+    offset += sizeof header + size;
+  }
 }
 
 struct FileCloser {
@@ -59,23 +151,51 @@ void HistoryLogTrace(std::string_view channel, std::string_view text) {
   HistoryBuffer& buffer = ThreadBuffer();
   const std::uint64_t budget = gBufferSize.load();
   // An entry larger than the whole buffer keeps only what fits.
-  if (text.size() + channel.size() + kEntryOverhead > budget) {
+  if (Cost(channel.size(), text.size()) > budget) {
     const std::uint64_t room =
         budget > channel.size() + kEntryOverhead ? budget - channel.size() - kEntryOverhead : 0;
     text = text.substr(0, room);
   }
-  HistoryLogEntry entry{NowMicros(), std::string(channel), std::string(text)};
-  buffer.bytes += Cost(entry);
-  buffer.entries.push_back(std::move(entry));
-  Trim(buffer);
+  // Sizes are stored in 32 bits; no message comes near that.
+  if (text.size() > UINT32_MAX) text = text.substr(0, UINT32_MAX);
+  if (channel.size() > UINT32_MAX) channel = channel.substr(0, UINT32_MAX);
+  // An entry whose channel alone is over budget leaves nothing behind.
+  if (Cost(channel.size(), text.size()) > budget) {
+    HistoryLogClear();
+    return;
+  }
+  Trim(buffer, Cost(channel.size(), text.size()));
+  const EntryHeader header{NowMicros(), static_cast<std::uint32_t>(channel.size()),
+                           static_cast<std::uint32_t>(text.size())};
+  const std::size_t stored = sizeof header + channel.size() + text.size();
+  Reserve(buffer, stored);
+  const std::size_t tail = (buffer.head + buffer.used) % buffer.capacity;
+  if (tail + stored <= buffer.capacity) {
+    // The usual case: the entry fits before the end of the ring.
+    char* place = buffer.ring.get() + tail;
+    std::memcpy(place, &header, sizeof header);
+    // Empty views may hold no pointer at all, which memcpy must not see.
+    if (!channel.empty()) std::memcpy(place + sizeof header, channel.data(), channel.size());
+    if (!text.empty())
+      std::memcpy(place + sizeof header + channel.size(), text.data(), text.size());
+  } else {
+    CopyIn(buffer, tail, &header, sizeof header);
+    CopyIn(buffer, tail + sizeof header, channel.data(), channel.size());
+    CopyIn(buffer, tail + sizeof header + channel.size(), text.data(), text.size());
+  }
+  buffer.used += stored;
+  buffer.bytes += Cost(channel.size(), text.size());
+  ++buffer.count;
 }
 
 void HistoryLogTraceFormat(std::string_view channel, const char* format, ...) {
   if (format == nullptr) return;
+  // Kept per thread, so formatting allocates nothing once it has grown.
+  thread_local std::string text;
+  text.clear();
   va_list args;
   va_start(args, format);
-  std::string text;
-  RtFormatText(&text, format, args);
+  (void)RtAppendFormat(&text, format, args);  // a failure records an empty text
   va_end(args);
   HistoryLogTrace(channel, text);
 }
@@ -83,7 +203,7 @@ void HistoryLogTraceFormat(std::string_view channel, const char* format, ...) {
 void HistoryLogSetBufferSize(std::uint64_t bytes) {
   if (bytes < kHistoryLogMinBufferSize) return;
   gBufferSize.store(bytes);
-  Trim(ThreadBuffer());
+  Trim(ThreadBuffer(), 0);
 }
 
 std::uint64_t HistoryLogBufferSize() {
@@ -103,28 +223,37 @@ bool HistoryLogDump(const char* directory) {
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) return false;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "w"));
   if (!file) return false;
-  for (const HistoryLogEntry& entry : buffer.entries) {
-    const std::time_t seconds = static_cast<std::time_t>(entry.timeMicros / 1000000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &utc);
-    std::fprintf(file.get(), "%s.%06lld %.*s: %.*s\n", stamp,
-                 static_cast<long long>(entry.timeMicros % 1000000),
-                 static_cast<int>(entry.channel.size()), entry.channel.data(),
-                 static_cast<int>(entry.text.size()), entry.text.data());
-  }
+  ForEachEntry(buffer,
+               [&](const EntryHeader& header, std::string_view channel, std::string_view text) {
+                 const std::time_t seconds = static_cast<std::time_t>(header.timeMicros / 1000000);
+                 std::tm utc{};
+                 gmtime_r(&seconds, &utc);
+                 char stamp[32];
+                 std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &utc);
+                 std::fprintf(file.get(), "%s.%06lld %.*s: %.*s\n", stamp,
+                              static_cast<long long>(header.timeMicros % 1000000),
+                              static_cast<int>(channel.size()), channel.data(),
+                              static_cast<int>(text.size()), text.data());
+               });
   const bool ok = std::fflush(file.get()) == 0 && !std::ferror(file.get());
   return std::fclose(file.release()) == 0 && ok;
 }
 
 std::vector<HistoryLogEntry> HistoryLogEntries() {
   const HistoryBuffer& buffer = ThreadBuffer();
-  return {buffer.entries.begin(), buffer.entries.end()};
+  std::vector<HistoryLogEntry> entries;
+  entries.reserve(buffer.count);
+  ForEachEntry(buffer,
+               [&](const EntryHeader& header, std::string_view channel, std::string_view text) {
+                 entries.push_back({header.timeMicros, std::string(channel), std::string(text)});
+               });
+  return entries;
 }
 
 void HistoryLogClear() {
   HistoryBuffer& buffer = ThreadBuffer();
-  buffer.entries.clear();
+  buffer.head = 0;
+  buffer.used = 0;
+  buffer.count = 0;
   buffer.bytes = 0;
 }

@@ -1,18 +1,209 @@
-// printf-style formatting into a std::string.
+// printf-style formatting into a std::string: the plug-in's own simple
+// patterns directly, everything else through vsnprintf.
 #include "runtime/text_format.h"
 
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <type_traits>
 #include <utility>
 
-bool RtFormatText(std::string* text, const char* format, std::va_list args) {
-  if (text == nullptr || format == nullptr) return false;
-  std::va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
+namespace {
+
+enum class Length { Default, Char, Short, Long, LongLong, Size, Max, Difference };
+
+// Reads the length modifier at *cursor and moves past it.
+Length ReadLength(const char** cursor) {
+  const char* at = *cursor;
+  Length length = Length::Default;
+  switch (*at) {
+    case 'h':
+      length = at[1] == 'h' ? Length::Char : Length::Short;
+      at += at[1] == 'h' ? 2 : 1;
+      break;
+    case 'l':
+      length = at[1] == 'l' ? Length::LongLong : Length::Long;
+      at += at[1] == 'l' ? 2 : 1;
+      break;
+    case 'z':
+      length = Length::Size;
+      ++at;
+      break;
+    case 'j':
+      length = Length::Max;
+      ++at;
+      break;
+    case 't':
+      length = Length::Difference;
+      ++at;
+      break;
+    default:
+      break;
+  }
+  *cursor = at;
+  return length;
+}
+
+constexpr bool IsDirectConversion(char conversion) {
+  return conversion == 'd' || conversion == 'i' || conversion == 'u' || conversion == 'x' ||
+         conversion == 'X' || conversion == 's' || conversion == 'c' || conversion == '%';
+}
+
+// True when every conversion of `format` is one formatted directly: no
+// flags, width, precision, and no length modifier on %s, %c or %%.
+bool IsDirectFormat(const char* format) {
+  for (const char* cursor = std::strchr(format, '%'); cursor != nullptr;
+       cursor = std::strchr(cursor, '%')) {
+    ++cursor;
+    const Length length = ReadLength(&cursor);
+    const char conversion = *cursor;
+    if (!IsDirectConversion(conversion)) return false;
+    if (length != Length::Default &&
+        (conversion == 's' || conversion == 'c' || conversion == '%')) {
+      return false;
+    }
+    ++cursor;
+  }
+  return true;
+}
+
+std::intmax_t SignedArgument(Length length, std::va_list& args) {
+  switch (length) {
+    case Length::Char:
+      return static_cast<signed char>(va_arg(args, int));
+    case Length::Short:
+      return static_cast<short>(va_arg(args, int));
+    case Length::Long:
+      return va_arg(args, long);
+    case Length::LongLong:
+      return va_arg(args, long long);
+    case Length::Size:
+      return static_cast<std::make_signed_t<std::size_t>>(va_arg(args, std::size_t));
+    case Length::Max:
+      return va_arg(args, std::intmax_t);
+    case Length::Difference:
+      return va_arg(args, std::ptrdiff_t);
+    case Length::Default:
+      break;
+  }
+  return va_arg(args, int);
+}
+
+std::uintmax_t UnsignedArgument(Length length, std::va_list& args) {
+  switch (length) {
+    case Length::Char:
+      return static_cast<unsigned char>(va_arg(args, unsigned int));
+    case Length::Short:
+      return static_cast<unsigned short>(va_arg(args, unsigned int));
+    case Length::Long:
+      return va_arg(args, unsigned long);
+    case Length::LongLong:
+      return va_arg(args, unsigned long long);
+    case Length::Size:
+      return va_arg(args, std::size_t);
+    case Length::Max:
+      return va_arg(args, std::uintmax_t);
+    case Length::Difference:
+      return static_cast<std::make_unsigned_t<std::ptrdiff_t>>(va_arg(args, std::ptrdiff_t));
+    case Length::Default:
+      break;
+  }
+  return va_arg(args, unsigned int);
+}
+
+template <typename Number>
+void AppendNumber(std::string* text, Number value, int base, bool upper) {
+  char digits[32];
+  char* end = std::to_chars(digits, digits + sizeof digits, value, base).ptr;
+  if (upper) {
+    for (char* digit = digits; digit < end; ++digit) {
+      if (*digit >= 'a' && *digit <= 'f') *digit = static_cast<char>(*digit - 'a' + 'A');
+    }
+  }
+  text->append(digits, end);
+}
+
+void AppendDirect(std::string* text, const char* format, std::va_list& args) {
+  const char* cursor = format;
+  for (;;) {
+    const char* percent = std::strchr(cursor, '%');
+    if (percent == nullptr) {
+      text->append(cursor);
+      return;
+    }
+    text->append(cursor, percent);
+    cursor = percent + 1;
+    const Length length = ReadLength(&cursor);
+    const char conversion = *cursor++;
+    switch (conversion) {
+      case 'd':
+      case 'i':
+        AppendNumber(text, SignedArgument(length, args), 10, false);
+        break;
+      case 'u':
+        AppendNumber(text, UnsignedArgument(length, args), 10, false);
+        break;
+      case 'x':
+      case 'X':
+        AppendNumber(text, UnsignedArgument(length, args), 16, conversion == 'X');
+        break;
+      case 's': {
+        const char* argument = va_arg(args, const char*);
+        text->append(argument != nullptr ? argument : "(null)");
+        break;
+      }
+      case 'c':
+        text->push_back(static_cast<char>(va_arg(args, int)));
+        break;
+      default:  // '%'
+        text->push_back('%');
+        break;
+    }
+  }
+}
+
+// Texts up to this size are formatted once, on the stack.
+constexpr std::size_t kStackTextSize = 256;
+
+bool AppendWithPrintf(std::string* text, const char* format, std::va_list args)
+    __attribute__((format(printf, 2, 0)));
+
+bool AppendWithPrintf(std::string* text, const char* format, std::va_list args) {
+  char small[kStackTextSize];
+  std::va_list first;
+  va_copy(first, args);
+  const int length = std::vsnprintf(small, sizeof small, format, first);
+  va_end(first);
   if (length < 0) return false;
-  std::string formatted(static_cast<std::size_t>(length), '\0');
-  if (std::vsnprintf(formatted.data(), formatted.size() + 1, format, args) != length) return false;
+  const auto size = static_cast<std::size_t>(length);
+  if (size < sizeof small) {
+    text->append(small, size);
+    return true;
+  }
+  std::string formatted(size, '\0');
+  if (std::vsnprintf(formatted.data(), size + 1, format, args) != length) return false;
+  text->append(formatted);
+  return true;
+}
+
+}  // namespace
+
+bool RtAppendFormat(std::string* text, const char* format, std::va_list args) {
+  if (text == nullptr || format == nullptr) return false;
+  if (!IsDirectFormat(format)) return AppendWithPrintf(text, format, args);
+  std::va_list direct;
+  va_copy(direct, args);
+  AppendDirect(text, format, direct);
+  va_end(direct);
+  return true;
+}
+
+bool RtFormatText(std::string* text, const char* format, std::va_list args) {
+  if (text == nullptr) return false;
+  std::string formatted;
+  if (!RtAppendFormat(&formatted, format, args)) return false;
   *text = std::move(formatted);
   return true;
 }

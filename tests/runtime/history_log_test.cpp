@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -49,6 +52,49 @@ TEST_F(HistoryLogTest, OldestEntriesGoFirstWhenOverBudget) {
   EXPECT_LT(entries.size(), 100u);
   EXPECT_EQ(entries.back().text.substr(0, 3), "099");
   EXPECT_NE(entries.front().text.substr(0, 3), "000");
+}
+
+// The budget charges each entry its two texts and 32 bytes, whatever the
+// storage; a model of that rule predicts which entries stay. Texts of many
+// sizes make entries wrap round the end of the storage at every offset.
+TEST_F(HistoryLogTest, KeepsWhatTheBudgetChargesAcrossWraps) {
+  HistoryLogSetBufferSize(kHistoryLogMinBufferSize);
+  std::deque<std::pair<std::string, std::string>> model;
+  std::uint64_t charged = 0;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string channel = i % 3 == 0 ? "OSA__JSON__Write" : "c";
+    const std::string text =
+        std::to_string(i) + std::string(static_cast<std::size_t>(i * 37 % 997), 'a' + i % 26);
+    HistoryLogTrace(channel, text);
+    model.emplace_back(channel, text);
+    charged += channel.size() + text.size() + 32;
+    while (charged > kHistoryLogMinBufferSize) {
+      charged -= model.front().first.size() + model.front().second.size() + 32;
+      model.pop_front();
+    }
+    if (i % 97 != 0 && i != 2999) continue;
+    const auto entries = HistoryLogEntries();
+    ASSERT_EQ(entries.size(), model.size()) << i;
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+      ASSERT_EQ(entries[index].channel, model[index].first) << i;
+      ASSERT_EQ(entries[index].text, model[index].second) << i;
+    }
+  }
+}
+
+// A smaller budget drops the oldest entries at once; a text larger than the
+// whole budget keeps its head.
+TEST_F(HistoryLogTest, ShrinkingTheBudgetAndHugeTexts) {
+  for (int i = 0; i < 100; ++i)
+    HistoryLogTrace("c", std::string(1000, 'x') + std::to_string(i));
+  HistoryLogSetBufferSize(kHistoryLogMinBufferSize);
+  auto entries = HistoryLogEntries();
+  ASSERT_EQ(entries.size(), 16u);  // 16 * 1035 <= 16656 < 17 * 1035
+  EXPECT_EQ(entries.back().text, std::string(1000, 'x') + "99");
+  HistoryLogTrace("ch", std::string(20000, 'y'));
+  entries = HistoryLogEntries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].text, std::string(kHistoryLogMinBufferSize - 2 - 32, 'y'));
 }
 
 TEST_F(HistoryLogTest, DumpWritesPidAndBufferNamedFile) {
