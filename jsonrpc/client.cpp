@@ -2,9 +2,10 @@
 // exchange through the send function and the unpacking of the answer.
 #include "jsonrpc/client.h"
 
-#include <cinttypes>
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
+#include <deque>
 #include <string>
 #include <utility>
 
@@ -14,16 +15,33 @@
 
 namespace {
 
-// The request text for `method` with `params` and `id`, pieces in wire order.
-std::string BuildRequest(const char* method, const JsonValue* params, std::int64_t id) {
-  std::string text = "{ \"jsonrpc\" : \"2.0\", \"method\" : ";
-  JsonQuote(text, method);
-  text.append(", \"params\" : ");
-  JsonWrite(text, params);
-  char idText[32];
-  std::snprintf(idText, sizeof idText, ", \"id\" : %" PRId64 " }", id);
-  text.append(idText);
-  return text;
+// One request text per level of nested sends, kept between requests so that
+// building a request reuses its storage. A level's text is rebuilt only once
+// its send has returned; a deque keeps the texts in place as levels are
+// added. Per thread, so services on different threads never share one.
+thread_local std::deque<std::string> gRequestTexts;
+thread_local std::size_t gSendDepth = 0;
+
+// Counts one open send for as long as it lives.
+struct SendDepthScope {
+  SendDepthScope() { ++gSendDepth; }
+  ~SendDepthScope() { --gSendDepth; }
+  SendDepthScope(const SendDepthScope&) = delete;
+  SendDepthScope& operator=(const SendDepthScope&) = delete;
+};
+
+// Writes the request text for `method` with `params` and `id` into *text,
+// pieces in wire order.
+void BuildRequest(std::string* text, const char* method, const JsonValue* params, std::int64_t id) {
+  text->assign("{ \"jsonrpc\" : \"2.0\", \"method\" : ");
+  JsonQuote(*text, method);
+  text->append(", \"params\" : ");
+  JsonWrite(*text, params);
+  text->append(", \"id\" : ");
+  char digits[24];
+  const auto converted = std::to_chars(digits, digits + sizeof digits, id);
+  text->append(digits, converted.ptr);
+  text->append(" }");
 }
 
 // The "message" text of an answer's "error" member; empty when the member is
@@ -37,17 +55,39 @@ const char* ErrorMessage(const JsonValue* error) {
   return message;
 }
 
+// Sends the request and gives the answer text (null: none) and its tree,
+// parsed here unless the transport has parsed it; *parseError holds the
+// parser's error lines when the text does not parse.
+const char* Exchange(JsonRpcService* service, const char* request, JsonPtr* tree,
+                     std::string* parseError) {
+  const char* answer = nullptr;
+  if (service->sendWithContext != nullptr) {
+    answer = service->sendWithContext(service->sendContext, request);
+  } else if (service->sendParsed != nullptr) {
+    answer = service->sendParsed(request, tree);
+    // Only a text that failed to parse is parsed again, for its error lines.
+    if (answer != nullptr && *tree == nullptr) (void)JsonParse(answer, parseError);
+    return answer;
+  } else {
+    answer = service->send(request);
+  }
+  if (answer != nullptr) *tree = JsonParse(answer, parseError);
+  return answer;
+}
+
 }  // namespace
 
 void JrInitService(JsonRpcService* service, JrSendFunction send) {
   if (service == nullptr) return;
   service->log = nullptr;
   service->send = send;
+  service->sendParsed = nullptr;
   service->nextId = 0;
 }
 
 bool JrSendRequest(JsonRpcService* service, const char* method, JsonPtr params, JsonPtr* result) {
-  if (service == nullptr || (service->send == nullptr && service->sendWithContext == nullptr)) {
+  if (service == nullptr || (service->send == nullptr && service->sendWithContext == nullptr &&
+                             service->sendParsed == nullptr)) {
     params.reset();
     JrLog(service, "ERROR", "[JrSendRequest] service not initialized");
     return false;
@@ -56,22 +96,25 @@ bool JrSendRequest(JsonRpcService* service, const char* method, JsonPtr params, 
 
   // The id is used up here, before the send function can serve nested
   // requests that take the following ids.
-  const std::string request = BuildRequest(method, params.get(), service->nextId);
+  if (gRequestTexts.size() <= gSendDepth) gRequestTexts.resize(gSendDepth + 1);
+  std::string& request = gRequestTexts[gSendDepth];
+  BuildRequest(&request, method, params.get(), service->nextId);
   params.reset();
   ++service->nextId;
 
   JrLog(service, "SEND", "%s", request.c_str());
-  const char* const answer = service->sendWithContext != nullptr
-                                 ? service->sendWithContext(service->sendContext, request.c_str())
-                                 : service->send(request.c_str());
+  JsonPtr tree;
+  std::string parseError;
+  const char* answer = nullptr;
+  {
+    const SendDepthScope depth;
+    answer = Exchange(service, request.c_str(), &tree, &parseError);
+  }
   JrLog(service, "RECV", "%s", answer == nullptr ? "(NULL)" : answer);
   if (answer == nullptr) {
     JrLog(service, "ERROR", "[JrSendRequest] %s response was NULL", name);
     return false;
   }
-
-  std::string parseError;
-  const JsonPtr tree = JsonParse(answer, &parseError);
   if (!parseError.empty()) {
     JrLog(service, "ERROR", "[JrSendRequest] %s response parsing: %s", name, parseError.c_str());
     return false;

@@ -13,6 +13,10 @@
 using JrSendFunction = const char* (*)(const char* request);
 using JrSendWithContextFunction = const char* (*)(void* context, const char* request);
 using JrLogFunction = void (*)(const char* tag, const char* text);
+// Transport that has parsed the answer already: returns the answer text as
+// JrSendFunction does and passes its tree to *tree (left null when the text
+// does not parse), so that the answer is not parsed a second time.
+using JrSendParsedFunction = const char* (*)(const char* request, JsonPtr* tree);
 
 struct JsonRpcService {
   JrLogFunction log = nullptr;                          // trace sink; none in the plug-in
@@ -20,9 +24,11 @@ struct JsonRpcService {
   JrSendWithContextFunction sendWithContext = nullptr;  // preferred when set
   std::int64_t nextId = 0;                              // id of the next request built
   void* sendContext = nullptr;                          // passed to sendWithContext
+  JrSendParsedFunction sendParsed = nullptr;            // before `send` when set
 };
 
-// Sets the log function to none, the send function to `send` and the next id to 0.
+// Sets the log function to none, the send function to `send` (and no parsed
+// send) and the next id to 0.
 void JrInitService(JsonRpcService* service, JrSendFunction send);
 
 // Sends `method` with `params` (taken over) and waits for the answer.

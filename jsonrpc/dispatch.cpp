@@ -2,6 +2,7 @@
 // envelope checks in their fixed order and the response texts.
 #include "jsonrpc/dispatch.h"
 
+#include <charconv>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,6 +30,22 @@ std::unique_ptr<BindingMap>& Bindings() {
 std::string& KeptResponse() {
   static std::string kept;
   return kept;
+}
+
+// Where the next response is built, then swapped with the kept one: both
+// texts keep their storage, so making a response allocates nothing once
+// they have grown, and a message being written into it can never be the
+// kept text itself.
+std::string& NextResponse() {
+  static std::string next;
+  next.clear();
+  return next;
+}
+
+const char* KeepNextResponse(std::string& next) {
+  std::string& kept = KeptResponse();
+  kept.swap(next);
+  return kept.c_str();
 }
 
 // The handler bound to `name`, or null when the name is unbound (or was bound
@@ -98,20 +115,24 @@ const char* JrHandleRequest(const char* text) {
 
 const char* JrMakeResult(JsonPtr result, JsonPtr id, JsonPtr request) {
   request.reset();  // the params value goes with the request tree
-  std::string text = "{ \"jsonrpc\" : \"2.0\", \"result\" : ";
+  std::string& text = NextResponse();
+  text.append("{ \"jsonrpc\" : \"2.0\", \"result\" : ");
   JsonWrite(text, result.get());
   result.reset();
   text.append(", \"id\" : ");
   JsonWrite(text, id.get());
   id.reset();
   text.append(" }");
-  return JrKeepResponse(std::move(text));
+  return KeepNextResponse(text);
 }
 
 const char* JrMakeError(std::int32_t code, std::string_view message, JsonPtr id, JsonPtr request) {
   request.reset();
-  std::string text = "{ \"jsonrpc\" : \"2.0\", \"error\" : { \"code\" : ";
-  text.append(std::to_string(code));
+  std::string& text = NextResponse();
+  text.append("{ \"jsonrpc\" : \"2.0\", \"error\" : { \"code\" : ");
+  char digits[16];
+  const auto converted = std::to_chars(digits, digits + sizeof digits, code);
+  text.append(digits, converted.ptr);
   text.append(", \"message\" : ");
   JsonQuote(text, message);
   // The error object closes without a blank before its brace.
@@ -119,7 +140,7 @@ const char* JrMakeError(std::int32_t code, std::string_view message, JsonPtr id,
   JsonWrite(text, id.get());  // no id writes null
   id.reset();
   text.append(" }");
-  return JrKeepResponse(std::move(text));
+  return KeepNextResponse(text);
 }
 
 const char* JrKeepResponse(std::string text) {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "simple_json/json_parse.h"
 #include "simple_json/json_write.h"
 
 namespace {
@@ -26,6 +27,13 @@ const char* ScriptedSend(const char* request) {
   gScript.requests.emplace_back(request);
   const char* answer = gScript.answers.empty() ? nullptr : gScript.answers.front();
   if (!gScript.answers.empty()) gScript.answers.pop_front();
+  return answer;
+}
+
+// Hands over the parsed tree as the live exchange does.
+const char* ScriptedSendParsed(const char* request, JsonPtr* tree) {
+  const char* answer = ScriptedSend(request);
+  if (answer != nullptr) *tree = JsonParse(answer, nullptr);
   return answer;
 }
 
@@ -97,15 +105,48 @@ TEST_F(SendRequest, AnswersAreReadByTheirMembersOnly) {
       {R"({"result":{"return":0},"error":null})", false, nullptr},
       {R"({"result":)", false, nullptr},
   };
-  for (const Row& row : kRows) {
-    SCOPED_TRACE(row.answer);
-    Answer(row.answer);
-    JsonPtr result;
-    EXPECT_EQ(Send(&result), row.ok);
-    std::string written = "(none)";
-    if (result != nullptr) JsonWrite(written = "", result.get());
-    EXPECT_EQ(written, row.result == nullptr ? "(none)" : row.result);
+  // The same through a send function that hands over the parsed tree.
+  for (const JrSendParsedFunction parsed : {JrSendParsedFunction{nullptr}, ScriptedSendParsed}) {
+    service.sendParsed = parsed;
+    for (const Row& row : kRows) {
+      SCOPED_TRACE(row.answer);
+      Answer(row.answer);
+      JsonPtr result;
+      EXPECT_EQ(Send(&result), row.ok);
+      std::string written = "(none)";
+      if (result != nullptr) JsonWrite(written = "", result.get());
+      EXPECT_EQ(written, row.result == nullptr ? "(none)" : row.result);
+    }
   }
+}
+
+// A send that serves a nested request (which sends one of its own) finds
+// its own request text unchanged afterwards: each level keeps its own text.
+JsonRpcService* gNestedService = nullptr;
+std::vector<std::string> gSeenAfterNested;
+
+const char* NestingSend(const char* request) {
+  const std::string before = request;
+  if (gScript.requests.size() < 3) {
+    gScript.requests.push_back(before);
+    JsonPtr params = JsonNewObject();
+    JsonObjectAddString(params.get(), "padding", std::string(200, 'p'));
+    EXPECT_TRUE(JrSendRequest(gNestedService, "Inner", std::move(params), nullptr));
+  }
+  gSeenAfterNested.push_back(before == request ? "same" : "changed");
+  return "{}";
+}
+
+TEST_F(SendRequest, NestedSendsLeaveOuterRequestTextsIntact) {
+  gNestedService = &service;
+  gSeenAfterNested.clear();
+  JrInitService(&service, NestingSend);
+  EXPECT_TRUE(JrSendRequest(&service, "Outer", JsonNewObject(), nullptr));
+  EXPECT_EQ(gSeenAfterNested, (std::vector<std::string>(4, "same")));
+  ASSERT_EQ(gScript.requests.size(), 3u);
+  EXPECT_EQ(gScript.requests[0],
+            R"({ "jsonrpc" : "2.0", "method" : "Outer", "params" : {  }, "id" : 0 })");
+  EXPECT_EQ(service.nextId, 4);
 }
 
 TEST_F(SendRequest, WithoutSendFunctionNothingIsSentAndNoIdUsed) {
@@ -130,6 +171,8 @@ TEST_F(SendRequest, WithoutSendFunctionNothingIsSentAndNoIdUsed) {
 
 TEST_F(SendRequest, LogTextsOfEachOutcome) {
   service.log = RecordLog;
+  // A tree handed over by the send function logs the same texts.
+  service.sendParsed = ScriptedSendParsed;
   Answer(nullptr);
   Answer("{\"a\":");
   Answer(R"({"error":{"code":1,"message":"bad address"}})");
