@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "plugin/nesting.h"
 #include "plugin/transport.h"
@@ -23,6 +24,10 @@ bool WriteText(const char* text) {
 }  // namespace
 
 const char* OSA__JSON__Exchange(const char* request) {
+  return OsaJsonExchangeParsed(request, nullptr);
+}
+
+const char* OsaJsonExchangeParsed(const char* request, JsonPtr* tree) {
   if (request == nullptr) return nullptr;
   if (!WriteText(request)) {
     std::fprintf(stderr, "OSA plugin: Failed to send %s", request);
@@ -40,15 +45,16 @@ const char* OSA__JSON__Exchange(const char* request) {
     // An answer too long to read fails this request, as a failed read does;
     // the receive path has reported it.
     if (received == OsaReceiveStatus::Oversize) return nullptr;
-    const JsonPtr tree = JsonParse(std::string_view(buffer), nullptr);
+    JsonPtr message = JsonParse(std::string_view(buffer), nullptr);
     const JsonValue* method = nullptr;
-    if (tree == nullptr || tree->kind != JsonKind::JsonObject ||
-        !JsonObjectGet(tree.get(), "method", &method)) {
+    if (message == nullptr || message->kind != JsonKind::JsonObject ||
+        !JsonObjectGet(message.get(), "method", &method)) {
       gLastAnswer.assign(buffer);
+      if (tree != nullptr) *tree = std::move(message);
       return gLastAnswer.c_str();
     }
     std::string refusal;
-    const char* response = OsaServeNestedRequest(buffer, tree.get(), &refusal);
+    const char* response = OsaServeNestedRequest(buffer, message.get(), &refusal);
     if (!WriteText(response)) {
       const int writeError = errno;
       std::fprintf(stderr, "OSA plugin: Failed to send response: %s (err %d)",

@@ -19,6 +19,10 @@ constexpr bool OsaIsInterMessageBlank(char byte) {
 // "{" after the first object makes it incomplete again. Used on responses.
 bool OSA__JSON__IsComplete(const char* text);
 
+// OSA__JSON__IsComplete that also gives the text's length (up to its zero
+// byte) in *length when the text is complete, from the same single scan.
+[[nodiscard]] bool OsaIsCompleteMessage(const char* text, std::size_t* length);
+
 // Where a brace scan stands, so that it can go on over the next bytes: the
 // depth of open objects, inside a string or not, and whether the byte before
 // was a backslash inside a string. A fresh scan starts at a "{".

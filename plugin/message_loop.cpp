@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "jsonrpc/dispatch.h"
@@ -41,13 +40,14 @@ std::int32_t OsaRunMessageLoop() {
     }
     const char* response =
         received == OsaReceiveStatus::Oversize ? refusal.c_str() : OSA_Client_CmdParser(buffer);
-    if (!OSA__JSON__IsComplete(response)) {
+    std::size_t length = 0;
+    if (!OsaIsCompleteMessage(response, &length)) {
       std::fprintf(stderr, "OSA plugin: Got invalid response: %s (err %d)\n",
                    response != nullptr ? response : "null", errno);
       HistoryLogTrace("OSA__Info", "Exit with 2 (invalid response)");
       return 2;
     }
-    if (!OSA__JSON__Write(response, static_cast<std::int32_t>(std::strlen(response)))) {
+    if (!OSA__JSON__Write(response, static_cast<std::int32_t>(length))) {
       const int writeError = errno;
       std::fprintf(stderr, "OSA plugin: Failed to send response: %s (err %d)", response,
                    writeError);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string_view>
+#include <utility>
 
 #include "osa/entry.h"
 #include "plugin/nesting.h"
@@ -100,6 +101,10 @@ const char* OSA__Playback__NextMessage(std::string* holder, bool fromDebugger, b
 }
 
 const char* OSA__Playback__Exchange(const char* request) {
+  return OsaPlaybackExchangeParsed(request, nullptr);
+}
+
+const char* OsaPlaybackExchangeParsed(const char* request, JsonPtr* tree) {
   if (request == nullptr) return nullptr;
   std::string line;
   const char* recorded = OSA__Playback__NextMessage(&line, false, true);
@@ -111,15 +116,16 @@ const char* OSA__Playback__Exchange(const char* request) {
   for (;;) {
     const char* message = OSA__Playback__NextMessage(&line, true, true);
     if (message == nullptr) return nullptr;
-    const JsonPtr tree = JsonParse(std::string_view(message), nullptr);
+    JsonPtr parsed = JsonParse(std::string_view(message), nullptr);
     const JsonValue* method = nullptr;
-    if (tree == nullptr || tree->kind != JsonKind::JsonObject ||
-        !JsonObjectGet(tree.get(), "method", &method)) {
+    if (parsed == nullptr || parsed->kind != JsonKind::JsonObject ||
+        !JsonObjectGet(parsed.get(), "method", &method)) {
       gLastAnswer.assign(message);
+      if (tree != nullptr) *tree = std::move(parsed);
       return gLastAnswer.c_str();
     }
     std::string refusal;
-    const char* response = OsaServeNestedRequest(message, tree.get(), &refusal);
+    const char* response = OsaServeNestedRequest(message, parsed.get(), &refusal);
     std::string responseLine;
     const char* recordedResponse = OSA__Playback__NextMessage(&responseLine, false, true);
     if (!SameMessage(recordedResponse, response)) ReportDifferentResult(response);

@@ -13,6 +13,8 @@
 #include <istream>
 #include <string>
 
+#include "simple_json/json_value.h"
+
 // Lets the run go on past failures found inside service exchanges.
 void OsaPlaybackSetIgnoreError(bool ignore);
 
@@ -26,6 +28,10 @@ const char* OSA__Playback__NextMessage(std::string* holder, bool fromDebugger, b
 // "PLUGIN" line, serves the debugger's recorded nested requests, and returns
 // the recorded answer (a copy valid until the next call), or null.
 const char* OSA__Playback__Exchange(const char* request);
+
+// The same, handing the recorded answer's parsed tree to *tree as well (null
+// when it does not parse); `tree` may be null. The client service's parsed send.
+const char* OsaPlaybackExchangeParsed(const char* request, JsonPtr* tree);
 
 // Plays the named record file back and returns the playback result: 0 all
 // lines played back, 2 the file cannot be opened, 3 the record does not fit,

@@ -14,9 +14,18 @@
 
 namespace {
 
+// Lets the client service take the answers' trees from the mode's exchange,
+// which parses every message anyway to tell answers from requests; only
+// when the service was set up around that very exchange.
+void UseParsedAnswers(JrSendFunction send, JrSendParsedFunction sendParsed) {
+  JsonRpcService* const service = OsaRpcService();
+  if (service != nullptr && service->send == send) service->sendParsed = sendParsed;
+}
+
 std::int32_t RunPlayback(int argc, const char* const* argv, const OsaCommandLine& line) {
   OsaPlaybackSetIgnoreError(line.ignoreError);
   OSA_Client_CmdInit(argc, argv, OSA__Playback__Exchange);
+  UseParsedAnswers(OSA__Playback__Exchange, OsaPlaybackExchangeParsed);
   std::int32_t result = 2;
   if (line.hasFile) {
     result = OSA__Playback__Run(line.fileName.c_str());
@@ -46,6 +55,7 @@ std::int32_t OsaProcessEntry(int argc, const char* const* argv) {
   switch (line.action) {
     case OsaCommandAction::Live:
       OSA_Client_CmdInit(argc, argv, OSA__JSON__Exchange);
+      UseParsedAnswers(OSA__JSON__Exchange, OsaJsonExchangeParsed);
       return OsaRunMessageLoop();
     case OsaCommandAction::Help:
       std::fputs(OsaUsageLine(programName).c_str(), stdout);

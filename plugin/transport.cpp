@@ -74,9 +74,10 @@ void ReportSkipped(const SkippedBytes& skipped) {
               skipped.count < kShownBytes ? skipped.count : kShownBytes);
 }
 
-}  // namespace
-
-bool OSA__JSON__Read(char* buffer, std::int32_t size) {
+// OSA__JSON__Read that also gives the length of the text read (up to its
+// first zero byte) in *length, measured once for the log and the caller.
+bool ReadText(char* buffer, std::int32_t size, std::size_t* length) {
+  *length = 0;
   if (buffer == nullptr || size < 1) return false;
   buffer[0] = '\0';
   const std::size_t room = static_cast<std::size_t>(size) - 1;
@@ -90,12 +91,23 @@ bool OSA__JSON__Read(char* buffer, std::int32_t size) {
   }
   const int error = errno;
   buffer[received] = '\0';
-  HistoryLogTrace("OSA__JSON__Read", std::string_view(buffer));
+  // A zero byte ends what the read delivered.
+  const void* zero = std::memchr(buffer, '\0', received);
+  *length = zero != nullptr ? static_cast<std::size_t>(static_cast<const char*>(zero) - buffer)
+                            : received;
+  HistoryLogTrace("OSA__JSON__Read", std::string_view(buffer, *length));
   if (error == EAGAIN) {
     std::fputs("Unexpected EAGAIN because we did not set stdin into nonblock.\n", stderr);
   }
   errno = error;
   return (received > 0 && error == 0) || error == EINTR;
+}
+
+}  // namespace
+
+bool OSA__JSON__Read(char* buffer, std::int32_t size) {
+  std::size_t length = 0;
+  return ReadText(buffer, size, &length);
 }
 
 bool OSA__JSON__Write(const char* text, std::int32_t length) {
@@ -124,14 +136,14 @@ OsaReceiveStatus OsaReceiveMessage(char* buffer, int* error) {
     if (gQueueStart == gQueueEnd) {
       gQueueStart = 0;
       gQueueEnd = 0;
-      if (!OSA__JSON__Read(gQueue, kOsaReceiveBufferSize)) {
+      std::size_t read = 0;
+      if (!ReadText(gQueue, kOsaReceiveBufferSize, &read)) {
         *error = errno;
         buffer[length] = '\0';
         ReportSkipped(skipped);
         return OsaReceiveStatus::Failed;
       }
-      // A zero byte ends what the read delivered.
-      gQueueEnd = std::strlen(gQueue);
+      gQueueEnd = read;
       continue;
     }
     const char* next = gQueue + gQueueStart;

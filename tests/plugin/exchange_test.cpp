@@ -90,7 +90,8 @@ struct LiveConversation {
   std::vector<HistoryLogEntry> history;  // the loop thread's, once it ended
   std::thread loop;
 
-  LiveConversation() {
+  // `parsed`: the client takes answers from the exchange's parsed trees.
+  explicit LiveConversation(JrSendParsedFunction parsed = nullptr) {
     std::signal(SIGPIPE, SIG_IGN);
     int in[2];
     int out[2];
@@ -99,6 +100,7 @@ struct LiveConversation {
     toPlugin = in[1];
     fromPlugin = out[0];
     BindTestMethods(OSA__JSON__Exchange);
+    gService.sendParsed = parsed;
     OsaTransportUseDescriptors(in[0], out[1]);
     loop = std::thread([this, input = in[0], output = out[1]] {
       EXPECT_TRUE(OsaRunOnLargeStack(
@@ -169,6 +171,37 @@ TEST(LiveExchange, ServesDebuggerRequestWhileWaiting) {
             (std::vector<std::string>{ServiceRequest(0), EchoResponse(2), AskResponse(1, 5)}));
   EXPECT_EQ(debugger.Records("OSA__Info"),
             std::vector<std::string>{"Exit with 0 (invalid request)"});
+}
+
+struct AnswerCase {
+  std::string answer;
+  std::string response;  // to Test_Ask with id 1
+};
+
+// The answer's tree, handed over by the exchange, serves the client exactly
+// as the answer's text does: values, errors, texts that do not parse, and a
+// request served meanwhile.
+TEST(LiveExchange, ParsedAnswersServeTheClientAsTextsDo) {
+  const std::string failed = R"({ "jsonrpc" : "2.0", "result" : { "ok" : 0 }, "id" : 1 })";
+  const AnswerCase rows[] = {
+      {Answer(7, 0), AskResponse(1, 7)},
+      {R"({ "result" : 7 })", AskResponse(1, 7)},
+      {R"({ "error" : { "message" : "no" }, "result" : 7 })", failed},
+      {R"({ "result" : 7, })", failed},  // does not parse
+      {R"({ "id" : 0 })", R"({ "jsonrpc" : "2.0", "result" : { "ok" : 1 }, "id" : 1 })"},
+  };
+  for (const JrSendParsedFunction parsed : {JrSendParsedFunction{nullptr}, OsaJsonExchangeParsed}) {
+    for (const AnswerCase& row : rows) {
+      LiveConversation debugger(parsed);
+      debugger.Send(Request("Test_Ask", 1));
+      EXPECT_EQ(debugger.Receive(), ServiceRequest(0));
+      debugger.Send(Request("Test_Echo", 2));
+      EXPECT_EQ(debugger.Receive(), EchoResponse(2));
+      debugger.Send(row.answer);
+      EXPECT_EQ(debugger.Receive(), row.response) << row.answer;
+      EXPECT_EQ(debugger.Finish(), 0);
+    }
+  }
 }
 
 TEST(LiveExchange, TooDeepNestedRequestIsRefused) {

@@ -84,4 +84,36 @@ TEST(ScanBraces, SplitAnywhereEndsWhereAWholeScanEnds) {
   }
 }
 
+// Fed one byte at a time, a scan ends where a whole scan ends, for texts
+// whose strings hold braces, quotes and escapes of every kind.
+TEST(ScanBraces, ByteAtATimeEndsWhereAWholeScanEnds) {
+  const FrameCase rows[] = {
+      {"{ \"s\" : \"}{\\\"}\" }{", true, 17}, {"{\"\\\\\"}", true, 6}, {"{\"\\\"}\"}", true, 7},
+      {"{ { \"{\" } \"}\" } x", true, 15},    {"{ \"\\", false, 0},
+  };
+  for (const FrameCase& row : rows) {
+    OsaBraceScan scan;
+    std::size_t end = 0;
+    std::size_t index = 0;
+    bool closed = false;
+    for (; index < row.text.size() && !closed; ++index)
+      closed = OsaScanBraces(&scan, row.text.data() + index, 1, &end);
+    EXPECT_EQ(closed, row.framed) << row.text;
+    if (closed) {
+      EXPECT_EQ(index, row.end) << row.text;
+    }
+  }
+}
+
+// The length comes from the same scan as the verdict.
+TEST(IsCompleteMessage, GivesTheLengthOfCompleteTexts) {
+  const CompleteCase rows[] = {
+      {" {\"a\" : \"}\\\"\"}\n", true}, {"{ } }", false}, {"{ \"", false}, {"\t{}", true}};
+  for (const CompleteCase& row : rows) {
+    std::size_t length = 999;
+    EXPECT_EQ(OsaIsCompleteMessage(row.text, &length), row.complete) << row.text;
+    EXPECT_EQ(length, row.complete ? std::string(row.text).size() : 999u) << row.text;
+  }
+}
+
 }  // namespace
