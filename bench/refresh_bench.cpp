@@ -8,7 +8,10 @@
 // handled, read with getrusage(RUSAGE_CHILDREN) once it has been reaped.
 // The pipe runs come twice: placed by the scheduler, and with the child kept
 // on the debugger's CPU, since a wake-up on another CPU can cost more than
-// the plug-in's own work.
+// the plug-in's own work. A third run of the pipe refresh turns the
+// plug-in's cache of target reads on ("cache on"), to count the round trips
+// it saves; a plug-in without the cache answers the command and asks as
+// often as ever (counter cache_on 0).
 #include <benchmark/benchmark.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -24,6 +27,7 @@
 #include "debugger/plugin_process.h"
 #include "debugger/session.h"
 #include "model/kernel_builder.h"
+#include "simple_json/json_value.h"
 #include "tools/debugger_script.h"
 
 namespace {
@@ -62,6 +66,19 @@ double ChildrenCpuSeconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
+// Sends "cache on" and tells whether the plug-in took it (its result carries
+// "cache"); false with *error when no answer came.
+bool TurnCacheOn(DbgSession* session, bool* understood, std::string* error) {
+  JsonPtr result;
+  if (DbgOsaCmdExecute(session, kScriptContext, "cache on", &result) == kDbgNoAnswer) {
+    *error = "no answer to \"cache on\": " + session->lastError;
+    return false;
+  }
+  const JsonValue* state = nullptr;
+  *understood = JsonObjectGet(result.get(), "cache", &state);
+  return true;
+}
+
 // A session with OsaInit and TargetInit done, ready for refreshes.
 bool OpenReadySession(DbgTransport transport, bool record, model::TargetModel* target,
                       std::unique_ptr<DbgSession>* session, std::string* error) {
@@ -94,11 +111,14 @@ int CloseSession(DbgSession* session) {
 
 void FullRefresh(benchmark::State& state, DbgTransport transport) {
   const SameCpu sameCpu(state.range(0) != 0);
+  const bool cache = state.range(1) != 0;
   const double cpuBefore = ChildrenCpuSeconds();
   model::TargetModel target;
   std::unique_ptr<DbgSession> session;
   std::string error;
-  if (!OpenReadySession(transport, false, &target, &session, &error)) {
+  bool cacheOn = false;
+  if (!OpenReadySession(transport, false, &target, &session, &error) ||
+      (cache && !TurnCacheOn(session.get(), &cacheOn, &error))) {
     state.SkipWithError(error.c_str());
     return;
   }
@@ -127,6 +147,7 @@ void FullRefresh(benchmark::State& state, DbgTransport transport) {
   }
   using benchmark::Counter;
   state.counters["client_req_per_s"] = Counter(requests, Counter::kIsRate);
+  if (cache) state.counters["cache_on"] = cacheOn ? 1.0 : 0.0;
   state.counters["client_req_per_refresh"] = requests / iterations;
   state.counters["service_rt_per_refresh"] = service / iterations;
   // Round trips of the attribute requests alone, and of the whole refresh
@@ -218,10 +239,12 @@ void BM_EchoRefreshTraffic(benchmark::State& state) {
 
 // Argument same_cpu: 0 lets the scheduler place the plug-in, 1 keeps it on
 // the debugger's CPU (the difference is the cost of cross-CPU wake-ups).
+// Argument cache: 1 turns the plug-in's cache on after TargetInit.
 BENCHMARK(BM_FullRefreshPipe)
-    ->ArgName("same_cpu")
-    ->Arg(0)
-    ->Arg(1)
+    ->ArgNames({"same_cpu", "cache"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({1, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_EchoRefreshTraffic)
@@ -231,8 +254,8 @@ BENCHMARK(BM_EchoRefreshTraffic)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_FullRefreshInProcess)
-    ->ArgName("same_cpu")
-    ->Arg(0)
+    ->ArgNames({"same_cpu", "cache"})
+    ->Args({0, 0})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
