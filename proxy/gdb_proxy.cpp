@@ -21,6 +21,7 @@
 #include "model/target_model.h"
 #include "proxy/block_cache.h"
 #include "proxy/registers.h"
+#include "proxy/replies.h"
 #include "proxy/threads.h"
 #include "rsp/packet.h"
 #include "rsp/remote_client.h"
@@ -138,36 +139,6 @@ void Warn(const std::string& text) {
 
 // ---- Upstream ----
 
-bool IsHex(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-// "T05..." or "S05": a stop reply (no other reply has this shape).
-bool IsStopReply(std::string_view reply) {
-  return reply.size() >= 3 && (reply[0] == 'T' || reply[0] == 'S') && IsHex(reply[1]) &&
-         IsHex(reply[2]) && (reply[0] == 'S' ? reply.size() == 3 : true);
-}
-
-bool IsErrorReply(std::string_view reply);
-
-// Whether `reply` can be the reply to `request`, judged by its shape for the
-// requests the proxy makes on its own (other requests accept anything but a
-// stop reply).
-bool ReplyFits(std::string_view request, std::string_view reply) {
-  if (request == "?") return IsStopReply(reply) || reply.starts_with("W") || reply.starts_with("X");
-  if (IsStopReply(reply)) return false;
-  if (reply.empty() || IsErrorReply(reply)) return true;
-  const char head = request.empty() ? '\0' : request[0];
-  if (head == 'm' || head == 'g' || head == 'p') {
-    return std::all_of(reply.begin(), reply.end(), [](char c) { return IsHex(c) || c == 'x'; });
-  }
-  if (request.starts_with("qXfer:")) return reply[0] == 'l' || reply[0] == 'm';
-  if (head == 'M' || head == 'P' || head == 'G' || head == 'Z' || head == 'z' || head == 'D') {
-    return reply == "OK";
-  }
-  return true;
-}
-
 // Drops packets the stub sent before it was asked anything (a stop it
 // announces when a debugger attaches), so they are not taken as replies.
 void DrainUnrequested(Proxy* proxy) {
@@ -206,7 +177,7 @@ bool Upstream(Proxy* proxy, std::string_view request, std::string* reply) {
   // A reply that cannot be this request's is a stop the stub announced on
   // its own (QEMU does when a debugger attaches to a running guest) or the
   // late reply of a request that timed out: the real reply follows it.
-  for (int stray = 0; status == RspStatus::Ok && stray < 4 && !ReplyFits(request, *reply);
+  for (int stray = 0; status == RspStatus::Ok && stray < 4 && !ProxyReplyFits(request, *reply);
        ++stray) {
     Log(*proxy, "skipped a packet that is no reply to " + std::string(request) + ": " + *reply);
     status = RspRemoteWaitStop(&proxy->remote, proxy->remote.options.reply_timeout_ms, reply);
@@ -224,10 +195,6 @@ bool Upstream(Proxy* proxy, std::string_view request, std::string* reply) {
   return false;
 }
 
-bool IsErrorReply(std::string_view reply) {
-  return reply.size() >= 1 && reply[0] == 'E' && (reply.size() == 3 || reply[1] == '.');
-}
-
 void ForgetStopCaches(Proxy* proxy) {
   ProxyCacheClear(&proxy->cache);
   proxy->regsValid = false;
@@ -238,7 +205,7 @@ bool FetchMemory(Proxy* proxy, std::uint64_t address, std::uint32_t count, std::
   char request[48];
   std::snprintf(request, sizeof request, "m%" PRIx64 ",%" PRIx32, address, count);
   std::string reply;
-  if (!Upstream(proxy, request, &reply) || IsErrorReply(reply)) return false;
+  if (!Upstream(proxy, request, &reply) || ProxyIsErrorReply(reply)) return false;
   std::string bytes;
   if (!RspFromHex(reply, &bytes) || bytes.size() != count) return false;
   std::copy(bytes.begin(), bytes.end(), out);
@@ -266,7 +233,7 @@ bool WriteLiveMemory(Proxy* proxy, std::uint64_t address, std::uint64_t count,
 bool EnsureLiveRegisters(Proxy* proxy) {
   if (proxy->regsValid) return true;
   std::string reply;
-  if (!Upstream(proxy, "g", &reply) || IsErrorReply(reply) ||
+  if (!Upstream(proxy, "g", &reply) || ProxyIsErrorReply(reply) ||
       !ProxyDecodeRegisterData(proxy->layout, reply, &proxy->regs)) {
     return false;
   }
@@ -642,7 +609,7 @@ void EnsureStopped(Proxy* proxy) {
   EnsureDescription(proxy);
   std::string reply = "T05";
   if (proxy->live) {
-    if (!Upstream(proxy, "?", &reply) || reply.empty() || IsErrorReply(reply)) reply = "T05";
+    if (!Upstream(proxy, "?", &reply) || reply.empty() || ProxyIsErrorReply(reply)) reply = "T05";
   }
   OnStop(proxy, reply);
 }
