@@ -20,6 +20,9 @@
 // ids asked about, then patches (see ApplyPatches) up to the end. Most
 // inputs walk one type and ask about a few tasks, which keeps an input to a
 // few hundred service requests.
+//
+// Each input is refreshed twice, with the plug-in's target-read cache off and
+// on; the answers to the debugger and the messages shown must be the same.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -260,6 +263,7 @@ struct Refresh {
   std::uint32_t stride;    // attributes are asked of every stride-th object
   std::int32_t type;       // the type walked, 0 for every type
   std::size_t tasksAsked;  // task ids the task methods are asked about
+  bool cacheOn;            // "cache on" after TargetInit, else "cache off"
   std::vector<std::uint64_t> taskIds;
 };
 
@@ -391,6 +395,10 @@ void RunRefresh(Refresh* r) {
   (void)DbgOsaInit(r->session, kContext, &osa);
   Check(*r, "OsaInit");
   const std::int32_t init = TargetInit(r);
+  // Both runs send the switch, so the two conversations keep the same ids.
+  bool understood = false;
+  (void)DbgCacheSet(r->session, kContext, r->cacheOn, &understood);
+  Check(*r, "OsaCmd_Execute");
   if (init == 0 && (r->flags & kInitTwice) != 0) (void)TargetInit(r);
   if ((r->flags & kBogusTaskIds) != 0) {
     NoteTask(r, 0);
@@ -441,6 +449,56 @@ void RunRefresh(Refresh* r) {
   Check(*r, "OsaCleanup");
 }
 
+// What the debugger sees of a conversation: the plug-in's answers to its
+// requests and the messages shown to the user (without the service ids), in
+// order. Service exchanges are left out, since the cache changes them, and
+// so is the answer to the cache switch itself.
+std::vector<std::string> DebuggerView(std::string_view record) {
+  constexpr std::string_view kPluginLine = "PLUGIN: ";
+  std::vector<std::string> view;
+  while (!record.empty()) {
+    const std::size_t end = std::min(record.find('\n'), record.size());
+    std::string_view line = record.substr(0, end);
+    record.remove_prefix(std::min(end + 1, record.size()));
+    if (!line.starts_with(kPluginLine)) continue;
+    line.remove_prefix(kPluginLine.size());
+    if (line.find("\"cache\" :") != std::string_view::npos) continue;
+    if (line.find("\"method\"") != std::string_view::npos) {
+      if (line.find("OSA_Service_MessageDisplay") == std::string_view::npos) continue;
+      line = line.substr(0, line.rfind("\"id\""));
+    }
+    view.emplace_back(line);
+  }
+  return view;
+}
+
+struct RefreshRun {
+  std::vector<std::string> view;
+  bool overBudget = false;  // the model debugger refused requests
+};
+
+RefreshRun RunOnce(const model::TargetModel& patched, const Refresh& shape, bool cacheOn) {
+  model::TargetModel model = patched;
+  DbgSessionOptions options;
+  options.record = true;
+  std::unique_ptr<DbgSession> session;
+  std::string error;
+  if (!DbgSessionOpen(options, &model, &session, &error)) {
+    std::fprintf(stderr, "kernel_target_fuzz: %s\n", error.c_str());
+    std::abort();
+  }
+  session->service.answerBudget = kServiceBudget;
+  Refresh refresh = shape;
+  refresh.session = session.get();
+  refresh.cacheOn = cacheOn;
+  RunRefresh(&refresh);
+  RefreshRun run;
+  run.view = DebuggerView(session->record);
+  run.overBudget = session->service.answered > kServiceBudget;
+  (void)DbgSessionClose(session.get());
+  return run;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -458,16 +516,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   model::TargetModel model = image.model;
   ApplyPatches(&in, image, &model);
 
-  DbgSessionOptions options;
-  std::unique_ptr<DbgSession> session;
-  std::string error;
-  if (!DbgSessionOpen(options, &model, &session, &error)) {
-    std::fprintf(stderr, "kernel_target_fuzz: %s\n", error.c_str());
-    std::abort();
-  }
-  session->service.answerBudget = kServiceBudget;
-  Refresh refresh{session.get(), model.memory.bigEndian, flags, rows, stride, type, tasksAsked, {}};
-  RunRefresh(&refresh);
-  (void)DbgSessionClose(session.get());
-  return 0;
+  const Refresh shape{nullptr, model.memory.bigEndian, flags, rows, stride, type, tasksAsked, false,
+                      {}};
+  const RefreshRun off = RunOnce(model, shape, false);
+  const RefreshRun on = RunOnce(model, shape, true);
+  // A refresh cut short by the budget legitimately answers differently.
+  if (off.overBudget || on.overBudget || off.view == on.view) return 0;
+  const std::size_t count = std::min(off.view.size(), on.view.size());
+  std::size_t i = 0;
+  while (i < count && off.view[i] == on.view[i])
+    ++i;
+  std::fprintf(stderr,
+               "kernel_target_fuzz: answer %zu differs with the cache on\n off: %s\n on:  %s\n", i,
+               i < off.view.size() ? off.view[i].c_str() : "(none)",
+               i < on.view.size() ? on.view[i].c_str() : "(none)");
+  std::abort();
 }
