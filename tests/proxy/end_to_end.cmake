@@ -28,7 +28,7 @@ if(TARGET osa_gdbproxy)
     add_test(NAME proxy_e2e_${scenario}
              COMMAND ${OSA_PROXY_RUN} ${PROJECT_SOURCE_DIR} ${OSA_PROXY_IMAGES}
                      $<TARGET_FILE:osa_gdbproxy> m3 ${scenario})
-    set_tests_properties(proxy_e2e_${scenario} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120
+    set_tests_properties(proxy_e2e_${scenario} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60
                          LABELS target FIXTURES_REQUIRED osa_proxy_images)
   endforeach()
 
