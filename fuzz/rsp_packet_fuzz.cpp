@@ -29,45 +29,45 @@ bool SameEvents(const std::vector<RspEvent>& a, const std::vector<RspEvent>& b) 
 void CheckDecoder(std::uint8_t options, std::string_view stream) {
   const bool rle = (options & 1) != 0;
   const std::size_t limit = (options & 2) != 0 ? kSmallLimit : kRspMaxPacket;
-  const std::size_t chunk_base = 1 + ((options >> 2) & 0x3F);
+  const std::size_t chunkBase = 1 + ((options >> 2) & 0x3F);
 
   RspDecoder whole;
-  whole.expand_rle = rle;
-  whole.max_packet = limit;
+  whole.expandRle = rle;
+  whole.maxPacket = limit;
   std::vector<RspEvent> expected;
   RspDecodeAll(&whole, stream, &expected);
 
   RspDecoder split;
-  split.expand_rle = rle;
-  split.max_packet = limit;
+  split.expandRle = rle;
+  split.maxPacket = limit;
   std::vector<RspEvent> events;
   std::size_t at = 0;
   for (std::size_t round = 0; at < stream.size(); ++round) {
-    const std::size_t size = 1 + (chunk_base * (round + 1)) % 23;
+    const std::size_t size = 1 + (chunkBase * (round + 1)) % 23;
     RspDecodeAll(&split, stream.substr(at, size), &events);
     at += size;
     if (split.body.capacity() > 2 * limit + 64) std::abort();
   }
   if (!SameEvents(expected, events)) std::abort();
-  if (whole.junk_bytes != split.junk_bytes) std::abort();
-  if (whole.dropped_packets != split.dropped_packets) std::abort();
+  if (whole.junkBytes != split.junkBytes) std::abort();
+  if (whole.droppedPackets != split.droppedPackets) std::abort();
 
   for (const RspEvent& event : expected) {
     if (event.payload.size() > limit) std::abort();
-    if (event.kind != RspEventKind::Packet) {
-      if (event.kind == RspEventKind::Oversize && !event.payload.empty()) std::abort();
+    if (event.kind != RspEventKind::kPacket) {
+      if (event.kind == RspEventKind::kOversize && !event.payload.empty()) std::abort();
       continue;
     }
     // A decoded payload, sent again, arrives unchanged (if it fits escaped).
     const std::string framed = RspPacket(event.payload);
     if (framed.size() - 4 > limit) continue;
     RspDecoder again;
-    again.expand_rle = rle;
-    again.max_packet = limit;
-    std::vector<RspEvent> round_trip;
-    RspDecodeAll(&again, framed, &round_trip);
-    if (round_trip.size() != 1 || round_trip[0].kind != RspEventKind::Packet ||
-        round_trip[0].payload != event.payload) {
+    again.expandRle = rle;
+    again.maxPacket = limit;
+    std::vector<RspEvent> roundTrip;
+    RspDecodeAll(&again, framed, &roundTrip);
+    if (roundTrip.size() != 1 || roundTrip[0].kind != RspEventKind::kPacket ||
+        roundTrip[0].payload != event.payload) {
       std::abort();
     }
   }

@@ -45,18 +45,18 @@ bool ConnectUpstream(Proxy* proxy) {
   const RspStatus status = options.source == ProxySource::kRemote
                                ? RspConnect(options.remote, 10000, &link, &error)
                                : RspStartCommand(options.remote, &link, &error);
-  if (status != RspStatus::Ok) {
+  if (status != RspStatus::kOk) {
     Warn("cannot reach the target " + options.remote + ": " + error);
     return false;
   }
   RspRemoteOptions remoteOptions;
-  remoteOptions.delay_ms = static_cast<int>(options.probeDelayMs);
-  remoteOptions.ack_timeout_ms = kUpstreamAckMs;
-  remoteOptions.max_retransmits = kUpstreamRetransmits;
-  remoteOptions.reply_timeout_ms = kUpstreamReplyMs;
+  remoteOptions.delayMs = static_cast<int>(options.probeDelayMs);
+  remoteOptions.ackTimeoutMs = kUpstreamAckMs;
+  remoteOptions.maxRetransmits = kUpstreamRetransmits;
+  remoteOptions.replyTimeoutMs = kUpstreamReplyMs;
   RspRemoteInit(std::move(link), remoteOptions, &proxy->remote);
   proxy->remote.channel.trace = options.verbose;
-  proxy->remote.channel.trace_name = "target";
+  proxy->remote.channel.traceName = "target";
   proxy->upstreamOpen = true;
   return true;
 }
@@ -67,22 +67,22 @@ bool ConnectGdb(Proxy* proxy) {
   std::string error;
   if (options.listen) {
     RspListener listener;
-    if (RspListen(options.listenPort, &listener, &error) != RspStatus::Ok) {
+    if (RspListen(options.listenPort, &listener, &error) != RspStatus::kOk) {
       Warn("cannot listen on 127.0.0.1:" + std::to_string(options.listenPort) + ": " + error);
       return false;
     }
     Warn("waiting for GDB on 127.0.0.1:" + std::to_string(listener.port));
-    if (RspAccept(&listener, -1, &link, &error) != RspStatus::Ok) {
+    if (RspAccept(&listener, -1, &link, &error) != RspStatus::kOk) {
       Warn("no GDB connection: " + error);
       return false;
     }
-  } else if (RspOpenStdio(&link, &error) != RspStatus::Ok) {
+  } else if (RspOpenStdio(&link, &error) != RspStatus::kOk) {
     Warn("cannot use standard input and output: " + error);
     return false;
   }
   RspServerInit(std::move(link), &proxy->gdb);
   proxy->gdb.channel.trace = options.verbose;
-  proxy->gdb.channel.trace_name = "gdb";
+  proxy->gdb.channel.traceName = "gdb";
   return true;
 }
 
@@ -127,9 +127,9 @@ int ProxyRun(const ProxyOptions& options, std::string_view selfPath) {
 
   gdbproxy::EndPlugin(proxy.get());
   ProxyStats& stats = proxy->stats;
-  stats.upstreamPackets = proxy->remote.channel.counters.packets_sent;
-  stats.upstreamBytesSent = proxy->remote.channel.counters.bytes_sent;
-  stats.upstreamBytesReceived = proxy->remote.channel.counters.bytes_received;
+  stats.upstreamPackets = proxy->remote.channel.counters.packetsSent;
+  stats.upstreamBytesSent = proxy->remote.channel.counters.bytesSent;
+  stats.upstreamBytesReceived = proxy->remote.channel.counters.bytesReceived;
   stats.cacheHits = proxy->cache.hits;
   stats.cacheFetches = proxy->cache.fetches;
   stats.wallMs = gdbproxy::MsSince(start);

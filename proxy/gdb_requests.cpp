@@ -30,7 +30,7 @@ std::string HandleQSupported(Proxy* proxy, std::string_view gdbFeatures) {
     const Clock::time_point start = Clock::now();
     const RspStatus status = RspRemoteNegotiate(&proxy->remote, gdbFeatures);
     proxy->stats.upstreamMs += MsSince(start);
-    if (status != RspStatus::Ok) {
+    if (status != RspStatus::kOk) {
       proxy->upstreamError = "target connection: " + std::string(RspStatusText(status)) + ": " +
                              RspRemoteError(proxy->remote);
       proxy->upstreamOpen = false;
@@ -44,7 +44,7 @@ std::string HandleQSupported(Proxy* proxy, std::string_view gdbFeatures) {
   }
   if (proxy->live) {
     const RspRemoteFeatures& features = proxy->remote.features;
-    if (features.packet_size != 0) packetSize = std::min(packetSize, features.packet_size);
+    if (features.packetSize != 0) packetSize = std::min(packetSize, features.packetSize);
     std::vector<RspFeature> offered;
     RspParseFeatures(gdbFeatures, &offered);
     if (features.swbreak && RspFindFeature(offered, "swbreak") != nullptr) extra += ";swbreak+";
@@ -226,7 +226,7 @@ std::string HandleXfer(Proxy* proxy, std::string_view request) {
     const auto found = proxy->annexes.find(annex);
     if (found != proxy->annexes.end()) return ProxyXferSlice(found->second, offset, length);
     std::string text;
-    if (proxy->live && proxy->remote.features.xfer_features && FetchAnnex(proxy, annex, &text)) {
+    if (proxy->live && proxy->remote.features.xferFeatures && FetchAnnex(proxy, annex, &text)) {
       const auto placed = proxy->annexes.emplace(annex, std::move(text)).first;
       return ProxyXferSlice(placed->second, offset, length);
     }
@@ -240,16 +240,16 @@ std::string HandleMonitor(Proxy* proxy, std::string_view request) {
   if (!proxy->live) return "";
   ForgetStopCaches(proxy);
   std::string reply;
-  proxy->remote.options.reply_timeout_ms = kUpstreamMonitorReplyMs;
+  proxy->remote.options.replyTimeoutMs = kUpstreamMonitorReplyMs;
   const bool answered = Upstream(proxy, request, &reply);
-  proxy->remote.options.reply_timeout_ms = kUpstreamReplyMs;
+  proxy->remote.options.replyTimeoutMs = kUpstreamReplyMs;
   if (!answered) return ErrorText(proxy->upstreamError);
   // Bounded: a stub that writes output for ever cannot keep us.
   for (int round = 0; round < 100000 && reply.size() > 1 && reply[0] == 'O' && reply != "OK";
        ++round) {
     (void)RspServerReply(&proxy->gdb, reply);
     const RspStatus status = RspRemoteWaitStop(&proxy->remote, kUpstreamMonitorReplyMs, &reply);
-    if (status != RspStatus::Ok)
+    if (status != RspStatus::kOk)
       return ErrorText("target connection: " + RspRemoteError(proxy->remote));
   }
   return reply;
@@ -373,22 +373,22 @@ After HandleRequest(Proxy* proxy, const std::string& request, std::string* reply
 
 int Serve(Proxy* proxy) {
   for (;;) {
-    RspRequestKind kind = RspRequestKind::Packet;
+    RspRequestKind kind = RspRequestKind::kPacket;
     std::string request;
     const RspStatus status = RspServerReceive(&proxy->gdb, -1, &kind, &request);
-    if (status == RspStatus::Closed) return kProxyExitOk;
-    if (status != RspStatus::Ok) {
-      if (status == RspStatus::Timeout) continue;
+    if (status == RspStatus::kClosed) return kProxyExitOk;
+    if (status != RspStatus::kOk) {
+      if (status == RspStatus::kTimeout) continue;
       Warn("GDB link: " + RspServerError(proxy->gdb));
       return kProxyExitFailed;
     }
-    if (kind == RspRequestKind::Interrupt) continue;  // the target is stopped already
+    if (kind == RspRequestKind::kInterrupt) continue;  // the target is stopped already
     ++proxy->stats.gdbPackets;
     proxy->gdbRequest = proxy->stats.gdbPackets;
     std::string reply;
     bool send = true;
     const After after = HandleRequest(proxy, request, &reply, &send);
-    if (send && RspServerReply(&proxy->gdb, reply) != RspStatus::Ok) {
+    if (send && RspServerReply(&proxy->gdb, reply) != RspStatus::kOk) {
       Warn("GDB link: " + RspServerError(proxy->gdb));
       return kProxyExitFailed;
     }

@@ -29,7 +29,7 @@ namespace gdbproxy {
 void DrainUnrequested(Proxy* proxy) {
   for (int round = 0; round < 4; ++round) {
     std::string stray;
-    if (RspRemoteWaitStop(&proxy->remote, 50, &stray) != RspStatus::Ok) return;
+    if (RspRemoteWaitStop(&proxy->remote, 50, &stray) != RspStatus::kOk) return;
     Log(*proxy, "skipped an unrequested packet " + stray);
   }
 }
@@ -50,7 +50,7 @@ bool Upstream(Proxy* proxy, std::string_view request, std::string* reply) {
   if (proxy->upstreamLate || RspChannelHasBuffered(proxy->remote.channel)) {
     proxy->upstreamLate = false;
     std::string late;
-    for (int round = 0; round < 16 && RspRemoteWaitStop(&proxy->remote, 0, &late) == RspStatus::Ok;
+    for (int round = 0; round < 16 && RspRemoteWaitStop(&proxy->remote, 0, &late) == RspStatus::kOk;
          ++round) {
       Log(*proxy, "dropped a late reply " + late);
     }
@@ -62,17 +62,17 @@ bool Upstream(Proxy* proxy, std::string_view request, std::string* reply) {
   // A reply that cannot be this request's is a stop the stub announced on
   // its own (QEMU does when a debugger attaches to a running guest) or the
   // late reply of a request that timed out: the real reply follows it.
-  for (int stray = 0; status == RspStatus::Ok && stray < 4 && !ProxyReplyFits(request, *reply);
+  for (int stray = 0; status == RspStatus::kOk && stray < 4 && !ProxyReplyFits(request, *reply);
        ++stray) {
     Log(*proxy, "skipped a packet that is no reply to " + std::string(request) + ": " + *reply);
-    status = RspRemoteWaitStop(&proxy->remote, proxy->remote.options.reply_timeout_ms, reply);
+    status = RspRemoteWaitStop(&proxy->remote, proxy->remote.options.replyTimeoutMs, reply);
   }
   proxy->stats.upstreamMs += MsSince(start);
-  if (status == RspStatus::Ok) return true;
+  if (status == RspStatus::kOk) return true;
   proxy->upstreamError = "target connection: " + std::string(RspStatusText(status)) + ": " +
                          RspRemoteError(proxy->remote);
-  if (status != RspStatus::Timeout) proxy->upstreamOpen = false;
-  if (status == RspStatus::Timeout) {
+  if (status != RspStatus::kTimeout) proxy->upstreamOpen = false;
+  if (status == RspStatus::kTimeout) {
     proxy->upstreamLate = true;
     proxy->timedOutIn = proxy->gdbRequest;
   }
@@ -251,8 +251,8 @@ bool ElfIsHardFloat(const std::string& path) {
 bool FetchAnnex(Proxy* proxy, std::string_view annex, std::string* text) {
   std::string document;
   const std::size_t chunk =
-      (proxy->remote.features.packet_size != 0 ? proxy->remote.features.packet_size
-                                               : kDefaultUpstreamPacket) -
+      (proxy->remote.features.packetSize != 0 ? proxy->remote.features.packetSize
+                                              : kDefaultUpstreamPacket) -
       8;
   // Bounded: a stub that never says "l" cannot keep us.
   for (int round = 0; round < 1024; ++round) {
@@ -285,17 +285,17 @@ void EnsureDescription(Proxy* proxy) {
       *text = found->second;
       return true;
     }
-    if (!proxy->live || !proxy->remote.features.xfer_features) return false;
+    if (!proxy->live || !proxy->remote.features.xferFeatures) return false;
     if (!FetchAnnex(proxy, annex, text)) return false;
     proxy->annexes.emplace(std::string(annex), *text);
     return true;
   };
-  if (proxy->live && proxy->remote.features.xfer_features &&
+  if (proxy->live && proxy->remote.features.xferFeatures &&
       ProxyParseDescription(fromCache, proxy->model.memory.bigEndian, &proxy->layout, &error)) {
     proxy->haveLayout = true;
     return;
   }
-  if (proxy->live && proxy->remote.features.xfer_features) {
+  if (proxy->live && proxy->remote.features.xferFeatures) {
     Warn("the target's description is unusable (" + error + "); using the built-in one");
   }
   proxy->annexes.clear();

@@ -70,14 +70,14 @@ namespace {
 // Serves GDB's own requests while the target runs: 0x03 goes upstream, GDB
 // going away ends the wait. False when GDB is gone.
 bool ServeWhileRunning(Proxy* proxy) {
-  RspRequestKind kind = RspRequestKind::Packet;
+  RspRequestKind kind = RspRequestKind::kPacket;
   std::string payload;
   const RspStatus status = RspServerReceive(&proxy->gdb, 0, &kind, &payload);
-  if (status == RspStatus::Timeout) return true;
-  if (status != RspStatus::Ok) return false;
-  if (kind == RspRequestKind::Interrupt) {
+  if (status == RspStatus::kTimeout) return true;
+  if (status != RspStatus::kOk) return false;
+  if (kind == RspRequestKind::kInterrupt) {
     Log(*proxy, "interrupt");
-    if (RspRemoteInterrupt(&proxy->remote) != RspStatus::Ok) {
+    if (RspRemoteInterrupt(&proxy->remote) != RspStatus::kOk) {
       proxy->upstreamOpen = false;
     }
   } else {
@@ -99,7 +99,7 @@ bool ResumeAndWait(Proxy* proxy, const std::string& packet, std::uint64_t steppe
     return true;
   }
   Log(*proxy, "resume: " + packet);
-  if (RspRemoteResume(&proxy->remote, packet) != RspStatus::Ok) {
+  if (RspRemoteResume(&proxy->remote, packet) != RspStatus::kOk) {
     proxy->upstreamError = "target connection: " + RspRemoteError(proxy->remote);
     proxy->upstreamOpen = false;
     *reply = ErrorText(proxy->upstreamError);
@@ -111,20 +111,20 @@ bool ResumeAndWait(Proxy* proxy, const std::string& packet, std::uint64_t steppe
     std::size_t ready = 0;
     std::string error;
     const RspStatus waited = RspWaitChannels(channels, 2, -1, &ready, &error);
-    if (waited != RspStatus::Ok && waited != RspStatus::Timeout) {
+    if (waited != RspStatus::kOk && waited != RspStatus::kTimeout) {
       *reply = ErrorText("waiting for the target: " + error);
       proxy->stopped = true;
       return true;
     }
-    if (waited == RspStatus::Timeout) continue;
+    if (waited == RspStatus::kTimeout) continue;
     if (ready == 0) {
       if (!ServeWhileRunning(proxy)) return false;
       continue;
     }
     std::string stop;
     const RspStatus status = RspRemoteWaitStop(&proxy->remote, 0, &stop);
-    if (status == RspStatus::Timeout) continue;
-    if (status != RspStatus::Ok) {
+    if (status == RspStatus::kTimeout) continue;
+    if (status != RspStatus::kOk) {
       proxy->upstreamError = "target connection: " + std::string(RspStatusText(status)) + ": " +
                              RspRemoteError(proxy->remote);
       proxy->upstreamOpen = false;

@@ -151,7 +151,7 @@ bool ProxyParseThreadRef(std::string_view text, ProxyThreadRef* ref) {
   if (!RspParseThreadId(text, &id)) return false;
   ProxyThreadRef parsed;
   // "pPID" alone names every thread of the process.
-  const bool processOnly = id.has_pid && text.find('.') == std::string_view::npos;
+  const bool processOnly = id.hasPid && text.find('.') == std::string_view::npos;
   if (processOnly || id.tid == kRspAllThreads) {
     parsed.kind = ProxyThreadRefKind::kAll;
   } else if (id.tid == kRspAnyThread) {

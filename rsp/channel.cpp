@@ -17,8 +17,8 @@ constexpr std::size_t kTraceLimit = 512;
 
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline, int timeout_ms) {
-  if (timeout_ms < 0) return -1;
+int RemainingMs(Clock::time_point deadline, int timeoutMs) {
+  if (timeoutMs < 0) return -1;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
@@ -32,7 +32,7 @@ void SleepMs(int ms) {
 // Writes one trace line; the payload is peer text, so it is escaped and
 // never used as a format.
 void Trace(const RspChannel& channel, std::string_view arrow, std::string_view payload) {
-  std::string line = channel.trace_name;
+  std::string line = channel.traceName;
   line += arrow;
   const std::size_t shown = payload.size() < kTraceLimit ? payload.size() : kTraceLimit;
   for (std::size_t i = 0; i < shown; ++i) {
@@ -52,85 +52,85 @@ void Trace(const RspChannel& channel, std::string_view arrow, std::string_view p
 
 RspStatus Write(RspChannel* channel, std::string_view bytes) {
   const RspStatus status =
-      RspWriteAll(&channel->link, bytes, channel->write_timeout_ms, &channel->error);
-  if (status == RspStatus::Ok) channel->counters.bytes_sent += bytes.size();
+      RspWriteAll(&channel->link, bytes, channel->writeTimeoutMs, &channel->error);
+  if (status == RspStatus::kOk) channel->counters.bytesSent += bytes.size();
   return status;
 }
 
 }  // namespace
 
-void RspChannelInit(RspLink link, bool expand_rle, RspChannel* channel) {
+void RspChannelInit(RspLink link, bool expandRle, RspChannel* channel) {
   channel->link = std::move(link);
   channel->decoder = RspDecoder();
-  channel->decoder.expand_rle = expand_rle;
+  channel->decoder.expandRle = expandRle;
   channel->input.clear();
-  channel->input_pos = 0;
-  channel->has_pending = false;
+  channel->inputPos = 0;
+  channel->hasPending = false;
   channel->pending.clear();
-  channel->no_ack = false;
-  channel->last_packet.clear();
+  channel->noAck = false;
+  channel->lastPacket.clear();
   channel->counters = RspCounters();
   channel->error.clear();
 }
 
-RspStatus RspChannelNextEvent(RspChannel* channel, int timeout_ms, RspEvent* event) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+RspStatus RspChannelNextEvent(RspChannel* channel, int timeoutMs, RspEvent* event) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (true) {
-    if (channel->input_pos < channel->input.size()) {
-      const std::string_view rest = std::string_view(channel->input).substr(channel->input_pos);
+    if (channel->inputPos < channel->input.size()) {
+      const std::string_view rest = std::string_view(channel->input).substr(channel->inputPos);
       std::size_t used = 0;
       const bool found = RspDecodeNext(&channel->decoder, rest, &used, event);
-      channel->input_pos += used;
-      if (channel->input_pos >= channel->input.size()) {
+      channel->inputPos += used;
+      if (channel->inputPos >= channel->input.size()) {
         channel->input.clear();
-        channel->input_pos = 0;
+        channel->inputPos = 0;
       }
       if (found) {
         switch (event->kind) {
-          case RspEventKind::Packet:
-            ++channel->counters.packets_received;
+          case RspEventKind::kPacket:
+            ++channel->counters.packetsReceived;
             if (channel->trace) Trace(*channel, " <- ", event->payload);
             break;
-          case RspEventKind::BadChecksum:
-          case RspEventKind::Malformed:
-          case RspEventKind::Oversize:
-            ++channel->counters.bad_packets;
+          case RspEventKind::kBadChecksum:
+          case RspEventKind::kMalformed:
+          case RspEventKind::kOversize:
+            ++channel->counters.badPackets;
             if (channel->trace) Trace(*channel, " <- (bad packet) ", event->payload);
             break;
           default:
             break;
         }
-        return RspStatus::Ok;
+        return RspStatus::kOk;
       }
     }
     char buffer[kReadChunk];
     std::size_t got = 0;
-    const RspStatus status = RspRead(&channel->link, RemainingMs(deadline, timeout_ms), buffer,
+    const RspStatus status = RspRead(&channel->link, RemainingMs(deadline, timeoutMs), buffer,
                                      sizeof buffer, &got, &channel->error);
-    if (status != RspStatus::Ok) return status;
-    channel->counters.bytes_received += got;
+    if (status != RspStatus::kOk) return status;
+    channel->counters.bytesReceived += got;
     channel->input.assign(buffer, got);
-    channel->input_pos = 0;
+    channel->inputPos = 0;
   }
 }
 
 RspStatus RspChannelSendPacket(RspChannel* channel, std::string_view payload) {
-  channel->last_packet.clear();
-  RspAppendPacket(payload, &channel->last_packet);
-  if (channel->delay_ms > 0) SleepMs(channel->delay_ms);
+  channel->lastPacket.clear();
+  RspAppendPacket(payload, &channel->lastPacket);
+  if (channel->delayMs > 0) SleepMs(channel->delayMs);
   if (channel->trace) Trace(*channel, " -> ", payload);
-  const RspStatus status = Write(channel, channel->last_packet);
-  if (status == RspStatus::Ok) ++channel->counters.packets_sent;
+  const RspStatus status = Write(channel, channel->lastPacket);
+  if (status == RspStatus::kOk) ++channel->counters.packetsSent;
   return status;
 }
 
 RspStatus RspChannelRetransmit(RspChannel* channel) {
-  if (channel->last_packet.empty()) return RspStatus::Ok;
-  if (channel->delay_ms > 0) SleepMs(channel->delay_ms);
-  if (channel->trace) Trace(*channel, " -> (again) ", channel->last_packet);
-  const RspStatus status = Write(channel, channel->last_packet);
-  if (status == RspStatus::Ok) {
-    ++channel->counters.packets_sent;
+  if (channel->lastPacket.empty()) return RspStatus::kOk;
+  if (channel->delayMs > 0) SleepMs(channel->delayMs);
+  if (channel->trace) Trace(*channel, " -> (again) ", channel->lastPacket);
+  const RspStatus status = Write(channel, channel->lastPacket);
+  if (status == RspStatus::kOk) {
+    ++channel->counters.packetsSent;
     ++channel->counters.retransmits;
   }
   return status;
@@ -141,26 +141,26 @@ RspStatus RspChannelSendRaw(RspChannel* channel, std::string_view bytes) {
 }
 
 bool RspChannelHasBuffered(const RspChannel& channel) {
-  return channel.has_pending || channel.input_pos < channel.input.size();
+  return channel.hasPending || channel.inputPos < channel.input.size();
 }
 
-RspStatus RspWaitChannels(RspChannel* const* channels, std::size_t count, int timeout_ms,
+RspStatus RspWaitChannels(RspChannel* const* channels, std::size_t count, int timeoutMs,
                           std::size_t* ready, std::string* error) {
   for (std::size_t i = 0; i < count; ++i) {
     if (RspChannelHasBuffered(*channels[i])) {
       *ready = i;
-      return RspStatus::Ok;
+      return RspStatus::kOk;
     }
   }
   std::vector<int> fds(count);
   for (std::size_t i = 0; i < count; ++i) {
-    // A link already closed is ready: its receive reports Closed (poll
+    // A link already closed is ready: its receive reports kClosed (poll
     // would ignore it and could wait for ever).
     if (!channels[i]->link.input.Valid()) {
       *ready = i;
-      return RspStatus::Ok;
+      return RspStatus::kOk;
     }
     fds[i] = channels[i]->link.input.Get();
   }
-  return RspWaitReadable(fds.data(), count, timeout_ms, ready, error);
+  return RspWaitReadable(fds.data(), count, timeoutMs, ready, error);
 }

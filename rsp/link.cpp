@@ -40,24 +40,24 @@ void SetError(std::string* error, std::string text) {
 // Poll timeouts count down across retries after EINTR.
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline, int timeout_ms) {
-  if (timeout_ms < 0) return -1;
+int RemainingMs(Clock::time_point deadline, int timeoutMs) {
+  if (timeoutMs < 0) return -1;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
-// Polls one descriptor for `events`; Ok when it is ready (or in error,
-// which the following call reports), Timeout, IoError.
-RspStatus PollOne(int fd, short events, int timeout_ms, std::string* error) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+// Polls one descriptor for `events`; kOk when it is ready (or in error,
+// which the following call reports), kTimeout, kIoError.
+RspStatus PollOne(int fd, short events, int timeoutMs, std::string* error) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (true) {
     pollfd entry{fd, events, 0};
-    const int ready = poll(&entry, 1, RemainingMs(deadline, timeout_ms));
-    if (ready > 0) return RspStatus::Ok;
-    if (ready == 0) return RspStatus::Timeout;
+    const int ready = poll(&entry, 1, RemainingMs(deadline, timeoutMs));
+    if (ready > 0) return RspStatus::kOk;
+    if (ready == 0) return RspStatus::kTimeout;
     if (errno != EINTR) {
       SetError(error, ErrnoText("poll", errno));
-      return RspStatus::IoError;
+      return RspStatus::kIoError;
     }
   }
 }
@@ -83,15 +83,15 @@ void SleepMs(int ms) {
 
 std::string_view RspStatusText(RspStatus status) {
   switch (status) {
-    case RspStatus::Ok:
+    case RspStatus::kOk:
       return "ok";
-    case RspStatus::Timeout:
+    case RspStatus::kTimeout:
       return "timeout";
-    case RspStatus::Closed:
+    case RspStatus::kClosed:
       return "closed";
-    case RspStatus::IoError:
+    case RspStatus::kIoError:
       return "I/O error";
-    case RspStatus::Protocol:
+    case RspStatus::kProtocol:
       return "protocol error";
   }
   return "unknown";
@@ -167,7 +167,7 @@ RspStatus RspLinkFromFds(int input, int output, bool socket, std::string_view na
     out.Reset(fcntl(input, F_DUPFD_CLOEXEC, 0));
     if (!out.Valid()) {
       SetError(error, ErrnoText("dup", errno));
-      return RspStatus::IoError;
+      return RspStatus::kIoError;
     }
   } else {
     out.Reset(output);
@@ -177,19 +177,19 @@ RspStatus RspLinkFromFds(int input, int output, bool socket, std::string_view na
   link->output = std::move(out);
   link->socket = socket;
   link->name = std::string(name);
-  return RspStatus::Ok;
+  return RspStatus::kOk;
 }
 
 RspStatus RspOpenStdio(RspLink* link, std::string* error) {
   RspFd in(fcntl(0, F_DUPFD_CLOEXEC, 0));
   if (!in.Valid()) {
     SetError(error, ErrnoText("standard input", errno));
-    return RspStatus::IoError;
+    return RspStatus::kIoError;
   }
   RspFd out(fcntl(1, F_DUPFD_CLOEXEC, 0));
   if (!out.Valid()) {
     SetError(error, ErrnoText("standard output", errno));
-    return RspStatus::IoError;
+    return RspStatus::kIoError;
   }
   return RspLinkFromFds(in.Release(), out.Release(), false, "stdio", link, error);
 }
@@ -198,7 +198,7 @@ RspStatus RspListen(std::uint16_t port, RspListener* listener, std::string* erro
   RspFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.Valid()) {
     SetError(error, ErrnoText("socket", errno));
-    return RspStatus::IoError;
+    return RspStatus::kIoError;
   }
   const int on = 1;
   setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -208,27 +208,27 @@ RspStatus RspListen(std::uint16_t port, RspListener* listener, std::string* erro
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     SetError(error, ErrnoText("bind 127.0.0.1:" + std::to_string(port), errno));
-    return RspStatus::IoError;
+    return RspStatus::kIoError;
   }
   if (listen(fd.Get(), 1) != 0) {
     SetError(error, ErrnoText("listen", errno));
-    return RspStatus::IoError;
+    return RspStatus::kIoError;
   }
   socklen_t length = sizeof address;
   if (getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     SetError(error, ErrnoText("getsockname", errno));
-    return RspStatus::IoError;
+    return RspStatus::kIoError;
   }
   listener->fd = std::move(fd);
   listener->port = ntohs(address.sin_port);
-  return RspStatus::Ok;
+  return RspStatus::kOk;
 }
 
-RspStatus RspAccept(RspListener* listener, int timeout_ms, RspLink* link, std::string* error) {
+RspStatus RspAccept(RspListener* listener, int timeoutMs, RspLink* link, std::string* error) {
   while (true) {
-    const RspStatus ready = PollOne(listener->fd.Get(), POLLIN, timeout_ms, error);
-    if (ready != RspStatus::Ok) {
-      if (ready == RspStatus::Timeout) SetError(error, "no connection came in time");
+    const RspStatus ready = PollOne(listener->fd.Get(), POLLIN, timeoutMs, error);
+    if (ready != RspStatus::kOk) {
+      if (ready == RspStatus::kTimeout) SetError(error, "no connection came in time");
       return ready;
     }
     const int fd = accept4(listener->fd.Get(), nullptr, nullptr, SOCK_CLOEXEC);
@@ -241,19 +241,18 @@ RspStatus RspAccept(RspListener* listener, int timeout_ms, RspLink* link, std::s
     // A connection that went away before it was taken: wait for the next.
     if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED) continue;
     SetError(error, ErrnoText("accept", errno));
-    return RspStatus::IoError;
+    return RspStatus::kIoError;
   }
 }
 
-RspStatus RspConnect(std::string_view host_port, int timeout_ms, RspLink* link,
-                     std::string* error) {
-  const std::size_t colon = host_port.rfind(':');
-  if (colon == std::string_view::npos || colon + 1 == host_port.size()) {
-    SetError(error, "expected HOST:PORT, got \"" + std::string(host_port) + "\"");
-    return RspStatus::IoError;
+RspStatus RspConnect(std::string_view hostPort, int timeoutMs, RspLink* link, std::string* error) {
+  const std::size_t colon = hostPort.rfind(':');
+  if (colon == std::string_view::npos || colon + 1 == hostPort.size()) {
+    SetError(error, "expected HOST:PORT, got \"" + std::string(hostPort) + "\"");
+    return RspStatus::kIoError;
   }
-  std::string host(host_port.substr(0, colon));
-  const std::string port(host_port.substr(colon + 1));
+  std::string host(hostPort.substr(0, colon));
+  const std::string port(hostPort.substr(colon + 1));
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
   }
@@ -264,12 +263,12 @@ RspStatus RspConnect(std::string_view host_port, int timeout_ms, RspLink* link,
   addrinfo* found = nullptr;
   const int lookup = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
   if (lookup != 0) {
-    SetError(error, "cannot resolve " + std::string(host_port) + ": " + gai_strerror(lookup));
-    return RspStatus::IoError;
+    SetError(error, "cannot resolve " + std::string(hostPort) + ": " + gai_strerror(lookup));
+    return RspStatus::kIoError;
   }
   std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(found, freeaddrinfo);
   std::string last = "no address";
-  RspStatus last_status = RspStatus::IoError;
+  RspStatus lastStatus = RspStatus::kIoError;
   for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
     RspFd fd(socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
                     entry->ai_protocol));
@@ -282,15 +281,15 @@ RspStatus RspConnect(std::string_view host_port, int timeout_ms, RspLink* link,
         last = ErrnoText("connect", errno);
         continue;
       }
-      std::string poll_error;
-      const RspStatus ready = PollOne(fd.Get(), POLLOUT, timeout_ms, &poll_error);
-      if (ready == RspStatus::Timeout) {
-        last = "connect: no answer within " + std::to_string(timeout_ms) + " ms";
-        last_status = RspStatus::Timeout;
+      std::string pollError;
+      const RspStatus ready = PollOne(fd.Get(), POLLOUT, timeoutMs, &pollError);
+      if (ready == RspStatus::kTimeout) {
+        last = "connect: no answer within " + std::to_string(timeoutMs) + " ms";
+        lastStatus = RspStatus::kTimeout;
         continue;
       }
-      if (ready != RspStatus::Ok) {
-        last = poll_error;
+      if (ready != RspStatus::kOk) {
+        last = pollError;
         continue;
       }
       int failure = 0;
@@ -298,34 +297,34 @@ RspStatus RspConnect(std::string_view host_port, int timeout_ms, RspLink* link,
       if (getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &failure, &length) != 0) failure = errno;
       if (failure != 0) {
         last = ErrnoText("connect", failure);
-        last_status = RspStatus::IoError;
+        lastStatus = RspStatus::kIoError;
         continue;
       }
     }
     SetNoDelay(fd.Get());
     const int raw = fd.Release();
-    return RspLinkFromFds(raw, raw, true, host_port, link, error);
+    return RspLinkFromFds(raw, raw, true, hostPort, link, error);
   }
-  SetError(error, "cannot connect to " + std::string(host_port) + ": " + last);
-  return last_status;
+  SetError(error, "cannot connect to " + std::string(hostPort) + ": " + last);
+  return lastStatus;
 }
 
 RspStatus RspStartCommand(std::string_view command, RspLink* link, std::string* error) {
   RspIgnoreSigpipe();
-  std::array<int, 2> to_child{-1, -1};
-  std::array<int, 2> from_child{-1, -1};
-  if (pipe2(to_child.data(), O_CLOEXEC) != 0) {
+  std::array<int, 2> toChild{-1, -1};
+  std::array<int, 2> fromChild{-1, -1};
+  if (pipe2(toChild.data(), O_CLOEXEC) != 0) {
     SetError(error, ErrnoText("pipe", errno));
-    return RspStatus::IoError;
+    return RspStatus::kIoError;
   }
-  RspFd child_in(to_child[0]);
-  RspFd our_out(to_child[1]);
-  if (pipe2(from_child.data(), O_CLOEXEC) != 0) {
+  RspFd childIn(toChild[0]);
+  RspFd ourOut(toChild[1]);
+  if (pipe2(fromChild.data(), O_CLOEXEC) != 0) {
     SetError(error, ErrnoText("pipe", errno));
-    return RspStatus::IoError;
+    return RspStatus::kIoError;
   }
-  RspFd our_in(from_child[0]);
-  RspFd child_out(from_child[1]);
+  RspFd ourIn(fromChild[0]);
+  RspFd childOut(fromChild[1]);
   // Everything the child needs is made before fork: after it, only
   // async-signal-safe calls until exec.
   const std::string text(command);
@@ -334,7 +333,7 @@ RspStatus RspStartCommand(std::string_view command, RspLink* link, std::string* 
   const pid_t pid = fork();
   if (pid < 0) {
     SetError(error, ErrnoText("fork", errno));
-    return RspStatus::IoError;
+    return RspStatus::kIoError;
   }
   if (pid == 0) {
     setpgid(0, 0);
@@ -348,8 +347,8 @@ RspStatus RspStartCommand(std::string_view command, RspLink* link, std::string* 
     // The pipe ends may themselves be 0 or 1 when we run without standard
     // streams: move them so that neither dup2 overwrites the other, and
     // clear close-on-exec on an end already in place.
-    int in = child_in.Get();
-    int out = child_out.Get();
+    int in = childIn.Get();
+    int out = childOut.Get();
     if (out == 0) out = fcntl(out, F_DUPFD, 3);
     if (out < 0) _exit(127);
     if (in == 0 ? fcntl(0, F_SETFD, 0) < 0 : dup2(in, 0) < 0) _exit(127);
@@ -360,62 +359,62 @@ RspStatus RspStartCommand(std::string_view command, RspLink* link, std::string* 
   // Both sides set the group, so that a kill of the group right after fork
   // cannot miss the child.
   setpgid(pid, pid);
-  child_in.Reset();
-  child_out.Reset();
-  SetNonBlocking(our_out.Get());
+  childIn.Reset();
+  childOut.Reset();
+  SetNonBlocking(ourOut.Get());
   link->child = RspChild(pid);
-  link->input = std::move(our_in);
-  link->output = std::move(our_out);
+  link->input = std::move(ourIn);
+  link->output = std::move(ourOut);
   link->socket = false;
   link->name = "command";
-  return RspStatus::Ok;
+  return RspStatus::kOk;
 }
 
-RspStatus RspRead(RspLink* link, int timeout_ms, char* buffer, std::size_t size, std::size_t* got,
+RspStatus RspRead(RspLink* link, int timeoutMs, char* buffer, std::size_t size, std::size_t* got,
                   std::string* error) {
   *got = 0;
   if (!link->input.Valid()) {
     SetError(error, link->name + " is not open");
-    return RspStatus::Closed;
+    return RspStatus::kClosed;
   }
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (true) {
     const RspStatus ready =
-        PollOne(link->input.Get(), POLLIN, RemainingMs(deadline, timeout_ms), error);
-    if (ready == RspStatus::Timeout) {
+        PollOne(link->input.Get(), POLLIN, RemainingMs(deadline, timeoutMs), error);
+    if (ready == RspStatus::kTimeout) {
       SetError(error, "no bytes from " + link->name + " in time");
       return ready;
     }
-    if (ready != RspStatus::Ok) return ready;
+    if (ready != RspStatus::kOk) return ready;
     const ssize_t count = read(link->input.Get(), buffer, size);
     if (count > 0) {
       *got = static_cast<std::size_t>(count);
-      return RspStatus::Ok;
+      return RspStatus::kOk;
     }
     if (count == 0) {
       SetError(error, link->name + " closed the connection");
-      return RspStatus::Closed;
+      return RspStatus::kClosed;
     }
     if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (timeout_ms == 0) {
+      if (timeoutMs == 0) {
         SetError(error, "no bytes from " + link->name + " in time");
-        return RspStatus::Timeout;
+        return RspStatus::kTimeout;
       }
       continue;
     }
     if (errno == ECONNRESET) {
       SetError(error, link->name + " reset the connection");
-      return RspStatus::Closed;
+      return RspStatus::kClosed;
     }
     SetError(error, ErrnoText("read from " + link->name, errno));
-    return RspStatus::IoError;
+    return RspStatus::kIoError;
   }
 }
 
-RspStatus RspWriteAll(RspLink* link, std::string_view bytes, int timeout_ms, std::string* error) {
+RspStatus RspWriteAll(RspLink* link, std::string_view bytes, int timeoutMs, std::string* error) {
   if (!link->output.Valid()) {
     SetError(error, link->name + " is not open");
-    return RspStatus::Closed;
+    return RspStatus::kClosed;
   }
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -429,48 +428,48 @@ RspStatus RspWriteAll(RspLink* link, std::string_view bytes, int timeout_ms, std
     }
     if (count < 0 && errno == EINTR) continue;
     if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      const RspStatus ready = PollOne(link->output.Get(), POLLOUT, timeout_ms, error);
-      if (ready == RspStatus::Timeout) {
+      const RspStatus ready = PollOne(link->output.Get(), POLLOUT, timeoutMs, error);
+      if (ready == RspStatus::kTimeout) {
         SetError(error, link->name + " takes no more bytes");
         return ready;
       }
-      if (ready != RspStatus::Ok) return ready;
+      if (ready != RspStatus::kOk) return ready;
       continue;
     }
     if (count < 0 && (errno == EPIPE || errno == ECONNRESET)) {
       SetError(error, link->name + " closed the connection");
-      return RspStatus::Closed;
+      return RspStatus::kClosed;
     }
     SetError(error, ErrnoText("write to " + link->name, count < 0 ? errno : EIO));
-    return RspStatus::IoError;
+    return RspStatus::kIoError;
   }
-  return RspStatus::Ok;
+  return RspStatus::kOk;
 }
 
-RspStatus RspWaitReadable(const int* fds, std::size_t count, int timeout_ms, std::size_t* ready,
+RspStatus RspWaitReadable(const int* fds, std::size_t count, int timeoutMs, std::size_t* ready,
                           std::string* error) {
   std::vector<pollfd> entries(count);
   for (std::size_t i = 0; i < count; ++i)
     entries[i] = pollfd{fds[i], POLLIN, 0};
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (true) {
     const int result =
-        poll(entries.data(), static_cast<nfds_t>(count), RemainingMs(deadline, timeout_ms));
+        poll(entries.data(), static_cast<nfds_t>(count), RemainingMs(deadline, timeoutMs));
     if (result > 0) {
       for (std::size_t i = 0; i < count; ++i) {
         if (entries[i].revents != 0) {
           *ready = i;
-          return RspStatus::Ok;
+          return RspStatus::kOk;
         }
       }
     }
     if (result == 0) {
       SetError(error, "nothing arrived in time");
-      return RspStatus::Timeout;
+      return RspStatus::kTimeout;
     }
     if (result < 0 && errno != EINTR) {
       SetError(error, ErrnoText("poll", errno));
-      return RspStatus::IoError;
+      return RspStatus::kIoError;
     }
   }
 }

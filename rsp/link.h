@@ -12,11 +12,11 @@
 
 // How an operation on a link (or a packet exchange over one) ended.
 enum class RspStatus {
-  Ok,
-  Timeout,   // nothing (or not enough) arrived in time
-  Closed,    // the peer closed its end
-  IoError,   // a system call failed (the reason names errno)
-  Protocol,  // the peer broke the protocol (garbage, repeated bad packets)
+  kOk,
+  kTimeout,   // nothing (or not enough) arrived in time
+  kClosed,    // the peer closed its end
+  kIoError,   // a system call failed (the reason names errno)
+  kProtocol,  // the peer broke the protocol (garbage, repeated bad packets)
 };
 
 // "ok", "timeout", "closed", "I/O error", "protocol error".
@@ -103,14 +103,14 @@ void RspIgnoreSigpipe();
 // Listens on 127.0.0.1:port (0 picks a free port; listener->port tells).
 [[nodiscard]] RspStatus RspListen(std::uint16_t port, RspListener* listener, std::string* error);
 
-// Accepts one connection; timeout_ms < 0 waits for ever. Timeout when none
+// Accepts one connection; timeoutMs < 0 waits for ever. kTimeout when none
 // came in time.
-[[nodiscard]] RspStatus RspAccept(RspListener* listener, int timeout_ms, RspLink* link,
+[[nodiscard]] RspStatus RspAccept(RspListener* listener, int timeoutMs, RspLink* link,
                                   std::string* error);
 
 // Connects to "HOST:PORT" (a name or an address; "[v6]:PORT" too) within
-// timeout_ms (< 0: the system's own limit).
-[[nodiscard]] RspStatus RspConnect(std::string_view host_port, int timeout_ms, RspLink* link,
+// timeoutMs (< 0: the system's own limit).
+[[nodiscard]] RspStatus RspConnect(std::string_view hostPort, int timeoutMs, RspLink* link,
                                    std::string* error);
 
 // Starts `/bin/sh -c COMMAND` in a process group of its own, with its stdin
@@ -119,20 +119,20 @@ void RspIgnoreSigpipe();
 [[nodiscard]] RspStatus RspStartCommand(std::string_view command, RspLink* link,
                                         std::string* error);
 
-// Reads what is available, at most `size` bytes, waiting up to timeout_ms
-// (< 0: for ever, 0: no wait) for the first byte. Ok with *got > 0; Closed
-// at end of input; Timeout; IoError with errno in *error. EINTR is retried.
-[[nodiscard]] RspStatus RspRead(RspLink* link, int timeout_ms, char* buffer, std::size_t size,
+// Reads what is available, at most `size` bytes, waiting up to timeoutMs
+// (< 0: for ever, 0: no wait) for the first byte. kOk with *got > 0; kClosed
+// at end of input; kTimeout; kIoError with errno in *error. EINTR is retried.
+[[nodiscard]] RspStatus RspRead(RspLink* link, int timeoutMs, char* buffer, std::size_t size,
                                 std::size_t* got, std::string* error);
 
-// Writes all of `bytes`, waiting up to timeout_ms (< 0: for ever) for room
-// each time the peer's buffer is full. Closed when the peer went away (EPIPE,
-// ECONNRESET); Timeout leaves part of the bytes sent.
-[[nodiscard]] RspStatus RspWriteAll(RspLink* link, std::string_view bytes, int timeout_ms,
+// Writes all of `bytes`, waiting up to timeoutMs (< 0: for ever) for room
+// each time the peer's buffer is full. kClosed when the peer went away (EPIPE,
+// ECONNRESET); kTimeout leaves part of the bytes sent.
+[[nodiscard]] RspStatus RspWriteAll(RspLink* link, std::string_view bytes, int timeoutMs,
                                     std::string* error);
 
 // Waits until one of `count` descriptors is readable, closed or failed;
-// *ready is its index (the first such one). Timeout when none is within
-// timeout_ms (< 0: for ever).
-[[nodiscard]] RspStatus RspWaitReadable(const int* fds, std::size_t count, int timeout_ms,
+// *ready is its index (the first such one). kTimeout when none is within
+// timeoutMs (< 0: for ever).
+[[nodiscard]] RspStatus RspWaitReadable(const int* fds, std::size_t count, int timeoutMs,
                                         std::size_t* ready, std::string* error);

@@ -28,20 +28,20 @@ bool RleCountValid(char c) {
   return c >= ' ' && c <= '~' && c != '#' && c != '$';
 }
 
-// A finished body: decoded into a Packet, or reported as Malformed.
+// A finished body: decoded into a kPacket, or reported as kMalformed.
 void FinishBody(RspDecoder* decoder, RspEvent* event) {
   std::string payload;
-  if (RspDecodeBody(decoder->body, decoder->expand_rle, decoder->max_packet, &payload)) {
-    event->kind = RspEventKind::Packet;
+  if (RspDecodeBody(decoder->body, decoder->expandRle, decoder->maxPacket, &payload)) {
+    event->kind = RspEventKind::kPacket;
     event->payload = std::move(payload);
   } else {
-    event->kind = RspEventKind::Malformed;
+    event->kind = RspEventKind::kMalformed;
     event->payload = decoder->body;
   }
 }
 
 void StartBody(RspDecoder* decoder) {
-  decoder->state = RspDecoder::State::Body;
+  decoder->state = RspDecoder::State::kBody;
   decoder->body.clear();
   decoder->oversize = false;
   decoder->sum = 0;
@@ -82,13 +82,12 @@ std::string RspPacket(std::string_view payload) {
   return out;
 }
 
-bool RspDecodeBody(std::string_view body, bool expand_rle, std::size_t limit,
-                   std::string* payload) {
+bool RspDecodeBody(std::string_view body, bool expandRle, std::size_t limit, std::string* payload) {
   // Run-length encoding applies to the bytes as sent, escapes included, so
   // it is expanded first; the expansion is bounded by the limit as it grows.
   std::string expanded;
   std::string_view source = body;
-  if (expand_rle) {
+  if (expandRle) {
     expanded.reserve(body.size() < limit ? body.size() : limit);
     for (std::size_t i = 0; i < body.size(); ++i) {
       const char c = body[i];
@@ -127,35 +126,35 @@ bool RspDecodeNext(RspDecoder* decoder, std::string_view input, std::size_t* use
   for (std::size_t i = 0; i < input.size(); ++i) {
     const char c = input[i];
     switch (decoder->state) {
-      case State::Idle:
+      case State::kIdle:
         if (c == '$') {
           StartBody(decoder);
           break;
         }
         if (c == '+' || c == '-' || c == kRspInterrupt) {
-          event->kind = c == '+'   ? RspEventKind::Ack
-                        : c == '-' ? RspEventKind::Nack
-                                   : RspEventKind::Interrupt;
+          event->kind = c == '+'   ? RspEventKind::kAck
+                        : c == '-' ? RspEventKind::kNack
+                                   : RspEventKind::kInterrupt;
           event->payload.clear();
           *used = i + 1;
           return true;
         }
-        ++decoder->junk_bytes;
+        ++decoder->junkBytes;
         break;
-      case State::Body:
+      case State::kBody:
         if (c == '#') {
-          decoder->state = State::Check1;
+          decoder->state = State::kCheck1;
           break;
         }
         if (c == '$') {
           // The packet before lost its end; this one starts afresh.
-          ++decoder->dropped_packets;
+          ++decoder->droppedPackets;
           StartBody(decoder);
           break;
         }
         decoder->sum = static_cast<std::uint8_t>(decoder->sum + static_cast<unsigned char>(c));
         if (decoder->oversize) break;
-        if (decoder->body.size() >= decoder->max_packet) {
+        if (decoder->body.size() >= decoder->maxPacket) {
           decoder->oversize = true;
           decoder->body.clear();
           decoder->body.shrink_to_fit();
@@ -163,30 +162,30 @@ bool RspDecodeNext(RspDecoder* decoder, std::string_view input, std::size_t* use
         }
         decoder->body.push_back(c);
         break;
-      case State::Check1:
+      case State::kCheck1:
         if (c == '$') {
-          ++decoder->dropped_packets;
+          ++decoder->droppedPackets;
           StartBody(decoder);
           break;
         }
-        decoder->check_high = c;
-        decoder->state = State::Check2;
+        decoder->checkHigh = c;
+        decoder->state = State::kCheck2;
         break;
-      case State::Check2: {
+      case State::kCheck2: {
         if (c == '$') {
-          ++decoder->dropped_packets;
+          ++decoder->droppedPackets;
           StartBody(decoder);
           break;
         }
-        decoder->state = State::Idle;
+        decoder->state = State::kIdle;
         *used = i + 1;
-        const int high = HexValue(decoder->check_high);
+        const int high = HexValue(decoder->checkHigh);
         const int low = HexValue(c);
         event->payload.clear();
         if (decoder->oversize) {
-          event->kind = RspEventKind::Oversize;
+          event->kind = RspEventKind::kOversize;
         } else if (high < 0 || low < 0 || ((high << 4) | low) != decoder->sum) {
-          event->kind = RspEventKind::BadChecksum;
+          event->kind = RspEventKind::kBadChecksum;
           event->payload = decoder->body;
         } else {
           FinishBody(decoder, event);
@@ -315,7 +314,7 @@ bool RspParseThreadId(std::string_view text, RspThreadId* id) {
   if (!text.empty() && text.front() == 'p') {
     text.remove_prefix(1);
     const std::size_t dot = text.find('.');
-    parsed.has_pid = true;
+    parsed.hasPid = true;
     if (!ParseIdPart(text.substr(0, dot), &parsed.pid)) return false;
     if (dot == std::string_view::npos) {
       parsed.tid = kRspAllThreads;
@@ -330,6 +329,6 @@ bool RspParseThreadId(std::string_view text, RspThreadId* id) {
 }
 
 std::string RspFormatThreadId(const RspThreadId& id) {
-  if (!id.has_pid) return FormatIdPart(id.tid);
+  if (!id.hasPid) return FormatIdPart(id.tid);
   return "p" + FormatIdPart(id.pid) + "." + FormatIdPart(id.tid);
 }

@@ -10,7 +10,7 @@
 
 // The largest packet body (as received, escaped) and the largest decoded
 // payload the decoder accepts: 64 KiB and a margin for escapes and framing.
-// Anything longer is skipped and reported as Oversize.
+// Anything longer is skipped and reported as kOversize.
 inline constexpr std::size_t kRspMaxPacket = 0x10000 + 1024;
 
 // The raw interrupt byte GDB sends outside any packet while the target runs.
@@ -29,21 +29,21 @@ void RspAppendPacket(std::string_view payload, std::string* out);
 
 // What the decoder found in the byte stream.
 enum class RspEventKind {
-  Packet,       // a whole packet with a good checksum; payload decoded
-  BadChecksum,  // a whole packet whose checksum does not match: answer `-`
-  Malformed,    // a packet with a good checksum that does not decode (a `}`
-                // at the end, a run-length count out of range, an expansion
-                // past the limit): answer `-`
-  Oversize,     // a packet longer than the limit, skipped to its end
-  Ack,          // `+` between packets
-  Nack,         // `-` between packets
-  Interrupt,    // 0x03 between packets
+  kPacket,       // a whole packet with a good checksum; payload decoded
+  kBadChecksum,  // a whole packet whose checksum does not match: answer `-`
+  kMalformed,    // a packet with a good checksum that does not decode (a `}`
+                 // at the end, a run-length count out of range, an expansion
+                 // past the limit): answer `-`
+  kOversize,     // a packet longer than the limit, skipped to its end
+  kAck,          // `+` between packets
+  kNack,         // `-` between packets
+  kInterrupt,    // 0x03 between packets
 };
 
 struct RspEvent {
-  RspEventKind kind = RspEventKind::Ack;
-  // Packet: the payload, unescaped and (when asked) run-length expanded.
-  // BadChecksum and Malformed: the body as received. Otherwise empty.
+  RspEventKind kind = RspEventKind::kAck;
+  // kPacket: the payload, unescaped and (when asked) run-length expanded.
+  // kBadChecksum and kMalformed: the body as received. Otherwise empty.
   std::string payload;
 };
 
@@ -51,23 +51,23 @@ struct RspEvent {
 // of a packet seen so far. Bytes between packets other than `+`, `-`, 0x03
 // and `$` are skipped and counted. A `$` inside a packet body drops the
 // packet seen so far (its end was lost) and starts a new one. A body longer
-// than max_packet is not stored: the decoder skips to its `#cc` (or the next
-// `$`) and reports Oversize, so memory stays bounded by max_packet.
+// than maxPacket is not stored: the decoder skips to its `#cc` (or the next
+// `$`) and reports kOversize, so memory stays bounded by maxPacket.
 struct RspDecoder {
   // Expand run-length encoding (`X*n`: n - 29 more copies of X) before
   // unescaping. Replies may use it; in GDB's requests a `*` is plain data.
-  bool expand_rle = false;
-  std::size_t max_packet = kRspMaxPacket;
+  bool expandRle = false;
+  std::size_t maxPacket = kRspMaxPacket;
   // Bytes skipped between packets, and packets dropped (cut by a `$`).
-  std::uint64_t junk_bytes = 0;
-  std::uint64_t dropped_packets = 0;
+  std::uint64_t junkBytes = 0;
+  std::uint64_t droppedPackets = 0;
 
   // Decoder state; callers leave it alone.
-  enum class State { Idle, Body, Check1, Check2 } state = State::Idle;
-  std::string body;  // the escaped body so far (at most max_packet bytes)
+  enum class State { kIdle, kBody, kCheck1, kCheck2 } state = State::kIdle;
+  std::string body;  // the escaped body so far (at most maxPacket bytes)
   bool oversize = false;
   std::uint8_t sum = 0;
-  char check_high = 0;
+  char checkHigh = 0;
 };
 
 // Feeds `input` to the decoder until it completes one event: true with the
@@ -81,10 +81,10 @@ struct RspDecoder {
 void RspDecodeAll(RspDecoder* decoder, std::string_view input, std::vector<RspEvent>* events);
 
 // Unescapes a packet body (`}` + byte XOR 0x20), expanding run-length
-// encoding first when `expand_rle` is set; the result may be at most
+// encoding first when `expandRle` is set; the result may be at most
 // `limit` bytes. False on a trailing `}`, a bad run-length count, a `*` with
 // nothing before it, or a result over the limit; *payload is then unchanged.
-[[nodiscard]] bool RspDecodeBody(std::string_view body, bool expand_rle, std::size_t limit,
+[[nodiscard]] bool RspDecodeBody(std::string_view body, bool expandRle, std::size_t limit,
                                  std::string* payload);
 
 // Appends two lower-case hex digits per byte of `bytes` to *out.
@@ -114,8 +114,8 @@ inline constexpr std::int64_t kRspAllThreads = -1;
 inline constexpr std::int64_t kRspAnyThread = 0;
 
 struct RspThreadId {
-  bool has_pid = false;  // the multiprocess form pPID.TID
-  std::int64_t pid = 0;  // meaningful with has_pid
+  bool hasPid = false;   // the multiprocess form pPID.TID
+  std::int64_t pid = 0;  // meaningful with hasPid
   std::int64_t tid = 0;
   friend bool operator==(const RspThreadId&, const RspThreadId&) = default;
 };

@@ -7,8 +7,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline, int timeout_ms) {
-  if (timeout_ms < 0) return -1;
+int RemainingMs(Clock::time_point deadline, int timeoutMs) {
+  if (timeoutMs < 0) return -1;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
@@ -45,146 +45,145 @@ RspStatus FailLink(RspRemote* remote, RspStatus status, std::string_view doing) 
 // (an upstream that closed right after its reply): the next exchange
 // reports the link's state.
 void SendAck(RspRemote* remote) {
-  if (remote->channel.no_ack) return;
+  if (remote->channel.noAck) return;
   static_cast<void>(RspChannelSendRaw(&remote->channel, "+"));
 }
 
 // What waiting for the `+` of a packet sent gave.
 struct AckResult {
-  bool early_packet = false;  // a packet came instead: taken as the reply
+  bool earlyPacket = false;  // a packet came instead: taken as the reply
   std::string payload;
-  int bad_replies = 0;  // `-` already sent for a bad packet that came first
+  int badReplies = 0;  // `-` already sent for a bad packet that came first
 };
 
 // Waits for the `+` of the packet just sent, retransmitting it on `-` or a
-// quiet ack_timeout_ms, at most max_retransmits times.
+// quiet ackTimeoutMs, at most maxRetransmits times.
 RspStatus AwaitAck(RspRemote* remote, std::string_view request, AckResult* result) {
   RspChannel* channel = &remote->channel;
   int retransmits = 0;
   while (true) {
     RspEvent event;
-    const RspStatus status = RspChannelNextEvent(channel, remote->options.ack_timeout_ms, &event);
+    const RspStatus status = RspChannelNextEvent(channel, remote->options.ackTimeoutMs, &event);
     bool again = false;
-    if (status == RspStatus::Timeout) {
+    if (status == RspStatus::kTimeout) {
       again = true;
-    } else if (status != RspStatus::Ok) {
+    } else if (status != RspStatus::kOk) {
       return FailLink(remote, status, "waiting for the ack of " + Describe(request));
     } else {
       switch (event.kind) {
-        case RspEventKind::Ack:
-          return RspStatus::Ok;
-        case RspEventKind::Nack:
+        case RspEventKind::kAck:
+          return RspStatus::kOk;
+        case RspEventKind::kNack:
           again = true;
           break;
-        case RspEventKind::Packet: {
+        case RspEventKind::kPacket: {
           SendAck(remote);
-          result->early_packet = true;
+          result->earlyPacket = true;
           result->payload = std::move(event.payload);
-          return RspStatus::Ok;
+          return RspStatus::kOk;
         }
-        case RspEventKind::BadChecksum:
-        case RspEventKind::Malformed: {
+        case RspEventKind::kBadChecksum:
+        case RspEventKind::kMalformed: {
           // The stub skipped the ack and its reply came out damaged: the
           // request arrived, so ask for the reply again.
           const RspStatus nacked = RspChannelSendRaw(channel, "-");
-          if (nacked != RspStatus::Ok) {
+          if (nacked != RspStatus::kOk) {
             return FailLink(remote, nacked, "asking again for the reply to " + Describe(request));
           }
-          ++result->bad_replies;
-          return RspStatus::Ok;
+          ++result->badReplies;
+          return RspStatus::kOk;
         }
-        case RspEventKind::Oversize:
+        case RspEventKind::kOversize:
           SendAck(remote);
-          return Fail(remote, RspStatus::Protocol,
+          return Fail(remote, RspStatus::kProtocol,
                       "the reply to " + Describe(request) + " is longer than " +
-                          std::to_string(channel->decoder.max_packet) + " bytes");
-        case RspEventKind::Interrupt:
+                          std::to_string(channel->decoder.maxPacket) + " bytes");
+        case RspEventKind::kInterrupt:
           break;
       }
     }
     if (!again) continue;
-    if (retransmits >= remote->options.max_retransmits) {
-      if (status == RspStatus::Timeout) {
-        return Fail(remote, RspStatus::Timeout,
+    if (retransmits >= remote->options.maxRetransmits) {
+      if (status == RspStatus::kTimeout) {
+        return Fail(remote, RspStatus::kTimeout,
                     "no ack for " + Describe(request) + " after " +
                         std::to_string(retransmits + 1) + " tries of " +
-                        std::to_string(remote->options.ack_timeout_ms) + " ms");
+                        std::to_string(remote->options.ackTimeoutMs) + " ms");
       }
-      return Fail(remote, RspStatus::Protocol,
+      return Fail(remote, RspStatus::kProtocol,
                   "the upstream refused " + Describe(request) + " " +
                       std::to_string(retransmits + 1) + " times (bad checksum on its side)");
     }
     ++retransmits;
     const RspStatus sent = RspChannelRetransmit(channel);
-    if (sent != RspStatus::Ok) return FailLink(remote, sent, "sending " + Describe(request));
+    if (sent != RspStatus::kOk) return FailLink(remote, sent, "sending " + Describe(request));
   }
 }
 
-// Waits for a reply packet for up to timeout_ms (< 0: for ever), acking a
+// Waits for a reply packet for up to timeoutMs (< 0: for ever), acking a
 // good one and asking again (`-`) for a damaged one, at most
-// max_retransmits times in all. `bad_replies` counts the `-` sent already.
-RspStatus AwaitReply(RspRemote* remote, std::string_view request, int timeout_ms, int bad_replies,
+// maxRetransmits times in all. `badReplies` counts the `-` sent already.
+RspStatus AwaitReply(RspRemote* remote, std::string_view request, int timeoutMs, int badReplies,
                      std::string* reply) {
   RspChannel* channel = &remote->channel;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   int retransmits = 0;
   while (true) {
     RspEvent event;
-    const RspStatus status =
-        RspChannelNextEvent(channel, RemainingMs(deadline, timeout_ms), &event);
-    if (status == RspStatus::Timeout) {
+    const RspStatus status = RspChannelNextEvent(channel, RemainingMs(deadline, timeoutMs), &event);
+    if (status == RspStatus::kTimeout) {
       return Fail(
-          remote, RspStatus::Timeout,
-          "no reply to " + Describe(request) + " within " + std::to_string(timeout_ms) + " ms");
+          remote, RspStatus::kTimeout,
+          "no reply to " + Describe(request) + " within " + std::to_string(timeoutMs) + " ms");
     }
-    if (status != RspStatus::Ok) {
+    if (status != RspStatus::kOk) {
       return FailLink(remote, status, "waiting for the reply to " + Describe(request));
     }
     switch (event.kind) {
-      case RspEventKind::Packet: {
+      case RspEventKind::kPacket: {
         SendAck(remote);
         *reply = std::move(event.payload);
-        return RspStatus::Ok;
+        return RspStatus::kOk;
       }
-      case RspEventKind::BadChecksum:
-      case RspEventKind::Malformed: {
-        if (channel->no_ack) {
-          return Fail(remote, RspStatus::Protocol,
+      case RspEventKind::kBadChecksum:
+      case RspEventKind::kMalformed: {
+        if (channel->noAck) {
+          return Fail(remote, RspStatus::kProtocol,
                       "the reply to " + Describe(request) +
                           " is damaged and no-ack mode cannot ask for it again");
         }
-        if (bad_replies >= remote->options.max_retransmits) {
-          return Fail(remote, RspStatus::Protocol,
+        if (badReplies >= remote->options.maxRetransmits) {
+          return Fail(remote, RspStatus::kProtocol,
                       "the reply to " + Describe(request) + " came damaged " +
-                          std::to_string(bad_replies + 1) + " times");
+                          std::to_string(badReplies + 1) + " times");
         }
-        ++bad_replies;
+        ++badReplies;
         const RspStatus nacked = RspChannelSendRaw(channel, "-");
-        if (nacked != RspStatus::Ok) {
+        if (nacked != RspStatus::kOk) {
           return FailLink(remote, nacked, "asking again for the reply to " + Describe(request));
         }
         break;
       }
-      case RspEventKind::Oversize:
+      case RspEventKind::kOversize:
         SendAck(remote);
-        return Fail(remote, RspStatus::Protocol,
+        return Fail(remote, RspStatus::kProtocol,
                     "the reply to " + Describe(request) + " is longer than " +
-                        std::to_string(channel->decoder.max_packet) + " bytes");
-      case RspEventKind::Nack: {
+                        std::to_string(channel->decoder.maxPacket) + " bytes");
+      case RspEventKind::kNack: {
         // The stub lost our packet after all: send it again.
-        if (channel->no_ack) break;
-        if (retransmits >= remote->options.max_retransmits) {
-          return Fail(remote, RspStatus::Protocol,
+        if (channel->noAck) break;
+        if (retransmits >= remote->options.maxRetransmits) {
+          return Fail(remote, RspStatus::kProtocol,
                       "the upstream refused " + Describe(request) + " " +
                           std::to_string(retransmits + 1) + " times (bad checksum on its side)");
         }
         ++retransmits;
         const RspStatus sent = RspChannelRetransmit(channel);
-        if (sent != RspStatus::Ok) return FailLink(remote, sent, "sending " + Describe(request));
+        if (sent != RspStatus::kOk) return FailLink(remote, sent, "sending " + Describe(request));
         break;
       }
-      case RspEventKind::Ack:
-      case RspEventKind::Interrupt:
+      case RspEventKind::kAck:
+      case RspEventKind::kInterrupt:
         break;
     }
   }
@@ -193,17 +192,17 @@ RspStatus AwaitReply(RspRemote* remote, std::string_view request, int timeout_ms
 // Sends a request and waits for its ack and reply.
 RspStatus Exchange(RspRemote* remote, std::string_view request, std::string* reply) {
   const RspStatus sent = RspChannelSendPacket(&remote->channel, request);
-  if (sent != RspStatus::Ok) return FailLink(remote, sent, "sending " + Describe(request));
+  if (sent != RspStatus::kOk) return FailLink(remote, sent, "sending " + Describe(request));
   AckResult ack;
-  if (!remote->channel.no_ack) {
+  if (!remote->channel.noAck) {
     const RspStatus acked = AwaitAck(remote, request, &ack);
-    if (acked != RspStatus::Ok) return acked;
-    if (ack.early_packet) {
+    if (acked != RspStatus::kOk) return acked;
+    if (ack.earlyPacket) {
       *reply = std::move(ack.payload);
-      return RspStatus::Ok;
+      return RspStatus::kOk;
     }
   }
-  return AwaitReply(remote, request, remote->options.reply_timeout_ms, ack.bad_replies, reply);
+  return AwaitReply(remote, request, remote->options.replyTimeoutMs, ack.badReplies, reply);
 }
 
 // Drops what arrived already after a failed exchange (a late reply, acks),
@@ -212,8 +211,8 @@ void DropStale(RspRemote* remote) {
   // Bounded: a stub that keeps talking cannot hold us here.
   for (int events = 0; events < 64; ++events) {
     RspEvent event;
-    if (RspChannelNextEvent(&remote->channel, 0, &event) != RspStatus::Ok) return;
-    if (event.kind == RspEventKind::Packet) SendAck(remote);
+    if (RspChannelNextEvent(&remote->channel, 0, &event) != RspStatus::kOk) return;
+    if (event.kind == RspEventKind::kPacket) SendAck(remote);
   }
 }
 
@@ -225,8 +224,8 @@ bool IsConsoleOutput(std::string_view payload) {
 
 void RspRemoteInit(RspLink link, const RspRemoteOptions& options, RspRemote* remote) {
   RspChannelInit(std::move(link), true, &remote->channel);
-  remote->channel.delay_ms = options.delay_ms;
-  if (remote->channel.trace_name.empty()) remote->channel.trace_name = "upstream";
+  remote->channel.delayMs = options.delayMs;
+  if (remote->channel.traceName.empty()) remote->channel.traceName = "upstream";
   remote->options = options;
   remote->features = RspRemoteFeatures();
   remote->running = false;
@@ -238,7 +237,7 @@ const std::string& RspRemoteError(const RspRemote& remote) {
 
 RspStatus RspRemoteRequest(RspRemote* remote, std::string_view request, std::string* reply) {
   if (remote->running) {
-    return Fail(remote, RspStatus::Protocol,
+    return Fail(remote, RspStatus::kProtocol,
                 "the target is running: " + Describe(request) + " must wait for its stop");
   }
   if (remote->resync) {
@@ -246,7 +245,7 @@ RspStatus RspRemoteRequest(RspRemote* remote, std::string_view request, std::str
     remote->resync = false;
   }
   const RspStatus status = Exchange(remote, request, reply);
-  if (status != RspStatus::Ok) remote->resync = true;
+  if (status != RspStatus::kOk) remote->resync = true;
   return status;
 }
 
@@ -296,9 +295,9 @@ std::string RspJoinFeatures(const std::vector<RspFeature>& features) {
   return list;
 }
 
-RspStatus RspRemoteNegotiate(RspRemote* remote, std::string_view gdb_features) {
+RspStatus RspRemoteNegotiate(RspRemote* remote, std::string_view gdbFeatures) {
   std::vector<RspFeature> offered;
-  RspParseFeatures(gdb_features, &offered);
+  RspParseFeatures(gdbFeatures, &offered);
   std::vector<RspFeature> forwarded;
   for (RspFeature& feature : offered) {
     if (feature.name != "multiprocess") forwarded.push_back(std::move(feature));
@@ -307,7 +306,7 @@ RspStatus RspRemoteNegotiate(RspRemote* remote, std::string_view gdb_features) {
   if (!forwarded.empty()) request += ":" + RspJoinFeatures(forwarded);
   std::string reply;
   const RspStatus status = RspRemoteRequest(remote, request, &reply);
-  if (status != RspStatus::Ok) return status;
+  if (status != RspStatus::kOk) return status;
 
   RspRemoteFeatures features;
   features.reply = reply;
@@ -320,96 +319,96 @@ RspStatus RspRemoteNegotiate(RspRemote* remote, std::string_view gdb_features) {
       size != nullptr && size->support == '=') {
     std::uint64_t value = 0;
     if (RspParseHexNumber(size->value, &value)) {
-      features.packet_size = value > kRspMaxPacket ? kRspMaxPacket : value;
+      features.packetSize = value > kRspMaxPacket ? kRspMaxPacket : value;
     }
   }
-  features.no_ack_mode = offers("QStartNoAckMode");
-  features.xfer_features = offers("qXfer:features:read");
-  features.xfer_threads = offers("qXfer:threads:read");
+  features.noAckMode = offers("QStartNoAckMode");
+  features.xferFeatures = offers("qXfer:features:read");
+  features.xferThreads = offers("qXfer:threads:read");
   features.vcont = offers("vContSupported");
   features.multiprocess = offers("multiprocess");
   features.swbreak = offers("swbreak");
   features.hwbreak = offers("hwbreak");
   remote->features = std::move(features);
 
-  if (remote->features.no_ack_mode && !remote->channel.no_ack) {
+  if (remote->features.noAckMode && !remote->channel.noAck) {
     std::string answer;
     const RspStatus asked = RspRemoteRequest(remote, "QStartNoAckMode", &answer);
-    if (asked != RspStatus::Ok) return asked;
+    if (asked != RspStatus::kOk) return asked;
     // The OK was acked above; from here on neither side acks.
-    if (answer == "OK") remote->channel.no_ack = true;
+    if (answer == "OK") remote->channel.noAck = true;
   }
-  return RspStatus::Ok;
+  return RspStatus::kOk;
 }
 
 RspStatus RspRemoteResume(RspRemote* remote, std::string_view packet) {
   if (remote->running) {
-    return Fail(remote, RspStatus::Protocol,
+    return Fail(remote, RspStatus::kProtocol,
                 "the target is running already: " + Describe(packet) + " refused");
   }
-  remote->channel.has_pending = false;
+  remote->channel.hasPending = false;
   remote->channel.pending.clear();
   const RspStatus sent = RspChannelSendPacket(&remote->channel, packet);
-  if (sent != RspStatus::Ok) return FailLink(remote, sent, "sending " + Describe(packet));
+  if (sent != RspStatus::kOk) return FailLink(remote, sent, "sending " + Describe(packet));
   remote->running = true;
-  if (remote->channel.no_ack) return RspStatus::Ok;
+  if (remote->channel.noAck) return RspStatus::kOk;
   AckResult ack;
   const RspStatus acked = AwaitAck(remote, packet, &ack);
-  if (acked != RspStatus::Ok) {
+  if (acked != RspStatus::kOk) {
     remote->running = false;
     return acked;
   }
-  if (ack.early_packet) {
-    remote->channel.has_pending = true;
+  if (ack.earlyPacket) {
+    remote->channel.hasPending = true;
     remote->channel.pending = std::move(ack.payload);
   }
-  return RspStatus::Ok;
+  return RspStatus::kOk;
 }
 
-RspStatus RspRemoteWaitStop(RspRemote* remote, int timeout_ms, std::string* reply) {
-  if (remote->channel.has_pending) {
-    remote->channel.has_pending = false;
+RspStatus RspRemoteWaitStop(RspRemote* remote, int timeoutMs, std::string* reply) {
+  if (remote->channel.hasPending) {
+    remote->channel.hasPending = false;
     *reply = std::move(remote->channel.pending);
     remote->channel.pending.clear();
     if (!IsConsoleOutput(*reply)) remote->running = false;
-    return RspStatus::Ok;
+    return RspStatus::kOk;
   }
-  const RspStatus status = AwaitReply(remote, "the stop reply", timeout_ms, 0, reply);
-  if (status == RspStatus::Ok && !IsConsoleOutput(*reply)) remote->running = false;
-  if (status == RspStatus::Timeout) remote->channel.error = "the target is still running";
-  if (status == RspStatus::Closed || status == RspStatus::IoError) remote->running = false;
+  const RspStatus status = AwaitReply(remote, "the stop reply", timeoutMs, 0, reply);
+  if (status == RspStatus::kOk && !IsConsoleOutput(*reply)) remote->running = false;
+  if (status == RspStatus::kTimeout) remote->channel.error = "the target is still running";
+  if (status == RspStatus::kClosed || status == RspStatus::kIoError) remote->running = false;
   return status;
 }
 
 RspStatus RspRemoteInterrupt(RspRemote* remote) {
   const RspStatus status = RspChannelSendRaw(&remote->channel, std::string_view("\x03", 1));
-  if (status != RspStatus::Ok) return FailLink(remote, status, "sending the interrupt");
+  if (status != RspStatus::kOk) return FailLink(remote, status, "sending the interrupt");
   return status;
 }
 
 RspStatus RspRemoteResumeAndWait(RspRemote* remote, std::string_view packet,
-                                 RspChannel* interrupt_source, bool (*on_input)(void* context),
+                                 RspChannel* interruptSource, bool (*onInput)(void* context),
                                  void* context, std::string* reply) {
   reply->clear();
   const RspStatus resumed = RspRemoteResume(remote, packet);
-  if (resumed != RspStatus::Ok) return resumed;
+  if (resumed != RspStatus::kOk) return resumed;
   while (true) {
-    if (remote->channel.has_pending || interrupt_source == nullptr || on_input == nullptr) {
+    if (remote->channel.hasPending || interruptSource == nullptr || onInput == nullptr) {
       return RspRemoteWaitStop(remote, -1, reply);
     }
-    RspChannel* channels[2] = {&remote->channel, interrupt_source};
+    RspChannel* channels[2] = {&remote->channel, interruptSource};
     std::size_t ready = 0;
     std::string error;
     const RspStatus waited = RspWaitChannels(channels, 2, -1, &ready, &error);
-    if (waited != RspStatus::Ok) return Fail(remote, waited, error);
+    if (waited != RspStatus::kOk) return Fail(remote, waited, error);
     if (ready == 0) {
       const RspStatus stopped = RspRemoteWaitStop(remote, 0, reply);
-      if (stopped != RspStatus::Timeout) return stopped;
+      if (stopped != RspStatus::kTimeout) return stopped;
       continue;
     }
-    if (!on_input(context)) {
+    if (!onInput(context)) {
       reply->clear();
-      return RspStatus::Ok;
+      return RspStatus::kOk;
     }
   }
 }

@@ -12,11 +12,11 @@
 #include "rsp/link.h"
 
 struct RspRemoteOptions {
-  int ack_timeout_ms = 2000;     // for the `+` after each packet we send
-  int reply_timeout_ms = 10000;  // for the reply packet after the `+`
-  int max_retransmits = 3;       // of a request nacked (or not acked in time),
-                                 // and `-` we send for bad replies
-  int delay_ms = 0;              // artificial delay before each packet sent
+  int ackTimeoutMs = 2000;     // for the `+` after each packet we send
+  int replyTimeoutMs = 10000;  // for the reply packet after the `+`
+  int maxRetransmits = 3;      // of a request nacked (or not acked in time),
+                               // and `-` we send for bad replies
+  int delayMs = 0;             // artificial delay before each packet sent
 };
 
 // One entry of a qSupported list: "name+", "name-", "name?" or "name=value".
@@ -28,12 +28,12 @@ struct RspFeature {
 
 // What the upstream offered in its qSupported reply.
 struct RspRemoteFeatures {
-  std::size_t packet_size = 0;  // PacketSize (0 when not given)
-  bool no_ack_mode = false;     // QStartNoAckMode+
-  bool xfer_features = false;   // qXfer:features:read+
-  bool xfer_threads = false;    // qXfer:threads:read+
-  bool vcont = false;           // vContSupported+
-  bool multiprocess = false;    // multiprocess+ (see RspRemoteNegotiate)
+  std::size_t packetSize = 0;  // PacketSize (0 when not given)
+  bool noAckMode = false;      // QStartNoAckMode+
+  bool xferFeatures = false;   // qXfer:features:read+
+  bool xferThreads = false;    // qXfer:threads:read+
+  bool vcont = false;          // vContSupported+
+  bool multiprocess = false;   // multiprocess+ (see RspRemoteNegotiate)
   bool swbreak = false;
   bool hwbreak = false;
   std::vector<RspFeature> all;  // every entry, in order
@@ -57,14 +57,14 @@ void RspRemoteInit(RspLink link, const RspRemoteOptions& options, RspRemote* rem
 [[nodiscard]] const std::string& RspRemoteError(const RspRemote& remote);
 
 // Sends `request` and waits for its reply: the `+` first (retransmits on
-// `-` or when none comes within ack_timeout_ms, at most max_retransmits
-// times), then the reply packet within reply_timeout_ms, acked with `+`
+// `-` or when none comes within ackTimeoutMs, at most maxRetransmits
+// times), then the reply packet within replyTimeoutMs, acked with `+`
 // unless in no-ack mode; a reply with a bad checksum is answered `-` (the
 // same bound). Stray bytes and acks are skipped. A packet that arrives
-// before the `+` is taken as the reply (some stubs do not ack). Timeout,
-// Closed, IoError or Protocol otherwise, with the reason in RspRemoteError.
+// before the `+` is taken as the reply (some stubs do not ack). kTimeout,
+// kClosed, kIoError or kProtocol otherwise, with the reason in RspRemoteError.
 // After a failure the next request first drops what already arrived (a
-// late reply must not answer it). Refused (Protocol) while the target runs.
+// late reply must not answer it). Refused (kProtocol) while the target runs.
 // Not for resuming packets: see RspRemoteResume.
 [[nodiscard]] RspStatus RspRemoteRequest(RspRemote* remote, std::string_view request,
                                          std::string* reply);
@@ -80,13 +80,13 @@ void RspParseFeatures(std::string_view list, std::vector<RspFeature>* features);
 // Joins entries back into a qSupported list.
 [[nodiscard]] std::string RspJoinFeatures(const std::vector<RspFeature>& features);
 
-// Sends "qSupported:<gdb_features>" upstream with `multiprocess+` removed
+// Sends "qSupported:<gdbFeatures>" upstream with `multiprocess+` removed
 // (so the upstream answers plain hex thread ids; RspParseThreadId reads the
 // pPID.TID form too, should a stub use it anyway), and fills
 // remote->features from the reply. When the upstream offers
 // QStartNoAckMode, asks for it and switches the channel to no-ack mode on
-// its OK. gdb_features is what GDB sent after "qSupported:" (may be empty).
-[[nodiscard]] RspStatus RspRemoteNegotiate(RspRemote* remote, std::string_view gdb_features);
+// its OK. gdbFeatures is what GDB sent after "qSupported:" (may be empty).
+[[nodiscard]] RspStatus RspRemoteNegotiate(RspRemote* remote, std::string_view gdbFeatures);
 
 // Sends a resuming packet (`vCont;...`, `c`, `s`, `C..`, `S..`) and waits
 // only for its `+` (retransmitting as RspRemoteRequest does). Then the
@@ -96,23 +96,23 @@ void RspParseFeatures(std::string_view list, std::vector<RspFeature>* features);
 // RspRemoteWaitStop returns it.
 [[nodiscard]] RspStatus RspRemoteResume(RspRemote* remote, std::string_view packet);
 
-// Waits up to timeout_ms (< 0: for ever) for the next packet from the
+// Waits up to timeoutMs (< 0: for ever) for the next packet from the
 // running target and acks it: a stop reply (`T`, `S`, `W`, `X`), or console
 // output (`O` + hex, not "OK"), after which the target still runs and the
-// caller waits again. Timeout when nothing came: the target still runs.
-[[nodiscard]] RspStatus RspRemoteWaitStop(RspRemote* remote, int timeout_ms, std::string* reply);
+// caller waits again. kTimeout when nothing came: the target still runs.
+[[nodiscard]] RspStatus RspRemoteWaitStop(RspRemote* remote, int timeoutMs, std::string* reply);
 
 // Sends the raw interrupt byte 0x03 (GDB's Ctrl-C); the stop reply then
 // comes through RspRemoteWaitStop.
 [[nodiscard]] RspStatus RspRemoteInterrupt(RspRemote* remote);
 
 // Resume and wait in one: sends `packet`, then waits for the stop reply;
-// while it waits, `interrupt_source` (may be null) is watched too, and
-// whenever it has input `on_input(context)` is called; it returns false to
-// stop waiting (the status is then Ok with *reply empty, the target still
-// running). on_input typically reads GDB's next event and, on 0x03, calls
+// while it waits, `interruptSource` (may be null) is watched too, and
+// whenever it has input `onInput(context)` is called; it returns false to
+// stop waiting (the status is then kOk with *reply empty, the target still
+// running). onInput typically reads GDB's next event and, on 0x03, calls
 // RspRemoteInterrupt. For callers that need nothing more elaborate.
 [[nodiscard]] RspStatus RspRemoteResumeAndWait(RspRemote* remote, std::string_view packet,
-                                               RspChannel* interrupt_source,
-                                               bool (*on_input)(void* context), void* context,
+                                               RspChannel* interruptSource,
+                                               bool (*onInput)(void* context), void* context,
                                                std::string* reply);

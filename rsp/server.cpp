@@ -7,8 +7,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline, int timeout_ms) {
-  if (timeout_ms < 0) return -1;
+int RemainingMs(Clock::time_point deadline, int timeoutMs) {
+  if (timeoutMs < 0) return -1;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
@@ -17,53 +17,52 @@ int RemainingMs(Clock::time_point deadline, int timeout_ms) {
 
 void RspServerInit(RspLink link, RspServer* server) {
   RspChannelInit(std::move(link), false, &server->channel);
-  if (server->channel.trace_name.empty()) server->channel.trace_name = "gdb";
+  if (server->channel.traceName.empty()) server->channel.traceName = "gdb";
 }
 
 const std::string& RspServerError(const RspServer& server) {
   return server.channel.error;
 }
 
-RspStatus RspServerReceive(RspServer* server, int timeout_ms, RspRequestKind* kind,
+RspStatus RspServerReceive(RspServer* server, int timeoutMs, RspRequestKind* kind,
                            std::string* payload) {
   RspChannel* channel = &server->channel;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (true) {
     RspEvent event;
-    const RspStatus status =
-        RspChannelNextEvent(channel, RemainingMs(deadline, timeout_ms), &event);
-    if (status != RspStatus::Ok) return status;
-    RspStatus answered = RspStatus::Ok;
+    const RspStatus status = RspChannelNextEvent(channel, RemainingMs(deadline, timeoutMs), &event);
+    if (status != RspStatus::kOk) return status;
+    RspStatus answered = RspStatus::kOk;
     switch (event.kind) {
-      case RspEventKind::Packet:
+      case RspEventKind::kPacket:
         // The request stands even if the ack cannot go out (GDB left right
         // after it): the reply then reports the link's state.
-        if (!channel->no_ack) static_cast<void>(RspChannelSendRaw(channel, "+"));
-        *kind = RspRequestKind::Packet;
+        if (!channel->noAck) static_cast<void>(RspChannelSendRaw(channel, "+"));
+        *kind = RspRequestKind::kPacket;
         *payload = std::move(event.payload);
-        return RspStatus::Ok;
-      case RspEventKind::Interrupt:
-        *kind = RspRequestKind::Interrupt;
+        return RspStatus::kOk;
+      case RspEventKind::kInterrupt:
+        *kind = RspRequestKind::kInterrupt;
         payload->clear();
-        return RspStatus::Ok;
-      case RspEventKind::BadChecksum:
-      case RspEventKind::Malformed:
+        return RspStatus::kOk;
+      case RspEventKind::kBadChecksum:
+      case RspEventKind::kMalformed:
         // GDB sends it again on `-`; without acks there is nobody to ask.
-        if (!channel->no_ack) answered = RspChannelSendRaw(channel, "-");
+        if (!channel->noAck) answered = RspChannelSendRaw(channel, "-");
         break;
-      case RspEventKind::Oversize:
-        if (!channel->no_ack) answered = RspChannelSendRaw(channel, "+");
-        if (answered == RspStatus::Ok) {
-          answered = RspChannelSendPacket(channel, server->oversize_reply);
+      case RspEventKind::kOversize:
+        if (!channel->noAck) answered = RspChannelSendRaw(channel, "+");
+        if (answered == RspStatus::kOk) {
+          answered = RspChannelSendPacket(channel, server->oversizeReply);
         }
         break;
-      case RspEventKind::Nack:
-        if (!channel->no_ack) answered = RspChannelRetransmit(channel);
+      case RspEventKind::kNack:
+        if (!channel->noAck) answered = RspChannelRetransmit(channel);
         break;
-      case RspEventKind::Ack:
+      case RspEventKind::kAck:
         break;
     }
-    if (answered != RspStatus::Ok) return answered;
+    if (answered != RspStatus::kOk) return answered;
   }
 }
 
@@ -71,6 +70,6 @@ RspStatus RspServerReply(RspServer* server, std::string_view payload) {
   return RspChannelSendPacket(&server->channel, payload);
 }
 
-void RspServerSetNoAck(RspServer* server, bool no_ack) {
-  server->channel.no_ack = no_ack;
+void RspServerSetNoAck(RspServer* server, bool noAck) {
+  server->channel.noAck = noAck;
 }

@@ -13,7 +13,7 @@ struct RspServer {
   RspChannel channel;
   // Oversize requests are acked and answered with this error reply (GDB
   // shows it) so that GDB does not retransmit a packet we cannot hold.
-  std::string oversize_reply = "E16";
+  std::string oversizeReply = "E16";
 };
 
 // Sets up the server over `link` (taken). GDB's requests are not
@@ -24,16 +24,16 @@ void RspServerInit(RspLink link, RspServer* server);
 [[nodiscard]] const std::string& RspServerError(const RspServer& server);
 
 enum class RspRequestKind {
-  Packet,     // a request; its payload is in *payload
-  Interrupt,  // GDB sent 0x03 outside a packet
+  kPacket,     // a request; its payload is in *payload
+  kInterrupt,  // GDB sent 0x03 outside a packet
 };
 
-// Waits up to timeout_ms (< 0: for ever) for GDB's next request or
+// Waits up to timeoutMs (< 0: for ever) for GDB's next request or
 // interrupt. Handles the rest itself: acks a good packet with `+` (unless
 // no-ack), answers a bad one with `-`, retransmits the last reply on `-`,
-// skips `+` and junk, and answers an oversize packet with oversize_reply.
-// Closed when GDB went away.
-[[nodiscard]] RspStatus RspServerReceive(RspServer* server, int timeout_ms, RspRequestKind* kind,
+// skips `+` and junk, and answers an oversize packet with oversizeReply.
+// kClosed when GDB went away.
+[[nodiscard]] RspStatus RspServerReceive(RspServer* server, int timeoutMs, RspRequestKind* kind,
                                          std::string* payload);
 
 // Sends a reply (or an asynchronous stop reply) packet; it is kept for a
@@ -43,4 +43,4 @@ enum class RspRequestKind {
 
 // Turns no-ack mode on or off. Call it with true right after replying OK to
 // GDB's QStartNoAckMode (GDB still acks that OK; the `+` is skipped).
-void RspServerSetNoAck(RspServer* server, bool no_ack);
+void RspServerSetNoAck(RspServer* server, bool noAck);

@@ -15,7 +15,7 @@ void FakePeerStart(std::function<void(int fd)> script, RspLink* link, FakePeer* 
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
   std::string error;
-  ASSERT_EQ(RspLinkFromFds(pair[0], pair[0], true, "fake peer", link, &error), RspStatus::Ok);
+  ASSERT_EQ(RspLinkFromFds(pair[0], pair[0], true, "fake peer", link, &error), RspStatus::kOk);
   peer->fd = pair[1];
   peer->thread = std::thread([script = std::move(script), fd = pair[1]] {
     script(fd);
@@ -37,27 +37,27 @@ void PeerSend(int fd, const std::string& bytes) {
   }
 }
 
-int PeerReadByte(int fd, int timeout_ms) {
+int PeerReadByte(int fd, int timeoutMs) {
   pollfd entry{fd, POLLIN, 0};
-  if (poll(&entry, 1, timeout_ms) <= 0) return -1;
+  if (poll(&entry, 1, timeoutMs) <= 0) return -1;
   unsigned char byte = 0;
   if (read(fd, &byte, 1) != 1) return -1;
   return byte;
 }
 
-std::string PeerReadPacket(int fd, std::string* before, int timeout_ms) {
+std::string PeerReadPacket(int fd, std::string* before, int timeoutMs) {
   int c = -1;
-  while ((c = PeerReadByte(fd, timeout_ms)) != '$') {
+  while ((c = PeerReadByte(fd, timeoutMs)) != '$') {
     if (c < 0) return "<none>";
     if (before != nullptr) before->push_back(static_cast<char>(c));
   }
   std::string body;
-  while ((c = PeerReadByte(fd, timeout_ms)) != '#') {
+  while ((c = PeerReadByte(fd, timeoutMs)) != '#') {
     if (c < 0) return "<none>";
     body.push_back(static_cast<char>(c));
   }
   for (int i = 0; i < 2; ++i) {
-    if (PeerReadByte(fd, timeout_ms) < 0) return "<none>";
+    if (PeerReadByte(fd, timeoutMs) < 0) return "<none>";
   }
   return body;
 }

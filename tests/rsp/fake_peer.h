@@ -23,13 +23,13 @@ void FakePeerJoin(FakePeer* peer);
 // Writes all of `bytes`.
 void PeerSend(int fd, const std::string& bytes);
 
-// The next byte, or -1 when nothing came within timeout_ms or the end came.
-int PeerReadByte(int fd, int timeout_ms = 5000);
+// The next byte, or -1 when nothing came within timeoutMs or the end came.
+int PeerReadByte(int fd, int timeoutMs = 5000);
 
 // Reads up to the next whole packet and returns its body as sent (escaped),
 // or "<none>" when no packet came in time. Bytes before its `$` are
 // appended to *before when given (acks, 0x03).
-std::string PeerReadPacket(int fd, std::string* before = nullptr, int timeout_ms = 5000);
+std::string PeerReadPacket(int fd, std::string* before = nullptr, int timeoutMs = 5000);
 
 // The frame of `body` exactly as given (no escaping) with its checksum.
 std::string PeerFrame(const std::string& body);

@@ -18,16 +18,16 @@
 
 namespace {
 
-RspLink PipeLink(int* peer_write, int* peer_read) {
-  int to_link[2];
-  int from_link[2];
-  EXPECT_EQ(pipe2(to_link, O_CLOEXEC), 0);
-  EXPECT_EQ(pipe2(from_link, O_CLOEXEC), 0);
+RspLink PipeLink(int* peerWrite, int* peerRead) {
+  int toLink[2];
+  int fromLink[2];
+  EXPECT_EQ(pipe2(toLink, O_CLOEXEC), 0);
+  EXPECT_EQ(pipe2(fromLink, O_CLOEXEC), 0);
   RspLink link;
   std::string error;
-  EXPECT_EQ(RspLinkFromFds(to_link[0], from_link[1], false, "pipes", &link, &error), RspStatus::Ok);
-  *peer_write = to_link[1];
-  *peer_read = from_link[0];
+  EXPECT_EQ(RspLinkFromFds(toLink[0], fromLink[1], false, "pipes", &link, &error), RspStatus::kOk);
+  *peerWrite = toLink[1];
+  *peerRead = fromLink[0];
   return link;
 }
 
@@ -36,19 +36,19 @@ RspLink SocketLink(int* peer) {
   EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
   RspLink link;
   std::string error;
-  EXPECT_EQ(RspLinkFromFds(pair[0], pair[0], true, "socket", &link, &error), RspStatus::Ok);
+  EXPECT_EQ(RspLinkFromFds(pair[0], pair[0], true, "socket", &link, &error), RspStatus::kOk);
   *peer = pair[1];
   return link;
 }
 
 // Reads from the link until `want` bytes came or it fails.
-std::string ReadSome(RspLink* link, std::size_t want, int timeout_ms = 5000) {
+std::string ReadSome(RspLink* link, std::size_t want, int timeoutMs = 5000) {
   std::string text;
   char buffer[4096];
   while (text.size() < want) {
     std::size_t got = 0;
     std::string error;
-    if (RspRead(link, timeout_ms, buffer, sizeof buffer, &got, &error) != RspStatus::Ok) break;
+    if (RspRead(link, timeoutMs, buffer, sizeof buffer, &got, &error) != RspStatus::kOk) break;
     text.append(buffer, got);
   }
   return text;
@@ -71,25 +71,25 @@ bool ProcessGone(pid_t pid) {
 }
 
 TEST(RspLink, PipesCarryBytesBothWaysAndReportTheEnd) {
-  int peer_write = -1;
-  int peer_read = -1;
-  RspLink link = PipeLink(&peer_write, &peer_read);
+  int peerWrite = -1;
+  int peerRead = -1;
+  RspLink link = PipeLink(&peerWrite, &peerRead);
   std::string error;
-  ASSERT_EQ(RspWriteAll(&link, "$OK#9a", 1000, &error), RspStatus::Ok);
+  ASSERT_EQ(RspWriteAll(&link, "$OK#9a", 1000, &error), RspStatus::kOk);
   char buffer[16];
-  ASSERT_EQ(read(peer_read, buffer, sizeof buffer), 6);
+  ASSERT_EQ(read(peerRead, buffer, sizeof buffer), 6);
   std::size_t got = 0;
-  EXPECT_EQ(RspRead(&link, 20, buffer, sizeof buffer, &got, &error), RspStatus::Timeout);
-  EXPECT_EQ(RspRead(&link, 0, buffer, sizeof buffer, &got, &error), RspStatus::Timeout);
-  ASSERT_EQ(write(peer_write, "+", 1), 1);
-  ASSERT_EQ(RspRead(&link, 1000, buffer, sizeof buffer, &got, &error), RspStatus::Ok);
+  EXPECT_EQ(RspRead(&link, 20, buffer, sizeof buffer, &got, &error), RspStatus::kTimeout);
+  EXPECT_EQ(RspRead(&link, 0, buffer, sizeof buffer, &got, &error), RspStatus::kTimeout);
+  ASSERT_EQ(write(peerWrite, "+", 1), 1);
+  ASSERT_EQ(RspRead(&link, 1000, buffer, sizeof buffer, &got, &error), RspStatus::kOk);
   EXPECT_EQ(got, 1u);
-  close(peer_write);
-  EXPECT_EQ(RspRead(&link, 1000, buffer, sizeof buffer, &got, &error), RspStatus::Closed);
+  close(peerWrite);
+  EXPECT_EQ(RspRead(&link, 1000, buffer, sizeof buffer, &got, &error), RspStatus::kClosed);
   EXPECT_NE(error.find("closed"), std::string::npos) << error;
   // A reader that went away: EPIPE as a status, no SIGPIPE.
-  close(peer_read);
-  EXPECT_EQ(RspWriteAll(&link, "$OK#9a", 1000, &error), RspStatus::Closed);
+  close(peerRead);
+  EXPECT_EQ(RspWriteAll(&link, "$OK#9a", 1000, &error), RspStatus::kClosed);
 }
 
 TEST(RspLink, SocketPeerGoneIsAStatus) {
@@ -99,8 +99,8 @@ TEST(RspLink, SocketPeerGoneIsAStatus) {
   std::string error;
   char buffer[16];
   std::size_t got = 0;
-  EXPECT_EQ(RspRead(&link, 1000, buffer, sizeof buffer, &got, &error), RspStatus::Closed);
-  EXPECT_EQ(RspWriteAll(&link, "$OK#9a", 1000, &error), RspStatus::Closed);
+  EXPECT_EQ(RspRead(&link, 1000, buffer, sizeof buffer, &got, &error), RspStatus::kClosed);
+  EXPECT_EQ(RspWriteAll(&link, "$OK#9a", 1000, &error), RspStatus::kClosed);
 }
 
 TEST(RspLink, WaitReadableTellsWhichOne) {
@@ -111,12 +111,12 @@ TEST(RspLink, WaitReadableTellsWhichOne) {
   const int fds[2] = {first.input.Get(), second.input.Get()};
   std::size_t ready = 9;
   std::string error;
-  EXPECT_EQ(RspWaitReadable(fds, 2, 20, &ready, &error), RspStatus::Timeout);
+  EXPECT_EQ(RspWaitReadable(fds, 2, 20, &ready, &error), RspStatus::kTimeout);
   ASSERT_EQ(write(b, "\x03", 1), 1);
-  ASSERT_EQ(RspWaitReadable(fds, 2, 1000, &ready, &error), RspStatus::Ok);
+  ASSERT_EQ(RspWaitReadable(fds, 2, 1000, &ready, &error), RspStatus::kOk);
   EXPECT_EQ(ready, 1u);
   close(a);
-  ASSERT_EQ(RspWaitReadable(fds, 1, 1000, &ready, &error), RspStatus::Ok);
+  ASSERT_EQ(RspWaitReadable(fds, 1, 1000, &ready, &error), RspStatus::kOk);
   EXPECT_EQ(ready, 0u);
   close(b);
 }
@@ -124,53 +124,53 @@ TEST(RspLink, WaitReadableTellsWhichOne) {
 TEST(RspLink, ListenAcceptConnect) {
   RspListener listener;
   std::string error;
-  ASSERT_EQ(RspListen(0, &listener, &error), RspStatus::Ok) << error;
+  ASSERT_EQ(RspListen(0, &listener, &error), RspStatus::kOk) << error;
   ASSERT_NE(listener.port, 0);
   RspLink none;
-  EXPECT_EQ(RspAccept(&listener, 20, &none, &error), RspStatus::Timeout);
+  EXPECT_EQ(RspAccept(&listener, 20, &none, &error), RspStatus::kTimeout);
 
   RspLink client;
   ASSERT_EQ(RspConnect("127.0.0.1:" + std::to_string(listener.port), 2000, &client, &error),
-            RspStatus::Ok)
+            RspStatus::kOk)
       << error;
   RspLink server;
-  ASSERT_EQ(RspAccept(&listener, 2000, &server, &error), RspStatus::Ok) << error;
-  ASSERT_EQ(RspWriteAll(&client, "$qC#b4", 1000, &error), RspStatus::Ok);
+  ASSERT_EQ(RspAccept(&listener, 2000, &server, &error), RspStatus::kOk) << error;
+  ASSERT_EQ(RspWriteAll(&client, "$qC#b4", 1000, &error), RspStatus::kOk);
   EXPECT_EQ(ReadSome(&server, 6), "$qC#b4");
-  ASSERT_EQ(RspWriteAll(&server, "+", 1000, &error), RspStatus::Ok);
+  ASSERT_EQ(RspWriteAll(&server, "+", 1000, &error), RspStatus::kOk);
   EXPECT_EQ(ReadSome(&client, 1), "+");
   server = RspLink();
   char buffer[8];
   std::size_t got = 0;
-  EXPECT_EQ(RspRead(&client, 1000, buffer, sizeof buffer, &got, &error), RspStatus::Closed);
+  EXPECT_EQ(RspRead(&client, 1000, buffer, sizeof buffer, &got, &error), RspStatus::kClosed);
 }
 
 TEST(RspLink, ConnectFailuresAreReadable) {
   RspListener listener;
   std::string error;
-  ASSERT_EQ(RspListen(0, &listener, &error), RspStatus::Ok);
+  ASSERT_EQ(RspListen(0, &listener, &error), RspStatus::kOk);
   const std::string address = "127.0.0.1:" + std::to_string(listener.port);
   listener = RspListener();  // nobody listens there now
   RspLink link;
-  EXPECT_NE(RspConnect(address, 2000, &link, &error), RspStatus::Ok);
+  EXPECT_NE(RspConnect(address, 2000, &link, &error), RspStatus::kOk);
   EXPECT_NE(error.find("refused"), std::string::npos) << error;
-  EXPECT_EQ(RspConnect("no-port", 2000, &link, &error), RspStatus::IoError);
+  EXPECT_EQ(RspConnect("no-port", 2000, &link, &error), RspStatus::kIoError);
   EXPECT_NE(error.find("HOST:PORT"), std::string::npos) << error;
 }
 
 TEST(RspLink, CommandEchoesThroughCat) {
   RspLink link;
   std::string error;
-  ASSERT_EQ(RspStartCommand("exec cat", &link, &error), RspStatus::Ok) << error;
+  ASSERT_EQ(RspStartCommand("exec cat", &link, &error), RspStatus::kOk) << error;
   ASSERT_GT(link.child.Pid(), 0);
   const std::string packet = "$m20000000,40#c5";
-  ASSERT_EQ(RspWriteAll(&link, packet, 1000, &error), RspStatus::Ok);
+  ASSERT_EQ(RspWriteAll(&link, packet, 1000, &error), RspStatus::kOk);
   EXPECT_EQ(ReadSome(&link, packet.size()), packet);
   // The end of its input ends cat; the link reports it closed.
   link.output.Reset();
   char buffer[8];
   std::size_t got = 0;
-  EXPECT_EQ(RspRead(&link, 5000, buffer, sizeof buffer, &got, &error), RspStatus::Closed);
+  EXPECT_EQ(RspRead(&link, 5000, buffer, sizeof buffer, &got, &error), RspStatus::kClosed);
   // cat may be ending on its own or be ended by the stop.
   const int code = link.child.Stop();
   EXPECT_TRUE(code == 0 || code == 128 + SIGTERM) << code;
@@ -184,8 +184,8 @@ int EchoWithoutStandardStreams() {
   close(1);
   RspLink link;
   std::string error;
-  if (RspStartCommand("exec cat", &link, &error) != RspStatus::Ok) return 2;
-  if (RspWriteAll(&link, "$qC#b4", 1000, &error) != RspStatus::Ok) return 3;
+  if (RspStartCommand("exec cat", &link, &error) != RspStatus::kOk) return 2;
+  if (RspWriteAll(&link, "$qC#b4", 1000, &error) != RspStatus::kOk) return 3;
   return ReadSome(&link, 6) == "$qC#b4" ? 0 : 4;
 }
 
@@ -202,17 +202,17 @@ TEST(RspLink, CommandWorksWithoutOurStandardStreams) {
 TEST(RspLink, CommandThatExitsIsClosed) {
   RspLink link;
   std::string error;
-  ASSERT_EQ(RspStartCommand("printf '+'; exit 3", &link, &error), RspStatus::Ok);
+  ASSERT_EQ(RspStartCommand("printf '+'; exit 3", &link, &error), RspStatus::kOk);
   EXPECT_EQ(ReadSome(&link, 2), "+");
-  EXPECT_EQ(RspWriteAll(&link, std::string(1 << 20, 'x'), 5000, &error), RspStatus::Closed);
+  EXPECT_EQ(RspWriteAll(&link, std::string(1 << 20, 'x'), 5000, &error), RspStatus::kClosed);
   EXPECT_EQ(link.child.Stop(), 3);
 }
 
 TEST(RspLink, AWriteToAPeerThatDoesNotReadTimesOut) {
   RspLink link;
   std::string error;
-  ASSERT_EQ(RspStartCommand("exec sleep 30", &link, &error), RspStatus::Ok);
-  EXPECT_EQ(RspWriteAll(&link, std::string(1 << 20, 'x'), 100, &error), RspStatus::Timeout);
+  ASSERT_EQ(RspStartCommand("exec sleep 30", &link, &error), RspStatus::kOk);
+  EXPECT_EQ(RspWriteAll(&link, std::string(1 << 20, 'x'), 100, &error), RspStatus::kTimeout);
   EXPECT_FALSE(error.empty());
 }
 
@@ -220,7 +220,7 @@ TEST(RspLink, DestroyingTheLinkEndsTheWholeCommand) {
   // The shell runs sleep as a grandchild; both must end with the link.
   RspLink link;
   std::string error;
-  ASSERT_EQ(RspStartCommand("sleep 30 & echo $!; wait", &link, &error), RspStatus::Ok);
+  ASSERT_EQ(RspStartCommand("sleep 30 & echo $!; wait", &link, &error), RspStatus::kOk);
   std::string line;
   while (line.find('\n') == std::string::npos) {
     const std::string more = ReadSome(&link, 1);

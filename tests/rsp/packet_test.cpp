@@ -31,10 +31,10 @@ std::ostream& operator<<(std::ostream& out, const Seen& seen) {
 }
 
 std::vector<Seen> DecodeChunks(const std::vector<std::string>& chunks, bool rle,
-                               std::size_t max_packet = kRspMaxPacket) {
+                               std::size_t maxPacket = kRspMaxPacket) {
   RspDecoder decoder;
-  decoder.expand_rle = rle;
-  decoder.max_packet = max_packet;
+  decoder.expandRle = rle;
+  decoder.maxPacket = maxPacket;
   std::vector<RspEvent> events;
   for (const std::string& chunk : chunks)
     RspDecodeAll(&decoder, chunk, &events);
@@ -48,12 +48,12 @@ std::vector<Seen> Decode(const std::string& stream, bool rle) {
   return DecodeChunks({stream}, rle);
 }
 
-constexpr auto P = RspEventKind::Packet;
-constexpr auto Bad = RspEventKind::BadChecksum;
-constexpr auto Mal = RspEventKind::Malformed;
-constexpr auto Ack = RspEventKind::Ack;
-constexpr auto Nack = RspEventKind::Nack;
-constexpr auto Irq = RspEventKind::Interrupt;
+constexpr auto P = RspEventKind::kPacket;
+constexpr auto Bad = RspEventKind::kBadChecksum;
+constexpr auto Mal = RspEventKind::kMalformed;
+constexpr auto Ack = RspEventKind::kAck;
+constexpr auto Nack = RspEventKind::kNack;
+constexpr auto Irq = RspEventKind::kInterrupt;
 
 TEST(RspEncode, EscapesAndChecksumsTheEscapedBytes) {
   struct Row {
@@ -128,8 +128,8 @@ TEST(RspDecode, CountsJunkAndDroppedPackets) {
   std::vector<RspEvent> events;
   RspDecodeAll(&decoder, "ab$cut$OK#9ac", &events);
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(decoder.junk_bytes, 3u);
-  EXPECT_EQ(decoder.dropped_packets, 1u);
+  EXPECT_EQ(decoder.junkBytes, 3u);
+  EXPECT_EQ(decoder.droppedPackets, 1u);
 }
 
 TEST(RspDecode, ChunksSplitAtEveryPositionGiveTheSameEvents) {
@@ -172,7 +172,7 @@ TEST(RspDecode, OversizePacketIsSkippedAndTheNextOneDecodes) {
       DecodeChunks({Frame(fits) + Frame(over), Frame("OK")}, false, kLimit);
   ASSERT_EQ(events.size(), 3u);
   EXPECT_EQ(events[0], (Seen{P, fits}));
-  EXPECT_EQ(events[1], (Seen{RspEventKind::Oversize, ""}));
+  EXPECT_EQ(events[1], (Seen{RspEventKind::kOversize, ""}));
   EXPECT_EQ(events[2], (Seen{P, "OK"}));
 }
 
@@ -190,7 +190,7 @@ TEST(RspDecode, DefaultLimitHoldsA64KiBPacketAndMemoryStaysBounded) {
   EXPECT_LE(decoder.body.capacity(), 2 * kRspMaxPacket);
   RspDecodeAll(&decoder, "#00" + Frame("OK"), &events);
   ASSERT_EQ(events.size(), 3u);
-  EXPECT_EQ(events[1].kind, RspEventKind::Oversize);
+  EXPECT_EQ(events[1].kind, RspEventKind::kOversize);
   EXPECT_EQ(events[2].payload, "OK");
 }
 

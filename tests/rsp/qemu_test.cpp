@@ -54,53 +54,53 @@ TEST(RspEmulator, NegotiateReadRunInterrupt) {
                                 " -kernel " +
                                 image.path + " -S -gdb stdio",
                             &link, &error),
-            RspStatus::Ok)
+            RspStatus::kOk)
       << error;
   RspRemote remote;
   RspRemoteOptions options;
-  options.reply_timeout_ms = 20000;
+  options.replyTimeoutMs = 20000;
   RspRemoteInit(std::move(link), options, &remote);
 
   ASSERT_EQ(RspRemoteNegotiate(&remote,
                                "multiprocess+;swbreak+;hwbreak+;qRelocInsn+;fork-events+;"
                                "vfork-events+;exec-events+;vContSupported+;QThreadEvents+;"
                                "no-resumed+;memory-tagging+;xmlRegisters=i386"),
-            RspStatus::Ok)
+            RspStatus::kOk)
       << RspRemoteError(remote);
-  EXPECT_GT(remote.features.packet_size, 0u);
-  EXPECT_TRUE(remote.features.xfer_features);
+  EXPECT_GT(remote.features.packetSize, 0u);
+  EXPECT_TRUE(remote.features.xferFeatures);
 
   std::string reply;
-  ASSERT_EQ(RspRemoteRequest(&remote, "?", &reply), RspStatus::Ok) << RspRemoteError(remote);
+  ASSERT_EQ(RspRemoteRequest(&remote, "?", &reply), RspStatus::kOk) << RspRemoteError(remote);
   ASSERT_EQ(reply.substr(0, 3), "T05") << reply;
   // multiprocess+ was not forwarded: the stub answers a plain thread id.
   RspThreadId thread;
   ASSERT_TRUE(RspParseThreadId(StopField(reply, "thread"), &thread)) << reply;
-  EXPECT_FALSE(thread.has_pid) << reply;
+  EXPECT_FALSE(thread.hasPid) << reply;
   EXPECT_EQ(thread.tid, 1);
 
-  ASSERT_EQ(RspRemoteRequest(&remote, "g", &reply), RspStatus::Ok) << RspRemoteError(remote);
+  ASSERT_EQ(RspRemoteRequest(&remote, "g", &reply), RspStatus::kOk) << RspRemoteError(remote);
   ASSERT_GE(reply.size(), 17u * 8u);  // r0-r15 and xpsr
   std::uint64_t pc = 0;
   ASSERT_TRUE(RspParseLeWord(reply.substr(15 * 8, 8), &pc));
   EXPECT_EQ(pc, 8u);
 
   ASSERT_EQ(RspRemoteRequest(&remote, "qXfer:features:read:target.xml:0,ffb", &reply),
-            RspStatus::Ok);
+            RspStatus::kOk);
   ASSERT_FALSE(reply.empty());
   EXPECT_TRUE(reply[0] == 'm' || reply[0] == 'l') << reply.substr(0, 40);
 
-  ASSERT_EQ(RspRemoteResume(&remote, "c"), RspStatus::Ok) << RspRemoteError(remote);
-  EXPECT_EQ(RspRemoteWaitStop(&remote, 100, &reply), RspStatus::Timeout);
-  ASSERT_EQ(RspRemoteInterrupt(&remote), RspStatus::Ok);
-  ASSERT_EQ(RspRemoteWaitStop(&remote, 20000, &reply), RspStatus::Ok) << RspRemoteError(remote);
+  ASSERT_EQ(RspRemoteResume(&remote, "c"), RspStatus::kOk) << RspRemoteError(remote);
+  EXPECT_EQ(RspRemoteWaitStop(&remote, 100, &reply), RspStatus::kTimeout);
+  ASSERT_EQ(RspRemoteInterrupt(&remote), RspStatus::kOk);
+  ASSERT_EQ(RspRemoteWaitStop(&remote, 20000, &reply), RspStatus::kOk) << RspRemoteError(remote);
   EXPECT_EQ(reply.substr(0, 3), "T02") << reply;
   EXPECT_EQ(StopField(reply, "thread"), "01") << reply;
   // Stopped in the loop: pc is the branch.
-  ASSERT_EQ(RspRemoteRequest(&remote, "pf", &reply), RspStatus::Ok) << RspRemoteError(remote);
+  ASSERT_EQ(RspRemoteRequest(&remote, "pf", &reply), RspStatus::kOk) << RspRemoteError(remote);
   EXPECT_EQ(reply, "08000000");
   EXPECT_EQ(remote.channel.counters.retransmits, 0u);
-  EXPECT_EQ(remote.channel.counters.bad_packets, 0u);
+  EXPECT_EQ(remote.channel.counters.badPackets, 0u);
 }
 
 }  // namespace

@@ -15,9 +15,9 @@ namespace {
 
 RspRemoteOptions QuickOptions() {
   RspRemoteOptions options;
-  options.ack_timeout_ms = 100;
-  options.reply_timeout_ms = 300;
-  options.max_retransmits = 2;
+  options.ackTimeoutMs = 100;
+  options.replyTimeoutMs = 300;
+  options.maxRetransmits = 2;
   return options;
 }
 
@@ -38,19 +38,19 @@ struct Fixture {
 };
 
 TEST(RspRemote, RequestIsAckedAndItsReplyAcked) {
-  std::string seen_ack;
+  std::string seenAck;
   {
     Fixture f([&](int fd) {
       EXPECT_EQ(PeerReadPacket(fd), "m20000000,4");
       PeerSend(fd, "+" + PeerFrame("01020304"));
-      seen_ack.push_back(static_cast<char>(PeerReadByte(fd)));
+      seenAck.push_back(static_cast<char>(PeerReadByte(fd)));
     });
     std::string reply;
-    ASSERT_EQ(RspRemoteRequest(&f.remote, "m20000000,4", &reply), RspStatus::Ok)
+    ASSERT_EQ(RspRemoteRequest(&f.remote, "m20000000,4", &reply), RspStatus::kOk)
         << RspRemoteError(f.remote);
     EXPECT_EQ(reply, "01020304");
   }
-  EXPECT_EQ(seen_ack, "+");
+  EXPECT_EQ(seenAck, "+");
 }
 
 TEST(RspRemote, CountsPacketsAndBytes) {
@@ -63,13 +63,13 @@ TEST(RspRemote, CountsPacketsAndBytes) {
   });
   std::string reply;
   for (int i = 0; i < 3; ++i)
-    ASSERT_EQ(RspRemoteRequest(&f.remote, "qC", &reply), RspStatus::Ok);
+    ASSERT_EQ(RspRemoteRequest(&f.remote, "qC", &reply), RspStatus::kOk);
   const RspCounters& counters = f.remote.channel.counters;
-  EXPECT_EQ(counters.packets_sent, 3u);
+  EXPECT_EQ(counters.packetsSent, 3u);
   EXPECT_EQ(counters.retransmits, 0u);
-  EXPECT_EQ(counters.packets_received, 3u);
-  EXPECT_EQ(counters.bytes_sent, 3u * (6 + 1));  // "$qC#b4" and "+"
-  EXPECT_EQ(counters.bytes_received, 3u * (1 + 6));
+  EXPECT_EQ(counters.packetsReceived, 3u);
+  EXPECT_EQ(counters.bytesSent, 3u * (6 + 1));  // "$qC#b4" and "+"
+  EXPECT_EQ(counters.bytesReceived, 3u * (1 + 6));
 }
 
 TEST(RspRemote, NackedRequestIsSentAgain) {
@@ -81,7 +81,7 @@ TEST(RspRemote, NackedRequestIsSentAgain) {
     PeerReadByte(fd);
   });
   std::string reply;
-  ASSERT_EQ(RspRemoteRequest(&f.remote, "g", &reply), RspStatus::Ok) << RspRemoteError(f.remote);
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "g", &reply), RspStatus::kOk) << RspRemoteError(f.remote);
   EXPECT_EQ(reply, "00000000");
   EXPECT_EQ(f.remote.channel.counters.retransmits, 1u);
 }
@@ -96,9 +96,9 @@ TEST(RspRemote, DamagedReplyIsAskedForAgain) {
     EXPECT_EQ(PeerReadByte(fd), '+');
   });
   std::string reply;
-  ASSERT_EQ(RspRemoteRequest(&f.remote, "Hg0", &reply), RspStatus::Ok) << RspRemoteError(f.remote);
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "Hg0", &reply), RspStatus::kOk) << RspRemoteError(f.remote);
   EXPECT_EQ(reply, "OK");
-  EXPECT_EQ(f.remote.channel.counters.bad_packets, 1u);
+  EXPECT_EQ(f.remote.channel.counters.badPackets, 1u);
 }
 
 TEST(RspRemote, RunLengthRepliesAreExpanded) {
@@ -107,7 +107,7 @@ TEST(RspRemote, RunLengthRepliesAreExpanded) {
     PeerSend(fd, "+" + PeerFrame("0* 1*!"));
   });
   std::string reply;
-  ASSERT_EQ(RspRemoteRequest(&f.remote, "p0", &reply), RspStatus::Ok);
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "p0", &reply), RspStatus::kOk);
   EXPECT_EQ(reply, "000011111");
 }
 
@@ -117,7 +117,7 @@ TEST(RspRemote, ReplyWithoutAckIsTaken) {
     PeerSend(fd, PeerFrame("OK"));
   });
   std::string reply;
-  ASSERT_EQ(RspRemoteRequest(&f.remote, "Hc-1", &reply), RspStatus::Ok);
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "Hc-1", &reply), RspStatus::kOk);
   EXPECT_EQ(reply, "OK");
 }
 
@@ -137,14 +137,14 @@ TEST(RspRemote, FailuresAreStatusesWithAReason) {
            PeerReadPacket(fd);
          PeerReadByte(fd, 500);
        },
-       RspStatus::Timeout, "no ack for \"qC\" after 3 tries"},
+       RspStatus::kTimeout, "no ack for \"qC\" after 3 tries"},
       {"acks but never replies",
        [](int fd) {
          PeerReadPacket(fd);
          PeerSend(fd, "+");
          PeerReadByte(fd, 1000);
        },
-       RspStatus::Timeout, "no reply to \"qC\" within 300 ms"},
+       RspStatus::kTimeout, "no reply to \"qC\" within 300 ms"},
       {"always nacks",
        [](int fd) {
          for (int i = 0; i < 3; ++i) {
@@ -153,21 +153,21 @@ TEST(RspRemote, FailuresAreStatusesWithAReason) {
          }
          PeerReadByte(fd, 500);
        },
-       RspStatus::Protocol, "refused \"qC\" 3 times"},
-      {"disconnects", [](int fd) { PeerReadPacket(fd); }, RspStatus::Closed, "closed"},
+       RspStatus::kProtocol, "refused \"qC\" 3 times"},
+      {"disconnects", [](int fd) { PeerReadPacket(fd); }, RspStatus::kClosed, "closed"},
       {"disconnects after the ack",
        [](int fd) {
          PeerReadPacket(fd);
          PeerSend(fd, "+$O");
        },
-       RspStatus::Closed, "waiting for the reply to \"qC\""},
+       RspStatus::kClosed, "waiting for the reply to \"qC\""},
       {"garbage without packets",
        [](int fd) {
          PeerReadPacket(fd);
          PeerSend(fd, "+garbage\r\n\x01\x02 no packet here");
          PeerReadByte(fd, 1000);
        },
-       RspStatus::Timeout, "no reply"},
+       RspStatus::kTimeout, "no reply"},
       {"damaged replies only",
        [](int fd) {
          PeerReadPacket(fd);
@@ -178,14 +178,14 @@ TEST(RspRemote, FailuresAreStatusesWithAReason) {
          }
          PeerReadByte(fd, 500);
        },
-       RspStatus::Protocol, "came damaged 3 times"},
+       RspStatus::kProtocol, "came damaged 3 times"},
       {"oversize reply",
        [](int fd) {
          PeerReadPacket(fd);
          PeerSend(fd, "+" + PeerFrame(std::string(kRspMaxPacket + 10, '0')));
          PeerReadByte(fd, 500);
        },
-       RspStatus::Protocol, "longer than"},
+       RspStatus::kProtocol, "longer than"},
   };
   for (const FailureRow& row : rows) {
     const auto start = std::chrono::steady_clock::now();
@@ -210,9 +210,10 @@ TEST(RspRemote, LateReplyOfAFailedRequestIsNotTakenForTheNext) {
     PeerReadByte(fd);
   });
   std::string reply;
-  EXPECT_EQ(RspRemoteRequest(&f.remote, "m0,4", &reply), RspStatus::Timeout);
+  EXPECT_EQ(RspRemoteRequest(&f.remote, "m0,4", &reply), RspStatus::kTimeout);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  ASSERT_EQ(RspRemoteRequest(&f.remote, "m4,4", &reply), RspStatus::Ok) << RspRemoteError(f.remote);
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "m4,4", &reply), RspStatus::kOk)
+      << RspRemoteError(f.remote);
   EXPECT_EQ(reply, "fresh");
 }
 
@@ -236,20 +237,20 @@ TEST(RspRemote, NegotiationStripsMultiprocessAndTurnsOnNoAck) {
   });
   ASSERT_EQ(RspRemoteNegotiate(&f.remote,
                                "multiprocess+;swbreak+;hwbreak+;vContSupported+;xmlRegisters=i386"),
-            RspStatus::Ok)
+            RspStatus::kOk)
       << RspRemoteError(f.remote);
   const RspRemoteFeatures& features = f.remote.features;
-  EXPECT_EQ(features.packet_size, 0x4000u);
-  EXPECT_TRUE(features.no_ack_mode);
-  EXPECT_TRUE(features.xfer_features);
-  EXPECT_FALSE(features.xfer_threads);
+  EXPECT_EQ(features.packetSize, 0x4000u);
+  EXPECT_TRUE(features.noAckMode);
+  EXPECT_TRUE(features.xferFeatures);
+  EXPECT_FALSE(features.xferThreads);
   EXPECT_TRUE(features.vcont);
   EXPECT_TRUE(features.multiprocess);
-  EXPECT_TRUE(f.remote.channel.no_ack);
+  EXPECT_TRUE(f.remote.channel.noAck);
   std::string reply;
-  ASSERT_EQ(RspRemoteRequest(&f.remote, "qC", &reply), RspStatus::Ok);
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "qC", &reply), RspStatus::kOk);
   EXPECT_EQ(reply, "QC1");
-  ASSERT_EQ(RspRemoteRequest(&f.remote, "?", &reply), RspStatus::Ok);
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "?", &reply), RspStatus::kOk);
   EXPECT_EQ(reply, "S05");
 }
 
@@ -264,12 +265,12 @@ TEST(RspRemote, NegotiationKeepsAcksWhenTheUpstreamHasNoNoAckMode) {
     PeerSend(fd, "+" + PeerFrame(""));
     EXPECT_EQ(PeerReadByte(fd), '+');
   });
-  ASSERT_EQ(RspRemoteNegotiate(&f.remote, ""), RspStatus::Ok) << RspRemoteError(f.remote);
-  EXPECT_EQ(f.remote.features.packet_size, 0x1000u);
-  EXPECT_FALSE(f.remote.features.no_ack_mode);
-  EXPECT_FALSE(f.remote.channel.no_ack);
+  ASSERT_EQ(RspRemoteNegotiate(&f.remote, ""), RspStatus::kOk) << RspRemoteError(f.remote);
+  EXPECT_EQ(f.remote.features.packetSize, 0x1000u);
+  EXPECT_FALSE(f.remote.features.noAckMode);
+  EXPECT_FALSE(f.remote.channel.noAck);
   std::string reply = "x";
-  ASSERT_EQ(RspRemoteRequest(&f.remote, "vMustReplyEmpty", &reply), RspStatus::Ok);
+  ASSERT_EQ(RspRemoteRequest(&f.remote, "vMustReplyEmpty", &reply), RspStatus::kOk);
   EXPECT_EQ(reply, "");
 }
 
@@ -283,17 +284,17 @@ TEST(RspRemote, ResumeWaitInterruptAndConsoleOutput) {
     PeerSend(fd, PeerFrame("T02thread:01;"));
     EXPECT_EQ(PeerReadByte(fd), '+');
   });
-  ASSERT_EQ(RspRemoteResume(&f.remote, "vCont;c"), RspStatus::Ok) << RspRemoteError(f.remote);
+  ASSERT_EQ(RspRemoteResume(&f.remote, "vCont;c"), RspStatus::kOk) << RspRemoteError(f.remote);
   EXPECT_TRUE(f.remote.running);
   std::string reply;
-  ASSERT_EQ(RspRemoteWaitStop(&f.remote, 2000, &reply), RspStatus::Ok);
+  ASSERT_EQ(RspRemoteWaitStop(&f.remote, 2000, &reply), RspStatus::kOk);
   EXPECT_EQ(reply, "O48690a");
   EXPECT_TRUE(f.remote.running);
-  EXPECT_EQ(RspRemoteWaitStop(&f.remote, 50, &reply), RspStatus::Timeout);
+  EXPECT_EQ(RspRemoteWaitStop(&f.remote, 50, &reply), RspStatus::kTimeout);
   std::string refused;
-  EXPECT_EQ(RspRemoteRequest(&f.remote, "g", &refused), RspStatus::Protocol);
-  ASSERT_EQ(RspRemoteInterrupt(&f.remote), RspStatus::Ok);
-  ASSERT_EQ(RspRemoteWaitStop(&f.remote, 2000, &reply), RspStatus::Ok);
+  EXPECT_EQ(RspRemoteRequest(&f.remote, "g", &refused), RspStatus::kProtocol);
+  ASSERT_EQ(RspRemoteInterrupt(&f.remote), RspStatus::kOk);
+  ASSERT_EQ(RspRemoteWaitStop(&f.remote, 2000, &reply), RspStatus::kOk);
   EXPECT_EQ(reply, "T02thread:01;");
   EXPECT_FALSE(f.remote.running);
 }
@@ -304,22 +305,22 @@ TEST(RspRemote, QuickStopBeforeTheAckIsKept) {
     PeerSend(fd, PeerFrame("T05thread:01;"));
     PeerReadByte(fd);
   });
-  ASSERT_EQ(RspRemoteResume(&f.remote, "s"), RspStatus::Ok);
+  ASSERT_EQ(RspRemoteResume(&f.remote, "s"), RspStatus::kOk);
   // The stop is already in: a wait on the channel returns at once.
   RspChannel* channels[1] = {&f.remote.channel};
   std::size_t ready = 9;
   std::string error;
-  ASSERT_EQ(RspWaitChannels(channels, 1, 0, &ready, &error), RspStatus::Ok);
+  ASSERT_EQ(RspWaitChannels(channels, 1, 0, &ready, &error), RspStatus::kOk);
   EXPECT_EQ(ready, 0u);
   std::string reply;
-  ASSERT_EQ(RspRemoteWaitStop(&f.remote, 0, &reply), RspStatus::Ok);
+  ASSERT_EQ(RspRemoteWaitStop(&f.remote, 0, &reply), RspStatus::kOk);
   EXPECT_EQ(reply, "T05thread:01;");
   EXPECT_FALSE(f.remote.running);
 }
 
 TEST(RspRemote, ArtificialDelayAppliesToEachPacket) {
   RspRemoteOptions options = QuickOptions();
-  options.delay_ms = 30;
+  options.delayMs = 30;
   Fixture f(
       [](int fd) {
         for (int i = 0; i < 3; ++i) {
@@ -331,7 +332,7 @@ TEST(RspRemote, ArtificialDelayAppliesToEachPacket) {
   const auto start = std::chrono::steady_clock::now();
   std::string reply;
   for (int i = 0; i < 3; ++i)
-    ASSERT_EQ(RspRemoteRequest(&f.remote, "qC", &reply), RspStatus::Ok);
+    ASSERT_EQ(RspRemoteRequest(&f.remote, "qC", &reply), RspStatus::kOk);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
 }
 
@@ -344,12 +345,12 @@ struct Relay {
 
 bool ForwardInterrupt(void* context) {
   Relay* relay = static_cast<Relay*>(context);
-  RspRequestKind kind = RspRequestKind::Packet;
+  RspRequestKind kind = RspRequestKind::kPacket;
   std::string payload;
-  if (RspServerReceive(relay->gdb, 0, &kind, &payload) != RspStatus::Ok) return true;
-  if (kind == RspRequestKind::Interrupt) {
+  if (RspServerReceive(relay->gdb, 0, &kind, &payload) != RspStatus::kOk) return true;
+  if (kind == RspRequestKind::kInterrupt) {
     ++relay->interrupts;
-    return RspRemoteInterrupt(relay->remote) == RspStatus::Ok;
+    return RspRemoteInterrupt(relay->remote) == RspStatus::kOk;
   }
   return true;
 }
@@ -362,26 +363,26 @@ TEST(RspRemote, ResumeAndWaitForwardsGdbsInterrupt) {
     PeerSend(fd, PeerFrame("T02thread:01;"));
     PeerReadByte(fd);
   });
-  FakePeer gdb_peer;
-  RspLink gdb_link;
+  FakePeer gdbPeer;
+  RspLink gdbLink;
   FakePeerStart(
       [](int fd) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         PeerSend(fd, "\x03");
         PeerReadByte(fd, 1000);
       },
-      &gdb_link, &gdb_peer);
+      &gdbLink, &gdbPeer);
   RspServer gdb;
-  RspServerInit(std::move(gdb_link), &gdb);
+  RspServerInit(std::move(gdbLink), &gdb);
   Relay relay{&gdb, &f.remote};
   std::string reply;
   ASSERT_EQ(RspRemoteResumeAndWait(&f.remote, "c", &gdb.channel, ForwardInterrupt, &relay, &reply),
-            RspStatus::Ok)
+            RspStatus::kOk)
       << RspRemoteError(f.remote);
   EXPECT_EQ(reply, "T02thread:01;");
   EXPECT_EQ(relay.interrupts, 1);
   gdb.channel.link = RspLink();
-  FakePeerJoin(&gdb_peer);
+  FakePeerJoin(&gdbPeer);
 }
 
 TEST(RspFeatures, ParseFindJoin) {

@@ -24,10 +24,10 @@ struct Fixture {
   }
 
   // The next request; "<status>" when the receive failed.
-  std::string Next(RspRequestKind* kind, int timeout_ms = 2000) {
+  std::string Next(RspRequestKind* kind, int timeoutMs = 2000) {
     std::string payload;
-    const RspStatus status = RspServerReceive(&server, timeout_ms, kind, &payload);
-    if (status != RspStatus::Ok) return "<" + std::string(RspStatusText(status)) + ">";
+    const RspStatus status = RspServerReceive(&server, timeoutMs, kind, &payload);
+    if (status != RspStatus::kOk) return "<" + std::string(RspStatusText(status)) + ">";
     return payload;
   }
 };
@@ -42,11 +42,11 @@ TEST(RspServer, AcksRequestsAndNacksDamagedOnes) {
       PeerSend(fd, PeerFrame("qC"));
       acks.push_back(static_cast<char>(PeerReadByte(fd)));
     });
-    RspRequestKind kind = RspRequestKind::Interrupt;
+    RspRequestKind kind = RspRequestKind::kInterrupt;
     EXPECT_EQ(f.Next(&kind), "qSupported:multiprocess+");
-    EXPECT_EQ(kind, RspRequestKind::Packet);
+    EXPECT_EQ(kind, RspRequestKind::kPacket);
     EXPECT_EQ(f.Next(&kind), "qC");
-    EXPECT_EQ(f.server.channel.counters.bad_packets, 1u);
+    EXPECT_EQ(f.server.channel.counters.badPackets, 1u);
   }
   EXPECT_EQ(acks, "+-+");
 }
@@ -64,9 +64,9 @@ TEST(RspServer, NackRetransmitsTheLastReply) {
     });
     RspRequestKind kind;
     ASSERT_EQ(f.Next(&kind), "?");
-    ASSERT_EQ(RspServerReply(&f.server, "T05thread:1;"), RspStatus::Ok);
+    ASSERT_EQ(RspServerReply(&f.server, "T05thread:1;"), RspStatus::kOk);
     EXPECT_EQ(f.Next(&kind), "g");
-    ASSERT_EQ(RspServerReply(&f.server, "E01"), RspStatus::Ok);
+    ASSERT_EQ(RspServerReply(&f.server, "E01"), RspStatus::kOk);
     EXPECT_EQ(f.server.channel.counters.retransmits, 1u);
   }
   EXPECT_EQ(seen, "++");
@@ -77,13 +77,13 @@ TEST(RspServer, InterruptOutsideAPacketOnly) {
     PeerSend(fd, "\x03" + PeerFrame("X20000000,1:\x03") + "\x03");
     PeerReadByte(fd, 1000);
   });
-  RspRequestKind kind = RspRequestKind::Packet;
+  RspRequestKind kind = RspRequestKind::kPacket;
   EXPECT_EQ(f.Next(&kind), "");
-  EXPECT_EQ(kind, RspRequestKind::Interrupt);
+  EXPECT_EQ(kind, RspRequestKind::kInterrupt);
   EXPECT_EQ(f.Next(&kind), "X20000000,1:\x03");
-  EXPECT_EQ(kind, RspRequestKind::Packet);
+  EXPECT_EQ(kind, RspRequestKind::kPacket);
   EXPECT_EQ(f.Next(&kind), "");
-  EXPECT_EQ(kind, RspRequestKind::Interrupt);
+  EXPECT_EQ(kind, RspRequestKind::kInterrupt);
 }
 
 TEST(RspServer, StarInARequestIsData) {
@@ -108,13 +108,13 @@ TEST(RspServer, NoAckModeSendsNoAcks) {
     });
     RspRequestKind kind;
     ASSERT_EQ(f.Next(&kind), "QStartNoAckMode");
-    ASSERT_EQ(RspServerReply(&f.server, "OK"), RspStatus::Ok);
+    ASSERT_EQ(RspServerReply(&f.server, "OK"), RspStatus::kOk);
     RspServerSetNoAck(&f.server, true);
     ASSERT_EQ(f.Next(&kind), "qC");
-    ASSERT_EQ(RspServerReply(&f.server, "QC1"), RspStatus::Ok);
+    ASSERT_EQ(RspServerReply(&f.server, "QC1"), RspStatus::kOk);
     // The damaged copy is dropped silently and a `-` retransmits nothing.
     ASSERT_EQ(f.Next(&kind), "g");
-    ASSERT_EQ(RspServerReply(&f.server, "00"), RspStatus::Ok);
+    ASSERT_EQ(RspServerReply(&f.server, "00"), RspStatus::kOk);
   }
   EXPECT_EQ(before, "+");
 }
