@@ -16,6 +16,8 @@
 #include <memory>
 #include <vector>
 
+#include "dwarf/elf_file.h"
+
 namespace {
 
 constexpr uint64_t kAddressLimit = uint64_t{1} << 32;
@@ -28,16 +30,8 @@ constexpr uint32_t kNoteArmVfp = 0x400;
 constexpr size_t kVfpDoubleCount = 32;
 constexpr size_t kVfpFpscrOffset = kVfpDoubleCount * 8;
 
-struct FileCloser {
-  int fd = -1;
-  ~FileCloser() {
-    if (fd >= 0) close(fd);
-  }
-};
-struct ElfEnd {
-  void operator()(Elf* elf) const { elf_end(elf); }
-};
-using ElfHandle = std::unique_ptr<Elf, ElfEnd>;
+using dwarf::ElfHandle;
+using dwarf::FileCloser;
 
 bool UnknownRegisterRead(void*, uint32_t, uint32_t*) {
   return false;
@@ -64,15 +58,6 @@ uint32_t Word(const uint8_t* bytes, bool bigEndian) {
   for (int i = 0; i < 4; ++i)
     value |= uint32_t{bytes[bigEndian ? 3 - i : i]} << (8 * i);
   return value;
-}
-
-bool OpenFile(const std::string& path, FileCloser* file, std::string* error) {
-  file->fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file->fd < 0) {
-    *error = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
 }
 
 // The xPSR of the register note's cpsr word. GDB writes an M-profile core's
@@ -177,7 +162,7 @@ bool DumpLoadCore(std::string_view corePath, model::TargetModel* model, std::str
                   DumpContents* contents) {
   const std::string path(corePath);
   FileCloser file;
-  if (!OpenFile(path, &file, error)) return false;
+  if (!dwarf::OpenForReading(path, &file, error)) return false;
   elf_version(EV_CURRENT);
   ElfHandle elf(elf_begin(file.fd, ELF_C_READ_MMAP, nullptr));
   GElf_Ehdr header;
@@ -235,7 +220,7 @@ bool DumpLoadRaw(std::string_view path, uint32_t address, model::TargetModel* mo
                  std::string* error, DumpContents* contents) {
   const std::string name(path);
   FileCloser file;
-  if (!OpenFile(name, &file, error)) return false;
+  if (!dwarf::OpenForReading(name, &file, error)) return false;
   struct stat status;
   if (fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) {
     *error = name + " is not a regular file";

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "dwarf/core_dump.h"
+#include "dwarf/elf_file.h"
 
 namespace {
 
@@ -42,19 +43,12 @@ constexpr uint64_t kMaxTotalMembers = 4'000'000;
 // hostile file must not cost its length each time.
 constexpr size_t kMaxNameLength = 1024;
 
-struct FileCloser {
-  int fd = -1;
-  ~FileCloser() {
-    if (fd >= 0) close(fd);
-  }
-};
-struct ElfEnd {
-  void operator()(Elf* elf) const { elf_end(elf); }
-};
+using dwarf::ElfHandle;
+using dwarf::FileCloser;
+
 struct DwarfEnd {
   void operator()(Dwarf* dwarf) const { dwarf_end(dwarf); }
 };
-using ElfHandle = std::unique_ptr<Elf, ElfEnd>;
 using DwarfHandle = std::unique_ptr<Dwarf, DwarfEnd>;
 
 // A variable found in DWARF, made a symbol once every type is complete.
@@ -851,11 +845,7 @@ bool DwarfLoadImage(std::string_view elfPath, const DwarfLoadOptions& options,
   DumpForgetRegisters(model);
   const std::string path(elfPath);
   FileCloser file;
-  file.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file.fd < 0) {
-    *error = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
-  }
+  if (!dwarf::OpenForReading(path, &file, error)) return false;
   elf_version(EV_CURRENT);
   ElfHandle elf(elf_begin(file.fd, ELF_C_READ_MMAP, nullptr));
   if (elf == nullptr || elf_kind(elf.get()) != ELF_K_ELF) {
