@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <deque>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "runtime/text_format.h"
@@ -30,13 +31,18 @@ struct SendDepthScope {
   SendDepthScope& operator=(const SendDepthScope&) = delete;
 };
 
-// Writes the request text for `method` with `params` and `id` into *text,
-// pieces in wire order.
-void BuildRequest(std::string* text, const char* method, const JsonValue* params, std::int64_t id) {
+// Writes the request text for `method` with `params` (a tree, or when null
+// the written text `paramsText`) and `id` into *text, pieces in wire order.
+void BuildRequest(std::string* text, const char* method, const JsonValue* params,
+                  std::string_view paramsText, std::int64_t id) {
   text->assign("{ \"jsonrpc\" : \"2.0\", \"method\" : ");
   JsonQuote(*text, method);
   text->append(", \"params\" : ");
-  JsonWrite(*text, params);
+  if (params != nullptr) {
+    JsonWrite(*text, params);
+  } else {
+    text->append(paramsText);
+  }
   text->append(", \"id\" : ");
   char digits[24];
   const auto converted = std::to_chars(digits, digits + sizeof digits, id);
@@ -75,17 +81,11 @@ const char* Exchange(JsonRpcService* service, const char* request, JsonPtr* tree
   return answer;
 }
 
-}  // namespace
-
-void JrInitService(JsonRpcService* service, JrSendFunction send) {
-  if (service == nullptr) return;
-  service->log = nullptr;
-  service->send = send;
-  service->sendParsed = nullptr;
-  service->nextId = 0;
-}
-
-bool JrSendRequest(JsonRpcService* service, const char* method, JsonPtr params, JsonPtr* result) {
+// Sends one request whose params are the tree `params` or, when it is
+// null, the written text `paramsText`, and unpacks the answer (see
+// JrSendRequest).
+bool SendRequest(JsonRpcService* service, const char* method, JsonPtr params,
+                 std::string_view paramsText, JsonPtr* result) {
   if (service == nullptr || (service->send == nullptr && service->sendWithContext == nullptr &&
                              service->sendParsed == nullptr)) {
     params.reset();
@@ -98,7 +98,7 @@ bool JrSendRequest(JsonRpcService* service, const char* method, JsonPtr params, 
   // requests that take the following ids.
   if (gRequestTexts.size() <= gSendDepth) gRequestTexts.resize(gSendDepth + 1);
   std::string& request = gRequestTexts[gSendDepth];
-  BuildRequest(&request, method, params.get(), service->nextId);
+  BuildRequest(&request, method, params.get(), paramsText, service->nextId);
   params.reset();
   ++service->nextId;
 
@@ -133,6 +133,26 @@ bool JrSendRequest(JsonRpcService* service, const char* method, JsonPtr params, 
     *result = std::move(value);
   }
   return true;
+}
+
+}  // namespace
+
+void JrInitService(JsonRpcService* service, JrSendFunction send) {
+  if (service == nullptr) return;
+  service->log = nullptr;
+  service->send = send;
+  service->sendParsed = nullptr;
+  service->nextId = 0;
+}
+
+bool JrSendRequest(JsonRpcService* service, const char* method, JsonPtr params, JsonPtr* result) {
+  if (params == nullptr) return SendRequest(service, method, nullptr, "null", result);
+  return SendRequest(service, method, std::move(params), {}, result);
+}
+
+bool JrSendRequestText(JsonRpcService* service, const char* method, std::string_view params,
+                       JsonPtr* result) {
+  return SendRequest(service, method, nullptr, params, result);
 }
 
 void JrLog(JsonRpcService* service, const char* tag, const char* format, ...) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "simple_json/json_value.h"
 
@@ -36,6 +37,11 @@ void JrInitService(JsonRpcService* service, JrSendFunction send);
 // "result" member if there is one (the caller owns it). True when the answer
 // parsed and holds no "error" member. The id is used up once the text is built.
 bool JrSendRequest(JsonRpcService* service, const char* method, JsonPtr params, JsonPtr* result);
+
+// JrSendRequest with params already written as JSON text (what JsonWrite
+// makes of a tree), so that a request built often costs no tree.
+bool JrSendRequestText(JsonRpcService* service, const char* method, std::string_view params,
+                       JsonPtr* result);
 
 // Formats a trace text and hands it to the service's log function, if any.
 void JrLog(JsonRpcService* service, const char* tag, const char* format, ...)

@@ -33,6 +33,21 @@ constexpr std::size_t kNumberBufferSize = 21;
 constexpr std::uint32_t kWordSize = 4;
 constexpr std::uint32_t kMaxPayloadWords = 2;
 
+// Formats an expression into *buffer as vsnprintf would: cut to the
+// buffer's size less one, always terminated, empty when the pattern cannot
+// be formatted. The plug-in's patterns are formatted without printf.
+void FormatExpression(std::array<char, kExpressionBufferSize>* buffer, const char* pattern,
+                      std::va_list args) {
+  // Per thread and only used within this call, so it stops allocating once
+  // it has grown to the longest expression.
+  thread_local std::string text;
+  text.clear();
+  if (!RtAppendFormat(&text, pattern, args)) text.clear();
+  const std::size_t size = std::min(text.size(), buffer->size() - 1);
+  std::memcpy(buffer->data(), text.data(), size);
+  (*buffer)[size] = '\0';
+}
+
 // Turns `size` bytes of one element, as the memory wrapper delivered them
 // (host byte order), into a number.
 std::uint64_t ElementValue(const std::uint8_t* bytes, std::uint32_t size) {
@@ -77,10 +92,10 @@ void ShowKernelError(OSA_ServiceCntx* context, const char* format, ...) {
 
 std::uint32_t EvaluateFormatted(OSA_ServiceCntx* context, OsaValue* out, OsaValueKind kind,
                                 const char* pattern, ...) {
-  std::array<char, kExpressionBufferSize> expression{};
+  std::array<char, kExpressionBufferSize> expression;
   std::va_list args;
   va_start(args, pattern);
-  std::vsnprintf(expression.data(), expression.size(), pattern, args);
+  FormatExpression(&expression, pattern, args);
   va_end(args);
 
   OsaValue value;
@@ -103,10 +118,10 @@ std::uint32_t EvaluateFormatted(OSA_ServiceCntx* context, OsaValue* out, OsaValu
 
 std::uint32_t EvaluateLayout(OSA_ServiceCntx* context, const KernelContext& kernel, OsaValue* out,
                              const char* pattern, ...) {
-  std::array<char, kExpressionBufferSize> expression{};
+  std::array<char, kExpressionBufferSize> expression;
   std::va_list args;
   va_start(args, pattern);
-  std::vsnprintf(expression.data(), expression.size(), pattern, args);
+  FormatExpression(&expression, pattern, args);
   va_end(args);
   return CacheEvaluateLayout(context, ActiveCache(&kernel.cache), std::string(expression.data()),
                              out);

@@ -26,6 +26,22 @@ void OsaServiceAddTask(JsonValue* params, std::uint64_t taskId);
 // result fails like reading missing members.
 [[nodiscard]] bool OsaServiceSend(const char* method, JsonPtr params, JsonPtr* result);
 
+// Params written straight as JSON text, byte for byte what JsonWrite makes
+// of the same tree, for the wrappers called for nearly every attribute: no
+// tree is built, written and freed per request. OsaParamsBegin gives the
+// per-thread text with "{ " and "context" written, or null for a null
+// record (which fails like a null params object); the members follow in
+// order and OsaServiceSendText closes the object and sends it. The text is
+// copied into the request before anything else can be sent.
+[[nodiscard]] std::string* OsaParamsBegin(const OSA_ServiceCntx* context);
+void OsaParamsInteger(std::string* params, std::string_view name, std::int64_t value);
+void OsaParamsString(std::string* params, std::string_view name, const char* text);
+// As OsaServiceAddCore and OsaServiceAddTask.
+void OsaParamsCore(std::string* params, std::int64_t core);
+void OsaParamsTask(std::string* params, std::uint64_t taskId);
+// OsaServiceSend for params from OsaParamsBegin (false for null params).
+[[nodiscard]] bool OsaServiceSendText(const char* method, std::string* params, JsonPtr* result);
+
 // The answer's "return" as an unsigned 32-bit status; 1 when it is missing
 // or not an integer.
 [[nodiscard]] std::uint32_t OsaServiceReturn(const JsonValue* result);

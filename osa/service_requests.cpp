@@ -3,10 +3,13 @@
 // memory blocks handed to the kernel code.
 #include "osa/service_requests.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "jsonrpc/client.h"
@@ -15,8 +18,21 @@
 #include "osa/service_exchange.h"
 #include "runtime/allocation.h"
 #include "runtime/text_format.h"
+#include "simple_json/json_write.h"
 
 // ---- The request pattern ------------------------------------------------------
+
+namespace {
+
+using std::string_view_literals::operator""sv;
+
+// An integer as the JSON writer writes one.
+void AppendInteger(std::string* text, std::int64_t value) {
+  char digits[24];
+  text->append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+}  // namespace
 
 JsonPtr OsaServiceParams(const OSA_ServiceCntx* context) {
   if (context == nullptr) return nullptr;
@@ -36,6 +52,44 @@ void OsaServiceAddTask(JsonValue* params, std::uint64_t taskId) {
 bool OsaServiceSend(const char* method, JsonPtr params, JsonPtr* result) {
   if (params == nullptr) return false;
   return JrSendRequest(OsaRpcService(), method, std::move(params), result);
+}
+
+std::string* OsaParamsBegin(const OSA_ServiceCntx* context) {
+  if (context == nullptr) return nullptr;
+  thread_local std::string text;
+  text.assign("{ ");
+  JsonQuote(text, "context"sv);
+  text.append(" : ");
+  AppendInteger(&text, static_cast<std::int64_t>(context->contextHandle));
+  return &text;
+}
+
+void OsaParamsInteger(std::string* params, std::string_view name, std::int64_t value) {
+  params->append(", ");
+  JsonQuote(*params, name);
+  params->append(" : ");
+  AppendInteger(params, value);
+}
+
+void OsaParamsString(std::string* params, std::string_view name, const char* text) {
+  params->append(", ");
+  JsonQuote(*params, name);
+  params->append(" : ");
+  JsonQuote(*params, text);
+}
+
+void OsaParamsCore(std::string* params, std::int64_t core) {
+  if (core != kOsaNoCore) OsaParamsInteger(params, "coreId", core + 1);
+}
+
+void OsaParamsTask(std::string* params, std::uint64_t taskId) {
+  if (taskId != 0) OsaParamsInteger(params, "taskId", static_cast<std::int64_t>(taskId));
+}
+
+bool OsaServiceSendText(const char* method, std::string* params, JsonPtr* result) {
+  if (params == nullptr) return false;
+  params->append(" }");
+  return JrSendRequestText(OsaRpcService(), method, *params, result);
 }
 
 std::uint32_t OsaServiceReturn(const JsonValue* result) {

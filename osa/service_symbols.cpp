@@ -75,13 +75,14 @@ std::uint32_t OSA_Service_ExpressionEval(OSA_ServiceCntx* context, const char* e
                                          OsaValue* value, std::int32_t searchFlag,
                                          std::int64_t core) {
   OsaTimingScope timing("ExprEval(%s)", OsaLabelText(expression));
-  JsonPtr params = OsaServiceParams(context);
-  JsonObjectAddString(params.get(), "expression", expression);
-  JsonObjectAddInteger(params.get(), "valueType", kExpressionValueType);
-  JsonObjectAddInteger(params.get(), "searchFlag", searchFlag);
-  OsaServiceAddCore(params.get(), core);
+  std::string* params = OsaParamsBegin(context);
+  if (params == nullptr) return 1;
+  OsaParamsString(params, "expression", expression);
+  OsaParamsInteger(params, "valueType", kExpressionValueType);
+  OsaParamsInteger(params, "searchFlag", searchFlag);
+  OsaParamsCore(params, core);
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_ExpressionEval", std::move(params), &result)) return 1;
+  if (!OsaServiceSendText("OSA_Service_ExpressionEval", params, &result)) return 1;
   if (value != nullptr && !ReadExpressionOutput(result.get(), value)) return 1;
   return OsaServiceReturn(result.get());
 }

@@ -1,10 +1,14 @@
 // Brace-balance framing of JSON-RPC messages (see framing.h). The scans
 // look each byte up in a class table and pass over runs of bytes that
-// cannot change the state in a tight loop.
+// cannot change the state sixteen at a time where the CPU allows it.
 #include "plugin/framing.h"
 
 #include <array>
 #include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -32,6 +36,37 @@ constexpr std::array<std::uint8_t, 256> kInside = [] {
 
 inline std::uint8_t ClassOf(const std::array<std::uint8_t, 256>& table, char byte) {
   return table[static_cast<unsigned char>(byte)];
+}
+
+// The index of the first byte in text[index, length) that is not Plain in
+// `table`, or `length`. The special bytes of both tables are the zero byte
+// and `first` to `third`; whole blocks of sixteen are looked at while they
+// lie inside the range, so nothing beyond `length` is read.
+inline std::size_t SkipPlain(const std::array<std::uint8_t, 256>& table, char first, char second,
+                             char third, const char* text, std::size_t index, std::size_t length) {
+#if defined(__SSE2__)
+  const __m128i a = _mm_set1_epi8(first);
+  const __m128i b = _mm_set1_epi8(second);
+  const __m128i c = _mm_set1_epi8(third);
+  const __m128i zero = _mm_setzero_si128();
+  while (length - index >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + index));
+    const __m128i hits =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, a), _mm_cmpeq_epi8(block, b)),
+                     _mm_or_si128(_mm_cmpeq_epi8(block, c), _mm_cmpeq_epi8(block, zero)));
+    const int mask = _mm_movemask_epi8(hits);
+    if (mask != 0)
+      return index + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    index += 16;
+  }
+#else
+  (void)first;
+  (void)second;
+  (void)third;
+#endif
+  while (index < length && ClassOf(table, text[index]) == Plain)
+    ++index;
+  return index;
 }
 
 }  // namespace
@@ -93,8 +128,7 @@ bool OsaScanBraces(OsaBraceScan* scan, const char* text, std::size_t length, std
   }
   while (index < length) {
     if (scan->inString) {
-      while (index < length && ClassOf(kInside, text[index]) == Plain)
-        ++index;
+      index = SkipPlain(kInside, '"', '\\', '"', text, index, length);
       if (index == length) return false;
       const std::uint8_t kind = ClassOf(kInside, text[index]);
       if (kind == End) return false;
@@ -111,8 +145,7 @@ bool OsaScanBraces(OsaBraceScan* scan, const char* text, std::size_t length, std
         ++index;
       }
     } else {
-      while (index < length && ClassOf(kOutside, text[index]) == Plain)
-        ++index;
+      index = SkipPlain(kOutside, '{', '}', '"', text, index, length);
       if (index == length) return false;
       const std::uint8_t kind = ClassOf(kOutside, text[index]);
       if (kind == End) return false;

@@ -38,7 +38,8 @@ struct EntryHeader {
 static_assert(sizeof(EntryHeader) == 16 && sizeof(EntryHeader) <= kEntryOverhead,
               "an entry never stores more bytes than it is charged");
 
-// Entries oldest first in ring[head .. head + used), wrapping at capacity.
+// Entries oldest first in ring[head .. head + used), wrapping at capacity,
+// which is always a power of two so that offsets wrap with a mask.
 // Because each entry stores fewer bytes than it is charged, a ring the size
 // of the budget always holds every entry the budget keeps.
 struct HistoryBuffer {
@@ -60,9 +61,14 @@ constexpr std::uint64_t Cost(std::size_t channelSize, std::size_t textSize) {
   return channelSize + textSize + kEntryOverhead;
 }
 
+// The ring position of a byte offset that may have passed its end.
+std::size_t Wrap(const HistoryBuffer& buffer, std::size_t offset) {
+  return offset & (buffer.capacity - 1);
+}
+
 void CopyIn(HistoryBuffer& buffer, std::size_t offset, const void* bytes, std::size_t size) {
   if (size == 0) return;
-  const std::size_t at = offset % buffer.capacity;
+  const std::size_t at = Wrap(buffer, offset);
   const std::size_t first = size < buffer.capacity - at ? size : buffer.capacity - at;
   std::memcpy(buffer.ring.get() + at, bytes, first);
   if (first < size) {
@@ -71,7 +77,7 @@ void CopyIn(HistoryBuffer& buffer, std::size_t offset, const void* bytes, std::s
 }
 
 void CopyOut(const HistoryBuffer& buffer, std::size_t offset, void* bytes, std::size_t size) {
-  const std::size_t at = offset % buffer.capacity;
+  const std::size_t at = Wrap(buffer, offset);
   const std::size_t first = size < buffer.capacity - at ? size : buffer.capacity - at;
   std::memcpy(bytes, buffer.ring.get() + at, first);
   std::memcpy(static_cast<char*>(bytes) + first, buffer.ring.get(), size - first);
@@ -79,14 +85,19 @@ void CopyOut(const HistoryBuffer& buffer, std::size_t offset, void* bytes, std::
 
 EntryHeader HeaderAt(const HistoryBuffer& buffer, std::size_t offset) {
   EntryHeader header;
-  CopyOut(buffer, offset, &header, sizeof header);
+  const std::size_t at = Wrap(buffer, offset);
+  if (at + sizeof header <= buffer.capacity) {
+    std::memcpy(&header, buffer.ring.get() + at, sizeof header);  // the usual case, no wrap
+  } else {
+    CopyOut(buffer, at, &header, sizeof header);
+  }
   return header;
 }
 
 void DropOldest(HistoryBuffer& buffer) {
   const EntryHeader header = HeaderAt(buffer, buffer.head);
   const std::size_t stored = sizeof header + header.channelSize + header.textSize;
-  buffer.head = (buffer.head + stored) % buffer.capacity;
+  buffer.head = Wrap(buffer, buffer.head + stored);
   buffer.used -= stored;
   buffer.bytes -= Cost(header.channelSize, header.textSize);
   --buffer.count;
@@ -128,7 +139,7 @@ void ForEachEntry(const HistoryBuffer& buffer, Visit visit) {
   for (std::size_t index = 0; index < buffer.count; ++index) {
     const EntryHeader header = HeaderAt(buffer, offset);
     const std::size_t size = std::size_t{header.channelSize} + header.textSize;
-    const std::size_t at = (offset + sizeof header) % buffer.capacity;
+    const std::size_t at = Wrap(buffer, offset + sizeof header);
     const char* bytes = buffer.ring.get() + at;
     if (at + size > buffer.capacity) {
       scratch.resize(size);
@@ -169,7 +180,7 @@ void HistoryLogTrace(std::string_view channel, std::string_view text) {
                            static_cast<std::uint32_t>(text.size())};
   const std::size_t stored = sizeof header + channel.size() + text.size();
   Reserve(buffer, stored);
-  const std::size_t tail = (buffer.head + buffer.used) % buffer.capacity;
+  const std::size_t tail = Wrap(buffer, buffer.head + buffer.used);
   if (tail + stored <= buffer.capacity) {
     // The usual case: the entry fits before the end of the ring.
     char* place = buffer.ring.get() + tail;

@@ -262,6 +262,15 @@ std::string& JsonQuote(std::string& out, const char* text) {
 }
 
 std::string& JsonQuote(std::string& out, std::string_view text) {
+  // A text with nothing to escape (names, most values) is appended in one
+  // piece, without a sink growing the string ahead of the bytes.
+  const char* const end = text.data() + text.size();
+  if (json_scan::FindEscapeByte(text.data(), end) == end) {
+    out.push_back('"');
+    out.append(text);
+    out.push_back('"');
+    return out;
+  }
   WireSink sink(out);
   Quote(sink, text);
   return out;

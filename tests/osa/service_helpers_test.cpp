@@ -10,8 +10,10 @@
 #include "osa/cpu_mode.h"
 #include "osa/lists.h"
 #include "osa/plugin_time.h"
+#include "osa/service_exchange.h"
 #include "osa/service_requests.h"
 #include "simple_json/json_parse.h"
+#include "simple_json/json_write.h"
 #include "tests/osa/service_script.h"
 
 namespace service_test {
@@ -156,6 +158,64 @@ TEST_F(OsaGetListTest, NeverHoldsMoreThanTheArray) {
   std::vector<const char*> names;
   EXPECT_FALSE(OsaGetList(object.get(), "mixed", &names, 2));
   EXPECT_FALSE(OsaGetList(object.get(), "names", &names, 0x7FFFFFFF));
+}
+
+// ---- Params written as text -----------------------------------------------------
+
+// The text writer must give exactly what JsonWrite gives for the same tree:
+// integers over the whole range (addresses above INT64_MAX included, as the
+// tree stores them), texts with every kind of byte that is escaped, a null
+// text, and the optional core and task members.
+TEST(OsaParamsTextTest, MatchesTheWrittenTree) {
+  struct Case {
+    std::uint64_t handle;
+    std::uint64_t address;
+    const char* text;
+    std::int64_t core;
+    std::uint64_t task;
+  };
+  const Case cases[] = {
+      {0, 0, "", kOsaNoCore, 0},
+      {5, 0x20000000, "&((QX_TASK *)0)->core", 0, 0},
+      {std::numeric_limits<std::uint64_t>::max(), 0x8000000000000000ULL,
+       "a\"b\\c\n\t\x01\x7f\xc3\xa9", 3, 0xFFFFFFFFFFFFFFFFULL},
+      {1, std::numeric_limits<std::uint64_t>::max(), nullptr, kOsaNoCore, 42},
+      {7, 12345, "a long text of more than sixteen bytes with / and \x1f inside", -2, 1},
+  };
+  for (const Case& c : cases) {
+    OSA_ServiceCntx context;
+    context.contextHandle = c.handle;
+    JsonPtr tree = OsaServiceParams(&context);
+    JsonObjectAddInteger(tree.get(), "address", c.address);
+    JsonObjectAddString(tree.get(), "expression", c.text);
+    JsonObjectAddInteger(tree.get(), "valueType", std::int32_t{-11});
+    OsaServiceAddTask(tree.get(), c.task);
+    OsaServiceAddCore(tree.get(), c.core);
+    std::string expected;
+    JsonWrite(expected, tree.get());
+
+    std::string* params = OsaParamsBegin(&context);
+    ASSERT_NE(params, nullptr);
+    OsaParamsInteger(params, "address", static_cast<std::int64_t>(c.address));
+    OsaParamsString(params, "expression", c.text);
+    OsaParamsInteger(params, "valueType", -11);
+    OsaParamsTask(params, c.task);
+    OsaParamsCore(params, c.core);
+    params->append(" }");
+    EXPECT_EQ(*params, expected);
+  }
+  EXPECT_EQ(OsaParamsBegin(nullptr), nullptr);
+}
+
+// A null record fails before anything is sent and uses up no id, as a null
+// params tree does.
+TEST_F(ServiceTest, TextParamsOfANullRecordSendNothing) {
+  const std::int64_t nextId = OsaRpcService()->nextId;
+  JsonPtr result;
+  EXPECT_FALSE(OsaServiceSendText("OSA_Service_MemoryRead", nullptr, &result));
+  EXPECT_EQ(OSA_Service_ExpressionEval(nullptr, "x", nullptr, kOsaNoCore), 1u);
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_EQ(OsaRpcService()->nextId, nextId);
 }
 
 }  // namespace

@@ -105,6 +105,52 @@ TEST(ScanBraces, ByteAtATimeEndsWhereAWholeScanEnds) {
   }
 }
 
+// Runs of plain bytes are passed over in blocks: a byte that matters at any
+// place of a long run, inside or outside a string, and at the end of the
+// range, is seen exactly as a scan of one byte at a time sees it.
+TEST(ScanBraces, BlockScansSeeEveryByteThatMatters) {
+  const std::string special = std::string("{}\"\\") + '\0';
+  for (const bool inside : {false, true}) {
+    for (const char byte : special) {
+      for (std::size_t at = 0; at < 40; ++at) {
+        std::string text = inside ? "{ \"" : "{ ";
+        text.append(at, inside ? 'a' : ' ');
+        text.push_back(byte);
+        text.append(inside ? "bbbbbbbbbbbbbbbbbbbb\" }" : "                    }");
+        text.append(at % 7, 'x');
+        for (const std::size_t length : {text.size(), 3 + at, 4 + at}) {
+          OsaBraceScan whole;
+          std::size_t wholeEnd = 0;
+          const bool wholeClosed = OsaScanBraces(&whole, text.data(), length, &wholeEnd);
+          const std::string what = std::string(inside ? "inside" : "outside") + " byte " +
+                                   std::to_string(static_cast<int>(byte)) + " at " +
+                                   std::to_string(at) + " length " + std::to_string(length);
+          if (byte == '\0') {
+            // A zero byte ends the scan where it stands, before the close.
+            EXPECT_FALSE(wholeClosed) << what;
+            continue;
+          }
+          OsaBraceScan single;
+          std::size_t singleEnd = 0;
+          bool singleClosed = false;
+          std::size_t index = 0;
+          for (; index < length && !singleClosed; ++index)
+            singleClosed = OsaScanBraces(&single, text.data() + index, 1, &singleEnd);
+          if (singleClosed) singleEnd = index;
+          EXPECT_EQ(wholeClosed, singleClosed) << what;
+          if (wholeClosed && singleClosed) {
+            EXPECT_EQ(wholeEnd, singleEnd) << what;
+          } else {
+            EXPECT_EQ(whole.depth, single.depth) << what;
+            EXPECT_EQ(whole.inString, single.inString) << what;
+            EXPECT_EQ(whole.escaped, single.escaped) << what;
+          }
+        }
+      }
+    }
+  }
+}
+
 // The length comes from the same scan as the verdict.
 TEST(IsCompleteMessage, GivesTheLengthOfCompleteTexts) {
   const CompleteCase rows[] = {
