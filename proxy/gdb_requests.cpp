@@ -249,8 +249,11 @@ std::string HandleMonitor(Proxy* proxy, std::string_view request) {
        ++round) {
     (void)RspServerReply(&proxy->gdb, reply);
     const RspStatus status = RspRemoteWaitStop(&proxy->remote, kUpstreamMonitorReplyMs, &reply);
-    if (status != RspStatus::kOk)
+    if (status != RspStatus::kOk) {
+      // The rest of the command's output and its reply may still come.
+      RspRemoteUnsettle(&proxy->remote);
       return ErrorText("target connection: " + RspRemoteError(proxy->remote));
+    }
   }
   return reply;
 }

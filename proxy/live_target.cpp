@@ -45,37 +45,17 @@ bool Upstream(Proxy* proxy, std::string_view request, std::string* reply) {
   // stub must not cost a timeout for every read a task-list walk makes.
   if (proxy->timedOutIn == proxy->gdbRequest && proxy->gdbRequest != 0) return false;
   const Clock::time_point start = Clock::now();
-  // A reply that came after its request timed out, or a second reply to a
-  // retransmitted request, must not answer this one.
-  if (proxy->upstreamLate || RspChannelHasBuffered(proxy->remote.channel)) {
-    proxy->upstreamLate = false;
-    std::string late;
-    for (int round = 0; round < 16 && RspRemoteWaitStop(&proxy->remote, 0, &late) == RspStatus::kOk;
-         ++round) {
-      Log(*proxy, "dropped a late reply " + late);
-    }
-  }
-  const std::uint64_t retransmits = proxy->remote.channel.counters.retransmits;
-  RspStatus status = RspRemoteRequest(&proxy->remote, request, reply);
-  // The stub may answer a retransmitted request twice.
-  if (proxy->remote.channel.counters.retransmits != retransmits) proxy->upstreamLate = true;
-  // A reply that cannot be this request's is a stop the stub announced on
-  // its own (QEMU does when a debugger attaches to a running guest) or the
-  // late reply of a request that timed out: the real reply follows it.
-  for (int stray = 0; status == RspStatus::kOk && stray < 4 && !ProxyReplyFits(request, *reply);
-       ++stray) {
-    Log(*proxy, "skipped a packet that is no reply to " + std::string(request) + ": " + *reply);
-    status = RspRemoteWaitStop(&proxy->remote, proxy->remote.options.replyTimeoutMs, reply);
-  }
+  // The client settles what may still come for requests that gave up (a
+  // late reply, a second reply to a request sent again) before it sends
+  // this one. A packet whose shape cannot answer this request is a stop the
+  // stub announced on its own: the real reply follows it.
+  const RspStatus status = RspRemoteRequestShaped(&proxy->remote, request, ProxyReplyFits, reply);
   proxy->stats.upstreamMs += MsSince(start);
   if (status == RspStatus::kOk) return true;
   proxy->upstreamError = "target connection: " + std::string(RspStatusText(status)) + ": " +
                          RspRemoteError(proxy->remote);
   if (status != RspStatus::kTimeout) proxy->upstreamOpen = false;
-  if (status == RspStatus::kTimeout) {
-    proxy->upstreamLate = true;
-    proxy->timedOutIn = proxy->gdbRequest;
-  }
+  if (status == RspStatus::kTimeout) proxy->timedOutIn = proxy->gdbRequest;
   Warn(proxy->upstreamError);
   return false;
 }

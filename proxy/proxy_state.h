@@ -62,7 +62,6 @@ struct Proxy {
   bool upstreamOpen = false;  // the link works (false after it broke)
   bool negotiated = false;
   bool upstreamVCont = false;
-  bool upstreamLate = false;     // a request timed out: its reply may still come
   std::uint64_t gdbRequest = 0;  // serial number of the GDB request being answered
   std::uint64_t timedOutIn = 0;  // the GDB request during which the stub timed out
   std::string upstreamError;

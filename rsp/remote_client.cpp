@@ -54,6 +54,8 @@ struct AckResult {
   bool earlyPacket = false;  // a packet came instead: taken as the reply
   std::string payload;
   int badReplies = 0;  // `-` already sent for a bad packet that came first
+  // Sent again after a quiet wait: the stub may have had it and answer twice.
+  bool resentQuiet = false;
 };
 
 // Waits for the `+` of the packet just sent, retransmitting it on `-` or a
@@ -115,6 +117,7 @@ RspStatus AwaitAck(RspRemote* remote, std::string_view request, AckResult* resul
                       std::to_string(retransmits + 1) + " times (bad checksum on its side)");
     }
     ++retransmits;
+    if (status == RspStatus::kTimeout) result->resentQuiet = true;
     const RspStatus sent = RspChannelRetransmit(channel);
     if (sent != RspStatus::kOk) return FailLink(remote, sent, "sending " + Describe(request));
   }
@@ -189,35 +192,170 @@ RspStatus AwaitReply(RspRemote* remote, std::string_view request, int timeoutMs,
   }
 }
 
-// Sends a request and waits for its ack and reply.
-RspStatus Exchange(RspRemote* remote, std::string_view request, std::string* reply) {
-  const RspStatus sent = RspChannelSendPacket(&remote->channel, request);
-  if (sent != RspStatus::kOk) return FailLink(remote, sent, "sending " + Describe(request));
-  AckResult ack;
-  if (!remote->channel.noAck) {
-    const RspStatus acked = AwaitAck(remote, request, &ack);
-    if (acked != RspStatus::kOk) return acked;
-    if (ack.earlyPacket) {
-      *reply = std::move(ack.payload);
-      return RspStatus::kOk;
-    }
-  }
-  return AwaitReply(remote, request, remote->options.replyTimeoutMs, ack.badReplies, reply);
-}
-
-// Drops what arrived already after a failed exchange (a late reply, acks),
-// acking late packets so that the stub does not send them again.
-void DropStale(RspRemote* remote) {
-  // Bounded: a stub that keeps talking cannot hold us here.
-  for (int events = 0; events < 64; ++events) {
-    RspEvent event;
-    if (RspChannelNextEvent(&remote->channel, 0, &event) != RspStatus::kOk) return;
-    if (event.kind == RspEventKind::kPacket) SendAck(remote);
-  }
-}
-
 bool IsConsoleOutput(std::string_view payload) {
   return payload.size() > 1 && payload.front() == 'O' && payload != "OK";
+}
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// A stop or exit reply ("T05...", "S05", "W00", "X09"): what '?' answers.
+bool IsStopShaped(std::string_view payload) {
+  return payload.size() >= 3 &&
+         std::string_view("TSWX").find(payload[0]) != std::string_view::npos &&
+         IsHexDigit(payload[1]) && IsHexDigit(payload[2]);
+}
+
+// Takes one packet that came while settling. The stub answers in order,
+// so once the probe's stop reply (the last owed) has come, everything asked
+// before it has been answered or was lost.
+void Settle(RspRemote* remote, std::string_view payload) {
+  if (IsConsoleOutput(payload)) return;
+  if (IsStopShaped(payload)) {
+    if (remote->lateStops == 0) return;
+    --remote->lateStops;
+    if (remote->lateStops == 0 && remote->probing) {
+      remote->probing = false;
+      remote->unsettled = false;
+      remote->lateReplies = 0;
+    }
+    return;
+  }
+  if (remote->lateReplies > 0) --remote->lateReplies;
+}
+
+bool Settled(const RspRemote& remote) {
+  return remote.lateReplies == 0 && remote.lateStops == 0 && !remote.unsettled;
+}
+
+// Before a request, drops every packet that may still come for requests
+// that gave up: those already here first; then, unless they account for
+// all that was owed, the probe '?' goes out and everything up to its stop
+// reply is dropped. kTimeout when the probe's reply does not come in time:
+// the request must then not be sent, since a late reply could answer it.
+RspStatus SettleLateReplies(RspRemote* remote, std::string_view request) {
+  RspChannel* channel = &remote->channel;
+  // Bounded: a stub that keeps talking cannot hold us here.
+  for (int events = 0; events < 256 && !Settled(*remote); ++events) {
+    RspEvent event;
+    const RspStatus status = RspChannelNextEvent(channel, 0, &event);
+    if (status == RspStatus::kTimeout) break;
+    if (status != RspStatus::kOk) {
+      return FailLink(remote, status, "dropping late replies before " + Describe(request));
+    }
+    if (event.kind == RspEventKind::kPacket) {
+      SendAck(remote);
+      Settle(remote, event.payload);
+    }
+  }
+  if (Settled(*remote)) return RspStatus::kOk;
+  // Replies of '?' cannot be told apart from the probe's: counting them
+  // all keeps the probe's the last.
+  if (!remote->probing) {
+    const RspStatus sent = RspChannelSendPacket(channel, "?");
+    if (sent != RspStatus::kOk) return FailLink(remote, sent, "sending the probe \"?\"");
+    remote->probing = true;
+    remote->unsettled = true;
+    ++remote->lateStops;
+  }
+  const int timeoutMs = remote->options.replyTimeoutMs;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!Settled(*remote)) {
+    RspEvent event;
+    const RspStatus status = RspChannelNextEvent(channel, RemainingMs(deadline, timeoutMs), &event);
+    if (status == RspStatus::kTimeout) {
+      return Fail(
+          remote, RspStatus::kTimeout,
+          "an earlier request's reply is late and no reply to the probe \"?\" came within " +
+              std::to_string(timeoutMs) + " ms: " + Describe(request) + " not sent");
+    }
+    if (status != RspStatus::kOk) {
+      return FailLink(remote, status, "waiting for the probe's reply before " + Describe(request));
+    }
+    switch (event.kind) {
+      case RspEventKind::kPacket:
+        SendAck(remote);
+        Settle(remote, event.payload);
+        break;
+      case RspEventKind::kBadChecksum:
+      case RspEventKind::kMalformed:
+        if (!channel->noAck) {
+          static_cast<void>(RspChannelSendRaw(channel, "-"));
+        } else {
+          // It may have been the probe's reply, which cannot be asked for
+          // again: the next request sends a fresh probe.
+          remote->probing = false;
+          remote->lateStops = 0;
+          return Fail(remote, RspStatus::kProtocol,
+                      "a damaged packet came while dropping late replies: " + Describe(request) +
+                          " not sent");
+        }
+        break;
+      case RspEventKind::kOversize:
+        SendAck(remote);
+        Settle(remote, "");
+        break;
+      case RspEventKind::kAck:
+      case RspEventKind::kNack:
+      case RspEventKind::kInterrupt:
+        // A `-` may be for a late packet: the late replies settle it either
+        // way, and the probe goes out again only when its own wait ends.
+        break;
+    }
+  }
+  return RspStatus::kOk;
+}
+
+// Sends a request and waits for its ack and reply; a packet `fits` rejects
+// is dropped, at most 4 times. On failure, records what may still come.
+RspStatus Exchange(RspRemote* remote, std::string_view request, RspReplyFits fits,
+                   std::string* reply) {
+  const RspStatus sent = RspChannelSendPacket(&remote->channel, request);
+  if (sent != RspStatus::kOk) return FailLink(remote, sent, "sending " + Describe(request));
+  const bool isStatus = request == "?";
+  AckResult ack;
+  RspStatus status = RspStatus::kOk;
+  bool haveReply = false;
+  if (!remote->channel.noAck) {
+    status = AwaitAck(remote, request, &ack);
+    if (status == RspStatus::kOk && ack.earlyPacket) {
+      *reply = std::move(ack.payload);
+      haveReply = true;
+    }
+  }
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(remote->options.replyTimeoutMs);
+  for (int stray = 0; status == RspStatus::kOk; ++stray) {
+    if (!haveReply) {
+      // The whole reply timeout for the first packet; what is left of it
+      // for one after a stray.
+      const int waitMs = stray == 0 ? remote->options.replyTimeoutMs
+                                    : RemainingMs(deadline, remote->options.replyTimeoutMs);
+      status = AwaitReply(remote, request, waitMs, ack.badReplies, reply);
+      if (status != RspStatus::kOk) break;
+    }
+    if (fits == nullptr || fits(request, *reply)) break;
+    if (stray >= 4) {
+      status = Fail(remote, RspStatus::kProtocol,
+                    "no packet that can answer " + Describe(request) + " came among 5");
+      break;
+    }
+    haveReply = false;
+  }
+  // A request sent again after a quiet wait may be answered twice.
+  if (ack.resentQuiet) remote->unsettled = true;
+  if (status == RspStatus::kOk) return status;
+  if (status == RspStatus::kTimeout || status == RspStatus::kProtocol) {
+    if (isStatus) {
+      ++remote->lateStops;
+    } else {
+      ++remote->lateReplies;
+    }
+    // Only a reply that simply has not come yet is counted for sure.
+    if (status != RspStatus::kTimeout || ack.badReplies != 0) remote->unsettled = true;
+  }
+  return status;
 }
 
 }  // namespace
@@ -229,24 +367,33 @@ void RspRemoteInit(RspLink link, const RspRemoteOptions& options, RspRemote* rem
   remote->options = options;
   remote->features = RspRemoteFeatures();
   remote->running = false;
+  remote->lateReplies = 0;
+  remote->lateStops = 0;
+  remote->unsettled = false;
+  remote->probing = false;
 }
 
 const std::string& RspRemoteError(const RspRemote& remote) {
   return remote.channel.error;
 }
 
-RspStatus RspRemoteRequest(RspRemote* remote, std::string_view request, std::string* reply) {
+RspStatus RspRemoteRequestShaped(RspRemote* remote, std::string_view request, RspReplyFits fits,
+                                 std::string* reply) {
   if (remote->running) {
     return Fail(remote, RspStatus::kProtocol,
                 "the target is running: " + Describe(request) + " must wait for its stop");
   }
-  if (remote->resync) {
-    DropStale(remote);
-    remote->resync = false;
-  }
-  const RspStatus status = Exchange(remote, request, reply);
-  if (status != RspStatus::kOk) remote->resync = true;
-  return status;
+  const RspStatus settled = SettleLateReplies(remote, request);
+  if (settled != RspStatus::kOk) return settled;
+  return Exchange(remote, request, fits, reply);
+}
+
+RspStatus RspRemoteRequest(RspRemote* remote, std::string_view request, std::string* reply) {
+  return RspRemoteRequestShaped(remote, request, nullptr, reply);
+}
+
+void RspRemoteUnsettle(RspRemote* remote) {
+  remote->unsettled = true;
 }
 
 void RspParseFeatures(std::string_view list, std::vector<RspFeature>* features) {

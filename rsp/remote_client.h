@@ -45,10 +45,20 @@ struct RspRemote {
   RspRemoteOptions options;
   RspRemoteFeatures features;  // filled by RspRemoteNegotiate
   bool running = false;        // resumed, and the stop reply not seen yet
-  // Set when a request failed: its reply may still come, so the next
-  // request first drops whatever already arrived.
-  bool resync = false;
+  // Replies that may still come for requests that gave up waiting. None of
+  // them may answer a later request: the next request first settles them.
+  int lateReplies = 0;  // of requests other than '?', one each
+  int lateStops = 0;    // stop replies: of '?' requests and of the probe
+  // Set when what may still come cannot be counted (a request sent again
+  // after a quiet wait may be answered twice, a reply came damaged): the
+  // next request first sends the probe '?' and drops everything up to its
+  // stop reply, since a stub answers in order.
+  bool unsettled = false;
+  bool probing = false;  // the probe is out and its reply not seen yet
 };
+
+// Whether `reply` can be the reply to `request` (see RspRemoteRequestShaped).
+using RspReplyFits = bool (*)(std::string_view request, std::string_view reply);
 
 // Sets up the client over `link` (taken); replies are run-length expanded.
 void RspRemoteInit(RspLink link, const RspRemoteOptions& options, RspRemote* remote);
@@ -63,11 +73,25 @@ void RspRemoteInit(RspLink link, const RspRemoteOptions& options, RspRemote* rem
 // same bound). Stray bytes and acks are skipped. A packet that arrives
 // before the `+` is taken as the reply (some stubs do not ack). kTimeout,
 // kClosed, kIoError or kProtocol otherwise, with the reason in RspRemoteError.
-// After a failure the next request first drops what already arrived (a
-// late reply must not answer it). Refused (kProtocol) while the target runs.
-// Not for resuming packets: see RspRemoteResume.
+// After a failure the next request first settles what may still come (a
+// late reply must never answer it): the counted late replies that already
+// arrived are dropped, and when that does not account for everything the
+// probe '?' is sent and everything up to its stop reply dropped; when the
+// probe's reply does not come in replyTimeoutMs the request fails (kTimeout)
+// unsent. Refused (kProtocol) while the target runs. Not for resuming
+// packets: see RspRemoteResume.
 [[nodiscard]] RspStatus RspRemoteRequest(RspRemote* remote, std::string_view request,
                                          std::string* reply);
+
+// RspRemoteRequest where a packet that `fits` rejects (a stop the stub
+// announced on its own) is dropped and waiting goes on, at most 4 times,
+// within the reply timeout.
+[[nodiscard]] RspStatus RspRemoteRequestShaped(RspRemote* remote, std::string_view request,
+                                               RspReplyFits fits, std::string* reply);
+
+// Marks the link as owing packets that cannot be counted (a caller that
+// gave up waiting for more of a reply): the next request settles first.
+void RspRemoteUnsettle(RspRemote* remote);
 
 // Splits a qSupported list ("a+;b-;PacketSize=4000") into entries; empty
 // entries are skipped.

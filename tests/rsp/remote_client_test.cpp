@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "rsp/remote_client.h"
 #include "rsp/server.h"
@@ -215,6 +217,103 @@ TEST(RspRemote, LateReplyOfAFailedRequestIsNotTakenForTheNext) {
   ASSERT_EQ(RspRemoteRequest(&f.remote, "m4,4", &reply), RspStatus::kOk)
       << RspRemoteError(f.remote);
   EXPECT_EQ(reply, "fresh");
+}
+
+// Plays a stub that answers every request in order: "?" with a stop, the
+// read of 4 bytes at 4 with 22222222, until our end closes. Returns the
+// requests seen.
+std::vector<std::string> AnswerInOrder(int fd) {
+  std::vector<std::string> seen;
+  while (true) {
+    const std::string packet = PeerReadPacket(fd, nullptr, 2000);
+    if (packet == "<none>") return seen;
+    seen.push_back(packet);
+    PeerSend(fd, "+" + PeerFrame(packet == "?" ? "S05" : "22222222"));
+  }
+}
+
+// A reply that comes after its request gave up, or a second reply to a
+// request sent again, arrives while the next request is on its way: it must
+// never be taken for that request's reply. Each row times out or resends
+// the first request, then asks for m4,4 at once.
+TEST(RspRemote, ReplyThatComesAfterItsRequestGaveUpNeverAnswersALaterOne) {
+  struct Row {
+    const char* name;
+    const char* first;
+    RspStatus firstStatus;
+    std::function<void(int fd)> stub;  // until the late reply has gone out
+  };
+  const Row rows[] = {
+      {"late reply of a read", "m0,4", RspStatus::kTimeout,
+       [](int fd) {
+         PeerReadPacket(fd);
+         PeerSend(fd, "+");
+         std::this_thread::sleep_for(std::chrono::milliseconds(400));
+         PeerSend(fd, PeerFrame("11111111"));
+       }},
+      {"late stop reply of '?'", "?", RspStatus::kTimeout,
+       [](int fd) {
+         PeerReadPacket(fd);
+         PeerSend(fd, "+");
+         std::this_thread::sleep_for(std::chrono::milliseconds(400));
+         PeerSend(fd, PeerFrame("T0b"));
+       }},
+      {"second reply to a read sent again after a quiet wait", "m0,4", RspStatus::kOk,
+       [](int fd) {
+         PeerReadPacket(fd);
+         PeerReadPacket(fd);  // sent again: no ack came in time
+         PeerSend(fd, "+" + PeerFrame("11111111"));
+         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+         PeerSend(fd, "+" + PeerFrame("11111111"));
+       }},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> seen;
+    {
+      Fixture f([&](int fd) {
+        row.stub(fd);
+        seen = AnswerInOrder(fd);
+      });
+      std::string reply;
+      EXPECT_EQ(RspRemoteRequest(&f.remote, row.first, &reply), row.firstStatus) << row.name;
+      reply.clear();
+      ASSERT_EQ(RspRemoteRequest(&f.remote, "m4,4", &reply), RspStatus::kOk)
+          << row.name << ": " << RspRemoteError(f.remote);
+      EXPECT_EQ(reply, "22222222") << row.name;
+      // Settled: the request after it goes out alone.
+      ASSERT_EQ(RspRemoteRequest(&f.remote, "m4,4", &reply), RspStatus::kOk) << row.name;
+      EXPECT_EQ(reply, "22222222") << row.name;
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"?", "m4,4", "m4,4"})) << row.name;
+  }
+}
+
+// When even the probe's reply is late, the request is not sent at all; once
+// everything owed has come, the next one goes out without another probe.
+TEST(RspRemote, RequestIsNotSentWhileTheProbeIsUnanswered) {
+  std::vector<std::string> seen;
+  {
+    Fixture f([&](int fd) {
+      PeerReadPacket(fd);
+      PeerSend(fd, "+");
+      EXPECT_EQ(PeerReadPacket(fd), "?");
+      PeerSend(fd, "+");
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      PeerSend(fd, PeerFrame("11111111") + PeerFrame("S05"));
+      seen = AnswerInOrder(fd);
+    });
+    std::string reply = "unchanged";
+    EXPECT_EQ(RspRemoteRequest(&f.remote, "m0,4", &reply), RspStatus::kTimeout);
+    EXPECT_EQ(RspRemoteRequest(&f.remote, "m4,4", &reply), RspStatus::kTimeout);
+    EXPECT_EQ(reply, "unchanged");
+    EXPECT_NE(RspRemoteError(f.remote).find("not sent"), std::string::npos)
+        << RspRemoteError(f.remote);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(RspRemoteRequest(&f.remote, "m4,4", &reply), RspStatus::kOk)
+        << RspRemoteError(f.remote);
+    EXPECT_EQ(reply, "22222222");
+  }
+  EXPECT_EQ(seen, std::vector<std::string>{"m4,4"});
 }
 
 TEST(RspRemote, NegotiationStripsMultiprocessAndTurnsOnNoAck) {
