@@ -43,7 +43,7 @@ void ShowMessages(const DbgServiceState& service, std::string* out) {
 
 // The conversation proper, from OsaInit to Exit. False when it failed; the
 // reason is then in the session's lastError.
-bool Converse(DbgSession* session, bool bigEndianTarget, bool cache, std::string* out) {
+bool Converse(DbgSession* session, const DbgConversation& conversation, std::string* out) {
   DbgOsaInitAnswer init;
   const std::int32_t initStatus = DbgOsaInit(session, kContext, &init);
   if (initStatus != 0) {
@@ -52,25 +52,27 @@ bool Converse(DbgSession* session, bool bigEndianTarget, bool cache, std::string
     }
     return false;
   }
-  out->append("Plug-in commands (" + std::to_string(init.commands.size()) +
-              "): " + JoinCommands(init.commands) + "\n");
+  if (conversation.listCommands) {
+    out->append("Plug-in commands (" + std::to_string(init.commands.size()) +
+                "): " + JoinCommands(init.commands) + "\n");
+  }
 
   DbgTargetInitAnswer target;
-  const std::int32_t targetStatus = DbgTargetInit(session, kContext, bigEndianTarget, &target);
+  const std::int32_t targetStatus =
+      DbgTargetInit(session, kContext, conversation.bigEndianTarget, &target);
   if (targetStatus == kDbgNoAnswer) return false;
 
   if (!DbgOffersKernelAwareness(init)) {
-    out->append(
-        "The plug-in offers no kernel awareness: its OSA_Client_OsaInit answer lists no "
-        "OSA_Client_ObjectListInit, so there are no task or object windows to show.\n");
+    out->append(conversation.noAwareness);
   } else if (targetStatus != 0) {
-    out->append("OSA_Client_TargetInit answered " + std::to_string(targetStatus) +
-                ": the plug-in did not recognise the kernel.\n");
+    out->append("OSA_Client_TargetInit answered " + std::to_string(targetStatus) + ": ");
+    out->append(conversation.unrecognised);
   } else {
     // The cache changes no answer, only how often the plug-in asks; a
     // plug-in without it answers the command with 0 and goes on as before.
     bool understood = false;
-    if (cache && DbgCacheSet(session, kContext, true, &understood) == kDbgNoAnswer) return false;
+    if (conversation.cache && DbgCacheSet(session, kContext, true, &understood) == kDbgNoAnswer)
+      return false;
     out->push_back('\n');
     if (!DbgShowKernelWindows(session, kContext, init, out)) return false;
   }
@@ -147,39 +149,55 @@ int DbgFrontEndRun(const DbgFrontEndOptions& options, std::string* out, std::str
   }
   out->append(DescribeModel(target.manifest));
 
-  DbgSessionOptions sessionOptions;
-  sessionOptions.transport = options.transport;
-  sessionOptions.pluginPath = options.pluginPath;
-  sessionOptions.record = !options.recordPath.empty();
+  DbgConversation conversation;
+  conversation.program = "osa_modeldbg";
+  conversation.session.transport = options.transport;
+  conversation.session.pluginPath = options.pluginPath;
+  conversation.session.record = !options.recordPath.empty();
+  conversation.recordPath = options.recordPath;
+  conversation.bigEndianTarget = target.manifest.bigEndian;
+  conversation.cache = options.cache;
+  conversation.listCommands = true;
+  conversation.noAwareness =
+      "The plug-in offers no kernel awareness: its OSA_Client_OsaInit answer lists no "
+      "OSA_Client_ObjectListInit, so there are no task or object windows to show.\n";
+  conversation.unrecognised = "the plug-in did not recognise the kernel.\n";
+  return DbgConverse(conversation, &target, out, err);
+}
+
+int DbgConverse(const DbgConversation& conversation, model::TargetModel* target, std::string* out,
+                std::string* err) {
+  const std::string program(conversation.program);
+  std::string error;
   std::unique_ptr<DbgSession> session;
-  if (!DbgSessionOpen(sessionOptions, &target, &session, &error)) {
-    err->append("osa_modeldbg: " + error + "\n");
+  if (!DbgSessionOpen(conversation.session, target, &session, &error)) {
+    err->append(program + ": " + error + "\n");
     return kDbgExitSession;
   }
-  out->append(options.transport == DbgTransport::kPipe
-                  ? "Plug-in: " + options.pluginPath + " (child process)\n"
+  out->append(conversation.session.transport == DbgTransport::kPipe
+                  ? "Plug-in: " + conversation.session.pluginPath + " (child process)\n"
                   : std::string("Plug-in: linked into this process\n"));
 
-  const bool conversed = Converse(session.get(), target.manifest.bigEndian, options.cache, out);
+  const bool conversed = Converse(session.get(), conversation, out);
   ShowMessages(session->service, out);
   const int pluginExit = DbgSessionClose(session.get());
   int code = kDbgExitOk;
   if (!conversed) {
-    err->append("osa_modeldbg: " + session->lastError + "\n");
+    err->append(program + ": " + session->lastError + "\n");
     code = kDbgExitSession;
   } else if (pluginExit != 0) {
-    err->append("osa_modeldbg: the plug-in ended with exit code " + std::to_string(pluginExit) +
+    err->append(program + ": the plug-in ended with exit code " + std::to_string(pluginExit) +
                 "\n");
     code = kDbgExitSession;
   }
 
-  if (!options.recordPath.empty()) {
-    if (!DbgSessionWriteRecord(*session, options.recordPath, &error)) {
-      err->append("osa_modeldbg: " + error + "\n");
+  if (!conversation.recordPath.empty()) {
+    if (!DbgSessionWriteRecord(*session, conversation.recordPath, &error)) {
+      err->append(program + ": " + error + "\n");
       return kDbgExitRecord;
     }
     out->append("Recorded " + std::to_string(session->recordLines) + " lines to " +
-                options.recordPath + "\n");
+                conversation.recordPath + "\n");
   }
   return code;
 }

@@ -38,3 +38,25 @@ inline constexpr int kDbgExitRecord = 3;   // the record file could not be writt
 
 // Runs the front end: the windows go to *out, diagnostics to *err.
 int DbgFrontEndRun(const DbgFrontEndOptions& options, std::string* out, std::string* err);
+
+// One conversation of a front end with the plug-in over a model target: what
+// differs between the programs that hold one.
+struct DbgConversation {
+  std::string_view program;  // prefixes each diagnostic line
+  DbgSessionOptions session;
+  std::string recordPath;  // empty: no record
+  bool bigEndianTarget = false;
+  bool cache = false;         // turn the plug-in's cache on after TargetInit
+  bool listCommands = false;  // print the commands OsaInit lists
+  // Printed when OsaInit lists no ObjectListInit.
+  std::string_view noAwareness;
+  // Follows "OSA_Client_TargetInit answered N: " when TargetInit fails.
+  std::string_view unrecognised;
+};
+
+// Opens the session over *target, converses from OsaInit to Exit, shows the
+// plug-in's messages, closes the session and writes the record when asked.
+// The windows go to *out, diagnostics to *err; returns kDbgExitOk,
+// kDbgExitSession or kDbgExitRecord.
+int DbgConverse(const DbgConversation& conversation, model::TargetModel* target, std::string* out,
+                std::string* err);

@@ -3,18 +3,12 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <memory>
 
-#include "debugger/client_calls.h"
 #include "debugger/front_end.h"
-#include "debugger/windows.h"
 #include "dwarf/core_dump.h"
 #include "dwarf/elf_image.h"
 
 namespace {
-
-// The service context handle the run opens.
-constexpr std::int64_t kContext = 1;
 
 std::string Hex(std::uint32_t value) {
   char text[16];
@@ -71,48 +65,6 @@ bool LoadTarget(const PmOptions& options, model::TargetModel* target, DumpKnownR
         "address with --register pc=ADDRESS if the kernel is not recognised.\n");
   }
   return true;
-}
-
-void ShowMessages(const DbgServiceState& service, std::string* out) {
-  if (service.messages.empty()) return;
-  out->append("Messages from the plug-in:\n");
-  for (const DbgDisplayedMessage& message : service.messages) {
-    std::string text = message.text;
-    while (!text.empty() && text.back() == '\n')
-      text.pop_back();
-    out->append("  [type " + std::to_string(message.type) + "] " + text + "\n");
-    if (!message.during.empty()) out->append("    while serving " + message.during + "\n");
-  }
-}
-
-// The conversation from OsaInit to Exit; false when an exchange failed (the
-// reason is in the session's lastError).
-bool Converse(DbgSession* session, bool bigEndianTarget, std::string* out) {
-  DbgOsaInitAnswer init;
-  const std::int32_t initStatus = DbgOsaInit(session, kContext, &init);
-  if (initStatus != 0) {
-    if (initStatus != kDbgNoAnswer)
-      session->lastError = "OSA_Client_OsaInit answered " + std::to_string(initStatus);
-    return false;
-  }
-  DbgTargetInitAnswer targetAnswer;
-  const std::int32_t targetStatus =
-      DbgTargetInit(session, kContext, bigEndianTarget, &targetAnswer);
-  if (targetStatus == kDbgNoAnswer) return false;
-  if (!DbgOffersKernelAwareness(init)) {
-    out->append("The plug-in offers no kernel awareness: no task or object windows.\n");
-  } else if (targetStatus != 0) {
-    out->append("OSA_Client_TargetInit answered " + std::to_string(targetStatus) +
-                ": the plug-in did not recognise the kernel in this dump.\n");
-  } else {
-    out->push_back('\n');
-    if (!DbgShowKernelWindows(session, kContext, init, out)) return false;
-  }
-  if (DbgTargetCleanup(session, kContext) == kDbgNoAnswer ||
-      DbgOsaCleanup(session, kContext) == kDbgNoAnswer)
-    return false;
-  std::int32_t exitCode = 0;
-  return DbgExit(session, &exitCode) != kDbgNoAnswer;
 }
 
 }  // namespace
@@ -187,37 +139,14 @@ int PmRun(const PmOptions& options, std::string* out, std::string* err) {
     err->append("osa_postmortem: " + error + "\n");
     return kPmExitLoad;
   }
-  DbgSessionOptions sessionOptions;
-  sessionOptions.transport = options.transport;
-  sessionOptions.pluginPath = options.pluginPath;
-  sessionOptions.record = !options.recordPath.empty();
-  std::unique_ptr<DbgSession> session;
-  if (!DbgSessionOpen(sessionOptions, &target, &session, &error)) {
-    err->append("osa_postmortem: " + error + "\n");
-    return kDbgExitSession;
-  }
-  out->append(options.transport == DbgTransport::kPipe
-                  ? "Plug-in: " + options.pluginPath + " (child process)\n"
-                  : std::string("Plug-in: linked into this process\n"));
-  const bool conversed = Converse(session.get(), target.memory.bigEndian, out);
-  ShowMessages(session->service, out);
-  const int pluginExit = DbgSessionClose(session.get());
-  int code = kDbgExitOk;
-  if (!conversed) {
-    err->append("osa_postmortem: " + session->lastError + "\n");
-    code = kDbgExitSession;
-  } else if (pluginExit != 0) {
-    err->append("osa_postmortem: the plug-in ended with exit code " + std::to_string(pluginExit) +
-                "\n");
-    code = kDbgExitSession;
-  }
-  if (!options.recordPath.empty()) {
-    if (!DbgSessionWriteRecord(*session, options.recordPath, &error)) {
-      err->append("osa_postmortem: " + error + "\n");
-      return kDbgExitRecord;
-    }
-    out->append("Recorded " + std::to_string(session->recordLines) + " lines to " +
-                options.recordPath + "\n");
-  }
-  return code;
+  DbgConversation conversation;
+  conversation.program = "osa_postmortem";
+  conversation.session.transport = options.transport;
+  conversation.session.pluginPath = options.pluginPath;
+  conversation.session.record = !options.recordPath.empty();
+  conversation.recordPath = options.recordPath;
+  conversation.bigEndianTarget = target.memory.bigEndian;
+  conversation.noAwareness = "The plug-in offers no kernel awareness: no task or object windows.\n";
+  conversation.unrecognised = "the plug-in did not recognise the kernel in this dump.\n";
+  return DbgConverse(conversation, &target, out, err);
 }

@@ -236,4 +236,51 @@ TEST(FrontEndRun, WalksEveryObjectOfEveryVariant) {
   }
 }
 
+// The conversation both front ends share: its diagnostics name the program
+// that holds it, and its exit code says which step failed.
+TEST(DbgConverse, NamesTheProgramAndTheStepThatFailed) {
+  struct Case {
+    const char* what;
+    DbgTransport transport;
+    std::string pluginPath;
+    std::string recordPath;
+    bool listCommands;
+    int code;
+    const char* outHas;
+  };
+  const Case cases[] = {
+      {"in-process", DbgTransport::kInProcess, "", "", false, kDbgExitOk,
+       "Plug-in: linked into this process\n"},
+      {"commands listed", DbgTransport::kInProcess, "", "", true, kDbgExitOk, "Plug-in commands ("},
+      {"no plug-in", DbgTransport::kPipe, "/nonexistent/osa_plugin", "", false, kDbgExitSession,
+       ""},
+      {"record not written", DbgTransport::kInProcess, "", "/nonexistent/dir/run.rec", false,
+       kDbgExitRecord, "Tasks (object type "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    model::TargetModel target;
+    ASSERT_TRUE(model::BuildKernelModel(kDbgDefaultVariant, &target, nullptr));
+    DbgConversation conversation;
+    conversation.program = "some_front_end";
+    conversation.session.transport = c.transport;
+    conversation.session.pluginPath = c.pluginPath;
+    conversation.session.record = !c.recordPath.empty();
+    conversation.recordPath = c.recordPath;
+    conversation.bigEndianTarget = target.manifest.bigEndian;
+    conversation.listCommands = c.listCommands;
+    std::string out;
+    std::string err;
+    EXPECT_EQ(DbgConverse(conversation, &target, &out, &err), c.code) << err;
+    EXPECT_NE(out.find(c.outHas), std::string::npos) << out;
+    EXPECT_EQ(out.find("Plug-in commands (") != std::string::npos, c.listCommands) << out;
+    if (c.code == kDbgExitOk) {
+      EXPECT_EQ(err, "");
+    } else {
+      EXPECT_EQ(err.rfind("some_front_end: ", 0), 0u) << err;
+      EXPECT_EQ(err.back(), '\n');
+    }
+  }
+}
+
 }  // namespace
