@@ -493,6 +493,9 @@ RspStatus RspRemoteResume(RspRemote* remote, std::string_view packet) {
     return Fail(remote, RspStatus::kProtocol,
                 "the target is running already: " + Describe(packet) + " refused");
   }
+  // A late reply must not be taken for the stop reply.
+  const RspStatus settled = SettleLateReplies(remote, packet);
+  if (settled != RspStatus::kOk) return settled;
   remote->channel.hasPending = false;
   remote->channel.pending.clear();
   const RspStatus sent = RspChannelSendPacket(&remote->channel, packet);

@@ -113,7 +113,8 @@ void RspParseFeatures(std::string_view list, std::vector<RspFeature>* features);
 [[nodiscard]] RspStatus RspRemoteNegotiate(RspRemote* remote, std::string_view gdbFeatures);
 
 // Sends a resuming packet (`vCont;...`, `c`, `s`, `C..`, `S..`) and waits
-// only for its `+` (retransmitting as RspRemoteRequest does). Then the
+// only for its `+` (retransmitting as RspRemoteRequest does); first settles
+// late replies as RspRemoteRequest does, so none is taken for the stop. Then the
 // target runs until RspRemoteWaitStop returns its stop reply. A stop reply
 // that came before the `+` (a stub that does not ack) is kept as the
 // channel's pending packet: RspWaitChannels reports the channel ready and

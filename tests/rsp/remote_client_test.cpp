@@ -316,6 +316,31 @@ TEST(RspRemote, RequestIsNotSentWhileTheProbeIsUnanswered) {
   EXPECT_EQ(seen, std::vector<std::string>{"m4,4"});
 }
 
+// Nor is a late reply taken for the stop reply of a resume that follows.
+TEST(RspRemote, LateReplyIsNotTakenForTheStopOfAResume) {
+  std::vector<std::string> seen;
+  {
+    Fixture f([&](int fd) {
+      PeerReadPacket(fd);
+      PeerSend(fd, "+");
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      PeerSend(fd, PeerFrame("11111111"));
+      for (std::string packet = PeerReadPacket(fd, nullptr, 2000); packet != "<none>";
+           packet = PeerReadPacket(fd, nullptr, 2000)) {
+        seen.push_back(packet);
+        PeerSend(fd, "+" + PeerFrame(packet == "?" ? "S05" : "T0b"));
+      }
+    });
+    std::string reply;
+    EXPECT_EQ(RspRemoteRequest(&f.remote, "m0,4", &reply), RspStatus::kTimeout);
+    ASSERT_EQ(RspRemoteResume(&f.remote, "c"), RspStatus::kOk) << RspRemoteError(f.remote);
+    ASSERT_EQ(RspRemoteWaitStop(&f.remote, 1000, &reply), RspStatus::kOk)
+        << RspRemoteError(f.remote);
+    EXPECT_EQ(reply, "T0b");
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"?", "c"}));
+}
+
 TEST(RspRemote, NegotiationStripsMultiprocessAndTurnsOnNoAck) {
   Fixture f([](int fd) {
     EXPECT_EQ(PeerReadPacket(fd), "qSupported:swbreak+;hwbreak+;vContSupported+;xmlRegisters=i386");
