@@ -26,49 +26,13 @@ sys.path.insert(0, TARGET_DIR)
 sys.dont_write_bytecode = True  # keep the source tree clean
 import manifest as manifest_module  # noqa: E402
 
+sys.path.insert(0, HERE)
+from script_checks import Checks, finish, value_int  # noqa: E402
+
 TIMEOUT_SECONDS = float(os.environ.get("QX_VERIFY_TIMEOUT", "30"))
 RESET_ENTRIES = ["qx_cpu_reset_handler", "entRESET", "_start", "_start_T", "__hrx_ind_crt0"]
 MAP_NOT_SAVED, MAP_SP, MAP_SP_BIT31 = 0xFF, 0xFE, 0xFD
 FP_CONTEXT_TOP_BYTES = 18 * 4  # s0-s15, FPSCR, reserved
-
-
-class Checks:
-    def __init__(self):
-        self.passed = 0
-        self.failed = []
-
-    def check(self, ok, what):
-        if ok:
-            self.passed += 1
-        else:
-            self.failed.append(what)
-            print("FAIL: " + what)
-        return ok
-
-    def equal(self, got, want, what):
-        ok = got == want
-        if not ok:
-            what = "%s: got %s, want %s" % (what, _show(got), _show(want))
-        return self.check(ok, what)
-
-
-def _show(v):
-    return hex(v) if isinstance(v, int) else repr(v)
-
-
-def finish(status):
-    try:
-        gdb.execute("kill")
-    except gdb.error:
-        pass
-    gdb.execute("quit %d" % status)
-
-
-def value_int(value):
-    """A value as an unsigned 32-bit number; code symbols give their address."""
-    if value.type.strip_typedefs().code == gdb.TYPE_CODE_FUNC:
-        value = value.address
-    return int(value) & 0xFFFFFFFF
 
 
 def evaluate(expr):

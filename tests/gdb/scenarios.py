@@ -22,6 +22,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "gdb"))
 
 from osahost import commands  # noqa: E402
 from osahost import session as session_module  # noqa: E402
+from script_checks import Checks, evaluate, finish  # noqa: E402
 
 TIMEOUT_SECONDS = float(os.environ.get("QX_SCENARIO_TIMEOUT", "30"))
 REFUSAL = "Error: Cannot start OSA before data and bss are initialized.\n"
@@ -30,44 +31,6 @@ STATUS_TEXT = {0: "Ready", 1: "Exited", 2: "Halted", 3: "Pended (sleep)", 4: "Pe
                8: "Pended (mutex)", 9: "Pended (malloc pool)"}
 KIND_TYPE = {"timer": 2, "mutex": 3, "sem": 4, "queue": 5, "eflags": 6, "bpool": 7, "mpool": 8}
 T = session_module
-
-
-class Checks:
-    def __init__(self):
-        self.passed = 0
-        self.failed = []
-
-    def check(self, ok, what):
-        if ok:
-            self.passed += 1
-        else:
-            self.failed.append(what)
-            print("FAIL: " + what)
-        return ok
-
-    def equal(self, got, want, what):
-        if got == want:
-            return self.check(True, what)
-        return self.check(False, "%s: got %s, want %s" % (what, _show(got), _show(want)))
-
-
-def _show(v):
-    return hex(v) if isinstance(v, int) else repr(v)
-
-
-def finish(status):
-    try:
-        gdb.execute("kill")
-    except gdb.error:
-        pass
-    gdb.execute("quit %d" % status)
-
-
-def evaluate(expr):
-    value = gdb.parse_and_eval(expr)
-    if value.type.strip_typedefs().code == gdb.TYPE_CODE_FUNC:
-        value = value.address
-    return int(value) & 0xFFFFFFFF
 
 
 def read32(addr):

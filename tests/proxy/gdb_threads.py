@@ -37,6 +37,9 @@ import gdb
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(HERE, "..", "..", "gdb"))
+
+from script_checks import Checks, evaluate, finish  # noqa: E402
 
 TIMEOUT_SECONDS = float(os.environ.get("QX_SCENARIO_TIMEOUT", "20"))
 STATUS_TEXT = {0: "Ready", 1: "Exited", 2: "Halted", 3: "Pended (sleep)", 4: "Pended (queue)",
@@ -44,44 +47,6 @@ STATUS_TEXT = {0: "Ready", 1: "Exited", 2: "Halted", 3: "Pended (sleep)", 4: "Pe
                8: "Pended (mutex)", 9: "Pended (malloc pool)"}
 WAIT_ROUTINE = "schedule"  # the kernel routine every blocking call switches from
 SWITCH_ROUTINE = "qx_cpu_switch"
-
-
-class Checks:
-    def __init__(self):
-        self.passed = 0
-        self.failed = []
-
-    def check(self, ok, what):
-        if ok:
-            self.passed += 1
-        else:
-            self.failed.append(what)
-            print("FAIL: " + what)
-        return ok
-
-    def equal(self, got, want, what):
-        if got == want:
-            return self.check(True, what)
-        return self.check(False, "%s: got %s, want %s" % (what, _show(got), _show(want)))
-
-
-def _show(v):
-    return hex(v) if isinstance(v, int) else repr(v)
-
-
-def finish(status):
-    try:
-        gdb.execute("kill")
-    except gdb.error:
-        pass
-    gdb.execute("quit %d" % status)
-
-
-def evaluate(expr):
-    value = gdb.parse_and_eval(expr)
-    if value.type.strip_typedefs().code == gdb.TYPE_CODE_FUNC:
-        value = value.address
-    return int(value) & 0xFFFFFFFF
 
 
 def register(name):
@@ -154,6 +119,14 @@ def run(where, interrupt_after=None):
     if interrupt_after is None and timed_out:
         return False
     return gdb.newest_frame().name() == where
+
+
+def run_to(expected, routine):
+    """Runs to `routine` with breakpoints there and at the kernel's fault
+    routine; True when the target stopped in `routine`."""
+    gdb.execute("break %s" % expected["fault_routine"])
+    gdb.execute("break %s" % routine)
+    return run(routine)
 
 
 def task_ids(expected):
@@ -355,9 +328,7 @@ def scenario_live(c, expected, elf):
     if not connect(c, command, "live"):
         return 2
     check_start(c, "live")
-    gdb.execute("break %s" % expected["fault_routine"])
-    gdb.execute("break %s" % expected["stop_routine"])
-    if not run(expected["stop_routine"]):
+    if not run_to(expected, expected["stop_routine"]):
         return 2
     ids = task_ids(expected)
     check_thread_list(c, expected, ids, "live")
@@ -374,9 +345,7 @@ def scenario_control(c, expected, elf):
     command, stats = proxy_command(elf, "--remote-cmd", qemu_command(expected, elf))
     if not connect(c, command, "control"):
         return 2
-    gdb.execute("break %s" % expected["fault_routine"])
-    gdb.execute("break %s" % expected["stop_routine"])
-    if not run(expected["stop_routine"]):
+    if not run_to(expected, expected["stop_routine"]):
         return 2
     ids = task_ids(expected)
     running = ids[expected["running_task"]]
@@ -429,9 +398,7 @@ def scenario_control(c, expected, elf):
     errors_before = evaluate("qx_cpu_resume_errors")
     gdb.execute("set var qx_model_release_halted = 1")
     gdb.execute("delete")
-    gdb.execute("break %s" % expected["fault_routine"])
-    gdb.execute("break qx_cpu_check_resume")
-    if not run("qx_cpu_check_resume"):
+    if not run_to(expected, "qx_cpu_check_resume"):
         return 2
     c.equal(selected_id(), halted, "the released task is current at its resume check")
     regs = evaluate("$r0")  # apsr, r0-r12, lr as the resumed task found them
@@ -440,9 +407,7 @@ def scenario_control(c, expected, elf):
             regs + 4 * (1 + int(name[1:])), 4)), "little")
         c.equal(seen, value, "the halted task resumed with the written %s" % name)
     gdb.execute("delete")
-    gdb.execute("break %s" % expected["fault_routine"])
-    gdb.execute("break %s" % expected["stop_routine"])
-    if not run(expected["stop_routine"]):
+    if not run_to(expected, expected["stop_routine"]):
         return 2
     c.equal(evaluate("qx_cpu_resume_errors"), errors_before + len(written),
             "the resume check counted the written registers")
@@ -514,9 +479,7 @@ def scenario_postmortem(c, expected, elf):
     command, stats = proxy_command(elf, "--remote-cmd", qemu_command(expected, elf))
     if not connect(c, command, "postmortem"):
         return 2
-    gdb.execute("break %s" % expected["fault_routine"])
-    gdb.execute("break %s" % expected["stop_routine"])
-    if not run(expected["stop_routine"]):
+    if not run_to(expected, expected["stop_routine"]):
         return 2
     ids = task_ids(expected)
     live = snapshot(expected, ids)

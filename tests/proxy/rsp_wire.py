@@ -21,6 +21,11 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(HERE, "..", "..", "gdb"))
+
+from script_checks import Checks  # noqa: E402
+
 REPLY_SECONDS = 20.0  # the longest any answer may take, upstream failures included
 EXIT_SECONDS = 5.0
 TRIGGER = 0x90000000
@@ -160,20 +165,6 @@ class Proxy:
     def diagnostics(self):
         with open(self.stderr_path, "rb") as f:
             return f.read().decode("utf-8", "replace")[-2000:]
-
-
-class Checks:
-    def __init__(self):
-        self.passed = 0
-        self.failed = []
-
-    def check(self, ok, what):
-        if ok:
-            self.passed += 1
-        else:
-            self.failed.append(what)
-            print("FAIL: " + what)
-        return ok
 
 
 def is_error(reply):
