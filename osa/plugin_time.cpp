@@ -44,6 +44,18 @@ OsaTimingScope::OsaTimingScope(const char* format, ...)
   HistoryLogTrace(kChannel, text);
 }
 
+OsaTimingScope::OsaTimingScope(const OsaTimingLabel& label)
+    : depth_(++g_depth), start_(std::chrono::steady_clock::now()) {
+  std::string& text = EntryText();
+  text.append("begin depth ");
+  AppendNumber(text, depth_);
+  text.append(": ");
+  text.append(label.head);
+  text.append(label.body);
+  text.append(label.tail);
+  HistoryLogTrace(kChannel, text);
+}
+
 OsaTimingScope::~OsaTimingScope() {
   const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
                           std::chrono::steady_clock::now() - start_)

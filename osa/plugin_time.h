@@ -5,10 +5,20 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string_view>
+
+// A label already put together, in up to three pieces written one after
+// the other, for the scopes opened for nearly every attribute.
+struct OsaTimingLabel {
+  std::string_view head;
+  std::string_view body = {};
+  std::string_view tail = {};
+};
 
 class OsaTimingScope {
  public:
   explicit OsaTimingScope(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  explicit OsaTimingScope(const OsaTimingLabel& label);
   ~OsaTimingScope();
   OsaTimingScope(const OsaTimingScope&) = delete;
   OsaTimingScope& operator=(const OsaTimingScope&) = delete;

@@ -2,10 +2,12 @@
 // hexadecimal digits, byte-swapped per element when the target's and the
 // host's byte orders differ, and the prefetch hint.
 #include <algorithm>
+#include <charconv>
 #include <cinttypes>
 #include <limits>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -63,6 +65,14 @@ bool DecodeHex(std::string_view text, std::span<std::uint8_t> out) {
   return true;
 }
 
+// Appends a number in the given base, lower-case digits, as printf's %lx
+// and %ld write them.
+template <typename Number>
+void AppendNumber(std::string* text, Number value, int base) {
+  char digits[24];
+  text->append(digits, std::to_chars(digits, digits + sizeof digits, value, base).ptr);
+}
+
 // Two lower-case digits per byte, as "%02x" writes them.
 std::string EncodeHex(std::span<const std::uint8_t> bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -82,8 +92,18 @@ std::uint32_t OSA_Service_MemoryRead(OSA_ServiceCntx* context, std::int32_t memo
                                      std::uint64_t address, std::int64_t count, std::int64_t size,
                                      std::uint8_t* buffer, std::uint64_t taskId,
                                      std::int64_t core) {
-  OsaTimingScope timing("MemRead(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")", address,
-                        count, size);
+  // "MemRead(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")", put
+  // together without printf: it is asked for nearly every attribute. The
+  // scope copies the label at once, so one text per thread serves.
+  thread_local std::string label;
+  label.assign("MemRead(0x");
+  AppendNumber(&label, address, 16);
+  label.append(", count ");
+  AppendNumber(&label, count, 10);
+  label.append(", size ");
+  AppendNumber(&label, size, 10);
+  label.push_back(')');
+  OsaTimingScope timing(OsaTimingLabel{label});
   std::int64_t bytes = 0;
   if (context == nullptr || !ByteCount(count, size, &bytes)) return 1;
   if (buffer == nullptr && bytes > 0) return 1;

@@ -74,7 +74,7 @@ bool ReadExpressionOutput(const JsonValue* result, OsaValue* value) {
 std::uint32_t OSA_Service_ExpressionEval(OSA_ServiceCntx* context, const char* expression,
                                          OsaValue* value, std::int32_t searchFlag,
                                          std::int64_t core) {
-  OsaTimingScope timing("ExprEval(%s)", OsaLabelText(expression));
+  OsaTimingScope timing(OsaTimingLabel{"ExprEval(", OsaLabelText(expression), ")"});
   std::string* params = OsaParamsBegin(context);
   if (params == nullptr) return 1;
   OsaParamsString(params, "expression", expression);

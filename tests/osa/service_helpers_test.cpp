@@ -2,7 +2,9 @@
 // core, the timing records, and the bounds of list reading.
 #include <gtest/gtest.h>
 
+#include <cinttypes>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
@@ -104,6 +106,41 @@ TEST_F(ServiceTest, TimedWrappersLogTheirLabelsAndDepth) {
   EXPECT_EQ(texts[4], "begin depth 1: MemRead(0x20000000, count 2, size 4)");
   EXPECT_EQ(texts[6], "begin depth 1: StructField(QX_TASK.name)");
   EXPECT_EQ(OsaPluginTimeDepth(), 0u);
+}
+
+// The labels of the two wrappers timed for nearly every attribute are put
+// together without printf and must read as printf writes them, for
+// addresses and counts of every size and sign, and for null expressions.
+TEST_F(ServiceTest, HotWrapperLabelsReadAsPrintfWritesThem) {
+  struct Case {
+    std::uint64_t address;
+    std::int64_t count;
+    std::int64_t size;
+  };
+  const Case cases[] = {
+      {0, 0, 0},
+      {0xABCDEF0123456789ULL, -1, 8},
+      {std::numeric_limits<std::uint64_t>::max(), std::numeric_limits<std::int64_t>::min(),
+       std::numeric_limits<std::int64_t>::max()}};
+  std::vector<std::string> expected;
+  for (const Case& c : cases) {
+    OSA_Service_MemoryRead(&context, 0, c.address, c.count, c.size, nullptr, 0, kOsaNoCore);
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "begin depth 1: MemRead(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")",
+                  c.address, c.count, c.size);
+    expected.emplace_back(text);
+  }
+  for (const char* expression : {"&((QX_TASK *)0)->core", "", static_cast<const char*>(nullptr)}) {
+    (void)OSA_Service_ExpressionEval(&context, expression, nullptr, kOsaNoCore);
+    expected.push_back(std::string("begin depth 1: ExprEval(") +
+                       (expression != nullptr ? expression : "(null)") + ")");
+  }
+  std::vector<std::string> begins;
+  for (const std::string& text : TimingTexts()) {
+    if (text.rfind("begin ", 0) == 0) begins.push_back(text);
+  }
+  EXPECT_EQ(begins, expected);
 }
 
 // ---- Lists -----------------------------------------------------------------------
