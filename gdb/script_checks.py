@@ -1,9 +1,15 @@
 """Helpers shared by the scripts that check the model kernel through GDB.
 
-A tally of checks that prints each failure, and the GDB calls every such
-script makes. GDB's module is imported where it is used, so that scripts
-run by plain Python (no GDB) can share the tally.
+A tally of checks that prints each failure, the task state texts the checks
+expect, and the GDB calls every such script makes. GDB's module is imported
+where it is used, so that scripts run by plain Python (no GDB) share the
+tally too.
 """
+
+# The state the plug-in shows for each task status the model kernel keeps.
+STATUS_TEXT = {0: "Ready", 1: "Exited", 2: "Halted", 3: "Pended (sleep)", 4: "Pended (queue)",
+               5: "Pended (semaphore)", 6: "Pended (event flags)", 7: "Pended (block pool)",
+               8: "Pended (mutex)", 9: "Pended (malloc pool)"}
 
 
 class Checks:

@@ -22,13 +22,10 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "gdb"))
 
 from osahost import commands  # noqa: E402
 from osahost import session as session_module  # noqa: E402
-from script_checks import Checks, evaluate, finish  # noqa: E402
+from script_checks import STATUS_TEXT, Checks, evaluate, finish  # noqa: E402
 
 TIMEOUT_SECONDS = float(os.environ.get("QX_SCENARIO_TIMEOUT", "30"))
 REFUSAL = "Error: Cannot start OSA before data and bss are initialized.\n"
-STATUS_TEXT = {0: "Ready", 1: "Exited", 2: "Halted", 3: "Pended (sleep)", 4: "Pended (queue)",
-               5: "Pended (semaphore)", 6: "Pended (event flags)", 7: "Pended (block pool)",
-               8: "Pended (mutex)", 9: "Pended (malloc pool)"}
 KIND_TYPE = {"timer": 2, "mutex": 3, "sem": 4, "queue": 5, "eflags": 6, "bpool": 7, "mpool": 8}
 T = session_module
 

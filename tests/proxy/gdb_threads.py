@@ -39,12 +39,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(HERE, "..", "..", "gdb"))
 
-from script_checks import Checks, evaluate, finish  # noqa: E402
+from script_checks import STATUS_TEXT, Checks, evaluate, finish  # noqa: E402
 
 TIMEOUT_SECONDS = float(os.environ.get("QX_SCENARIO_TIMEOUT", "20"))
-STATUS_TEXT = {0: "Ready", 1: "Exited", 2: "Halted", 3: "Pended (sleep)", 4: "Pended (queue)",
-               5: "Pended (semaphore)", 6: "Pended (event flags)", 7: "Pended (block pool)",
-               8: "Pended (mutex)", 9: "Pended (malloc pool)"}
 WAIT_ROUTINE = "schedule"  # the kernel routine every blocking call switches from
 SWITCH_ROUTINE = "qx_cpu_switch"
 
