@@ -162,6 +162,24 @@ std::uint32_t ReadTargetBytes(OSA_ServiceCntx* context, const KernelContext& ker
   return 0;
 }
 
+namespace {
+
+// The end of every read of a kernel variable or member: a failed read is
+// reported as "Unable to read", a good one delivered as an unsigned word.
+std::uint32_t DeliverRead(OSA_ServiceCntx* context, const char* description, std::uint32_t status,
+                          std::uint64_t value, OsaValue* out) {
+  if (status != 0) {
+    ShowKernelError(context, "Error: Unable to read %s\n", description);
+    return status;
+  }
+  out->kind = OsaValueKind::UInt32;
+  out->payload = value;
+  out->text.reset();
+  return 0;
+}
+
+}  // namespace
+
 std::uint32_t ReadKernelVariable(OSA_ServiceCntx* context, OsaValue* out, std::uint32_t size,
                                  const char* description, const char* pattern, ...) {
   std::string expression;
@@ -182,14 +200,7 @@ std::uint32_t ReadKernelVariable(OSA_ServiceCntx* context, OsaValue* out, std::u
   }
   std::uint64_t bytes = 0;
   status = ReadTargetBytes(context, Low32(address.payload), size, &bytes);
-  if (status != 0) {
-    ShowKernelError(context, "Error: Unable to read %s\n", description);
-    return status;
-  }
-  out->kind = OsaValueKind::UInt32;
-  out->payload = bytes;
-  out->text.reset();
-  return 0;
+  return DeliverRead(context, description, status, bytes, out);
 }
 
 namespace {
@@ -257,14 +268,7 @@ std::uint32_t ReadKernelMember(OSA_ServiceCntx* context, const KernelContext& ke
   std::array<std::uint8_t, sizeof(std::uint64_t)> bytes{};
   status = CacheReadMemory(context, cache, address, 1, size, bytes.data(), base,
                            ObjectBlockSize(context, cache, typeName));
-  if (status != 0) {
-    ShowKernelError(context, "Error: Unable to read %s\n", description);
-    return status;
-  }
-  out->kind = OsaValueKind::UInt32;
-  out->payload = ElementValue(bytes.data(), size);
-  out->text.reset();
-  return 0;
+  return DeliverRead(context, description, status, ElementValue(bytes.data(), size), out);
 }
 
 std::uint32_t ReadKernelSymbol(OSA_ServiceCntx* context, const KernelContext& kernel, OsaValue* out,
@@ -278,14 +282,7 @@ std::uint32_t ReadKernelSymbol(OSA_ServiceCntx* context, const KernelContext& ke
   }
   std::uint64_t bytes = 0;
   status = ReadTargetBytes(context, kernel, Low32(address.payload), size, &bytes);
-  if (status != 0) {
-    ShowKernelError(context, "Error: Unable to read %s\n", description);
-    return status;
-  }
-  out->kind = OsaValueKind::UInt32;
-  out->payload = bytes;
-  out->text.reset();
-  return 0;
+  return DeliverRead(context, description, status, bytes, out);
 }
 
 namespace {

@@ -17,12 +17,6 @@ constexpr std::size_t kTraceLimit = 512;
 
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline, int timeoutMs) {
-  if (timeoutMs < 0) return -1;
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
-}
-
 void SleepMs(int ms) {
   timespec pause{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
   while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
@@ -105,7 +99,7 @@ RspStatus RspChannelNextEvent(RspChannel* channel, int timeoutMs, RspEvent* even
     }
     char buffer[kReadChunk];
     std::size_t got = 0;
-    const RspStatus status = RspRead(&channel->link, RemainingMs(deadline, timeoutMs), buffer,
+    const RspStatus status = RspRead(&channel->link, RspRemainingMs(deadline, timeoutMs), buffer,
                                      sizeof buffer, &got, &channel->error);
     if (status != RspStatus::kOk) return status;
     channel->counters.bytesReceived += got;

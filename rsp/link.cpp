@@ -40,19 +40,13 @@ void SetError(std::string* error, std::string text) {
 // Poll timeouts count down across retries after EINTR.
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline, int timeoutMs) {
-  if (timeoutMs < 0) return -1;
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
-}
-
 // Polls one descriptor for `events`; kOk when it is ready (or in error,
 // which the following call reports), kTimeout, kIoError.
 RspStatus PollOne(int fd, short events, int timeoutMs, std::string* error) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (true) {
     pollfd entry{fd, events, 0};
-    const int ready = poll(&entry, 1, RemainingMs(deadline, timeoutMs));
+    const int ready = poll(&entry, 1, RspRemainingMs(deadline, timeoutMs));
     if (ready > 0) return RspStatus::kOk;
     if (ready == 0) return RspStatus::kTimeout;
     if (errno != EINTR) {
@@ -380,7 +374,7 @@ RspStatus RspRead(RspLink* link, int timeoutMs, char* buffer, std::size_t size, 
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (true) {
     const RspStatus ready =
-        PollOne(link->input.Get(), POLLIN, RemainingMs(deadline, timeoutMs), error);
+        PollOne(link->input.Get(), POLLIN, RspRemainingMs(deadline, timeoutMs), error);
     if (ready == RspStatus::kTimeout) {
       SetError(error, "no bytes from " + link->name + " in time");
       return ready;
@@ -454,7 +448,7 @@ RspStatus RspWaitReadable(const int* fds, std::size_t count, int timeoutMs, std:
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (true) {
     const int result =
-        poll(entries.data(), static_cast<nfds_t>(count), RemainingMs(deadline, timeoutMs));
+        poll(entries.data(), static_cast<nfds_t>(count), RspRemainingMs(deadline, timeoutMs));
     if (result > 0) {
       for (std::size_t i = 0; i < count; ++i) {
         if (entries[i].revents != 0) {
@@ -472,4 +466,11 @@ RspStatus RspWaitReadable(const int* fds, std::size_t count, int timeoutMs, std:
       return RspStatus::kIoError;
     }
   }
+}
+
+int RspRemainingMs(std::chrono::steady_clock::time_point deadline, int timeoutMs) {
+  if (timeoutMs < 0) return -1;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }

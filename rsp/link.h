@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -130,6 +131,10 @@ void RspIgnoreSigpipe();
 // ECONNRESET); kTimeout leaves part of the bytes sent.
 [[nodiscard]] RspStatus RspWriteAll(RspLink* link, std::string_view bytes, int timeoutMs,
                                     std::string* error);
+
+// Milliseconds left until `deadline` for a wait of `timeoutMs`: -1 (for ever)
+// when timeoutMs is negative, 0 once the deadline has passed.
+[[nodiscard]] int RspRemainingMs(std::chrono::steady_clock::time_point deadline, int timeoutMs);
 
 // Waits until one of `count` descriptors is readable, closed or failed;
 // *ready is its index (the first such one). kTimeout when none is within

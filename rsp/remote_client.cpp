@@ -7,12 +7,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline, int timeoutMs) {
-  if (timeoutMs < 0) return -1;
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
-}
-
 // A short, printable name of a request for messages: its first bytes.
 std::string Describe(std::string_view request) {
   constexpr std::size_t kShown = 24;
@@ -133,7 +127,8 @@ RspStatus AwaitReply(RspRemote* remote, std::string_view request, int timeoutMs,
   int retransmits = 0;
   while (true) {
     RspEvent event;
-    const RspStatus status = RspChannelNextEvent(channel, RemainingMs(deadline, timeoutMs), &event);
+    const RspStatus status =
+        RspChannelNextEvent(channel, RspRemainingMs(deadline, timeoutMs), &event);
     if (status == RspStatus::kTimeout) {
       return Fail(
           remote, RspStatus::kTimeout,
@@ -263,7 +258,8 @@ RspStatus SettleLateReplies(RspRemote* remote, std::string_view request) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!Settled(*remote)) {
     RspEvent event;
-    const RspStatus status = RspChannelNextEvent(channel, RemainingMs(deadline, timeoutMs), &event);
+    const RspStatus status =
+        RspChannelNextEvent(channel, RspRemainingMs(deadline, timeoutMs), &event);
     if (status == RspStatus::kTimeout) {
       return Fail(
           remote, RspStatus::kTimeout,
@@ -331,7 +327,7 @@ RspStatus Exchange(RspRemote* remote, std::string_view request, RspReplyFits fit
       // The whole reply timeout for the first packet; what is left of it
       // for one after a stray.
       const int waitMs = stray == 0 ? remote->options.replyTimeoutMs
-                                    : RemainingMs(deadline, remote->options.replyTimeoutMs);
+                                    : RspRemainingMs(deadline, remote->options.replyTimeoutMs);
       status = AwaitReply(remote, request, waitMs, ack.badReplies, reply);
       if (status != RspStatus::kOk) break;
     }

@@ -7,12 +7,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline, int timeoutMs) {
-  if (timeoutMs < 0) return -1;
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
-}
-
 }  // namespace
 
 void RspServerInit(RspLink link, RspServer* server) {
@@ -30,7 +24,8 @@ RspStatus RspServerReceive(RspServer* server, int timeoutMs, RspRequestKind* kin
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (true) {
     RspEvent event;
-    const RspStatus status = RspChannelNextEvent(channel, RemainingMs(deadline, timeoutMs), &event);
+    const RspStatus status =
+        RspChannelNextEvent(channel, RspRemainingMs(deadline, timeoutMs), &event);
     if (status != RspStatus::kOk) return status;
     RspStatus answered = RspStatus::kOk;
     switch (event.kind) {
