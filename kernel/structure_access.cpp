@@ -393,25 +393,6 @@ std::uint32_t ReadObjectWord(OSA_ServiceCntx* context, const KernelContext& kern
   return 0;
 }
 
-std::uint32_t ReadObjectName(OSA_ServiceCntx* context, std::uint32_t coreAddress, OsaValue* out) {
-  if (out->kind != OsaValueKind::Text) return 1;
-  OsaValue nameAddress;
-  const std::uint32_t status =
-      ReadKernelVariable(context, &nameAddress, 4, "kernel object name",
-                         "&((struct QX_OBJECT_STRUCT *)%u)->name", coreAddress);
-  if (status != 0) return status;
-  const std::uint32_t address = Low32(nameAddress.payload);
-  if (address == 0) {
-    out->text = std::string();
-    return 0;
-  }
-  std::optional<std::string> name =
-      ReadTargetString(context, kKernelMemorySpace, address, kObjectNameLimit);
-  if (!name) return 1;
-  out->text = std::move(name);
-  return 0;
-}
-
 std::uint32_t ReadObjectName(OSA_ServiceCntx* context, const KernelContext& kernel,
                              std::uint32_t coreAddress, OsaValue* out) {
   if (out->kind != OsaValueKind::Text) return 1;
@@ -430,6 +411,11 @@ std::uint32_t ReadObjectName(OSA_ServiceCntx* context, const KernelContext& kern
   if (!name) return 1;
   out->text = std::move(name);
   return 0;
+}
+
+std::uint32_t ReadObjectName(OSA_ServiceCntx* context, std::uint32_t coreAddress, OsaValue* out) {
+  const KernelContext uncached;
+  return ReadObjectName(context, uncached, coreAddress, out);
 }
 
 std::optional<std::string> ReadTargetString(OSA_ServiceCntx* context, std::int32_t memorySpace,

@@ -106,7 +106,7 @@ std::uint32_t ReadObjectWord(OSA_ServiceCntx* context, const KernelContext& kern
 // The name of the object whose core (struct QX_OBJECT_STRUCT) is at
 // coreAddress, as text (at most 127 printable characters; "" for none).
 std::uint32_t ReadObjectName(OSA_ServiceCntx* context, std::uint32_t coreAddress, OsaValue* out);
-// The same through the kernel's cache.
+// The same through the kernel's cache (the form above has none).
 std::uint32_t ReadObjectName(OSA_ServiceCntx* context, const KernelContext& kernel,
                              std::uint32_t coreAddress, OsaValue* out);
 
