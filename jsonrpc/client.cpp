@@ -16,19 +16,15 @@
 
 namespace {
 
-// One request text per level of nested sends, kept between requests so that
-// building a request reuses its storage. A level's text is rebuilt only once
-// its send has returned; a deque keeps the texts in place as levels are
-// added. Per thread, so services on different threads never share one.
-thread_local std::deque<std::string> gRequestTexts;
-thread_local std::size_t gSendDepth = 0;
-
-// Counts one open send for as long as it lives.
+// Counts one open send of the service for as long as it lives.
 struct SendDepthScope {
-  SendDepthScope() { ++gSendDepth; }
-  ~SendDepthScope() { --gSendDepth; }
+  explicit SendDepthScope(JsonRpcService* service) : service_(service) { ++service_->sendDepth; }
+  ~SendDepthScope() { --service_->sendDepth; }
   SendDepthScope(const SendDepthScope&) = delete;
   SendDepthScope& operator=(const SendDepthScope&) = delete;
+
+ private:
+  JsonRpcService* service_;
 };
 
 // Writes the request text for `method` with `params` (a tree, or when null
@@ -70,7 +66,7 @@ const char* Exchange(JsonRpcService* service, const char* request, JsonPtr* tree
   if (service->sendWithContext != nullptr) {
     answer = service->sendWithContext(service->sendContext, request);
   } else if (service->sendParsed != nullptr) {
-    answer = service->sendParsed(request, tree);
+    answer = service->sendParsed(service->sendContext, request, tree);
     // Only a text that failed to parse is parsed again, for its error lines.
     if (answer != nullptr && *tree == nullptr) (void)JsonParse(answer, parseError);
     return answer;
@@ -83,21 +79,22 @@ const char* Exchange(JsonRpcService* service, const char* request, JsonPtr* tree
 
 // Sends one request whose params are the tree `params` or, when it is
 // null, the written text `paramsText`, and unpacks the answer (see
-// JrSendRequest).
-bool SendRequest(JsonRpcService* service, const char* method, JsonPtr params,
-                 std::string_view paramsText, JsonPtr* result) {
+// JrSendTree).
+JrSendStatus SendRequest(JsonRpcService* service, const char* method, JsonPtr params,
+                         std::string_view paramsText, JsonPtr* result) {
   if (service == nullptr || (service->send == nullptr && service->sendWithContext == nullptr &&
                              service->sendParsed == nullptr)) {
     params.reset();
     JrLog(service, "ERROR", "[JrSendRequest] service not initialized");
-    return false;
+    return JrSendStatus::kNoService;
   }
   const char* const name = method == nullptr ? "(null)" : method;
 
   // The id is used up here, before the send function can serve nested
   // requests that take the following ids.
-  if (gRequestTexts.size() <= gSendDepth) gRequestTexts.resize(gSendDepth + 1);
-  std::string& request = gRequestTexts[gSendDepth];
+  std::deque<std::string>& texts = service->requestTexts;
+  if (texts.size() <= service->sendDepth) texts.resize(service->sendDepth + 1);
+  std::string& request = texts[service->sendDepth];
   BuildRequest(&request, method, params.get(), paramsText, service->nextId);
   params.reset();
   ++service->nextId;
@@ -107,32 +104,32 @@ bool SendRequest(JsonRpcService* service, const char* method, JsonPtr params,
   std::string parseError;
   const char* answer = nullptr;
   {
-    const SendDepthScope depth;
+    const SendDepthScope depth(service);
     answer = Exchange(service, request.c_str(), &tree, &parseError);
   }
   JrLog(service, "RECV", "%s", answer == nullptr ? "(NULL)" : answer);
   if (answer == nullptr) {
     JrLog(service, "ERROR", "[JrSendRequest] %s response was NULL", name);
-    return false;
+    return JrSendStatus::kNoAnswer;
   }
   if (!parseError.empty()) {
     JrLog(service, "ERROR", "[JrSendRequest] %s response parsing: %s", name, parseError.c_str());
-    return false;
+    return JrSendStatus::kUnparsable;
   }
   // Anything but an object holds neither "error" nor "result": a success
   // without a result. The answer's "jsonrpc" and "id" are not looked at.
-  if (tree == nullptr || tree->kind != JsonKind::JsonObject) return true;
+  if (tree == nullptr || tree->kind != JsonKind::JsonObject) return JrSendStatus::kAnswered;
 
   const JsonValue* error = nullptr;
   if (JsonObjectGet(tree.get(), "error", &error)) {
     JrLog(service, "ERROR", "[JrSendRequest] %s request failed: %s", name, ErrorMessage(error));
-    return false;
+    return JrSendStatus::kErrorAnswer;
   }
   JsonPtr value;
   if (result != nullptr && JsonObjectRemove(tree.get(), "result", &value)) {
     *result = std::move(value);
   }
-  return true;
+  return JrSendStatus::kAnswered;
 }
 
 }  // namespace
@@ -145,14 +142,24 @@ void JrInitService(JsonRpcService* service, JrSendFunction send) {
   service->nextId = 0;
 }
 
-bool JrSendRequest(JsonRpcService* service, const char* method, JsonPtr params, JsonPtr* result) {
+JrSendStatus JrSendTree(JsonRpcService* service, const char* method, JsonPtr params,
+                        JsonPtr* result) {
   if (params == nullptr) return SendRequest(service, method, nullptr, "null", result);
   return SendRequest(service, method, std::move(params), {}, result);
 }
 
+JrSendStatus JrSendText(JsonRpcService* service, const char* method, std::string_view params,
+                        JsonPtr* result) {
+  return SendRequest(service, method, nullptr, params, result);
+}
+
+bool JrSendRequest(JsonRpcService* service, const char* method, JsonPtr params, JsonPtr* result) {
+  return JrSendTree(service, method, std::move(params), result) == JrSendStatus::kAnswered;
+}
+
 bool JrSendRequestText(JsonRpcService* service, const char* method, std::string_view params,
                        JsonPtr* result) {
-  return SendRequest(service, method, nullptr, params, result);
+  return JrSendText(service, method, params, result) == JrSendStatus::kAnswered;
 }
 
 void JrLog(JsonRpcService* service, const char* tag, const char* format, ...) {

@@ -3,10 +3,6 @@
 #include "jsonrpc/dispatch.h"
 
 #include <charconv>
-#include <functional>
-#include <map>
-#include <memory>
-#include <string>
 #include <utility>
 
 #include "simple_json/json_parse.h"
@@ -14,108 +10,97 @@
 
 namespace {
 
-// Method names compare byte by byte, so matching is exact and case-sensitive;
-// the transparent comparator lets a lent name be looked up without a copy.
-using BindingMap = std::map<std::string, JrMethodHandler, std::less<>>;
-
-// Absent until JrCreateBindings: requests that arrive before then are told so.
-std::unique_ptr<BindingMap>& Bindings() {
-  static std::unique_ptr<BindingMap> bindings;
-  return bindings;
+// The process's dispatcher: the interface's operations name no dispatcher,
+// so they share this one. Made on first use, so that no order of static
+// initialisation can reach it unmade; no bindings until OSA_Client_CmdInit.
+JrDispatcher& ProcessDispatcher() {
+  static JrDispatcher dispatcher;
+  return dispatcher;
 }
 
-// The last response. Every response made earlier has already been written by
-// the time a new one is made (a nested request's included), so replacing it
-// never frees a text that a caller still writes.
-std::string& KeptResponse() {
-  static std::string kept;
-  return kept;
+std::string& NextResponse(JrDispatcher* dispatcher) {
+  dispatcher->next.clear();
+  return dispatcher->next;
 }
 
-// Where the next response is built, then swapped with the kept one: both
-// texts keep their storage, so making a response allocates nothing once
-// they have grown, and a message being written into it can never be the
-// kept text itself.
-std::string& NextResponse() {
-  static std::string next;
-  next.clear();
-  return next;
-}
-
-const char* KeepNextResponse(std::string& next) {
-  std::string& kept = KeptResponse();
-  kept.swap(next);
-  return kept.c_str();
+const char* KeepNextResponse(JrDispatcher* dispatcher) {
+  dispatcher->kept.swap(dispatcher->next);
+  return dispatcher->kept.c_str();
 }
 
 // The handler bound to `name`, or null when the name is unbound (or was bound
 // to no handler, which is answered as unbound rather than called).
-JrMethodHandler FindHandler(const BindingMap& bindings, std::string_view name) {
+JrMethodHandler FindHandler(const JrBindingMap& bindings, std::string_view name) {
   const auto entry = bindings.find(name);
   return entry == bindings.end() ? nullptr : entry->second;
 }
 
 }  // namespace
 
-void JrCreateBindings() {
-  if (Bindings() == nullptr) Bindings() = std::make_unique<BindingMap>();
+void JrDispatcherCreateBindings(JrDispatcher* dispatcher) {
+  if (!dispatcher->bindings) dispatcher->bindings.emplace();
 }
 
-void JrBindMethod(std::string_view name, JrMethodHandler handler) {
+void JrDispatcherBind(JrDispatcher* dispatcher, std::string_view name, JrMethodHandler handler) {
   // A binding made before the map exists creates it rather than being lost.
-  JrCreateBindings();
-  (*Bindings())[std::string(name)] = handler;
+  JrDispatcherCreateBindings(dispatcher);
+  (*dispatcher->bindings)[std::string(name)] = handler;
 }
 
-const char* JrHandleRequest(const char* text) {
+const char* JrDispatcherHandle(JrDispatcher* dispatcher, const char* text) {
   std::string parseError;
   JsonPtr request =
       JsonParse(text == nullptr ? std::string_view() : std::string_view(text), &parseError);
-  if (!parseError.empty()) return JrMakeError(kJrParseError, parseError, nullptr, nullptr);
+  if (!parseError.empty()) {
+    return JrDispatcherError(dispatcher, kJrParseError, parseError, nullptr, nullptr);
+  }
   if (request == nullptr || request->kind != JsonKind::JsonObject) {
-    return JrMakeError(kJrInvalidRequest, "expected object at top level", nullptr,
-                       std::move(request));
+    return JrDispatcherError(dispatcher, kJrInvalidRequest, "expected object at top level", nullptr,
+                             std::move(request));
   }
 
   JsonPtr id;
   if (!JsonObjectRemove(request.get(), "id", &id)) {
-    return JrMakeError(kJrInvalidParams, "missing request id", nullptr, std::move(request));
+    return JrDispatcherError(dispatcher, kJrInvalidParams, "missing request id", nullptr,
+                             std::move(request));
   }
   if (id->kind != JsonKind::JsonNull && id->kind != JsonKind::JsonInteger &&
       id->kind != JsonKind::JsonString) {
-    return JrMakeError(kJrInvalidParams, "invalid request id type", std::move(id),
-                       std::move(request));
+    return JrDispatcherError(dispatcher, kJrInvalidParams, "invalid request id type", std::move(id),
+                             std::move(request));
   }
 
   const char* method = nullptr;
   if (!JsonObjectGetString(request.get(), "method", &method)) {
-    return JrMakeError(kJrInvalidRequest, "missing message name", std::move(id),
-                       std::move(request));
+    return JrDispatcherError(dispatcher, kJrInvalidRequest, "missing message name", std::move(id),
+                             std::move(request));
   }
   const JsonValue* params = nullptr;
   if (!JsonObjectGet(request.get(), "params", &params)) {
-    return JrMakeError(kJrInvalidParams, "missing argument list", std::move(id),
-                       std::move(request));
+    return JrDispatcherError(dispatcher, kJrInvalidParams, "missing argument list", std::move(id),
+                             std::move(request));
   }
-  if (Bindings() == nullptr) {
-    return JrMakeError(kJrInternalError, "no method bindings found", std::move(id),
-                       std::move(request));
+  if (!dispatcher->bindings) {
+    return JrDispatcherError(dispatcher, kJrInternalError, "no method bindings found",
+                             std::move(id), std::move(request));
   }
-  const JrMethodHandler handler =
-      FindHandler(*Bindings(), method == nullptr ? std::string_view() : std::string_view(method));
+  const JrMethodHandler handler = FindHandler(
+      *dispatcher->bindings, method == nullptr ? std::string_view() : std::string_view(method));
   if (handler == nullptr) {
-    return JrMakeError(kJrMethodNotFound, "unknown message", std::move(id), std::move(request));
+    return JrDispatcherError(dispatcher, kJrMethodNotFound, "unknown message", std::move(id),
+                             std::move(request));
   }
 
   // The handler may serve nested requests (and replace the kept response)
   // before it returns; this call makes its own response only afterwards.
   JsonPtr result = handler(params);
-  return JrMakeResult(std::move(result), std::move(id), std::move(request));
+  return JrDispatcherResult(dispatcher, std::move(result), std::move(id), std::move(request));
 }
 
-const char* JrMakeResult(JsonPtr result, JsonPtr id, JsonPtr request) {
+const char* JrDispatcherResult(JrDispatcher* dispatcher, JsonPtr result, JsonPtr id,
+                               JsonPtr request) {
   request.reset();  // the params value goes with the request tree
-  std::string& text = NextResponse();
+  std::string& text = NextResponse(dispatcher);
   text.append("{ \"jsonrpc\" : \"2.0\", \"result\" : ");
   JsonWrite(text, result.get());
   result.reset();
@@ -123,12 +108,13 @@ const char* JrMakeResult(JsonPtr result, JsonPtr id, JsonPtr request) {
   JsonWrite(text, id.get());
   id.reset();
   text.append(" }");
-  return KeepNextResponse(text);
+  return KeepNextResponse(dispatcher);
 }
 
-const char* JrMakeError(std::int32_t code, std::string_view message, JsonPtr id, JsonPtr request) {
+const char* JrDispatcherError(JrDispatcher* dispatcher, std::int32_t code, std::string_view message,
+                              JsonPtr id, JsonPtr request) {
   request.reset();
-  std::string& text = NextResponse();
+  std::string& text = NextResponse(dispatcher);
   text.append("{ \"jsonrpc\" : \"2.0\", \"error\" : { \"code\" : ");
   char digits[16];
   const auto converted = std::to_chars(digits, digits + sizeof digits, code);
@@ -140,11 +126,32 @@ const char* JrMakeError(std::int32_t code, std::string_view message, JsonPtr id,
   JsonWrite(text, id.get());  // no id writes null
   id.reset();
   text.append(" }");
-  return KeepNextResponse(text);
+  return KeepNextResponse(dispatcher);
+}
+
+void JrCreateBindings() {
+  JrDispatcherCreateBindings(&ProcessDispatcher());
+}
+
+void JrBindMethod(std::string_view name, JrMethodHandler handler) {
+  JrDispatcherBind(&ProcessDispatcher(), name, handler);
+}
+
+const char* JrHandleRequest(const char* text) {
+  return JrDispatcherHandle(&ProcessDispatcher(), text);
+}
+
+const char* JrMakeResult(JsonPtr result, JsonPtr id, JsonPtr request) {
+  return JrDispatcherResult(&ProcessDispatcher(), std::move(result), std::move(id),
+                            std::move(request));
+}
+
+const char* JrMakeError(std::int32_t code, std::string_view message, JsonPtr id, JsonPtr request) {
+  return JrDispatcherError(&ProcessDispatcher(), code, message, std::move(id), std::move(request));
 }
 
 const char* JrKeepResponse(std::string text) {
-  std::string& kept = KeptResponse();
-  kept = std::move(text);
-  return kept.c_str();
+  JrDispatcher& dispatcher = ProcessDispatcher();
+  dispatcher.kept = std::move(text);
+  return dispatcher.kept.c_str();
 }

@@ -24,10 +24,10 @@ bool WriteText(const char* text) {
 }  // namespace
 
 const char* OSA__JSON__Exchange(const char* request) {
-  return OsaJsonExchangeParsed(request, nullptr);
+  return OsaJsonExchangeParsed(nullptr, request, nullptr);
 }
 
-const char* OsaJsonExchangeParsed(const char* request, JsonPtr* tree) {
+const char* OsaJsonExchangeParsed(void* /*context*/, const char* request, JsonPtr* tree) {
   if (request == nullptr) return nullptr;
   if (!WriteText(request)) {
     std::fprintf(stderr, "OSA plugin: Failed to send %s", request);

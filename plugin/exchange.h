@@ -18,4 +18,4 @@ const char* OSA__JSON__Exchange(const char* request);
 // The same exchange, handing the answer's parsed tree to *tree as well (null
 // when the answer does not parse), so that the JSON-RPC client need not
 // parse it again; `tree` may be null. The client service's parsed send.
-const char* OsaJsonExchangeParsed(const char* request, JsonPtr* tree);
+const char* OsaJsonExchangeParsed(void* context, const char* request, JsonPtr* tree);

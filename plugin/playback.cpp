@@ -101,10 +101,10 @@ const char* OSA__Playback__NextMessage(std::string* holder, bool fromDebugger, b
 }
 
 const char* OSA__Playback__Exchange(const char* request) {
-  return OsaPlaybackExchangeParsed(request, nullptr);
+  return OsaPlaybackExchangeParsed(nullptr, request, nullptr);
 }
 
-const char* OsaPlaybackExchangeParsed(const char* request, JsonPtr* tree) {
+const char* OsaPlaybackExchangeParsed(void* /*context*/, const char* request, JsonPtr* tree) {
   if (request == nullptr) return nullptr;
   std::string line;
   const char* recorded = OSA__Playback__NextMessage(&line, false, true);

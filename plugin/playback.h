@@ -31,7 +31,7 @@ const char* OSA__Playback__Exchange(const char* request);
 
 // The same, handing the recorded answer's parsed tree to *tree as well (null
 // when it does not parse); `tree` may be null. The client service's parsed send.
-const char* OsaPlaybackExchangeParsed(const char* request, JsonPtr* tree);
+const char* OsaPlaybackExchangeParsed(void* context, const char* request, JsonPtr* tree);
 
 // Plays the named record file back and returns the playback result: 0 all
 // lines played back, 2 the file cannot be opened, 3 the record does not fit,

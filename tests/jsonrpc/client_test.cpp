@@ -31,7 +31,8 @@ const char* ScriptedSend(const char* request) {
 }
 
 // Hands over the parsed tree as the live exchange does.
-const char* ScriptedSendParsed(const char* request, JsonPtr* tree) {
+const char* ScriptedSendParsed(void* context, const char* request, JsonPtr* tree) {
+  gScript.context = context;
   const char* answer = ScriptedSend(request);
   if (answer != nullptr) *tree = JsonParse(answer, nullptr);
   return answer;
@@ -57,11 +58,13 @@ class SendRequest : public testing::Test {
 
   static void Answer(const char* text) { gScript.answers.push_back(text); }
 
-  bool Send(JsonPtr* result, const char* method = "Read%s") {
+  JrSendStatus SendStatus(JsonPtr* result, const char* method = "Read%s") {
     JsonPtr params = JsonNewObject();
     JsonObjectAddInteger(params.get(), "context", std::int64_t{1});
-    return JrSendRequest(&service, method, std::move(params), result);
+    return JrSendTree(&service, method, std::move(params), result);
   }
+
+  bool Send(JsonPtr* result) { return SendStatus(result) == JrSendStatus::kAnswered; }
 
   JsonRpcService service;
 };
@@ -89,30 +92,33 @@ TEST_F(SendRequest, RequestTextsWithEscapesAndIdsUsedUpByFailures) {
 }
 
 TEST_F(SendRequest, AnswersAreReadByTheirMembersOnly) {
+  constexpr JrSendStatus kAnswered = JrSendStatus::kAnswered;
+  constexpr JrSendStatus kError = JrSendStatus::kErrorAnswer;
   struct Row {
     const char* answer;
-    bool ok;
+    JrSendStatus status;
     const char* result;  // written result value, or null when none is handed out
   };
   constexpr Row kRows[] = {
       // The id is not matched against the request's.
-      {R"({"jsonrpc":"2.0","result":{"return":0,"data":"00ff"},"id":99})", true,
+      {R"({"jsonrpc":"2.0","result":{"return":0,"data":"00ff"},"id":99})", kAnswered,
        R"({ "return" : 0, "data" : "00ff" })"},
-      {R"({"result":null})", true, "null"},
-      {R"({"jsonrpc":"2.0","id":0})", true, nullptr},
-      {R"(["result",1])", true, nullptr},
-      {R"({"error":{"message":"x"},"result":{"return":0}})", false, nullptr},
-      {R"({"result":{"return":0},"error":null})", false, nullptr},
-      {R"({"result":)", false, nullptr},
+      {R"({"result":null})", kAnswered, "null"},
+      {R"({"jsonrpc":"2.0","id":0})", kAnswered, nullptr},
+      {R"(["result",1])", kAnswered, nullptr},
+      {R"({"error":{"message":"x"},"result":{"return":0}})", kError, nullptr},
+      {R"({"result":{"return":0},"error":null})", kError, nullptr},
+      {R"({"result":)", JrSendStatus::kUnparsable, nullptr},
+      {nullptr, JrSendStatus::kNoAnswer, nullptr},
   };
   // The same through a send function that hands over the parsed tree.
   for (const JrSendParsedFunction parsed : {JrSendParsedFunction{nullptr}, ScriptedSendParsed}) {
     service.sendParsed = parsed;
     for (const Row& row : kRows) {
-      SCOPED_TRACE(row.answer);
+      SCOPED_TRACE(row.answer == nullptr ? "(none)" : row.answer);
       Answer(row.answer);
       JsonPtr result;
-      EXPECT_EQ(Send(&result), row.ok);
+      EXPECT_EQ(SendStatus(&result), row.status);
       std::string written = "(none)";
       if (result != nullptr) JsonWrite(written = "", result.get());
       EXPECT_EQ(written, row.result == nullptr ? "(none)" : row.result);
@@ -153,7 +159,7 @@ TEST_F(SendRequest, WithoutSendFunctionNothingIsSentAndNoIdUsed) {
   service.log = RecordLog;
   service.send = nullptr;
   JsonPtr result;
-  EXPECT_FALSE(Send(&result));
+  EXPECT_EQ(SendStatus(&result), JrSendStatus::kNoService);
   EXPECT_FALSE(JrSendRequest(nullptr, "M", JsonNewObject(), &result));
   EXPECT_TRUE(gScript.requests.empty());
   EXPECT_EQ(service.nextId, 0);
@@ -172,13 +178,15 @@ TEST_F(SendRequest, WithoutSendFunctionNothingIsSentAndNoIdUsed) {
 TEST_F(SendRequest, LogTextsOfEachOutcome) {
   service.log = RecordLog;
   // A tree handed over by the send function logs the same texts.
+  int marker = 0;
   service.sendParsed = ScriptedSendParsed;
+  service.sendContext = &marker;
   Answer(nullptr);
   Answer("{\"a\":");
   Answer(R"({"error":{"code":1,"message":"bad address"}})");
   for (int i = 0; i < 3; ++i) {
     JsonPtr result;
-    Send(&result);
+    EXPECT_FALSE(Send(&result));
   }
   const std::vector<std::pair<std::string, std::string>> expected = {
       {"SEND", gScript.requests[0]},
@@ -194,6 +202,7 @@ TEST_F(SendRequest, LogTextsOfEachOutcome) {
       {"ERROR", "[JrSendRequest] Read%s request failed: bad address"},
   };
   EXPECT_EQ(gScript.log, expected);
+  EXPECT_EQ(gScript.context, &marker);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Dispatch: the envelope checks in their fixed order, ids echoed with their
 // own kind, params lent to handlers, nested dispatch, and the exact result
-// and error texts.
+// and error texts. Each test dispatches through a dispatcher record of its own.
 #include "jsonrpc/dispatch.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +12,9 @@
 
 namespace {
 
-std::string gParams;  // the params value the last Inspect call saw, as written
-std::string gInner;   // the response to the request served inside Nested
+std::string gParams;                  // the params value the last Inspect call saw, as written
+std::string gInner;                   // the response to the request served inside Nested
+JrDispatcher* gDispatcher = nullptr;  // the test's, for handlers that dispatch
 
 JsonPtr Return(std::int32_t status) {
   JsonPtr result = JsonNewObject();
@@ -31,21 +32,26 @@ JsonPtr Inspect(const JsonValue* params) {
 
 // Serves a request of the debugger's while "waiting" for an answer of its own.
 JsonPtr Nested(const JsonValue*) {
-  gInner = JrHandleRequest(R"({"method":"Inspect","params":[1,2],"id":"inner"})");
+  gInner = JrDispatcherHandle(gDispatcher, R"({"method":"Inspect","params":[1,2],"id":"inner"})");
   return Return(0);
 }
 
 class Dispatch : public testing::Test {
  protected:
   void SetUp() override {
-    JrCreateBindings();
-    JrBindMethod("ReturnZero", ReturnZero);
-    JrBindMethod("Inspect", Inspect);
-    JrBindMethod("Nested", Nested);
-    JrBindMethod("NoResult", [](const JsonValue*) { return JsonPtr(); });
-    JrBindMethod("Unset", nullptr);
+    gDispatcher = &dispatcher;
+    JrDispatcherCreateBindings(&dispatcher);
+    JrDispatcherBind(&dispatcher, "ReturnZero", ReturnZero);
+    JrDispatcherBind(&dispatcher, "Inspect", Inspect);
+    JrDispatcherBind(&dispatcher, "Nested", Nested);
+    JrDispatcherBind(&dispatcher, "NoResult", [](const JsonValue*) { return JsonPtr(); });
+    JrDispatcherBind(&dispatcher, "Unset", nullptr);
     gParams = "(not called)";
   }
+
+  const char* Handle(const char* text) { return JrDispatcherHandle(&dispatcher, text); }
+
+  JrDispatcher dispatcher;
 };
 
 std::string Error(int code, const std::string& quotedMessage, const std::string& id) {
@@ -81,7 +87,7 @@ TEST_F(Dispatch, EachFailedCheckAndWhichComesFirst) {
   };
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.request == nullptr ? "(null)" : row.request);
-    EXPECT_EQ(JrHandleRequest(row.request), Error(row.code, row.quotedMessage, row.id));
+    EXPECT_EQ(Handle(row.request), Error(row.code, row.quotedMessage, row.id));
   }
   EXPECT_EQ(gParams, "(not called)");
 }
@@ -103,25 +109,36 @@ TEST_F(Dispatch, ResultTextsEchoTheIdAndIgnoreEnvelopeExtras) {
   };
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.request);
-    EXPECT_STREQ(JrHandleRequest(row.request), row.response);
+    EXPECT_STREQ(Handle(row.request), row.response);
   }
   EXPECT_EQ(gParams, R"({ "a" : 1 })");
-  JrHandleRequest(R"({"id":1,"method":"Inspect","params":"text"})");
+  Handle(R"({"id":1,"method":"Inspect","params":"text"})");
   EXPECT_EQ(gParams, R"("text")");
 }
 
 TEST_F(Dispatch, RebindingReplacesTheHandlerAndCreatingAgainKeepsIt) {
   constexpr const char* kRequest = R"({"method":"Swap","params":{},"id":1})";
-  JrBindMethod("Swap", ReturnZero);
-  JrHandleRequest(kRequest);
-  JrBindMethod("Swap", [](const JsonValue*) { return Return(1); });
-  JrCreateBindings();
-  EXPECT_STREQ(JrHandleRequest(kRequest),
-               R"({ "jsonrpc" : "2.0", "result" : { "return" : 1 }, "id" : 1 })");
+  JrDispatcherBind(&dispatcher, "Swap", ReturnZero);
+  Handle(kRequest);
+  JrDispatcherBind(&dispatcher, "Swap", [](const JsonValue*) { return Return(1); });
+  JrDispatcherCreateBindings(&dispatcher);
+  EXPECT_STREQ(Handle(kRequest), R"({ "jsonrpc" : "2.0", "result" : { "return" : 1 }, "id" : 1 })");
+}
+
+// A fresh dispatcher refuses well-formed requests; the process's one is
+// another record, untouched by the test's.
+TEST_F(Dispatch, FreshDispatcherHasNoBindings) {
+  JrDispatcher fresh;
+  EXPECT_STREQ(JrDispatcherHandle(&fresh, R"({"method":"ReturnZero","params":{},"id":3})"),
+               R"({ "jsonrpc" : "2.0", "error" : { "code" : -32603, "message" : )"
+               R"("no method bindings found"}, "id" : 3 })");
+  EXPECT_STREQ(JrHandleRequest(R"({"method":"ReturnZero","params":{},"id":3})"),
+               R"({ "jsonrpc" : "2.0", "error" : { "code" : -32603, "message" : )"
+               R"("no method bindings found"}, "id" : 3 })");
 }
 
 TEST_F(Dispatch, NestedRequestIsAnsweredBeforeTheOuterOne) {
-  const char* outer = JrHandleRequest(R"({"method":"Nested","params":{},"id":"outer"})");
+  const char* outer = Handle(R"({"method":"Nested","params":{},"id":"outer"})");
   EXPECT_EQ(gInner, R"({ "jsonrpc" : "2.0", "result" : { "return" : 2 }, "id" : "inner" })");
   EXPECT_STREQ(outer, R"({ "jsonrpc" : "2.0", "result" : { "return" : 0 }, "id" : "outer" })");
 }
