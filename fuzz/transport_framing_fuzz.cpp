@@ -268,16 +268,19 @@ void CheckReceivePath(const std::uint8_t* data, std::size_t size) {
   if (input < 0 || errors < 0 || savedError < 0) std::abort();
   std::fflush(stderr);
   dup2(errors, 2);
-  OsaTransportUseDescriptors(input, -1);
+  // A fresh transport per input: nothing carried over from the last run.
+  static OsaTransport transport;
+  transport = OsaTransport{};
+  transport.input = input;
+  transport.output = -1;
   static char buffer[kOsaReceiveBufferSize];
   std::vector<Outcome> outcomes;
   for (;;) {
     int error = 0;
-    const OsaReceiveStatus status = OsaReceiveMessage(buffer, &error);
+    const OsaReceiveStatus status = OsaReceiveMessage(&transport, buffer, &error);
     outcomes.push_back({status, status == OsaReceiveStatus::Oversize ? "" : buffer});
     if (status == OsaReceiveStatus::Failed) break;
   }
-  OsaTransportUseDescriptors(0, 1);
   std::fflush(stderr);
   dup2(savedError, 2);
   close(savedError);

@@ -1,4 +1,4 @@
-// The live-mode send function (see exchange.h).
+// The live-mode exchange (see exchange.h).
 #include "plugin/exchange.h"
 
 #include <cerrno>
@@ -9,35 +9,30 @@
 #include <string_view>
 #include <utility>
 
-#include "plugin/nesting.h"
-#include "plugin/transport.h"
+#include "plugin/conversation.h"
 #include "simple_json/json_parse.h"
 
 namespace {
 
-std::string gLastAnswer;
-
-bool WriteText(const char* text) {
-  return text != nullptr && OSA__JSON__Write(text, static_cast<std::int32_t>(std::strlen(text)));
+bool WriteText(const OsaTransport& transport, const char* text) {
+  return text != nullptr &&
+         OsaTransportWrite(transport, text, static_cast<std::int32_t>(std::strlen(text)));
 }
 
 }  // namespace
 
-const char* OSA__JSON__Exchange(const char* request) {
-  return OsaJsonExchangeParsed(nullptr, request, nullptr);
-}
-
-const char* OsaJsonExchangeParsed(void* /*context*/, const char* request, JsonPtr* tree) {
+const char* OsaLiveExchange(OsaTransport* transport, OsaWaits* waits, const char* request,
+                            JsonPtr* tree) {
   if (request == nullptr) return nullptr;
-  if (!WriteText(request)) {
+  if (!WriteText(*transport, request)) {
     std::fprintf(stderr, "OSA plugin: Failed to send %s", request);
     return nullptr;
   }
-  const OsaExchangeDepthScope depth;
+  const OsaExchangeDepthScope depth(waits);
   char buffer[kOsaReceiveBufferSize];
   for (;;) {
     int error = 0;
-    const OsaReceiveStatus received = OsaReceiveMessage(buffer, &error);
+    const OsaReceiveStatus received = OsaReceiveMessage(transport, buffer, &error);
     if (received == OsaReceiveStatus::Failed) {
       std::fprintf(stderr, "OSA plugin: Failed to get valid resonse: %s", buffer);
       return nullptr;
@@ -49,13 +44,12 @@ const char* OsaJsonExchangeParsed(void* /*context*/, const char* request, JsonPt
     const JsonValue* method = nullptr;
     if (message == nullptr || message->kind != JsonKind::JsonObject ||
         !JsonObjectGet(message.get(), "method", &method)) {
-      gLastAnswer.assign(buffer);
       if (tree != nullptr) *tree = std::move(message);
-      return gLastAnswer.c_str();
+      return OsaKeepAnswer(waits, buffer);
     }
     std::string refusal;
-    const char* response = OsaServeNestedRequest(buffer, message.get(), &refusal);
-    if (!WriteText(response)) {
+    const char* response = OsaServeNestedRequest(*waits, buffer, message.get(), &refusal);
+    if (!WriteText(*transport, response)) {
       const int writeError = errno;
       std::fprintf(stderr, "OSA plugin: Failed to send response: %s (err %d)",
                    response != nullptr ? response : "null", writeError);
@@ -63,4 +57,9 @@ const char* OsaJsonExchangeParsed(void* /*context*/, const char* request, JsonPt
       return nullptr;
     }
   }
+}
+
+const char* OSA__JSON__Exchange(const char* request) {
+  OsaConversation& conversation = OsaProcessConversation();
+  return OsaLiveExchange(&conversation.transport, &conversation.waits, request, nullptr);
 }

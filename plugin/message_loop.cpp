@@ -14,7 +14,7 @@
 
 static_assert(kOsaMaxMessageLength == 65535, "the refusal below names the limit");
 
-std::int32_t OsaRunMessageLoop() {
+std::int32_t OsaRunMessageLoop(OsaTransport* transport) {
   for (;;) {
     if (OsaExitRequested()) {
       const std::int32_t status = OsaExitStatus();
@@ -23,7 +23,7 @@ std::int32_t OsaRunMessageLoop() {
     }
     char buffer[kOsaReceiveBufferSize];
     int error = 0;
-    const OsaReceiveStatus received = OsaReceiveMessage(buffer, &error);
+    const OsaReceiveStatus received = OsaReceiveMessage(transport, buffer, &error);
     if (received == OsaReceiveStatus::Failed) {
       if (buffer[0] != '\0') {
         std::fprintf(stderr, "OSA plugin: Failed to get valid request: %s (err %d)\n", buffer,
@@ -47,7 +47,7 @@ std::int32_t OsaRunMessageLoop() {
       HistoryLogTrace("OSA__Info", "Exit with 2 (invalid response)");
       return 2;
     }
-    if (!OSA__JSON__Write(response, static_cast<std::int32_t>(length))) {
+    if (!OsaTransportWrite(*transport, response, static_cast<std::int32_t>(length))) {
       const int writeError = errno;
       std::fprintf(stderr, "OSA plugin: Failed to send response: %s (err %d)", response,
                    writeError);

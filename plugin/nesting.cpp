@@ -1,32 +1,20 @@
-// The depth cap of nested exchanges, the refusal of a request beyond it,
-// and the plug-in's own error responses.
+// The depth cap of nested exchanges, the refusal of a request beyond it, the
+// kept answer, and the plug-in's own error responses.
 #include "plugin/nesting.h"
 
 #include "jsonrpc/dispatch.h"
 #include "osa/entry.h"
+#include "plugin/conversation.h"
 #include "simple_json/json_write.h"
 
-namespace {
-
-int gDepth = 0;
-int gMaxDepth = kOsaMaxExchangeDepth;
-
-}  // namespace
-
-OsaExchangeDepthScope::OsaExchangeDepthScope() {
-  ++gDepth;
-}
-
-OsaExchangeDepthScope::~OsaExchangeDepthScope() {
-  --gDepth;
-}
-
-int OsaExchangeDepth() {
-  return gDepth;
-}
-
 void OsaLimitExchangeDepth(int depth) {
-  gMaxDepth = depth < 0 ? 0 : (depth > kOsaMaxExchangeDepth ? kOsaMaxExchangeDepth : depth);
+  OsaProcessConversation().waits.maxDepth =
+      depth < 0 ? 0 : (depth > kOsaMaxExchangeDepth ? kOsaMaxExchangeDepth : depth);
+}
+
+const char* OsaKeepAnswer(OsaWaits* waits, std::string_view answer) {
+  waits->lastAnswer.assign(answer);
+  return waits->lastAnswer.c_str();
 }
 
 void OsaMakeErrorResponse(std::int32_t code, std::string_view message, const JsonValue* id,
@@ -44,9 +32,9 @@ void OsaMakeErrorResponse(std::int32_t code, std::string_view message, const Jso
   out->append(" }");
 }
 
-const char* OsaServeNestedRequest(const char* text, const JsonValue* request,
+const char* OsaServeNestedRequest(const OsaWaits& waits, const char* text, const JsonValue* request,
                                   std::string* refusal) {
-  if (gDepth < gMaxDepth) return OSA_Client_CmdParser(text);
+  if (waits.depth < waits.maxDepth) return OSA_Client_CmdParser(text);
   const JsonValue* id = nullptr;
   if (!JsonObjectGet(request, "id", &id)) id = nullptr;
   OsaMakeErrorResponse(kJrInternalError, "request nesting too deep", id, refusal);

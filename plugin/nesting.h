@@ -1,7 +1,8 @@
-// Bounds the nesting of exchanges: every wait for an answer may serve a
-// request of the debugger, whose handler may wait again, and so on. Each
-// live wait holds a 64 KiB buffer on the stack, so the depth is capped.
-// Also builds the error responses that the plug-in makes itself.
+// What the nested waits of one conversation share: every wait for an answer
+// may serve a request of the debugger, whose handler may wait again, and so
+// on. Each live wait holds a 64 KiB buffer on the stack, so the depth is
+// capped. Also the answer handed out last, and the error responses that the
+// plug-in makes itself.
 #pragma once
 
 #include <cstdint>
@@ -14,20 +15,33 @@
 // answered with an error response instead of being served.
 inline constexpr int kOsaMaxExchangeDepth = 256;
 
-// Counts one open wait for as long as it lives.
-struct OsaExchangeDepthScope {
-  OsaExchangeDepthScope();
-  ~OsaExchangeDepthScope();
-  OsaExchangeDepthScope(const OsaExchangeDepthScope&) = delete;
-  OsaExchangeDepthScope& operator=(const OsaExchangeDepthScope&) = delete;
+struct OsaWaits {
+  int depth = 0;                        // waits open now
+  int maxDepth = kOsaMaxExchangeDepth;  // lowered on a small stack
+  // The answer the last exchange handed out, in either mode; valid until the
+  // next exchange takes its answer.
+  std::string lastAnswer;
 };
 
-// Waits open now.
-int OsaExchangeDepth();
+// Counts one open wait for as long as it lives.
+class OsaExchangeDepthScope {
+ public:
+  explicit OsaExchangeDepthScope(OsaWaits* waits) : waits_(waits) { ++waits_->depth; }
+  ~OsaExchangeDepthScope() { --waits_->depth; }
+  OsaExchangeDepthScope(const OsaExchangeDepthScope&) = delete;
+  OsaExchangeDepthScope& operator=(const OsaExchangeDepthScope&) = delete;
 
-// Lowers the cap (never raises it above kOsaMaxExchangeDepth): a process
-// that has to run on a small stack serves fewer levels.
+ private:
+  OsaWaits* waits_;
+};
+
+// Lowers the cap of the process conversation's waits (never raises it above
+// kOsaMaxExchangeDepth): a process that has to run on a small stack serves
+// fewer levels.
 void OsaLimitExchangeDepth(int depth);
+
+// Keeps a copy of `answer` as the waits' last answer and returns it.
+const char* OsaKeepAnswer(OsaWaits* waits, std::string_view answer);
 
 // Builds an error response of the plug-in's own into *out, laid out as the
 // dispatcher lays out its errors: { "jsonrpc" : "2.0", "error" : { "code" :
@@ -41,4 +55,5 @@ void OsaMakeErrorResponse(std::int32_t code, std::string_view message, const Jso
 // returned; at the cap the error response { "jsonrpc" : "2.0", "error" :
 // { "code" : -32603, "message" : "request nesting too deep"}, "id" : <id> }
 // is built into *refusal and refusal->c_str() is returned.
-const char* OsaServeNestedRequest(const char* text, const JsonValue* request, std::string* refusal);
+const char* OsaServeNestedRequest(const OsaWaits& waits, const char* text, const JsonValue* request,
+                                  std::string* refusal);

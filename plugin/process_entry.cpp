@@ -7,6 +7,7 @@
 
 #include "osa/entry.h"
 #include "plugin/command_line.h"
+#include "plugin/conversation.h"
 #include "plugin/exchange.h"
 #include "plugin/message_loop.h"
 #include "plugin/playback.h"
@@ -17,18 +18,21 @@ namespace {
 // Lets the client service take the answers' trees from the mode's exchange,
 // which parses every message anyway to tell answers from requests; only
 // when the service was set up around that very exchange.
-void UseParsedAnswers(JrSendFunction send, JrSendParsedFunction sendParsed) {
+void UseParsedAnswers(JrSendFunction send, OsaConversationMode mode) {
   JsonRpcService* const service = OsaRpcService();
-  if (service != nullptr && service->send == send) service->sendParsed = sendParsed;
+  if (service != nullptr && service->send == send) {
+    OsaSendThrough(service, &OsaProcessConversation(), mode);
+  }
 }
 
 std::int32_t RunPlayback(int argc, const char* const* argv, const OsaCommandLine& line) {
-  OsaPlaybackSetIgnoreError(line.ignoreError);
+  OsaPlayback& playback = OsaProcessConversation().playback;
+  playback.ignoreError = line.ignoreError;
   OSA_Client_CmdInit(argc, argv, OSA__Playback__Exchange);
-  UseParsedAnswers(OSA__Playback__Exchange, OsaPlaybackExchangeParsed);
+  UseParsedAnswers(OSA__Playback__Exchange, OsaConversationMode::kPlayback);
   std::int32_t result = 2;
   if (line.hasFile) {
-    result = OSA__Playback__Run(line.fileName.c_str());
+    result = OsaPlaybackRunFile(&playback, line.fileName.c_str());
   } else {
     std::printf("No record file to play back: give one with -file <JsonRecordPlaybackFile>.\n");
   }
@@ -55,8 +59,8 @@ std::int32_t OsaProcessEntry(int argc, const char* const* argv) {
   switch (line.action) {
     case OsaCommandAction::Live:
       OSA_Client_CmdInit(argc, argv, OSA__JSON__Exchange);
-      UseParsedAnswers(OSA__JSON__Exchange, OsaJsonExchangeParsed);
-      return OsaRunMessageLoop();
+      UseParsedAnswers(OSA__JSON__Exchange, OsaConversationMode::kLive);
+      return OsaRunMessageLoop(&OsaProcessConversation().transport);
     case OsaCommandAction::Help:
       std::fputs(OsaUsageLine(programName).c_str(), stdout);
       HistoryLogTrace("OSA__Info", "Exit with 0 (help)");

@@ -1,4 +1,4 @@
-// The live-mode transport: blocking reads and writes on the two standard
+// The live-mode transport: blocking reads and writes on the transport's two
 // descriptors and the framing of the received bytes into messages, with the
 // stream brought back in step after stray bytes and oversized messages.
 #include "plugin/transport.h"
@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "plugin/conversation.h"
 #include "plugin/framing.h"
 #include "runtime/history_log.h"
 
@@ -21,16 +22,6 @@ constexpr int kMaxCalls = 10;
 constexpr std::size_t kShownBytes = 48;
 
 static_assert(kOsaMaxMessageLength == 65535, "the report below names the limit");
-
-int gInput = 0;
-int gOutput = 1;
-
-// Bytes read but not yet taken: gQueue[gQueueStart .. gQueueEnd). Only the
-// innermost wait reads, and it takes these first, so messages are served in
-// arrival order. Static storage: the receive path allocates nothing.
-char gQueue[kOsaReceiveBufferSize];
-std::size_t gQueueStart = 0;
-std::size_t gQueueEnd = 0;
 
 // Bytes skipped in front of a message: counted from the first one that is
 // not a blank, the first kShownBytes of them kept for the report.
@@ -74,9 +65,10 @@ void ReportSkipped(const SkippedBytes& skipped) {
               skipped.count < kShownBytes ? skipped.count : kShownBytes);
 }
 
-// OSA__JSON__Read that also gives the length of the text read (up to its
-// first zero byte) in *length, measured once for the log and the caller.
-bool ReadText(char* buffer, std::int32_t size, std::size_t* length) {
+}  // namespace
+
+bool OsaTransportRead(const OsaTransport& transport, char* buffer, std::int32_t size,
+                      std::size_t* length) {
   *length = 0;
   if (buffer == nullptr || size < 1) return false;
   buffer[0] = '\0';
@@ -84,7 +76,7 @@ bool ReadText(char* buffer, std::int32_t size, std::size_t* length) {
   std::size_t received = 0;
   errno = 0;
   for (int calls = 1;; ++calls) {
-    const ssize_t count = read(gInput, buffer + received, room - received);
+    const ssize_t count = read(transport.input, buffer + received, room - received);
     if (count > 0) received += static_cast<std::size_t>(count);
     if (count < 0 && errno == EINTR && received < room && calls < kMaxCalls) continue;
     break;
@@ -103,21 +95,14 @@ bool ReadText(char* buffer, std::int32_t size, std::size_t* length) {
   return (received > 0 && error == 0) || error == EINTR;
 }
 
-}  // namespace
-
-bool OSA__JSON__Read(char* buffer, std::int32_t size) {
-  std::size_t length = 0;
-  return ReadText(buffer, size, &length);
-}
-
-bool OSA__JSON__Write(const char* text, std::int32_t length) {
+bool OsaTransportWrite(const OsaTransport& transport, const char* text, std::int32_t length) {
   if (text == nullptr || length < 1) return false;
   HistoryLogTrace("OSA__JSON__Write", std::string_view(text, static_cast<std::size_t>(length)));
   const std::size_t total = static_cast<std::size_t>(length);
   std::size_t written = 0;
   errno = 0;
   for (int calls = 1; written < total; ++calls) {
-    const ssize_t count = write(gOutput, text + written, total - written);
+    const ssize_t count = write(transport.output, text + written, total - written);
     if (count > 0) written += static_cast<std::size_t>(count);
     if (count < 0 && errno == EINTR && calls < kMaxCalls) continue;
     break;
@@ -125,7 +110,16 @@ bool OSA__JSON__Write(const char* text, std::int32_t length) {
   return written == total;
 }
 
-OsaReceiveStatus OsaReceiveMessage(char* buffer, int* error) {
+bool OSA__JSON__Read(char* buffer, std::int32_t size) {
+  std::size_t length = 0;
+  return OsaTransportRead(OsaProcessConversation().transport, buffer, size, &length);
+}
+
+bool OSA__JSON__Write(const char* text, std::int32_t length) {
+  return OsaTransportWrite(OsaProcessConversation().transport, text, length);
+}
+
+OsaReceiveStatus OsaReceiveMessage(OsaTransport* transport, char* buffer, int* error) {
   SkippedBytes skipped;
   OsaBraceScan scan;
   bool started = false;
@@ -133,26 +127,26 @@ OsaReceiveStatus OsaReceiveMessage(char* buffer, int* error) {
   std::size_t discarded = 0;  // bytes of the message that did not fit
   buffer[0] = '\0';
   for (;;) {
-    if (gQueueStart == gQueueEnd) {
-      gQueueStart = 0;
-      gQueueEnd = 0;
+    if (transport->queueStart == transport->queueEnd) {
+      transport->queueStart = 0;
+      transport->queueEnd = 0;
       std::size_t read = 0;
-      if (!ReadText(gQueue, kOsaReceiveBufferSize, &read)) {
+      if (!OsaTransportRead(*transport, transport->queue, kOsaReceiveBufferSize, &read)) {
         *error = errno;
         buffer[length] = '\0';
         ReportSkipped(skipped);
         return OsaReceiveStatus::Failed;
       }
-      gQueueEnd = read;
+      transport->queueEnd = read;
       continue;
     }
-    const char* next = gQueue + gQueueStart;
-    const std::size_t available = gQueueEnd - gQueueStart;
+    const char* next = transport->queue + transport->queueStart;
+    const std::size_t available = transport->queueEnd - transport->queueStart;
     if (!started) {
       std::size_t index = 0;
       for (; index < available && next[index] != '{'; ++index)
         NoteSkipped(&skipped, next[index]);
-      gQueueStart += index;
+      transport->queueStart += index;
       started = index < available;
       continue;
     }
@@ -169,7 +163,7 @@ OsaReceiveStatus OsaReceiveMessage(char* buffer, int* error) {
     } else {
       discarded += taken;
     }
-    gQueueStart += taken;
+    transport->queueStart += taken;
     if (!closed) continue;
     buffer[length] = '\0';
     ReportSkipped(skipped);
@@ -178,11 +172,4 @@ OsaReceiveStatus OsaReceiveMessage(char* buffer, int* error) {
                 kShownBytes);
     return OsaReceiveStatus::Oversize;
   }
-}
-
-void OsaTransportUseDescriptors(int input, int output) {
-  gInput = input;
-  gOutput = output;
-  gQueueStart = 0;
-  gQueueEnd = 0;
 }

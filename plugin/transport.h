@@ -1,5 +1,7 @@
-// The live-mode transport: single blocking reads of standard input and
-// writes to standard output, and the receiving of one framed message.
+// The live-mode transport: the transport record (two descriptors and the
+// bytes read ahead), single blocking reads and writes on them, and the
+// receiving of one framed message. OSA__JSON__Read and OSA__JSON__Write are
+// the interface's names and work on the process conversation's transport.
 #pragma once
 
 #include <cstddef>
@@ -9,21 +11,45 @@
 // terminating zero byte. Each wait holds one on its own stack frame.
 inline constexpr std::int32_t kOsaReceiveBufferSize = 0x10000;
 
-// Reads once from the input descriptor into buffer[0 .. size - 1) and puts a
-// zero byte behind what was read; a read interrupted before any byte arrived
-// is tried again, at most 10 calls in all. True if bytes arrived with no
-// error, or if the calls were interrupted (EINTR, possibly with nothing
-// read). An end of input fails with errno 0, a read error with its errno.
-// Records the text read on "OSA__JSON__Read".
-[[nodiscard]] bool OSA__JSON__Read(char* buffer, std::int32_t size);
-
-// Records the text on "OSA__JSON__Write" and writes its `length` bytes to the
-// output descriptor in one call (tried again on EINTR, at most 10 calls).
-// True only if every byte went out; errno tells why not.
-[[nodiscard]] bool OSA__JSON__Write(const char* text, std::int32_t length);
-
 // The longest message that fits a receive buffer with its zero byte.
 inline constexpr std::size_t kOsaMaxMessageLength = kOsaReceiveBufferSize - 1;
+
+// Where messages come from and go to. Standard input and output unless a
+// test plays the debugger over descriptors of its own.
+struct OsaTransport {
+  int input = 0;
+  int output = 1;
+  // Bytes read but not yet taken: queue[queueStart .. queueEnd). Only the
+  // innermost wait reads, and it takes these first, so messages are served
+  // in arrival order. Part of the record: the receive path allocates nothing.
+  std::size_t queueStart = 0;
+  std::size_t queueEnd = 0;
+  char queue[kOsaReceiveBufferSize];
+};
+
+// Reads once from the transport's input into buffer[0 .. size - 1) and puts
+// a zero byte behind what was read; a read interrupted before any byte
+// arrived is tried again, at most 10 calls in all. *length gets the length
+// of the text read (up to its first zero byte). True if bytes arrived with
+// no error, or if the calls were interrupted (EINTR, possibly with nothing
+// read). An end of input fails with errno 0, a read error with its errno.
+// Records the text read on "OSA__JSON__Read". Takes no queued bytes.
+[[nodiscard]] bool OsaTransportRead(const OsaTransport& transport, char* buffer, std::int32_t size,
+                                    std::size_t* length);
+
+// Records the text on "OSA__JSON__Write" and writes its `length` bytes to the
+// transport's output in one call (tried again on EINTR, at most 10 calls).
+// True only if every byte went out; errno tells why not.
+[[nodiscard]] bool OsaTransportWrite(const OsaTransport& transport, const char* text,
+                                     std::int32_t length);
+
+// OsaTransportRead on the process conversation's transport, without the
+// length: the interface's read of standard input.
+[[nodiscard]] bool OSA__JSON__Read(char* buffer, std::int32_t size);
+
+// OsaTransportWrite on the process conversation's transport: the
+// interface's write to standard output.
+[[nodiscard]] bool OSA__JSON__Write(const char* text, std::int32_t length);
 
 // What a receive ended with.
 enum class OsaReceiveStatus {
@@ -32,19 +58,16 @@ enum class OsaReceiveStatus {
   Failed,    // the input ended or failed first
 };
 
-// Fills `buffer` (kOsaReceiveBufferSize bytes) with the next message: exactly
+// Fills `buffer` (kOsaReceiveBufferSize bytes) with the next message from the
+// transport (queued bytes first): exactly
 // one JSON object, zero-terminated. Whatever stands before its "{" is
 // skipped, so the stream always comes back in step: blanks silently, other
 // bytes with one line on stderr that shows them (escaped, shortened). Bytes
-// that arrived behind the object are carried over to the next call (of any
-// wait), so two messages in one read are both served. A message that
+// that arrived behind the object stay queued in the transport for the next
+// call (of any wait), so two messages in one read are both served. A message that
 // outgrows the buffer is read to its closing brace and dropped (Oversize,
 // with a line on stderr); the message after it frames as usual. Failed
 // when the input ends or fails first: `buffer` then holds the part of a
 // message received so far (its first kOsaMaxMessageLength bytes at most,
 // empty between messages) and *error the errno of the failed read.
-[[nodiscard]] OsaReceiveStatus OsaReceiveMessage(char* buffer, int* error);
-
-// Redirects the transport to other descriptors (the defaults are 0 and 1)
-// and forgets any carried-over bytes. For tests that play the debugger.
-void OsaTransportUseDescriptors(int input, int output);
+[[nodiscard]] OsaReceiveStatus OsaReceiveMessage(OsaTransport* transport, char* buffer, int* error);

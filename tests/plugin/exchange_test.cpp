@@ -1,6 +1,7 @@
 // In-process tests of nested exchanges: the test binds methods whose
 // handlers send requests of their own, plays the debugger over pipes (live)
-// or from a record stream (playback), and serves requests meanwhile.
+// or from a record stream (playback), and serves requests meanwhile. Each
+// test talks through a conversation record of its own.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -16,6 +18,7 @@
 
 #include "jsonrpc/client.h"
 #include "jsonrpc/dispatch.h"
+#include "plugin/conversation.h"
 #include "plugin/exchange.h"
 #include "plugin/framing.h"
 #include "plugin/message_loop.h"
@@ -73,11 +76,20 @@ std::string EchoResponse(int id) {
          " }";
 }
 
-void BindTestMethods(JrSendFunction send) {
+// Binds the test methods in the process's dispatcher (nested requests reach
+// it through OSA_Client_CmdParser) and sends through `conversation`.
+void BindTestMethods(OsaConversation* conversation, OsaConversationMode mode) {
   JrCreateBindings();
   JrBindMethod("Test_Ask", TestAsk);
   JrBindMethod("Test_Echo", TestEcho);
-  JrInitService(&gService, send);
+  JrInitService(&gService, nullptr);
+  OsaSendThrough(&gService, conversation, mode);
+}
+
+// The live exchange without the tree, so that the client parses the text.
+const char* LiveSendText(void* context, const char* request) {
+  OsaConversation* conversation = static_cast<OsaConversation*>(context);
+  return OsaLiveExchange(&conversation->transport, &conversation->waits, request, nullptr);
 }
 
 // The debugger's end of the two pipes, with the message loop running on a
@@ -88,10 +100,11 @@ struct LiveConversation {
   std::string received;
   std::int32_t loopResult = -1;
   std::vector<HistoryLogEntry> history;  // the loop thread's, once it ended
+  std::unique_ptr<OsaConversation> conversation = std::make_unique<OsaConversation>();
   std::thread loop;
 
   // `parsed`: the client takes answers from the exchange's parsed trees.
-  explicit LiveConversation(JrSendParsedFunction parsed = nullptr) {
+  explicit LiveConversation(bool parsed = true) {
     std::signal(SIGPIPE, SIG_IGN);
     int in[2];
     int out[2];
@@ -99,16 +112,20 @@ struct LiveConversation {
     EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
     toPlugin = in[1];
     fromPlugin = out[0];
-    BindTestMethods(OSA__JSON__Exchange);
-    gService.sendParsed = parsed;
-    OsaTransportUseDescriptors(in[0], out[1]);
+    conversation->transport.input = in[0];
+    conversation->transport.output = out[1];
+    BindTestMethods(conversation.get(), OsaConversationMode::kLive);
+    if (!parsed) {
+      gService.sendParsed = nullptr;
+      gService.sendWithContext = LiveSendText;
+    }
     loop = std::thread([this, input = in[0], output = out[1]] {
       EXPECT_TRUE(OsaRunOnLargeStack(
-          [](void* self) {
-            LiveConversation* conversation = static_cast<LiveConversation*>(self);
+          [](void* pointer) {
+            LiveConversation* self = static_cast<LiveConversation*>(pointer);
             HistoryLogClear();
-            conversation->loopResult = OsaRunMessageLoop();
-            conversation->history = HistoryLogEntries();
+            self->loopResult = OsaRunMessageLoop(&self->conversation->transport);
+            self->history = HistoryLogEntries();
           },
           this));
       close(input);
@@ -144,7 +161,6 @@ struct LiveConversation {
     loop.join();
     if (fromPlugin >= 0) close(fromPlugin);
     fromPlugin = -1;
-    OsaTransportUseDescriptors(0, 1);
     return loopResult;
   }
 
@@ -190,7 +206,7 @@ TEST(LiveExchange, ParsedAnswersServeTheClientAsTextsDo) {
       {R"({ "result" : 7, })", failed},  // does not parse
       {R"({ "id" : 0 })", R"({ "jsonrpc" : "2.0", "result" : { "ok" : 1 }, "id" : 1 })"},
   };
-  for (const JrSendParsedFunction parsed : {JrSendParsedFunction{nullptr}, OsaJsonExchangeParsed}) {
+  for (const bool parsed : {false, true}) {
     for (const AnswerCase& row : rows) {
       LiveConversation debugger(parsed);
       debugger.Send(Request("Test_Ask", 1));
@@ -224,7 +240,7 @@ TEST(LiveExchange, TooDeepNestedRequestIsRefused) {
     debugger.Send(Answer(level, level - 1));
     EXPECT_EQ(debugger.Receive(), AskResponse(1000 + level - 1, level));
   }
-  EXPECT_EQ(OsaExchangeDepth(), 0);
+  EXPECT_EQ(debugger.conversation->waits.depth, 0);
   EXPECT_EQ(debugger.Finish(), 0);
 }
 
@@ -320,14 +336,14 @@ TEST(LiveExchange, OversizeAnswerFailsTheRequestAndStepIsKept) {
 
 // Playback of a record stream in-process; returns the result and the report.
 std::int32_t Play(const std::string& record, bool ignoreError, std::string* report) {
-  BindTestMethods(OSA__Playback__Exchange);
-  OsaPlaybackSetIgnoreError(ignoreError);
+  const auto conversation = std::make_unique<OsaConversation>();
+  conversation->playback.ignoreError = ignoreError;
+  BindTestMethods(conversation.get(), OsaConversationMode::kPlayback);
   std::istringstream stream(record);
   testing::internal::CaptureStdout();
-  const std::int32_t result = OsaPlaybackRunStream(stream, "test.rec");
+  const std::int32_t result = OsaPlaybackRun(&conversation->playback, stream, "test.rec");
   std::fflush(stdout);
   *report = testing::internal::GetCapturedStdout();
-  OsaPlaybackSetIgnoreError(false);
   return result;
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,11 @@
 
 namespace {
 
-// Delivers `pieces` as separate reads, then the end of input.
+// Delivers `pieces` as separate reads, then the end of input, to a fresh
+// transport.
 struct PieceInput {
   int ends[2] = {-1, -1};
+  std::unique_ptr<OsaTransport> transport = std::make_unique<OsaTransport>();
 
   explicit PieceInput(const std::vector<std::string>& pieces) {
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends), 0);
@@ -25,12 +28,9 @@ struct PieceInput {
       EXPECT_EQ(write(ends[1], piece.data(), piece.size()), static_cast<ssize_t>(piece.size()));
     }
     close(ends[1]);
-    OsaTransportUseDescriptors(ends[0], 1);
+    transport->input = ends[0];
   }
-  ~PieceInput() {
-    OsaTransportUseDescriptors(0, 1);
-    close(ends[0]);
-  }
+  ~PieceInput() { close(ends[0]); }
   PieceInput(const PieceInput&) = delete;
   PieceInput& operator=(const PieceInput&) = delete;
 };
@@ -44,12 +44,12 @@ std::vector<std::string> ReadTexts() {
 }
 
 // Receives everything; "<failed errno>" ends the list.
-std::vector<std::string> ReceiveAll() {
+std::vector<std::string> ReceiveAll(OsaTransport* transport) {
   std::vector<std::string> messages;
   for (;;) {
     char buffer[kOsaReceiveBufferSize];
     int error = -1;
-    const OsaReceiveStatus status = OsaReceiveMessage(buffer, &error);
+    const OsaReceiveStatus status = OsaReceiveMessage(transport, buffer, &error);
     if (status == OsaReceiveStatus::Failed) {
       messages.push_back("<failed " + std::to_string(error) + ">" + buffer);
       return messages;
@@ -68,7 +68,7 @@ TEST(ReceiveSplit, TwoMessagesCutAtEveryPosition) {
     HistoryLogClear();
     const std::vector<std::string> pieces = {stream.substr(0, cut), stream.substr(cut)};
     const PieceInput input(pieces);
-    EXPECT_EQ(ReceiveAll(), expected) << "cut " << cut;
+    EXPECT_EQ(ReceiveAll(input.transport.get()), expected) << "cut " << cut;
     // Each piece came in a read of its own, recorded as it arrived.
     EXPECT_EQ(ReadTexts(), (std::vector<std::string>{pieces[0], pieces[1], ""})) << "cut " << cut;
   }
@@ -80,14 +80,15 @@ TEST(ReceiveSplit, OneByteAtATime) {
   for (char byte : stream)
     pieces.emplace_back(1, byte);
   const PieceInput input(pieces);
-  EXPECT_EQ(ReceiveAll(),
+  EXPECT_EQ(ReceiveAll(input.transport.get()),
             (std::vector<std::string>{kFirst, kSecond, "<failed 0>{ \"open\" : \"\\"}));
 }
 
 // A zero byte ends what a read delivered; the next read starts afresh.
 TEST(ReceiveSplit, ZeroByteEndsTheRead) {
   const PieceInput input({std::string("{ \"a\" : \0 }", 11), "1 }"});
-  EXPECT_EQ(ReceiveAll(), (std::vector<std::string>{"{ \"a\" : 1 }", "<failed 0>"}));
+  EXPECT_EQ(ReceiveAll(input.transport.get()),
+            (std::vector<std::string>{"{ \"a\" : 1 }", "<failed 0>"}));
 }
 
 }  // namespace
