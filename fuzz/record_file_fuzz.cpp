@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "osa/entry.h"
-#include "plugin/playback.h"
+#include "plugin/conversation.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool initialised = [] {
@@ -22,9 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool dumps =
       text.find("HistoryLogDump") != std::string::npos && text.find("dirPath") != std::string::npos;
   if (dumps || text.find("\\u") != std::string::npos) return 0;
-  OsaPlaybackSetIgnoreError(size > 0 && (data[0] & 1) != 0);
+  // The plain send function plays back through the process conversation.
+  OsaPlayback& playback = OsaProcessConversation().playback;
+  playback.ignoreError = size > 0 && (data[0] & 1) != 0;
   std::istringstream stream(text);
-  const std::int32_t result = OsaPlaybackRunStream(stream, "fuzz.rec");
+  const std::int32_t result = OsaPlaybackRun(&playback, stream, "fuzz.rec");
   if (result != 0 && result != 3 && result != 4) std::abort();
   return 0;
 }
