@@ -8,77 +8,127 @@
 #include <span>
 
 #include "debugger/client_calls.h"
+#include "kernel/attribute_ids.h"
 #include "model/register_file.h"
 
 namespace {
 
 struct Column {
-  std::int32_t attribute;
+  AttributeId attribute;
   std::string_view heading;
 };
 
 // One window: the object type, the type of its second presentation (0 when
-// there is none), the name given to GuiObjectCheck and the columns shown.
+// there is none), the name given to GuiObjectCheck, the attribute kind and
+// the columns shown.
 struct ObjectWindow {
   std::int32_t type;
   std::int32_t secondType;
   std::string_view typeName;
   std::string_view title;
+  AttributeKind kind;
   std::span<const Column> columns;
 };
 
 constexpr std::int32_t kTaskType = 1;
-constexpr std::int32_t kIdAttribute = 0;
+
+using A = AttributeId;
 
 constexpr Column kTaskColumns[] = {
-    {0, "Id"},          {1, "Name"},         {2, "State"},      {3, "Static prio"},
-    {4, "Active prio"}, {10, "Stack start"}, {8, "Stack size"}, {5, "Pended on"},
-    {21, "Wait ticks"}, {22, "TLS offset"},
+    {A::kIdentity, "Id"},
+    {A::kName, "Name"},
+    {A::kTaskState, "State"},
+    {A::kStaticPriority, "Static prio"},
+    {A::kActivePriority, "Active prio"},
+    {A::kStackStart, "Stack start"},
+    {A::kStackSize, "Stack size"},
+    {A::kPendedOn, "Pended on"},
+    {A::kWaitTicks, "Wait ticks"},
+    {A::kTlsOffset, "TLS offset"},
 };
 // The task walk takes each task's name and state from these two columns.
 constexpr std::size_t kTaskNameColumn = 1;
 constexpr std::size_t kTaskStateColumn = 2;
-static_assert(kTaskColumns[kTaskNameColumn].attribute == 1, "task name column");
-static_assert(kTaskColumns[kTaskStateColumn].attribute == 2, "task state column");
+static_assert(kTaskColumns[kTaskNameColumn].attribute == A::kName, "task name column");
+static_assert(kTaskColumns[kTaskStateColumn].attribute == A::kTaskState, "task state column");
 
 constexpr Column kTimerColumns[] = {
-    {0, "Id"},           {1, "Name"},       {13, "Active"},       {12, "Remaining"},
-    {14, "Alarm ticks"}, {15, "Repeating"}, {26, "Repeat ticks"}, {16, "Expiration routine"},
-    {17, "Input"},
+    {A::kIdentity, "Id"},
+    {A::kName, "Name"},
+    {A::kTimerActive, "Active"},
+    {A::kRemainingTicks, "Remaining"},
+    {A::kAlarmTicks, "Alarm ticks"},
+    {A::kRepeating, "Repeating"},
+    {A::kRepeatTicks, "Repeat ticks"},
+    {A::kExpirationRoutine, "Expiration routine"},
+    {A::kExpirationInput, "Input"},
 };
 constexpr Column kMutexColumns[] = {
-    {0, "Id"},       {1, "Name"},     {22, "Owner"},
-    {23, "Nesting"}, {24, "Inherit"}, {25, "Inherited prio"},
-    {9, "Waiting"},
+    {A::kIdentity, "Id"},
+    {A::kName, "Name"},
+    {A::kOwner, "Owner"},
+    {A::kNestingCount, "Nesting"},
+    {A::kPriorityInherit, "Inherit"},
+    {A::kInheritedPriority, "Inherited prio"},
+    {A::kPendingTaskCount, "Waiting"},
 };
-constexpr Column kSemaphoreColumns[] = {{0, "Id"}, {1, "Name"}, {32, "Count"}, {9, "Waiting"}};
+constexpr Column kSemaphoreColumns[] = {
+    {A::kIdentity, "Id"},
+    {A::kName, "Name"},
+    {A::kSemaphoreCount, "Count"},
+    {A::kPendingTaskCount, "Waiting"},
+};
 constexpr Column kQueueColumns[] = {
-    {0, "Id"},        {1, "Name"},          {42, "Messages"},
-    {43, "Capacity"}, {44, "Message size"}, {9, "Waiting"},
+    {A::kIdentity, "Id"},
+    {A::kName, "Name"},
+    {A::kMessageCount, "Messages"},
+    {A::kQueueCapacity, "Capacity"},
+    {A::kMessageSize, "Message size"},
+    {A::kPendingTaskCount, "Waiting"},
 };
 constexpr Column kEventFlagsColumns[] = {
-    {0, "Id"}, {1, "Name"}, {52, "Flags"}, {53, "Requested"}, {9, "Waiting"},
+    {A::kIdentity, "Id"},
+    {A::kName, "Name"},
+    {A::kFlags, "Flags"},
+    {A::kRequestedFlags, "Requested"},
+    {A::kPendingTaskCount, "Waiting"},
 };
 constexpr Column kBlockPoolColumns[] = {
-    {0, "Id"}, {1, "Name"}, {62, "Block size"}, {63, "Available"}, {64, "Total"}, {9, "Waiting"},
+    {A::kIdentity, "Id"},          {A::kName, "Name"},
+    {A::kBlockSize, "Block size"}, {A::kAvailableBlocks, "Available"},
+    {A::kTotalBlocks, "Total"},    {A::kPendingTaskCount, "Waiting"},
 };
 constexpr Column kMemoryPoolColumns[] = {
-    {0, "Id"},      {1, "Name"},       {72, "Available bytes"},
-    {73, "Size"},   {74, "Fragments"}, {75, "Smallest pending"},
-    {9, "Waiting"},
+    {A::kIdentity, "Id"},
+    {A::kName, "Name"},
+    {A::kAvailableBytes, "Available bytes"},
+    {A::kPoolSize, "Size"},
+    {A::kFragments, "Fragments"},
+    {A::kSmallestPendingAllocation, "Smallest pending"},
+    {A::kPendingTaskCount, "Waiting"},
 };
 
 constexpr std::array<ObjectWindow, 8> kWindows = {{
-    {1, 9, "Task", "Tasks", kTaskColumns},
-    {2, 10, "Timer", "Timers", kTimerColumns},
-    {3, 11, "Mutex", "Mutexes", kMutexColumns},
-    {4, 0, "Semaphore", "Semaphores", kSemaphoreColumns},
-    {5, 0, "Queue", "Queues", kQueueColumns},
-    {6, 0, "Event flags", "Event flags", kEventFlagsColumns},
-    {7, 0, "Block pool", "Block pools", kBlockPoolColumns},
-    {8, 0, "Memory pool", "Memory pools", kMemoryPoolColumns},
+    {1, 9, "Task", "Tasks", AttributeKind::kTask, kTaskColumns},
+    {2, 10, "Timer", "Timers", AttributeKind::kTimer, kTimerColumns},
+    {3, 11, "Mutex", "Mutexes", AttributeKind::kMutex, kMutexColumns},
+    {4, 0, "Semaphore", "Semaphores", AttributeKind::kSemaphore, kSemaphoreColumns},
+    {5, 0, "Queue", "Queues", AttributeKind::kQueue, kQueueColumns},
+    {6, 0, "Event flags", "Event flags", AttributeKind::kEventFlags, kEventFlagsColumns},
+    {7, 0, "Block pool", "Block pools", AttributeKind::kBlockPool, kBlockPoolColumns},
+    {8, 0, "Memory pool", "Memory pools", AttributeKind::kMemoryPool, kMemoryPoolColumns},
 }};
 static_assert(kWindows.size() == 8, "one window per kernel object type");
+
+constexpr bool ColumnsBelongToTheirWindows() {
+  for (const ObjectWindow& window : kWindows) {
+    for (const Column& column : window.columns) {
+      if (!AttributeBelongsTo(window.kind, column.attribute)) return false;
+    }
+  }
+  return true;
+}
+static_assert(ColumnsBelongToTheirWindows(), "every column is an attribute of its window's kind");
 
 // Registers shown for a task that is not running: r0-r15 and xPSR.
 constexpr std::int32_t kShownRegisterCount = 17;
@@ -142,15 +192,15 @@ bool ReadRow(DbgSession* session, std::int64_t context, const ObjectWindow& wind
              std::int32_t type, std::vector<std::string>* row, std::vector<TaskSeen>* tasks) {
   for (const Column& column : window.columns) {
     std::string text;
-    const std::int32_t status =
-        DbgObjectListAttributeText(session, context, type, column.attribute, &text);
+    const std::int32_t status = DbgObjectListAttributeText(
+        session, context, type, AttributeNumber(column.attribute), &text);
     if (status == kDbgNoAnswer) return false;
     row->push_back(status == 0 ? text : std::string(kDbgMissingCell));
   }
   if (window.type != kTaskType) return true;
   TaskSeen task;
   const std::int32_t status =
-      DbgObjectListAttributeNumber(session, context, type, kIdAttribute, &task.id);
+      DbgObjectListAttributeNumber(session, context, type, AttributeNumber(A::kIdentity), &task.id);
   if (status == kDbgNoAnswer) return false;
   if (status == 0) {
     task.name = (*row)[kTaskNameColumn];

@@ -25,25 +25,83 @@ TASKS, TIMERS, MUTEXES, SEMAPHORES, QUEUES, EVENTS, BLOCK_POOLS, MEMORY_POOLS = 
 END_OF_LIST = 2
 STARTUP_REFUSED = 2
 
-# Attribute numbers and their column titles, per object type.
-TASK_ATTRIBUTES = [(0, "id"), (1, "name"), (2, "state"), (3, "prio"), (4, "active"),
-                   (10, "stack start"), (8, "stack size"), (5, "pended on")]
-TASK_EXTRA_ATTRIBUTES = [(11, "threshold"), (6, "mutexes"), (7, "mutex waiters"),
-                         (18, "slice"), (19, "slice left"), (20, "exit code"),
-                         (21, "wait ticks"), (22, "tls offset")]
+# Attribute numbers by their names in kernel/attribute_ids.def (the test
+# gdb_host_attribute_ids holds the two lists together).
+ATTR_IDENTITY = 0
+ATTR_NAME = 1
+ATTR_PENDING_TASK_COUNT = 9
+ATTR_TASK_STATE = 2
+ATTR_STATIC_PRIORITY = 3
+ATTR_ACTIVE_PRIORITY = 4
+ATTR_PENDED_ON = 5
+ATTR_OWNED_MUTEX_COUNT = 6
+ATTR_MUTEX_WAITERS = 7
+ATTR_STACK_SIZE = 8
+ATTR_STACK_START = 10
+ATTR_PREEMPTION_THRESHOLD = 11
+ATTR_TIME_SLICE = 18
+ATTR_REMAINING_TIME_SLICE = 19
+ATTR_EXIT_CODE = 20
+ATTR_WAIT_TICKS = 21
+ATTR_TLS_OFFSET = 22
+ATTR_REMAINING_TICKS = 12
+ATTR_TIMER_ACTIVE = 13
+ATTR_ALARM_TICKS = 14
+ATTR_REPEATING = 15
+ATTR_EXPIRATION_ROUTINE = 16
+ATTR_EXPIRATION_INPUT = 17
+ATTR_REPEAT_TICKS = 26
+ATTR_OWNER = 22
+ATTR_NESTING_COUNT = 23
+ATTR_PRIORITY_INHERIT = 24
+ATTR_INHERITED_PRIORITY = 25
+ATTR_SEMAPHORE_COUNT = 32
+ATTR_MESSAGE_COUNT = 42
+ATTR_QUEUE_CAPACITY = 43
+ATTR_MESSAGE_SIZE = 44
+ATTR_FLAGS = 52
+ATTR_REQUESTED_FLAGS = 53
+ATTR_BLOCK_SIZE = 62
+ATTR_AVAILABLE_BLOCKS = 63
+ATTR_TOTAL_BLOCKS = 64
+ATTR_AVAILABLE_BYTES = 72
+ATTR_POOL_SIZE = 73
+ATTR_FRAGMENTS = 74
+ATTR_SMALLEST_PENDING_ALLOCATION = 75
+
+# Attributes and their column titles, per object type.
+TASK_ATTRIBUTES = [(ATTR_IDENTITY, "id"), (ATTR_NAME, "name"), (ATTR_TASK_STATE, "state"),
+                   (ATTR_STATIC_PRIORITY, "prio"), (ATTR_ACTIVE_PRIORITY, "active"),
+                   (ATTR_STACK_START, "stack start"), (ATTR_STACK_SIZE, "stack size"),
+                   (ATTR_PENDED_ON, "pended on")]
+TASK_EXTRA_ATTRIBUTES = [(ATTR_PREEMPTION_THRESHOLD, "threshold"),
+                         (ATTR_OWNED_MUTEX_COUNT, "mutexes"),
+                         (ATTR_MUTEX_WAITERS, "mutex waiters"), (ATTR_TIME_SLICE, "slice"),
+                         (ATTR_REMAINING_TIME_SLICE, "slice left"), (ATTR_EXIT_CODE, "exit code"),
+                         (ATTR_WAIT_TICKS, "wait ticks"), (ATTR_TLS_OFFSET, "tls offset")]
 OBJECT_ATTRIBUTES = {
-    TIMERS: [(0, "id"), (1, "name"), (13, "active"), (12, "remaining"), (14, "alarm ticks"),
-             (15, "repeating"), (26, "repeat ticks"), (16, "routine"), (17, "input")],
-    MUTEXES: [(0, "id"), (1, "name"), (22, "owner"), (23, "nesting"), (24, "inherit"),
-              (25, "inherited prio"), (9, "waiting")],
-    SEMAPHORES: [(0, "id"), (1, "name"), (32, "count"), (9, "waiting")],
-    QUEUES: [(0, "id"), (1, "name"), (42, "messages"), (43, "capacity"), (44, "message size"),
-             (9, "waiting")],
-    EVENTS: [(0, "id"), (1, "name"), (52, "flags"), (53, "requested"), (9, "waiting")],
-    BLOCK_POOLS: [(0, "id"), (1, "name"), (62, "block size"), (63, "available"),
-                  (64, "total"), (9, "waiting")],
-    MEMORY_POOLS: [(0, "id"), (1, "name"), (72, "available bytes"), (73, "size"),
-                   (74, "fragments"), (75, "smallest pending"), (9, "waiting")],
+    TIMERS: [(ATTR_IDENTITY, "id"), (ATTR_NAME, "name"), (ATTR_TIMER_ACTIVE, "active"),
+             (ATTR_REMAINING_TICKS, "remaining"), (ATTR_ALARM_TICKS, "alarm ticks"),
+             (ATTR_REPEATING, "repeating"), (ATTR_REPEAT_TICKS, "repeat ticks"),
+             (ATTR_EXPIRATION_ROUTINE, "routine"), (ATTR_EXPIRATION_INPUT, "input")],
+    MUTEXES: [(ATTR_IDENTITY, "id"), (ATTR_NAME, "name"), (ATTR_OWNER, "owner"),
+              (ATTR_NESTING_COUNT, "nesting"), (ATTR_PRIORITY_INHERIT, "inherit"),
+              (ATTR_INHERITED_PRIORITY, "inherited prio"), (ATTR_PENDING_TASK_COUNT, "waiting")],
+    SEMAPHORES: [(ATTR_IDENTITY, "id"), (ATTR_NAME, "name"), (ATTR_SEMAPHORE_COUNT, "count"),
+                 (ATTR_PENDING_TASK_COUNT, "waiting")],
+    QUEUES: [(ATTR_IDENTITY, "id"), (ATTR_NAME, "name"), (ATTR_MESSAGE_COUNT, "messages"),
+             (ATTR_QUEUE_CAPACITY, "capacity"), (ATTR_MESSAGE_SIZE, "message size"),
+             (ATTR_PENDING_TASK_COUNT, "waiting")],
+    EVENTS: [(ATTR_IDENTITY, "id"), (ATTR_NAME, "name"), (ATTR_FLAGS, "flags"),
+             (ATTR_REQUESTED_FLAGS, "requested"), (ATTR_PENDING_TASK_COUNT, "waiting")],
+    BLOCK_POOLS: [(ATTR_IDENTITY, "id"), (ATTR_NAME, "name"), (ATTR_BLOCK_SIZE, "block size"),
+                  (ATTR_AVAILABLE_BLOCKS, "available"), (ATTR_TOTAL_BLOCKS, "total"),
+                  (ATTR_PENDING_TASK_COUNT, "waiting")],
+    MEMORY_POOLS: [(ATTR_IDENTITY, "id"), (ATTR_NAME, "name"),
+                   (ATTR_AVAILABLE_BYTES, "available bytes"), (ATTR_POOL_SIZE, "size"),
+                   (ATTR_FRAGMENTS, "fragments"),
+                   (ATTR_SMALLEST_PENDING_ALLOCATION, "smallest pending"),
+                   (ATTR_PENDING_TASK_COUNT, "waiting")],
 }
 TEXT_VALUE, NUMBER_VALUE = 0, 11
 
