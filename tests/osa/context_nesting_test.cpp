@@ -198,14 +198,14 @@ TEST_F(NestingTest, NestedCleanupKeepsTheOuterRecordAlive) {
 TEST_F(NestingTest, NestedTargetCleanupOrInitKeepsTheOuterKernelRecord) {
   const std::string targetParams = WithContext(R"("majorCpuType" : 1, "minorCpuType" : 1, )"
                                                R"("bigEndianTarget" : 0, "bigEndianHost" : 0)");
-  for (const auto& [method, params] :
+  for (const auto& step :
        {std::pair{"TargetCleanup", WithContext()}, std::pair{"TargetInit", targetParams}}) {
-    SCOPED_TRACE(method);
+    SCOPED_TRACE(step.first);
     GiveKernelRecord();
     gHooks.released = 0;
     int releasedDuringCallback = -1;
     gHooks.onStatus = [&](OSA_ServiceCntx*) {
-      DebuggerSendsMeanwhile({{method, params}});
+      DebuggerSendsMeanwhile({step});
       EXPECT_TRUE(WaitForDebugger());
       releasedDuringCallback = gHooks.released;
     };
