@@ -26,8 +26,13 @@ constexpr std::uint64_t kEntryOverhead = 32;
 // A ring starts this small and doubles up to what the budget needs.
 constexpr std::size_t kFirstRingSize = 4096;
 
-std::atomic<std::uint64_t> gBufferSize{kHistoryLogDefaultBufferSize};
-std::atomic<int> gNextBufferNumber{0};
+// What the histories of all threads share: the byte budget of each buffer
+// and the numbering of buffers. Atomic, as any thread may log.
+struct HistoryLogShared {
+  std::atomic<std::uint64_t> bufferSize{kHistoryLogDefaultBufferSize};
+  std::atomic<int> nextBufferNumber{0};
+};
+constinit HistoryLogShared gHistoryLog;
 
 // What stands in front of an entry's channel and text bytes in the ring.
 struct EntryHeader {
@@ -43,7 +48,7 @@ static_assert(sizeof(EntryHeader) == 16 && sizeof(EntryHeader) <= kEntryOverhead
 // Because each entry stores fewer bytes than it is charged, a ring the size
 // of the budget always holds every entry the budget keeps.
 struct HistoryBuffer {
-  int number = gNextBufferNumber.fetch_add(1);
+  int number = gHistoryLog.nextBufferNumber.fetch_add(1);
   std::unique_ptr<char[]> ring;
   std::size_t capacity = 0;
   std::size_t head = 0;
@@ -106,7 +111,7 @@ void DropOldest(HistoryBuffer& buffer) {
 
 // Drops the oldest entries until `extra` more charged bytes fit the budget.
 void Trim(HistoryBuffer& buffer, std::uint64_t extra) {
-  const std::uint64_t budget = gBufferSize.load();
+  const std::uint64_t budget = gHistoryLog.bufferSize.load();
   while (buffer.count > 0 && buffer.bytes + extra > budget)
     DropOldest(buffer);
 }
@@ -160,7 +165,7 @@ struct FileCloser {
 
 void HistoryLogTrace(std::string_view channel, std::string_view text) {
   HistoryBuffer& buffer = ThreadBuffer();
-  const std::uint64_t budget = gBufferSize.load();
+  const std::uint64_t budget = gHistoryLog.bufferSize.load();
   // An entry larger than the whole buffer keeps only what fits.
   if (Cost(channel.size(), text.size()) > budget) {
     const std::uint64_t room =
@@ -213,12 +218,12 @@ void HistoryLogTraceFormat(std::string_view channel, const char* format, ...) {
 
 void HistoryLogSetBufferSize(std::uint64_t bytes) {
   if (bytes < kHistoryLogMinBufferSize) return;
-  gBufferSize.store(bytes);
+  gHistoryLog.bufferSize.store(bytes);
   Trim(ThreadBuffer(), 0);
 }
 
 std::uint64_t HistoryLogBufferSize() {
-  return gBufferSize.load();
+  return gHistoryLog.bufferSize.load();
 }
 
 int HistoryLogBufferNumber() {
