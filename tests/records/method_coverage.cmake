@@ -2,19 +2,19 @@
 # request in at least one record file under RECORDS_DIR (searched through
 # its subdirectories), so that playback exercises all of them.
 # cmake -DRECORDS_DIR=<dir> -P method_coverage.cmake
-set(methods
-  OsaInit OsaCleanup TargetInit TargetCleanup
-  ObjectListInit ObjectListCleanup ObjectListNext ObjectListAttribute
-  TaskMemoryAccessSetup TaskMemoryAccessRestore TaskRegisterRead TaskRegisterWrite
-  TaskAddressTranslate TaskNameGet TaskStatusGet TaskExecGet TaskCpuGet
-  TaskAddressSpaceGet TaskSymTabGet TaskRelocatableGet CurrentTaskGet
-  TaskInKernelCheck TaskInCurrentAddressSpaceCheck AddressSpaceNameGet
-  TaskIsHiddenCheck TaskLsoGet TaskTksaGet Poll TargetNotify OsaCmd_Execute
-  GuiObjectCheck ObjectChangedCheck LifeCycleCountsGet PageTableGet MessageInject
-  KernelMemoryRegionsGet HistoryLogDump Exit)
+# The methods are the rows of osa/client_methods.def.
+set(def ${CMAKE_CURRENT_LIST_DIR}/../../osa/client_methods.def)
+file(STRINGS ${def} rows REGEX "^OSA_CLIENT_METHOD\\(")
+set(methods)
+foreach(row ${rows})
+  if(NOT row MATCHES "\"OSA_Client_([A-Za-z_]+)\"")
+    message(FATAL_ERROR "a row of ${def} names no OSA_Client_ method: ${row}")
+  endif()
+  list(APPEND methods ${CMAKE_MATCH_1})
+endforeach()
 list(LENGTH methods count)
 if(NOT count EQUAL 38)
-  message(FATAL_ERROR "the list holds ${count} client methods, the interface has 38")
+  message(FATAL_ERROR "${def} holds ${count} client methods, the interface has 38")
 endif()
 
 file(GLOB_RECURSE records ${RECORDS_DIR}/*.rec)
