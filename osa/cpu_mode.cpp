@@ -1,8 +1,7 @@
 // Per-core CPU modes of a service record and the host core of the request.
 #include "osa/cpu_mode.h"
 
-#include <cinttypes>
-
+#include "osa/messages.h"
 #include "osa/service_requests.h"
 
 bool OsaCpuModeIsUser(OSA_ServiceCntx* context, std::int64_t core) {
@@ -12,15 +11,14 @@ bool OsaCpuModeIsUser(OSA_ServiceCntx* context, std::int64_t core) {
     if (entry.core == core) return entry.inUserMode != 0;
   }
   std::uint32_t inUserMode = 0;
-  if (OSA_Service_CpuModeGet(context, core, &inUserMode) == 0) {
+  if (OSA_Service_CpuModeGet(context, core, &inUserMode) == kOsaServiceOk) {
     OsaCoreModeRecord(context, core, inUserMode);
     return inUserMode != 0;
   }
   // Nothing is recorded, so the next call asks again.
   if (context->logCommunication) {
-    OSA_Service_MessageDisplay(
-        context, 2,
-        "OSA plugin: Failed to find CPU mode information for core %" PRId64 " (0-based).\n", core);
+    // Nothing is left to do when the message cannot be shown either.
+    (void)OSA_Service_MessageDisplay(context, kOsaErrorMessage, kOsaCpuModeUnknownFormat, core);
   }
   return false;
 }

@@ -9,10 +9,10 @@
 #include "osa/methods.h"
 #include "osa/params.h"
 #include "osa/plugin_api.h"
+#include "osa/status.h"
 
 namespace {
 
-constexpr std::int32_t kStatusFailed = 1;
 constexpr std::uint32_t kNoParentType = 0xFFFFFFFF;
 
 // The object type and optional parent that every object-list method names.
@@ -50,14 +50,10 @@ OsaValueKind AttributeKind(std::uint32_t valueType) {
 JsonPtr ServeObjectListStep(const JsonValue* params, OsaObjectListCallback callback) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   ObjectListTarget target;
-  if (!ReadObjectListTarget(params, &target)) return request.Answer(kStatusFailed);
-  std::int32_t status = 0;
-  if (callback != nullptr) {
-    status = callback(context, &context->info, request.kernelRecord(), target.objTypeId,
-                      target.ParentOrNull());
-  }
+  if (!ReadObjectListTarget(params, &target)) return request.Answer(OsaStatus::kFailed);
+  const OsaStatus status = request.Call(callback, target.objTypeId, target.ParentOrNull());
   return request.Answer(status);
 }
 
@@ -88,16 +84,13 @@ std::vector<std::int64_t> Column(const std::vector<Entry>& entries, Field field)
 JsonPtr OsaHandleObjectListInit(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   ObjectListTarget target;
-  if (!ReadObjectListTarget(params, &target)) return request.Answer(kStatusFailed);
+  if (!ReadObjectListTarget(params, &target)) return request.Answer(OsaStatus::kFailed);
   context->showAllObjects = OsaParamFlagOr(params, "showAllObjects", false) ? 1 : 0;
   context->info.optionBits.showObjectNumber = true;
-  std::int32_t status = 0;
-  if (OsaObjectListCallback callback = OsaCallbacks().objectListInit) {
-    status = callback(context, &context->info, request.kernelRecord(), target.objTypeId,
-                      target.ParentOrNull());
-  }
+  const OsaStatus status =
+      request.Call(OsaCallbacks().objectListInit, target.objTypeId, target.ParentOrNull());
   OsaResultInt32(request.result(), "showObjectNumber",
                  context->info.optionBits.showObjectNumber ? 1 : 0);
   return request.Answer(status);
@@ -114,43 +107,37 @@ JsonPtr OsaHandleObjectListNext(const JsonValue* params) {
 JsonPtr OsaHandleObjectListAttribute(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   ObjectListTarget target;
   std::int32_t attributeId = 0;
   std::uint32_t valueType = 0;
   if (!ReadObjectListTarget(context->currentParams, &target) ||
       !OsaParam(params, "objAtrId", &attributeId) || !OsaParam(params, "valueType", &valueType)) {
-    return request.Answer(kStatusFailed);
+    return request.Answer(OsaStatus::kFailed);
   }
   OsaValue value = OsaPresetValue(AttributeKind(valueType));
-  std::int32_t status = 0;
-  if (OsaObjectListAttributeCallback callback = OsaCallbacks().objectListAttribute) {
-    status = callback(context, &context->info, request.kernelRecord(), target.objTypeId,
-                      target.ParentOrNull(), attributeId, &value);
-  }
-  if (status == 0) OsaResultValue(request.result(), "objAtrValue", value);
+  const OsaStatus status = request.Call(OsaCallbacks().objectListAttribute, target.objTypeId,
+                                        target.ParentOrNull(), attributeId, &value);
+  if (status == OsaStatus::kOk) OsaResultValue(request.result(), "objAtrValue", value);
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleGuiObjectCheck(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   const char* typeName = nullptr;
   OsaGuiObjectInfo in;
   if (!OsaParamString(params, "objTypeName", &typeName) ||
       !OsaParam(params, "objTypeId", &in.typeId) || !OsaParam(params, "visible", &in.visible)) {
-    return request.Answer(kStatusFailed);
+    return request.Answer(OsaStatus::kFailed);
   }
   in.typeName = std::string(typeName);
   OsaGuiObjectInfo out;
   out.typeId = in.typeId;
   out.visible = in.visible;
-  std::int32_t status = 0;
-  if (OsaGuiObjectCheckCallback callback = OsaCallbacks().guiObjectCheck) {
-    status = callback(context, &context->info, request.kernelRecord(), &in, &out);
-  }
-  if (status == 0) {
+  const OsaStatus status = request.Call(OsaCallbacks().guiObjectCheck, &in, &out);
+  if (status == OsaStatus::kOk) {
     OsaResultString(request.result(), "objTypeName",
                     out.typeName ? out.typeName->c_str() : typeName);
     OsaResultInt32(request.result(), "visible", out.visible);
@@ -161,35 +148,29 @@ JsonPtr OsaHandleGuiObjectCheck(const JsonValue* params) {
 JsonPtr OsaHandleObjectChangedCheck(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   const ObjectQuery query = ReadObjectQuery(params);
   OsaValue changeMask = OsaPresetValue(OsaValueKind::UInt64);
-  std::int32_t status = 0;
-  if (OsaObjectChangedCallback callback = OsaCallbacks().objectChangedCheck) {
-    status = callback(context, &context->info, request.kernelRecord(), query.objTypeId, query.objId,
-                      query.subObjTypeId, &changeMask);
-  }
-  if (status == 0) OsaResultInt64(request.result(), "changeMask", changeMask.payload);
+  const OsaStatus status = request.Call(OsaCallbacks().objectChangedCheck, query.objTypeId,
+                                        query.objId, query.subObjTypeId, &changeMask);
+  if (status == OsaStatus::kOk) OsaResultInt64(request.result(), "changeMask", changeMask.payload);
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleLifeCycleCountsGet(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   const ObjectQuery query = ReadObjectQuery(params);
   OsaValue count = OsaPresetValue(OsaValueKind::UInt64);
   std::vector<OsaValue> lifeCycle;
-  std::int32_t status = 0;
-  if (OsaLifeCycleCountsCallback callback = OsaCallbacks().lifeCycleCountsGet) {
-    status = callback(context, &context->info, request.kernelRecord(), query.objTypeId, query.objId,
-                      query.subObjTypeId, &count, &lifeCycle);
-  }
-  if (status == 0) {
+  OsaStatus status = request.Call(OsaCallbacks().lifeCycleCountsGet, query.objTypeId, query.objId,
+                                  query.subObjTypeId, &count, &lifeCycle);
+  if (status == OsaStatus::kOk) {
     OsaResultInt64(request.result(), "count", count.payload);
     const auto entries = static_cast<std::int64_t>(count.payload);
     if (!OsaResultList(request.result(), "lifeCycle", OsaValuePayloads(lifeCycle), entries)) {
-      status = kStatusFailed;
+      status = OsaStatus::kFailed;
     }
   }
   return request.Answer(status);
@@ -198,19 +179,16 @@ JsonPtr OsaHandleLifeCycleCountsGet(const JsonValue* params) {
 JsonPtr OsaHandlePageTableGet(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   const std::uint64_t domainId = OsaParamOr<std::uint64_t>(params, "domainId", 0);
   std::vector<OsaTargetAddress> physLow;
   std::vector<OsaTargetAddress> virtLow;
   std::vector<OsaValue> regionSize;
   std::vector<std::uint64_t> aid;
   OsaValue count = OsaPresetValue(OsaValueKind::UInt64);
-  std::int32_t status = 0;
-  if (OsaPageTableCallback callback = OsaCallbacks().pageTableGet) {
-    status = callback(context, &context->info, request.kernelRecord(), domainId, &physLow, &virtLow,
-                      &regionSize, &aid, &count);
-  }
-  if (status == 0) {
+  OsaStatus status = request.Call(OsaCallbacks().pageTableGet, domainId, &physLow, &virtLow,
+                                  &regionSize, &aid, &count);
+  if (status == OsaStatus::kOk) {
     JsonValue* result = request.result();
     OsaResultInt64(result, "count", count.payload);
     const auto entries = static_cast<std::int64_t>(count.payload);
@@ -223,7 +201,7 @@ JsonPtr OsaHandlePageTableGet(const JsonValue* params) {
         OsaResultList(result, "aidArray", Column(aid, same), entries),
     };
     for (bool ok : formed) {
-      if (!ok) status = kStatusFailed;
+      if (!ok) status = OsaStatus::kFailed;
     }
   }
   return request.Answer(status);
@@ -232,14 +210,11 @@ JsonPtr OsaHandlePageTableGet(const JsonValue* params) {
 JsonPtr OsaHandleKernelMemoryRegionsGet(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::int32_t numRegions = 0;
   std::vector<OsaMemoryRegion> regions;
-  std::int32_t status = 0;
-  if (OsaKernelMemoryRegionsCallback callback = OsaCallbacks().kernelMemoryRegionsGet) {
-    status = callback(context, &context->info, request.kernelRecord(), &numRegions, &regions);
-  }
-  if (status == 0) {
+  OsaStatus status = request.Call(OsaCallbacks().kernelMemoryRegionsGet, &numRegions, &regions);
+  if (status == OsaStatus::kOk) {
     JsonValue* result = request.result();
     OsaResultInt32(result, "numRegions", static_cast<std::uint32_t>(numRegions));
     // No regions is a valid answer here: the lists are simply left out.
@@ -259,7 +234,7 @@ JsonPtr OsaHandleKernelMemoryRegionsGet(const JsonValue* params) {
                         Column(regions, [](const Region& r) { return r.attributes; }), numRegions),
       };
       for (bool ok : formed) {
-        if (!ok) status = kStatusFailed;
+        if (!ok) status = OsaStatus::kFailed;
       }
     }
   }

@@ -69,8 +69,8 @@ void OsaResultString(JsonValue* result, std::string_view name, const char* text)
   JsonObjectAddString(result, name, std::string_view(text == nullptr ? "" : text));
 }
 
-void OsaResultReturn(JsonValue* result, std::int32_t status) {
-  JsonObjectAddInteger(result, "return", status);
+void OsaResultReturn(JsonValue* result, OsaStatus status) {
+  JsonObjectAddInteger(result, "return", OsaStatusToInt32(status));
 }
 
 OsaValue OsaPresetValue(OsaValueKind kind) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "osa/plugin_api.h"
+#include "osa/status.h"
 #include "simple_json/json_value.h"
 
 // Reads member `name` as a JSON integer and keeps the low bits that fit T (a
@@ -56,8 +57,8 @@ void OsaResultInt64(JsonValue* result, std::string_view name, std::uint64_t valu
 void OsaResultInt32(JsonValue* result, std::string_view name, std::uint32_t value);
 // A text member; null writes the empty string.
 void OsaResultString(JsonValue* result, std::string_view name, const char* text);
-// "return" with the status.
-void OsaResultReturn(JsonValue* result, std::int32_t status);
+// "return" with the status: the one place a status leaves for the wire.
+void OsaResultReturn(JsonValue* result, OsaStatus status);
 
 // A value whose kind is preset and whose payload and text are clear.
 OsaValue OsaPresetValue(OsaValueKind kind);
@@ -68,12 +69,12 @@ void OsaResultValue(JsonValue* result, std::string_view name, const OsaValue& va
 // List members: the first `count` entries of `list`. False, with nothing
 // written, when count is 0 or negative or the list holds fewer entries (a
 // list that cannot be formed).
-bool OsaResultList(JsonValue* result, std::string_view name, const std::vector<std::int64_t>& list,
-                   std::int64_t count);
-bool OsaResultList(JsonValue* result, std::string_view name, const std::vector<std::int32_t>& list,
-                   std::int64_t count);
-bool OsaResultList(JsonValue* result, std::string_view name, const std::vector<std::string>& list,
-                   std::int64_t count);
+[[nodiscard]] bool OsaResultList(JsonValue* result, std::string_view name,
+                                 const std::vector<std::int64_t>& list, std::int64_t count);
+[[nodiscard]] bool OsaResultList(JsonValue* result, std::string_view name,
+                                 const std::vector<std::int32_t>& list, std::int64_t count);
+[[nodiscard]] bool OsaResultList(JsonValue* result, std::string_view name,
+                                 const std::vector<std::string>& list, std::int64_t count);
 
 // The payloads of a list of values, as 64-bit integers.
 std::vector<std::int64_t> OsaValuePayloads(const std::vector<OsaValue>& values);

@@ -88,41 +88,55 @@ std::string EncodeHex(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-std::uint32_t OSA_Service_MemoryRead(OSA_ServiceCntx* context, std::int32_t memorySpace,
-                                     std::uint64_t address, std::int64_t count, std::int64_t size,
-                                     std::uint8_t* buffer, std::uint64_t taskId,
-                                     std::int64_t core) {
+std::uint32_t OSA_Service_MemoryRead(OSA_ServiceCntx* context, const OsaMemoryRange& range,
+                                     std::uint8_t* buffer) {
   // "MemRead(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")", put
   // together without printf: it is asked for nearly every attribute. The
   // scope copies the label at once, so one text per thread serves.
   thread_local std::string label;
   label.assign("MemRead(0x");
-  AppendNumber(&label, address, 16);
+  AppendNumber(&label, range.address, 16);
   label.append(", count ");
-  AppendNumber(&label, count, 10);
+  AppendNumber(&label, range.count, 10);
   label.append(", size ");
-  AppendNumber(&label, size, 10);
+  AppendNumber(&label, range.size, 10);
   label.push_back(')');
   OsaTimingScope timing(OsaTimingLabel{label});
   std::int64_t bytes = 0;
-  if (context == nullptr || !ByteCount(count, size, &bytes)) return 1;
-  if (buffer == nullptr && bytes > 0) return 1;
+  if (context == nullptr || !ByteCount(range.count, range.size, &bytes)) return kOsaServiceFailed;
+  if (buffer == nullptr && bytes > 0) return kOsaServiceFailed;
   std::string* params = OsaParamsBegin(context);
-  OsaParamsInteger(params, "memorySpace", memorySpace);
-  OsaParamsInteger(params, "address", static_cast<std::int64_t>(address));
+  OsaParamsInteger(params, "memorySpace", range.memorySpace);
+  OsaParamsInteger(params, "address", static_cast<std::int64_t>(range.address));
   OsaParamsInteger(params, "count", bytes);
-  OsaParamsTask(params, taskId);
-  OsaParamsCore(params, core);
+  OsaParamsTask(params, range.taskId);
+  OsaParamsCore(params, range.core);
   JsonPtr result;
-  if (!OsaServiceSendText("OSA_Service_MemoryRead", params, &result)) return 1;
+  if (!OsaServiceSendText("OSA_Service_MemoryRead", params, &result)) return kOsaServiceFailed;
   const char* value = nullptr;
-  if (!JsonObjectGetString(result.get(), "value", &value) || value == nullptr) return 1;
+  if (!JsonObjectGetString(result.get(), "value", &value) || value == nullptr) {
+    return kOsaServiceFailed;
+  }
   const std::string_view text(value);
-  if (text.size() != static_cast<std::uint64_t>(bytes) * 2) return 1;
+  if (text.size() != static_cast<std::uint64_t>(bytes) * 2) return kOsaServiceFailed;
   const std::span<std::uint8_t> out(buffer, static_cast<std::size_t>(bytes));
-  if (!DecodeHex(text, out)) return 1;
-  if (NeedsSwap(context, size)) SwapElements(out, size);
+  if (!DecodeHex(text, out)) return kOsaServiceFailed;
+  if (NeedsSwap(context, range.size)) SwapElements(out, range.size);
   return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_MemoryRead(OSA_ServiceCntx* context, std::int32_t memorySpace,
+                                     std::uint64_t address, std::int64_t count, std::int64_t size,
+                                     std::uint8_t* buffer, std::uint64_t taskId,
+                                     std::int64_t core) {
+  return OSA_Service_MemoryRead(context,
+                                {.memorySpace = memorySpace,
+                                 .address = address,
+                                 .count = count,
+                                 .size = size,
+                                 .taskId = taskId,
+                                 .core = core},
+                                buffer);
 }
 
 std::uint32_t OSA_Service_MemoryWrite(OSA_ServiceCntx* context, std::int32_t memorySpace,
@@ -131,8 +145,8 @@ std::uint32_t OSA_Service_MemoryWrite(OSA_ServiceCntx* context, std::int32_t mem
   OsaTimingScope timing("MemWrite(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")", address,
                         count, size);
   std::int64_t bytes = 0;
-  if (context == nullptr || !ByteCount(count, size, &bytes)) return 1;
-  if (data == nullptr && bytes > 0) return 1;
+  if (context == nullptr || !ByteCount(count, size, &bytes)) return kOsaServiceFailed;
+  if (data == nullptr && bytes > 0) return kOsaServiceFailed;
   // Counted before it is sent: a write that fails may still have changed
   // the target.
   ++context->targetWrites;

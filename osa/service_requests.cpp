@@ -94,13 +94,13 @@ bool OsaServiceSendText(const char* method, std::string* params, JsonPtr* result
 
 std::uint32_t OsaServiceReturn(const JsonValue* result) {
   std::uint32_t status = 0;
-  if (!JsonObjectGetInteger(result, "return", &status)) return 1;
+  if (!JsonObjectGetInteger(result, "return", &status)) return kOsaServiceFailed;
   return status;
 }
 
 std::uint32_t OsaServiceCall(const char* method, JsonPtr params) {
   JsonPtr result;
-  if (!OsaServiceSend(method, std::move(params), &result)) return 1;
+  if (!OsaServiceSend(method, std::move(params), &result)) return kOsaServiceFailed;
   return OsaServiceReturn(result.get());
 }
 
@@ -113,40 +113,62 @@ bool OsaServiceGetText(const JsonValue* result, std::string_view name, std::stri
 
 // ---- Registers ------------------------------------------------------------------
 
-std::uint32_t OSA_Service_RegisterRead(OSA_ServiceCntx* context, std::int64_t core,
-                                       std::int64_t reg, std::int32_t width, std::int64_t* value,
-                                       std::int32_t fromDebugger, std::uint64_t taskId) {
-  OsaTimingScope timing("RegRead(%" PRId64 ")", reg);
+std::uint32_t OSA_Service_RegisterRead(OSA_ServiceCntx* context, const OsaRegisterAccess& access,
+                                       std::int64_t* value) {
+  OsaTimingScope timing("RegRead(%" PRId64 ")", access.reg);
   JsonPtr params = OsaServiceParams(context);
-  JsonObjectAddInteger(params.get(), "register", reg);
-  JsonObjectAddInteger(params.get(), "width", width);
-  JsonObjectAddInteger(params.get(), "fromDebugger", fromDebugger);
-  OsaServiceAddCore(params.get(), core);
-  OsaServiceAddTask(params.get(), taskId);
+  JsonObjectAddInteger(params.get(), "register", access.reg);
+  JsonObjectAddInteger(params.get(), "width", access.width);
+  JsonObjectAddInteger(params.get(), "fromDebugger", access.fromDebugger);
+  OsaServiceAddCore(params.get(), access.core);
+  OsaServiceAddTask(params.get(), access.taskId);
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_RegisterRead", std::move(params), &result)) return 1;
+  if (!OsaServiceSend("OSA_Service_RegisterRead", std::move(params), &result)) {
+    return kOsaServiceFailed;
+  }
   // "value" is optional: without it the place keeps its contents.
   JsonObjectGetInteger(result.get(), "value", value);
   return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_RegisterWrite(OSA_ServiceCntx* context, const OsaRegisterAccess& access,
+                                        std::uint64_t value) {
+  OsaTimingScope timing("RegWrite(%" PRId64 ")", access.reg);
+  // Counted before it is sent: a write that fails may still have changed
+  // the target.
+  if (context != nullptr) ++context->targetWrites;
+  JsonPtr params = OsaServiceParams(context);
+  JsonObjectAddInteger(params.get(), "register", access.reg);
+  JsonObjectAddInteger(params.get(), "width", access.width);
+  JsonObjectAddInteger(params.get(), "forMemoryAccess", access.forMemoryAccess);
+  JsonObjectAddInteger(params.get(), "fromDebugger", access.fromDebugger);
+  JsonObjectAddInteger(params.get(), "value", value);
+  OsaServiceAddCore(params.get(), access.core);
+  OsaServiceAddTask(params.get(), access.taskId);
+  return OsaServiceCall("OSA_Service_RegisterWrite", std::move(params));
+}
+
+std::uint32_t OSA_Service_RegisterRead(OSA_ServiceCntx* context, std::int64_t core,
+                                       std::int64_t reg, std::int32_t width, std::int64_t* value,
+                                       std::int32_t fromDebugger, std::uint64_t taskId) {
+  return OSA_Service_RegisterRead(
+      context,
+      {.reg = reg, .width = width, .fromDebugger = fromDebugger, .taskId = taskId, .core = core},
+      value);
 }
 
 std::uint32_t OSA_Service_RegisterWrite(OSA_ServiceCntx* context, std::int64_t core,
                                         std::int64_t reg, std::int32_t width, std::uint64_t value,
                                         std::int32_t forMemoryAccess, std::int32_t fromDebugger,
                                         std::uint64_t taskId) {
-  OsaTimingScope timing("RegWrite(%" PRId64 ")", reg);
-  // Counted before it is sent: a write that fails may still have changed
-  // the target.
-  if (context != nullptr) ++context->targetWrites;
-  JsonPtr params = OsaServiceParams(context);
-  JsonObjectAddInteger(params.get(), "register", reg);
-  JsonObjectAddInteger(params.get(), "width", width);
-  JsonObjectAddInteger(params.get(), "forMemoryAccess", forMemoryAccess);
-  JsonObjectAddInteger(params.get(), "fromDebugger", fromDebugger);
-  JsonObjectAddInteger(params.get(), "value", value);
-  OsaServiceAddCore(params.get(), core);
-  OsaServiceAddTask(params.get(), taskId);
-  return OsaServiceCall("OSA_Service_RegisterWrite", std::move(params));
+  return OSA_Service_RegisterWrite(context,
+                                   {.reg = reg,
+                                    .width = width,
+                                    .forMemoryAccess = forMemoryAccess,
+                                    .fromDebugger = fromDebugger,
+                                    .taskId = taskId,
+                                    .core = core},
+                                   value);
 }
 
 std::uint32_t OSA_Service_ThreadRegisterRead(OSA_ServiceCntx* context, std::uint64_t threadId,
@@ -157,9 +179,11 @@ std::uint32_t OSA_Service_ThreadRegisterRead(OSA_ServiceCntx* context, std::uint
   JsonObjectAddInteger(params.get(), "register", reg);
   OsaServiceAddCore(params.get(), core);
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_ThreadRegisterRead", std::move(params), &result)) return 1;
+  if (!OsaServiceSend("OSA_Service_ThreadRegisterRead", std::move(params), &result)) {
+    return kOsaServiceFailed;
+  }
   std::int64_t read = 0;
-  if (!JsonObjectGetInteger(result.get(), "value", &read)) return 1;
+  if (!JsonObjectGetInteger(result.get(), "value", &read)) return kOsaServiceFailed;
   if (value != nullptr) *value = read;
   return OsaServiceReturn(result.get());
 }
@@ -183,9 +207,11 @@ std::uint32_t OSA_Service_TargetStatus(OSA_ServiceCntx* context, std::uint32_t* 
   JsonPtr params = OsaServiceParams(context);
   OsaServiceAddCore(params.get(), core);
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_TargetStatus", std::move(params), &result)) return 1;
+  if (!OsaServiceSend("OSA_Service_TargetStatus", std::move(params), &result)) {
+    return kOsaServiceFailed;
+  }
   std::uint32_t read = 0;
-  if (!JsonObjectGetInteger(result.get(), "status", &read)) return 1;
+  if (!JsonObjectGetInteger(result.get(), "status", &read)) return kOsaServiceFailed;
   if (status != nullptr) *status = read;
   return OsaServiceReturn(result.get());
 }
@@ -195,11 +221,13 @@ std::uint32_t OSA_Service_CpuModeGet(OSA_ServiceCntx* context, std::int64_t core
   JsonPtr params = OsaServiceParams(context);
   JsonObjectAddInteger(params.get(), "coreId", core + 1);
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_CpuModeGet", std::move(params), &result)) return 1;
+  if (!OsaServiceSend("OSA_Service_CpuModeGet", std::move(params), &result)) {
+    return kOsaServiceFailed;
+  }
   std::uint32_t read = 0;
-  if (!JsonObjectGetInteger(result.get(), "inUserMode", &read)) return 1;
+  if (!JsonObjectGetInteger(result.get(), "inUserMode", &read)) return kOsaServiceFailed;
   if (inUserMode != nullptr) *inUserMode = read;
-  return 0;
+  return kOsaServiceOk;
 }
 
 // ---- Messages and files ----------------------------------------------------------
@@ -208,13 +236,13 @@ namespace {}  // namespace
 
 std::uint32_t OSA_Service_MessageDisplay(OSA_ServiceCntx* context, std::int32_t messageType,
                                          const char* format, ...) {
-  if (format == nullptr) return 0;
+  if (format == nullptr) return kOsaServiceOk;
   std::string message;
   std::va_list args;
   va_start(args, format);
   const bool formatted = RtFormatText(&message, format, args);
   va_end(args);
-  if (!formatted) return 1;
+  if (!formatted) return kOsaServiceFailed;
   JsonPtr params = OsaServiceParams(context);
   JsonObjectAddInteger(params.get(), "messageType", messageType);
   JsonObjectAddString(params.get(), "message", std::string_view(message));
@@ -223,20 +251,22 @@ std::uint32_t OSA_Service_MessageDisplay(OSA_ServiceCntx* context, std::int32_t 
 
 std::uint32_t OSA_Service_YesNoChoose(OSA_ServiceCntx* context, std::uint32_t* choice,
                                       const char* format, ...) {
-  if (format == nullptr) return 0;
-  if (choice == nullptr) return 1;
+  if (format == nullptr) return kOsaServiceOk;
+  if (choice == nullptr) return kOsaServiceFailed;
   std::string message;
   std::va_list args;
   va_start(args, format);
   const bool formatted = RtFormatText(&message, format, args);
   va_end(args);
-  if (!formatted) return 1;
+  if (!formatted) return kOsaServiceFailed;
   JsonPtr params = OsaServiceParams(context);
   JsonObjectAddInteger(params.get(), "default", *choice);
   JsonObjectAddString(params.get(), "message", std::string_view(message));
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_YesNoChoose", std::move(params), &result)) return 1;
-  if (!JsonObjectGetInteger(result.get(), "choice", choice)) return 1;
+  if (!OsaServiceSend("OSA_Service_YesNoChoose", std::move(params), &result)) {
+    return kOsaServiceFailed;
+  }
+  if (!JsonObjectGetInteger(result.get(), "choice", choice)) return kOsaServiceFailed;
   return OsaServiceReturn(result.get());
 }
 
@@ -248,23 +278,25 @@ std::uint32_t OSA_Service_ConfigFileSearch(OSA_ServiceCntx* context, const char*
   JsonObjectAddInteger(params.get(), "permission", permission);
   JsonObjectAddInteger(params.get(), "onlySearchDistDir", onlySearchDistDir);
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_ConfigFileSearch", std::move(params), &result)) return 1;
-  if (!OsaServiceGetText(result.get(), "filePath", filePath)) return 1;
+  if (!OsaServiceSend("OSA_Service_ConfigFileSearch", std::move(params), &result)) {
+    return kOsaServiceFailed;
+  }
+  if (!OsaServiceGetText(result.get(), "filePath", filePath)) return kOsaServiceFailed;
   return OsaServiceReturn(result.get());
 }
 
 // ---- Memory blocks for the kernel code ------------------------------------------
 
 std::uint32_t OsaMemAlloc(OSA_ServiceCntx* /*context*/, std::size_t size, void** block) {
-  if (block == nullptr) return 1;
+  if (block == nullptr) return kOsaServiceFailed;
   // The runtime's allocator ends the process when memory runs out, so a
   // block is always placed; ownership passes to the caller at this edge.
   std::unique_ptr<void, RtFreeDeleter> owner(RtAlloc(size));
   *block = owner.release();
-  return 0;
+  return kOsaServiceOk;
 }
 
 std::uint32_t OsaMemFree(OSA_ServiceCntx* /*context*/, void* block) {
   std::unique_ptr<void, RtFreeDeleter> owner(block);
-  return 0;
+  return kOsaServiceOk;
 }

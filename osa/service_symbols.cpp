@@ -76,14 +76,14 @@ std::uint32_t OSA_Service_ExpressionEval(OSA_ServiceCntx* context, const char* e
                                          std::int64_t core) {
   OsaTimingScope timing(OsaTimingLabel{"ExprEval(", OsaLabelText(expression), ")"});
   std::string* params = OsaParamsBegin(context);
-  if (params == nullptr) return 1;
+  if (params == nullptr) return kOsaServiceFailed;
   OsaParamsString(params, "expression", expression);
   OsaParamsInteger(params, "valueType", kExpressionValueType);
   OsaParamsInteger(params, "searchFlag", searchFlag);
   OsaParamsCore(params, core);
   JsonPtr result;
-  if (!OsaServiceSendText("OSA_Service_ExpressionEval", params, &result)) return 1;
-  if (value != nullptr && !ReadExpressionOutput(result.get(), value)) return 1;
+  if (!OsaServiceSendText("OSA_Service_ExpressionEval", params, &result)) return kOsaServiceFailed;
+  if (value != nullptr && !ReadExpressionOutput(result.get(), value)) return kOsaServiceFailed;
   return OsaServiceReturn(result.get());
 }
 
@@ -99,9 +99,11 @@ std::uint32_t OSA_Service_StringEval(OSA_ServiceCntx* context, const char* input
   JsonObjectAddString(params.get(), "input", input);
   OsaServiceAddCore(params.get(), core);
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_StringEval", std::move(params), &result)) return 1;
+  if (!OsaServiceSend("OSA_Service_StringEval", std::move(params), &result)) {
+    return kOsaServiceFailed;
+  }
   // "value" is needed even when the caller does not want it.
-  if (!OsaServiceGetText(result.get(), "value", value)) return 1;
+  if (!OsaServiceGetText(result.get(), "value", value)) return kOsaServiceFailed;
   return OsaServiceReturn(result.get());
 }
 
@@ -117,8 +119,12 @@ std::uint32_t OSA_Service_CommandExec(OSA_ServiceCntx* context, const char* comm
   JsonObjectAddInteger(params.get(), "searchFlag", searchFlag);
   OsaServiceAddCore(params.get(), core);
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_CommandExec", std::move(params), &result)) return 1;
-  if (output != nullptr && !OsaServiceGetText(result.get(), "output", output)) return 1;
+  if (!OsaServiceSend("OSA_Service_CommandExec", std::move(params), &result)) {
+    return kOsaServiceFailed;
+  }
+  if (output != nullptr && !OsaServiceGetText(result.get(), "output", output)) {
+    return kOsaServiceFailed;
+  }
   return OsaServiceReturn(result.get());
 }
 
@@ -136,11 +142,15 @@ std::uint32_t OSA_Service_SymbolLookup(OSA_ServiceCntx* context, const char* nam
   JsonObjectAddString(params.get(), "name", name);
   OsaServiceAddCore(params.get(), core);
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_SymbolLookup", std::move(params), &result)) return 1;
-  if (address != nullptr && !JsonObjectGetInteger(result.get(), "address", address)) return 1;
+  if (!OsaServiceSend("OSA_Service_SymbolLookup", std::move(params), &result)) {
+    return kOsaServiceFailed;
+  }
+  if (address != nullptr && !JsonObjectGetInteger(result.get(), "address", address)) {
+    return kOsaServiceFailed;
+  }
   if (storageClass != nullptr &&
       !JsonObjectGetInteger(result.get(), "storageClass", storageClass)) {
-    return 1;
+    return kOsaServiceFailed;
   }
   return OsaServiceReturn(result.get());
 }
@@ -154,25 +164,25 @@ std::uint32_t OSA_Service_SymbolFromAddress(OSA_ServiceCntx* context, std::uint6
   JsonObjectAddInteger(params.get(), "symbolType", symbolType);
   OsaServiceAddCore(params.get(), core);
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_SymbolFromAddress", std::move(params), &result)) return 1;
-  if (name != nullptr && !OsaServiceGetText(result.get(), "name", name)) return 1;
+  if (!OsaServiceSend("OSA_Service_SymbolFromAddress", std::move(params), &result)) {
+    return kOsaServiceFailed;
+  }
+  if (name != nullptr && !OsaServiceGetText(result.get(), "name", name)) return kOsaServiceFailed;
   return OsaServiceReturn(result.get());
 }
 
 std::uint32_t OSA_Service_StructFieldSearch(OSA_ServiceCntx* context, const char* structName,
                                             const char* fieldName, std::int32_t useOsaSym,
-                                            std::uint32_t* byteOffset, std::uint32_t* byteWidth,
-                                            std::uint32_t* bitOffset, std::uint32_t* bitWidth,
-                                            std::int64_t core) {
+                                            const OsaFieldPlaces& places, std::int64_t core) {
   OsaTimingScope timing("StructField(%s.%s)", OsaLabelText(structName), OsaLabelText(fieldName));
   struct Field {
     const char* name;
     std::uint32_t* place;
   };
-  const Field fields[] = {{"byteOffset", byteOffset},
-                          {"byteWidth", byteWidth},
-                          {"bitOffset", bitOffset},
-                          {"bitWidth", bitWidth}};
+  const Field fields[] = {{"byteOffset", places.byteOffset},
+                          {"byteWidth", places.byteWidth},
+                          {"bitOffset", places.bitOffset},
+                          {"bitWidth", places.bitWidth}};
   // A place whose member is not delivered holds all ones.
   for (const Field& field : fields) {
     if (field.place != nullptr) *field.place = 0xFFFFFFFFu;
@@ -183,13 +193,28 @@ std::uint32_t OSA_Service_StructFieldSearch(OSA_ServiceCntx* context, const char
   JsonObjectAddInteger(params.get(), "useOsaSym", useOsaSym);
   OsaServiceAddCore(params.get(), core);
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_StructFieldSearch", std::move(params), &result)) return 1;
+  if (!OsaServiceSend("OSA_Service_StructFieldSearch", std::move(params), &result)) {
+    return kOsaServiceFailed;
+  }
   for (const Field& field : fields) {
     if (field.place != nullptr && !JsonObjectGetInteger(result.get(), field.name, field.place)) {
-      return 1;
+      return kOsaServiceFailed;
     }
   }
   return OsaServiceReturn(result.get());
+}
+
+std::uint32_t OSA_Service_StructFieldSearch(OSA_ServiceCntx* context, const char* structName,
+                                            const char* fieldName, std::int32_t useOsaSym,
+                                            std::uint32_t* byteOffset, std::uint32_t* byteWidth,
+                                            std::uint32_t* bitOffset, std::uint32_t* bitWidth,
+                                            std::int64_t core) {
+  return OSA_Service_StructFieldSearch(context, structName, fieldName, useOsaSym,
+                                       {.byteOffset = byteOffset,
+                                        .byteWidth = byteWidth,
+                                        .bitOffset = bitOffset,
+                                        .bitWidth = bitWidth},
+                                       core);
 }
 
 std::uint32_t OSA_Service_MacroGet(OSA_ServiceCntx* context, const char* macroName,
@@ -200,8 +225,10 @@ std::uint32_t OSA_Service_MacroGet(OSA_ServiceCntx* context, const char* macroNa
   JsonObjectAddInteger(params.get(), "useOsaSym", useOsaSym);
   OsaServiceAddCore(params.get(), core);
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_MacroGet", std::move(params), &result)) return 1;
-  if (value != nullptr && !OsaServiceGetText(result.get(), "value", value)) return 1;
+  if (!OsaServiceSend("OSA_Service_MacroGet", std::move(params), &result)) return kOsaServiceFailed;
+  if (value != nullptr && !OsaServiceGetText(result.get(), "value", value)) {
+    return kOsaServiceFailed;
+  }
   return OsaServiceReturn(result.get());
 }
 
@@ -211,17 +238,17 @@ std::uint32_t OSA_Service_MacroGetValue(OSA_ServiceCntx* context, const char* ma
   std::string text;
   const std::uint32_t status =
       OSA_Service_MacroGet(context, macroName, useOsaSym, value != nullptr ? &text : nullptr, core);
-  if (status != 0 || value == nullptr) return status;
+  if (status != kOsaServiceOk || value == nullptr) return status;
   if (value->kind == OsaValueKind::Text) {
     value->text = std::move(text);
-    return 0;
+    return kOsaServiceOk;
   }
   // Automatic base as C's unsigned conversion has it: blanks, a sign, "0x"
   // hexadecimal, leading-0 octal, decimal, all ones on overflow.
   const unsigned long long number = std::strtoull(text.c_str(), nullptr, 0);
   // A kind that cannot hold a number is the caller's mistake: nothing was
   // stored, so the call does not report success.
-  return OsaValueStoreNumber(value, number) ? 0 : 1;
+  return OsaValueStoreNumber(value, number) ? kOsaServiceOk : kOsaServiceFailed;
 }
 
 std::uint32_t OSA_Service_EnumValueGet(OSA_ServiceCntx* context, const char* enumName,
@@ -234,8 +261,12 @@ std::uint32_t OSA_Service_EnumValueGet(OSA_ServiceCntx* context, const char* enu
   JsonObjectAddInteger(params.get(), "useOsaSym", useOsaSym);
   OsaServiceAddCore(params.get(), core);
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_EnumValueGet", std::move(params), &result)) return 1;
-  if (value != nullptr && !JsonObjectGetInteger(result.get(), "value", value)) return 1;
+  if (!OsaServiceSend("OSA_Service_EnumValueGet", std::move(params), &result)) {
+    return kOsaServiceFailed;
+  }
+  if (value != nullptr && !JsonObjectGetInteger(result.get(), "value", value)) {
+    return kOsaServiceFailed;
+  }
   return OsaServiceReturn(result.get());
 }
 
@@ -248,7 +279,11 @@ std::uint32_t OSA_Service_StructSizeGet(OSA_ServiceCntx* context, const char* na
   JsonObjectAddInteger(params.get(), "useOsaSym", useOsaSym);
   OsaServiceAddCore(params.get(), core);
   JsonPtr result;
-  if (!OsaServiceSend("OSA_Service_StructSizeGet", std::move(params), &result)) return 1;
-  if (size != nullptr && !JsonObjectGetInteger(result.get(), "value", size)) return 1;
+  if (!OsaServiceSend("OSA_Service_StructSizeGet", std::move(params), &result)) {
+    return kOsaServiceFailed;
+  }
+  if (size != nullptr && !JsonObjectGetInteger(result.get(), "value", size)) {
+    return kOsaServiceFailed;
+  }
   return OsaServiceReturn(result.get());
 }

@@ -1,7 +1,6 @@
 // Handlers of the setup, target and control methods: OsaInit, OsaCleanup,
 // TargetInit, TargetCleanup, Poll, TargetNotify, OsaCmd_Execute,
 // MessageInject and HistoryLogDump (Exit lives with the entry points).
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,22 +10,17 @@
 #include "osa/methods.h"
 #include "osa/params.h"
 #include "osa/plugin_api.h"
+#include "osa/status.h"
 #include "runtime/history_log.h"
 
 namespace {
 
-constexpr std::int32_t kStatusFailed = 1;
 constexpr std::uint32_t kMinorCpuTypeCount = 10;
 constexpr std::uint32_t kMinorCpuTypeEnd = 0xFFFFFFFF;
 
-// Slots whose methods are always offered, callback or not.
-constexpr std::array<std::int32_t, 3> kAlwaysOffered = {1, 36, 37};
-
+// The methods OsaInit lists: those offered always, and those whose slot is set.
 bool IsOffered(const OsaMethodBinding& binding) {
-  for (std::int32_t slot : kAlwaysOffered) {
-    if (binding.slot == slot) return true;
-  }
-  return OsaCallbackIsSet(OsaCallbacks(), binding.slot);
+  return binding.offer == OsaOffer::kAlways || OsaCallbackIsSet(OsaCallbacks(), binding.slot);
 }
 
 void CopyText(const JsonValue* params, std::string_view name, std::optional<std::string>* out) {
@@ -61,7 +55,9 @@ void WriteOsaInitResult(JsonValue* result, const OSA_ServiceCntx& context) {
     if (IsOffered(binding)) commands.push_back(binding.name);
   }
   OsaResultInt32(result, "commandCount", static_cast<std::uint32_t>(commands.size()));
-  OsaPutList(result, "commands", commands.data(), static_cast<std::uint32_t>(commands.size()));
+  // Never empty, so never refused: some methods are offered always.
+  (void)OsaPutList(result, "commands", commands.data(),
+                   static_cast<std::uint32_t>(commands.size()));
 }
 
 // The ten minor CPU type codes: the array when the member exists at all
@@ -134,12 +130,9 @@ JsonPtr OsaHandleOsaInit(const JsonValue* params) {
   ApplyOsaInitParams(params, context.get());
   context->info.versionAcknowledge = 2;
 
-  std::int32_t status = 0;
-  if (OsaContextCallback callback = OsaCallbacks().osaInit) {
-    status = callback(context.get(), &context->info);
-  }
+  const OsaStatus status = OsaCallSlot(OsaCallbacks().osaInit, context.get(), &context->info);
   OsaResultReturn(result.get(), status);
-  if (status == 0) WriteOsaInitResult(result.get(), *context);
+  if (status == OsaStatus::kOk) WriteOsaInitResult(result.get(), *context);
   OsaRequestForget(params, result.get());
   return result;
 }
@@ -150,14 +143,11 @@ JsonPtr OsaHandleOsaCleanup(const JsonValue* params) {
   JsonPtr result = JsonNewObject();
   OSA_ServiceCntx* found = OsaRequestDecode(params, result.get());
   if (found == nullptr) {
-    OsaResultReturn(result.get(), kStatusFailed);
+    OsaResultReturn(result.get(), OsaStatus::kFailed);
     return result;
   }
   const OsaContextPtr context = OsaContextHold(found);
-  std::int32_t status = 0;
-  if (OsaContextCallback callback = OsaCallbacks().osaCleanup) {
-    status = callback(context.get(), &context->info);
-  }
+  const OsaStatus status = OsaCallSlot(OsaCallbacks().osaCleanup, context.get(), &context->info);
   OsaContextDestroy(context.get());
   OsaResultReturn(result.get(), status);
   OsaRequestForget(params, result.get());
@@ -167,7 +157,7 @@ JsonPtr OsaHandleOsaCleanup(const JsonValue* params) {
 JsonPtr OsaHandleTargetInit(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
 
   OsaParam(params, "vexloMajor", &context->vexloMajor);
   OsaParam(params, "vexloMinor", &context->vexloMinor);
@@ -176,21 +166,19 @@ JsonPtr OsaHandleTargetInit(const JsonValue* params) {
   context->firstCoreIdOffset = OsaParamOr<std::uint64_t>(params, "firstCoreIdOffset", 0);
 
   std::uint32_t majorCpuType = 0;
-  if (!OsaParam(params, "majorCpuType", &majorCpuType)) return request.Answer(kStatusFailed);
+  if (!OsaParam(params, "majorCpuType", &majorCpuType)) return request.Answer(OsaStatus::kFailed);
   context->majorCpuType = majorCpuType;
   context->majorCpuType16 = static_cast<std::uint16_t>(majorCpuType);
 
   std::vector<std::uint32_t> minorCpuTypes;
-  if (!ReadMinorCpuTypes(params, &minorCpuTypes)) return request.Answer(kStatusFailed);
+  if (!ReadMinorCpuTypes(params, &minorCpuTypes)) return request.Answer(OsaStatus::kFailed);
   context->minorCpuType16 = static_cast<std::uint16_t>(minorCpuTypes[0]);
   context->minorCpuTypes = std::move(minorCpuTypes);
 
-  if (!ApplyTargetParams(params, context)) return request.Answer(kStatusFailed);
+  if (!ApplyTargetParams(params, context)) return request.Answer(OsaStatus::kFailed);
 
-  std::int32_t status = 0;
-  if (OsaTargetCallback callback = OsaCallbacks().targetInit) {
-    status = callback(context, &context->info, &context->privateData);
-  }
+  const OsaStatus status =
+      OsaCallSlot(OsaCallbacks().targetInit, context, &context->info, &context->privateData);
   WriteTargetInitResult(request.result(), context->info);
   return request.Answer(status);
 }
@@ -198,11 +186,9 @@ JsonPtr OsaHandleTargetInit(const JsonValue* params) {
 JsonPtr OsaHandleTargetCleanup(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
-  std::int32_t status = 0;
-  if (OsaTargetCallback callback = OsaCallbacks().targetCleanup) {
-    status = callback(context, &context->info, &context->privateData);
-  }
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
+  const OsaStatus status =
+      OsaCallSlot(OsaCallbacks().targetCleanup, context, &context->info, &context->privateData);
   context->privateData.reset();
   return request.Answer(status);
 }
@@ -210,27 +196,21 @@ JsonPtr OsaHandleTargetCleanup(const JsonValue* params) {
 JsonPtr OsaHandlePoll(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
-  std::int32_t status = 0;
-  if (OsaPollCallback callback = OsaCallbacks().poll) {
-    status = callback(context, &context->info, request.kernelRecord());
-  }
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
+  const OsaStatus status = request.Call(OsaCallbacks().poll);
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleTargetNotify(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::int32_t notice = 0;
-  if (!OsaParam(params, "notice", &notice)) return request.Answer(kStatusFailed);
+  if (!OsaParam(params, "notice", &notice)) return request.Answer(OsaStatus::kFailed);
   context->explorerIsActive = OsaParamFlagOr(params, "explorerIsActive", false);
   context->traecIsActive = OsaParamFlagOr(params, "traecIsActive", false);
   context->wholeTargetHalted = OsaParamFlagOr(params, "wholeTargetHalted", false);
-  std::int32_t status = 0;
-  if (OsaTargetNotifyCallback callback = OsaCallbacks().targetNotify) {
-    status = callback(context, &context->info, request.kernelRecord(), notice);
-  }
+  const OsaStatus status = request.Call(OsaCallbacks().targetNotify, notice);
   return request.Answer(status);
 }
 
@@ -239,31 +219,25 @@ JsonPtr OsaHandleTargetNotify(const JsonValue* params) {
 JsonPtr OsaHandleOsaCmd_Execute(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   const char* command = nullptr;
-  if (!OsaParamString(params, "command", &command)) return request.Answer(kStatusFailed);
-  std::int32_t status = 0;
-  if (OsaCommandCallback callback = OsaCallbacks().osaCmdExecute) {
-    status = callback(context, &context->info, request.kernelRecord(), command);
-  }
+  if (!OsaParamString(params, "command", &command)) return request.Answer(OsaStatus::kFailed);
+  const OsaStatus status = request.Call(OsaCallbacks().osaCmdExecute, command);
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleMessageInject(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::int32_t objTypeId = 0;
   std::uint64_t objId = 0;
   const char* message = nullptr;
   if (!OsaParam(params, "objTypeId", &objTypeId) || !OsaParam(params, "objId", &objId) ||
       !OsaParamString(params, "message", &message)) {
-    return request.Answer(kStatusFailed);
+    return request.Answer(OsaStatus::kFailed);
   }
-  std::int32_t status = 0;
-  if (OsaMessageInjectCallback callback = OsaCallbacks().messageInject) {
-    status = callback(context, &context->info, request.kernelRecord(), objTypeId, objId, message);
-  }
+  const OsaStatus status = request.Call(OsaCallbacks().messageInject, objTypeId, objId, message);
   return request.Answer(status);
 }
 
@@ -276,6 +250,6 @@ JsonPtr OsaHandleHistoryLogDump(const JsonValue* params) {
   if (OsaParam(params, "bufferSize", &bufferSize) && bufferSize != UINT64_MAX) {
     HistoryLogSetBufferSize(bufferSize);
   }
-  OsaResultReturn(result.get(), 0);
+  OsaResultReturn(result.get(), OsaStatus::kOk);
   return result;
 }

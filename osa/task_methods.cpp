@@ -10,29 +10,25 @@
 #include "osa/methods.h"
 #include "osa/params.h"
 #include "osa/plugin_api.h"
+#include "osa/status.h"
 
 namespace {
 
-constexpr std::int32_t kStatusFailed = 1;
-
 // The methods that take a task id and hand one value back differ only in
 // their slot, the value's preset kind, the result member and its width.
-enum class ValueWidth { Whole, Low32 };
+enum class ValueWidth { kWhole, kLow32 };
 
 JsonPtr ServeTaskValue(const JsonValue* params, OsaTaskValueCallback callback, OsaValueKind kind,
-                       std::string_view member, ValueWidth width = ValueWidth::Whole) {
+                       std::string_view member, ValueWidth width = ValueWidth::kWhole) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
-  if (!OsaParam(params, "taskId", &taskId)) return request.Answer(kStatusFailed);
+  if (!OsaParam(params, "taskId", &taskId)) return request.Answer(OsaStatus::kFailed);
   OsaValue value = OsaPresetValue(kind);
-  std::int32_t status = 0;
-  if (callback != nullptr) {
-    status = callback(context, &context->info, request.kernelRecord(), taskId, &value);
-  }
-  if (status == 0) {
-    if (width == ValueWidth::Low32 && value.kind != OsaValueKind::Text) {
+  const OsaStatus status = request.Call(callback, taskId, &value);
+  if (status == OsaStatus::kOk) {
+    if (width == ValueWidth::kLow32 && value.kind != OsaValueKind::Text) {
       OsaResultInt32(request.result(), member, static_cast<std::uint32_t>(value.payload));
     } else {
       OsaResultValue(request.result(), member, value);
@@ -44,7 +40,7 @@ JsonPtr ServeTaskValue(const JsonValue* params, OsaTaskValueCallback callback, O
 JsonPtr ServeTaskMemoryAccess(const JsonValue* params, OsaTaskMemoryAccessCallback callback) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
   std::int32_t memorySpace = 0;
   std::uint64_t address = 0;
@@ -54,16 +50,13 @@ JsonPtr ServeTaskMemoryAccess(const JsonValue* params, OsaTaskMemoryAccessCallba
   if (!OsaParam(params, "taskId", &taskId) || !OsaParam(params, "memorySpace", &memorySpace) ||
       !OsaParam(params, "address", &address) || !OsaParam(params, "count", &count) ||
       !OsaParam(params, "size", &size) || !OsaParam(params, "read", &read)) {
-    return request.Answer(kStatusFailed);
+    return request.Answer(OsaStatus::kFailed);
   }
-  std::int32_t status = 0;
-  if (callback != nullptr) {
-    // Count and size travel as 64-bit integers but reach the kernel code as
-    // their low 32 bits.
-    status = callback(context, &context->info, request.kernelRecord(), taskId, memorySpace,
-                      OsaAddressFromU64(address), static_cast<std::int32_t>(count),
-                      static_cast<std::int32_t>(size), read);
-  }
+  // Count and size travel as 64-bit integers but reach the kernel code as
+  // their low 32 bits.
+  const OsaStatus status =
+      request.Call(callback, taskId, memorySpace, OsaAddressFromU64(address),
+                   static_cast<std::int32_t>(count), static_cast<std::int32_t>(size), read);
   return request.Answer(status);
 }
 
@@ -71,17 +64,13 @@ JsonPtr ServeTaskAttribute(const JsonValue* params, OsaTaskAttributeCallback cal
                            std::string_view member) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
-  if (!OsaParam(params, "taskId", &taskId)) return request.Answer(kStatusFailed);
+  if (!OsaParam(params, "taskId", &taskId)) return request.Answer(OsaStatus::kFailed);
   const std::uint64_t taskAttribute = OsaParamOr<std::uint64_t>(params, "taskAttribute", 0);
   OsaValue value = OsaPresetValue(OsaValueKind::Int64);
-  std::int32_t status = 0;
-  if (callback != nullptr) {
-    status =
-        callback(context, &context->info, request.kernelRecord(), taskId, taskAttribute, &value);
-  }
-  if (status == 0) OsaResultInt64(request.result(), member, value.payload);
+  const OsaStatus status = request.Call(callback, taskId, taskAttribute, &value);
+  if (status == OsaStatus::kOk) OsaResultInt64(request.result(), member, value.payload);
   return request.Answer(status);
 }
 
@@ -115,10 +104,10 @@ bool NamedSectionsOfFile(const OsaSymTab& table, std::size_t file, JsonPtr* name
 
 // Writes the symbol table's members in order; each one that cannot be
 // formed makes the status 1 and the next one is still tried.
-std::int32_t WriteSymTab(JsonValue* result, const OsaSymTab& table) {
-  std::int32_t status = 0;
+[[nodiscard]] OsaStatus WriteSymTab(JsonValue* result, const OsaSymTab& table) {
+  OsaStatus status = OsaStatus::kOk;
   const auto fail = [&status](bool formed) {
-    if (!formed) status = kStatusFailed;
+    if (!formed) status = OsaStatus::kFailed;
   };
   const std::int64_t count = table.count;
   OsaResultInt32(result, "count", static_cast<std::uint32_t>(table.count));
@@ -139,7 +128,7 @@ std::int32_t WriteSymTab(JsonValue* result, const OsaSymTab& table) {
     JsonPtr names;
     JsonPtr offsets;
     if (!NamedSectionsOfFile(table, static_cast<std::size_t>(file), &names, &offsets)) {
-      status = kStatusFailed;
+      status = OsaStatus::kFailed;
       continue;
     }
     JsonArrayAppend(allNames.get(), std::move(names));
@@ -163,59 +152,50 @@ JsonPtr OsaHandleTaskMemoryAccessRestore(const JsonValue* params) {
 JsonPtr OsaHandleTaskRegisterRead(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
   std::int32_t reg = 0;
   if (!OsaParam(params, "taskId", &taskId) || !OsaParam(params, "register", &reg)) {
-    return request.Answer(kStatusFailed);
+    return request.Answer(OsaStatus::kFailed);
   }
   std::uint64_t value = 0;
-  std::int32_t status = 0;
-  if (OsaTaskRegisterReadCallback callback = OsaCallbacks().taskRegisterRead) {
-    status = callback(context, &context->info, request.kernelRecord(), taskId, reg, &value);
-  }
-  if (status == 0) OsaResultInt64(request.result(), "value", value);
+  const OsaStatus status = request.Call(OsaCallbacks().taskRegisterRead, taskId, reg, &value);
+  if (status == OsaStatus::kOk) OsaResultInt64(request.result(), "value", value);
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleTaskRegisterWrite(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
   std::int32_t reg = 0;
   std::uint64_t value = 0;
   if (!OsaParam(params, "taskId", &taskId) || !OsaParam(params, "register", &reg) ||
       !OsaParam(params, "value", &value)) {
-    return request.Answer(kStatusFailed);
+    return request.Answer(OsaStatus::kFailed);
   }
-  std::int32_t status = 0;
-  if (OsaTaskRegisterWriteCallback callback = OsaCallbacks().taskRegisterWrite) {
-    status = callback(context, &context->info, request.kernelRecord(), taskId, reg, value);
-  }
+  const OsaStatus status = request.Call(OsaCallbacks().taskRegisterWrite, taskId, reg, value);
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleTaskAddressTranslate(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
   std::int32_t memorySpace = 0;
   std::uint64_t address = 0;
   if (!OsaParam(params, "taskId", &taskId) || !OsaParam(params, "memorySpace", &memorySpace) ||
       !OsaParam(params, "address", &address)) {
-    return request.Answer(kStatusFailed);
+    return request.Answer(OsaStatus::kFailed);
   }
   context->wantPhysicalAddress = OsaParamFlagOr(params, "wantPhysicalAddress", false) ? 1 : 0;
   const std::int32_t toTask = OsaParamFlagOr(params, "fromTask", true) ? 0 : 1;
   OsaValue translated = OsaPresetValue(OsaValueKind::Address);
-  std::int32_t status = 0;
-  if (OsaTaskAddressTranslateCallback callback = OsaCallbacks().taskAddressTranslate) {
-    status = callback(context, &context->info, request.kernelRecord(), taskId, &memorySpace,
-                      OsaAddressFromU64(address), toTask, &translated);
-  }
-  if (status == 0) {
+  const OsaStatus status = request.Call(OsaCallbacks().taskAddressTranslate, taskId, &memorySpace,
+                                        OsaAddressFromU64(address), toTask, &translated);
+  if (status == OsaStatus::kOk) {
     OsaResultInt32(request.result(), "memorySpace", static_cast<std::uint32_t>(memorySpace));
     OsaResultInt64(request.result(), "address", translated.payload);
   }
@@ -245,18 +225,15 @@ JsonPtr OsaHandleTaskCpuGet(const JsonValue* params) {
 JsonPtr OsaHandleTaskAddressSpaceGet(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
   std::int32_t wantName = 0;
   if (!OsaParam(params, "taskId", &taskId) || !OsaParam(params, "wantName", &wantName)) {
-    return request.Answer(kStatusFailed);
+    return request.Answer(OsaStatus::kFailed);
   }
   OsaValue value = OsaPresetValue(wantName != 0 ? OsaValueKind::Text : OsaValueKind::UInt64);
-  std::int32_t status = 0;
-  if (OsaTaskValueCallback callback = OsaCallbacks().taskAddressSpaceGet) {
-    status = callback(context, &context->info, request.kernelRecord(), taskId, &value);
-  }
-  if (status == 0) {
+  const OsaStatus status = request.Call(OsaCallbacks().taskAddressSpaceGet, taskId, &value);
+  if (status == OsaStatus::kOk) {
     if (wantName != 0) {
       OsaResultString(request.result(), "addressSpace", value.text ? value.text->c_str() : "");
     } else {
@@ -269,20 +246,17 @@ JsonPtr OsaHandleTaskAddressSpaceGet(const JsonValue* params) {
 JsonPtr OsaHandleTaskRelocatableGet(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
-  if (!OsaParam(params, "taskId", &taskId)) return request.Answer(kStatusFailed);
+  if (!OsaParam(params, "taskId", &taskId)) return request.Answer(OsaStatus::kFailed);
   OsaValue text = OsaPresetValue(OsaValueKind::Address);
   OsaValue rodata = text;
   OsaValue data = text;
   OsaValue bss = text;
   OsaValue extra = text;
-  std::int32_t status = 0;
-  if (OsaTaskRelocatableCallback callback = OsaCallbacks().taskRelocatableGet) {
-    status = callback(context, &context->info, request.kernelRecord(), taskId, &text, &rodata,
-                      &data, &bss, &extra);
-  }
-  if (status == 0) {
+  const OsaStatus status =
+      request.Call(OsaCallbacks().taskRelocatableGet, taskId, &text, &rodata, &data, &bss, &extra);
+  if (status == OsaStatus::kOk) {
     OsaResultInt64(request.result(), "text", text.payload);
     OsaResultInt64(request.result(), "rodata", rodata.payload);
     OsaResultInt64(request.result(), "data", data.payload);
@@ -295,27 +269,23 @@ JsonPtr OsaHandleTaskRelocatableGet(const JsonValue* params) {
 JsonPtr OsaHandleTaskSymTabGet(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
-  if (!OsaParam(params, "taskId", &taskId)) return request.Answer(kStatusFailed);
+  if (!OsaParam(params, "taskId", &taskId)) return request.Answer(OsaStatus::kFailed);
   const char* kernelExecName = nullptr;
   OsaParamString(params, "kernelExecName", &kernelExecName);
   OsaSymTab table;
-  std::int32_t status = 0;
-  if (OsaTaskSymTabCallback callback = OsaCallbacks().taskSymTabGet) {
-    status =
-        callback(context, &context->info, request.kernelRecord(), taskId, kernelExecName, &table);
-  }
-  if (status == 0) status = WriteSymTab(request.result(), table);
+  OsaStatus status = request.Call(OsaCallbacks().taskSymTabGet, taskId, kernelExecName, &table);
+  if (status == OsaStatus::kOk) status = WriteSymTab(request.result(), table);
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleCurrentTaskGet(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::int32_t checkInKernel = 0;
-  if (!OsaParam(params, "checkInKernel", &checkInKernel)) return request.Answer(kStatusFailed);
+  if (!OsaParam(params, "checkInKernel", &checkInKernel)) return request.Answer(OsaStatus::kFailed);
   context->noKernelCheck = checkInKernel == 0;
   std::uint64_t coreId = 0;
   // 1-based on the wire; without it, the request's host core (or none).
@@ -324,27 +294,24 @@ JsonPtr OsaHandleCurrentTaskGet(const JsonValue* params) {
                                 : OsaHostCore(context, kOsaNoCore);
   OsaCoreModeRecord(context, core, OsaParamOr<std::uint32_t>(params, "coreInUserMode", 0));
   std::uint64_t taskId = 0;
-  std::int32_t status = 0;
-  if (OsaCurrentTaskCallback callback = OsaCallbacks().currentTaskGet) {
-    status = callback(context, &context->info, request.kernelRecord(), core, &taskId);
-  }
-  if (status == 0) OsaResultInt64(request.result(), "taskId", taskId);
+  const OsaStatus status = request.Call(OsaCallbacks().currentTaskGet, core, &taskId);
+  if (status == OsaStatus::kOk) OsaResultInt64(request.result(), "taskId", taskId);
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleTaskInKernelCheck(const JsonValue* params) {
   return ServeTaskValue(params, OsaCallbacks().taskInKernelCheck, OsaValueKind::UInt32, "result",
-                        ValueWidth::Low32);
+                        ValueWidth::kLow32);
 }
 
 JsonPtr OsaHandleTaskInCurrentAddressSpaceCheck(const JsonValue* params) {
   return ServeTaskValue(params, OsaCallbacks().taskInCurrentAddressSpaceCheck, OsaValueKind::UInt32,
-                        "result", ValueWidth::Low32);
+                        "result", ValueWidth::kLow32);
 }
 
 JsonPtr OsaHandleTaskIsHiddenCheck(const JsonValue* params) {
   return ServeTaskValue(params, OsaCallbacks().taskIsHiddenCheck, OsaValueKind::UInt32, "result",
-                        ValueWidth::Low32);
+                        ValueWidth::kLow32);
 }
 
 JsonPtr OsaHandleTaskLsoGet(const JsonValue* params) {
@@ -358,14 +325,13 @@ JsonPtr OsaHandleTaskTksaGet(const JsonValue* params) {
 JsonPtr OsaHandleAddressSpaceNameGet(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.context();
-  if (context == nullptr) return request.Answer(kStatusFailed);
+  if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t addressSpaceId = 0;
-  if (!OsaParam(params, "addressSpaceId", &addressSpaceId)) return request.Answer(kStatusFailed);
-  OsaValue name = OsaPresetValue(OsaValueKind::Text);
-  std::int32_t status = 0;
-  if (OsaAddressSpaceNameCallback callback = OsaCallbacks().addressSpaceNameGet) {
-    status = callback(context, &context->info, request.kernelRecord(), addressSpaceId, &name);
+  if (!OsaParam(params, "addressSpaceId", &addressSpaceId)) {
+    return request.Answer(OsaStatus::kFailed);
   }
-  if (status == 0) OsaResultValue(request.result(), "name", name);
+  OsaValue name = OsaPresetValue(OsaValueKind::Text);
+  const OsaStatus status = request.Call(OsaCallbacks().addressSpaceNameGet, addressSpaceId, &name);
+  if (status == OsaStatus::kOk) OsaResultValue(request.result(), "name", name);
   return request.Answer(status);
 }

@@ -184,6 +184,26 @@ TEST_F(MethodTest, TaskValueMembers) {
   EXPECT_EQ(Call("TaskNameGet", WithContext(R"("taskId" : 1)")), R"({ "return" : 7 })");
 }
 
+// A callback's status reaches "return" with the same 32 bits, negative ones
+// included, and any status but 0 leaves the result members out.
+TEST_F(MethodTest, CallbackStatusesPassThroughUnchanged) {
+  const struct {
+    std::int32_t status;
+    const char* answer;
+  } cases[] = {
+      {-1, R"({ "return" : -1 })"},
+      {INT32_MIN, R"({ "return" : -2147483648 })"},
+      {INT32_MAX, R"({ "return" : 2147483647 })"},
+      {2, R"({ "return" : 2 })"},
+  };
+  gScript.value = Text("idle");
+  for (const auto& row : cases) {
+    gScript.status = row.status;
+    EXPECT_EQ(Call("TaskNameGet", WithContext(R"("taskId" : 1)")), row.answer);
+    EXPECT_EQ(Call("ObjectListNext", WithContext(R"("objTypeId" : 1)")), row.answer);
+  }
+}
+
 TEST_F(MethodTest, AddressTranslationDirectionAndResult) {
   OsaCallbacks().taskAddressTranslate =
       [](OSA_ServiceCntx* context, OsaPluginInfo*, void*, std::uint64_t, std::int32_t* memorySpace,

@@ -92,12 +92,12 @@ TEST_F(ServiceTest, TimedWrappersLogTheirLabelsAndDepth) {
     Answer(R"("return" : 0)");
   {
     OsaTimingScope outer("ExprEval(%s)", "a");
-    OSA_Service_RegisterRead(&context, kOsaNoCore, 13, 4, &value, 0, 0);
+    (void)OSA_Service_RegisterRead(&context, kOsaNoCore, 13, 4, &value, 0, 0);
   }
-  OSA_Service_MemoryRead(&context, 4, 0x20000000, 2, 4, buffer, 0, kOsaNoCore);
-  OSA_Service_StructFieldSearch(&context, "QX_TASK", "name", 0, &u32, nullptr, nullptr, nullptr,
-                                kOsaNoCore);
-  OSA_Service_ThreadRegisterWrite(&context, 1, 2, 3, kOsaNoCore);  // not timed
+  (void)OSA_Service_MemoryRead(&context, 4, 0x20000000, 2, 4, buffer, 0, kOsaNoCore);
+  (void)OSA_Service_StructFieldSearch(&context, "QX_TASK", "name", 0, &u32, nullptr, nullptr,
+                                      nullptr, kOsaNoCore);
+  (void)OSA_Service_ThreadRegisterWrite(&context, 1, 2, 3, kOsaNoCore);  // not timed
   const std::vector<std::string> texts = TimingTexts();
   ASSERT_EQ(texts.size(), 8u);
   EXPECT_EQ(texts[1], "begin depth 2: RegRead(13)");
@@ -124,7 +124,7 @@ TEST_F(ServiceTest, HotWrapperLabelsReadAsPrintfWritesThem) {
        std::numeric_limits<std::int64_t>::max()}};
   std::vector<std::string> expected;
   for (const Case& c : cases) {
-    OSA_Service_MemoryRead(&context, 0, c.address, c.count, c.size, nullptr, 0, kOsaNoCore);
+    (void)OSA_Service_MemoryRead(&context, 0, c.address, c.count, c.size, nullptr, 0, kOsaNoCore);
     char text[128];
     std::snprintf(text, sizeof text,
                   "begin depth 1: MemRead(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")",

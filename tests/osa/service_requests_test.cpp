@@ -37,6 +37,21 @@ const std::vector<WrapperCase>& WrapperCases() {
        R"({ "context" : 5, "register" : 15, "width" : -1, "forMemoryAccess" : 1, )"
        R"("fromDebugger" : 0, "value" : -1, "coreId" : 3, "taskId" : 9 })",
        ""},
+      // The record forms send what the positional forms send; omitted
+      // fields mean no core and no task.
+      {[](OSA_ServiceCntx* c) {
+         return OSA_Service_RegisterRead(c, {.reg = 13, .width = 4, .fromDebugger = 1}, &value);
+       },
+       "RegisterRead", R"({ "context" : 5, "register" : 13, "width" : 4, "fromDebugger" : 1 })",
+       ""},
+      {[](OSA_ServiceCntx* c) {
+         return OSA_Service_RegisterWrite(
+             c, {.reg = 15, .width = -1, .forMemoryAccess = 1, .taskId = 9, .core = 2}, ~0ull);
+       },
+       "RegisterWrite",
+       R"({ "context" : 5, "register" : 15, "width" : -1, "forMemoryAccess" : 1, )"
+       R"("fromDebugger" : 0, "value" : -1, "coreId" : 3, "taskId" : 9 })",
+       ""},
       {[](OSA_ServiceCntx* c) {
          return OSA_Service_ThreadRegisterRead(c, 16, 3, &value, kOsaNoCore);
        },
@@ -51,6 +66,12 @@ const std::vector<WrapperCase>& WrapperCases() {
        "MemoryRead",
        R"({ "context" : 5, "memorySpace" : 4, "address" : 536870912, "count" : 8, )"
        R"("taskId" : 3, "coreId" : 2 })",
+       R"("value" : "0102030405060708")"},
+      {[](OSA_ServiceCntx* c) {
+         return OSA_Service_MemoryRead(
+             c, {.memorySpace = 4, .address = 0x20000000, .count = 2, .size = 4}, buffer);
+       },
+       "MemoryRead", R"({ "context" : 5, "memorySpace" : 4, "address" : 536870912, "count" : 8 })",
        R"("value" : "0102030405060708")"},
       {[](OSA_ServiceCntx* c) {
          return OSA_Service_MemoryWrite(c, 4, 0x100, 2, 1, data, kOsaNoCore);
@@ -99,6 +120,14 @@ const std::vector<WrapperCase>& WrapperCases() {
        "StructFieldSearch",
        R"({ "context" : 5, "structName" : "QX_TASK", "fieldName" : "name", "useOsaSym" : 1 })",
        R"("byteOffset" : 8, "byteWidth" : 4, "bitOffset" : 0, "bitWidth" : 32)"},
+      {[](OSA_ServiceCntx* c) {
+         return OSA_Service_StructFieldSearch(c, "QX_TASK", "name", 0,
+                                              {.byteOffset = &u32, .bitWidth = &u32d}, 1);
+       },
+       "StructFieldSearch",
+       R"({ "context" : 5, "structName" : "QX_TASK", "fieldName" : "name", "useOsaSym" : 0, )"
+       R"("coreId" : 2 })",
+       R"("byteOffset" : 8, "bitWidth" : 32)"},
       {[](OSA_ServiceCntx* c) { return OSA_Service_MacroGet(c, "QX_MAX", 0, &text, 0); },
        "MacroGet", R"({ "context" : 5, "macroName" : "QX_MAX", "useOsaSym" : 0, "coreId" : 1 })",
        R"("value" : "32")"},
