@@ -15,6 +15,7 @@
 #include "osa/context.h"
 #include "osa/entry.h"
 #include "osa/plugin_api.h"
+#include "osa/process_state.h"
 #include "simple_json/json_parse.h"
 
 namespace {
@@ -367,7 +368,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (char c : text)
     gState = (gState ^ static_cast<std::uint8_t>(c)) * 0x100000001B3u;
   if (gState == 0) gState = 1;
-  OsaContextDestroyAll();
+  OsaProcess().contexts = OsaContextRegistry{};
   Dispatch(
       "{ \"jsonrpc\" : \"2.0\", \"method\" : \"OSA_Client_OsaInit\", \"params\" : { "
       "\"context\" : 2 }, \"id\" : 1 }");

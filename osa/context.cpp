@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "osa/params.h"
+#include "osa/process_state.h"
 
 namespace {
 
-std::vector<OsaContextPtr> gContextList;  // newest first
-// Every record still alive, listed or held by a request being served, so
-// that an answered request's slots can be cleared wherever they are.
-std::vector<std::weak_ptr<OSA_ServiceCntx>> gLiveRecords;
-std::int32_t gRequestNesting = 0;
+// The interface names one OsaContextList per process.
+OsaContextRegistry& Registry() {
+  return OsaProcess().contexts;
+}
 
 void ForgetIn(OSA_ServiceCntx* context, const JsonValue* params, const JsonValue* result) {
   if (params != nullptr) {
@@ -32,14 +32,15 @@ void ForgetIn(OSA_ServiceCntx* context, const JsonValue* params, const JsonValue
 OSA_ServiceCntx* OsaContextCreate(std::uint64_t handle) {
   OsaContextPtr context = std::make_shared<OSA_ServiceCntx>();
   context->contextHandle = handle;
-  std::erase_if(gLiveRecords, [](const std::weak_ptr<OSA_ServiceCntx>& r) { return r.expired(); });
-  gLiveRecords.push_back(context);
-  gContextList.insert(gContextList.begin(), context);
+  OsaContextRegistry& registry = Registry();
+  std::erase_if(registry.live, [](const std::weak_ptr<OSA_ServiceCntx>& r) { return r.expired(); });
+  registry.live.push_back(context);
+  registry.list.insert(registry.list.begin(), context);
   return context.get();
 }
 
 OSA_ServiceCntx* OsaContextFind(std::uint64_t handle) {
-  for (const OsaContextPtr& context : gContextList) {
+  for (const OsaContextPtr& context : Registry().list) {
     if (context->contextHandle == handle) return context.get();
   }
   return nullptr;
@@ -49,15 +50,11 @@ void OsaContextDestroy(OSA_ServiceCntx* context) {
   if (context == nullptr) return;
   // Dropping the list's references releases the record at once unless an
   // outer request still holds it; it is then released when that one ends.
-  std::erase_if(gContextList, [context](const OsaContextPtr& c) { return c.get() == context; });
-}
-
-void OsaContextDestroyAll() {
-  gContextList.clear();
+  std::erase_if(Registry().list, [context](const OsaContextPtr& c) { return c.get() == context; });
 }
 
 OsaContextPtr OsaContextHold(const OSA_ServiceCntx* context) {
-  for (const OsaContextPtr& listed : gContextList) {
+  for (const OsaContextPtr& listed : Registry().list) {
     if (listed.get() == context) return listed;
   }
   return nullptr;
@@ -91,13 +88,13 @@ OSA_ServiceCntx* OsaRequestDecode(const JsonValue* params, JsonValue* result) {
 }
 
 void OsaRequestForget(const JsonValue* params, const JsonValue* result) {
-  for (const std::weak_ptr<OSA_ServiceCntx>& record : gLiveRecords) {
+  for (const std::weak_ptr<OSA_ServiceCntx>& record : Registry().live) {
     if (OsaContextPtr context = record.lock()) ForgetIn(context.get(), params, result);
   }
 }
 
 std::int32_t OsaRequestNesting() {
-  return gRequestNesting;
+  return Registry().requestNesting;
 }
 
 OsaRequestScope::OsaRequestScope(OSA_ServiceCntx* context) {
@@ -105,7 +102,7 @@ OsaRequestScope::OsaRequestScope(OSA_ServiceCntx* context) {
   context_ = OsaContextHold(context);
   if (context_ == nullptr) return;
   open_ = true;
-  ++gRequestNesting;
+  ++Registry().requestNesting;
   heldParams_ = std::exchange(context->previousParams, nullptr);
   heldResult_ = std::exchange(context->previousResult, nullptr);
 }
@@ -117,10 +114,10 @@ OsaRequestScope::~OsaRequestScope() {
 void OsaRequestScope::Close() {
   if (!open_) return;
   open_ = false;
-  --gRequestNesting;
+  --Registry().requestNesting;
   // The held params belong to a request still being served: answered
   // requests clear their slots, so nothing stale is ever held here.
-  if (heldParams_ != nullptr && gRequestNesting > 0) {
+  if (heldParams_ != nullptr && Registry().requestNesting > 0) {
     if (OsaRequestDecode(heldParams_, heldResult_) != context_.get()) {
       std::fputs("Got different OSA_ServiceCntx at restoration.\n", stderr);
     }

@@ -25,10 +25,6 @@ OSA_ServiceCntx* OsaContextFind(std::uint64_t handle);
 // with the record once no request being served holds it any more.
 void OsaContextDestroy(OSA_ServiceCntx* context);
 
-// Empties the list (fuzz and test harnesses start each run from no record);
-// records still held by a request being served live until it ends.
-void OsaContextDestroyAll();
-
 // A shared reference to a listed record, or null when it is not listed.
 OsaContextPtr OsaContextHold(const OSA_ServiceCntx* context);
 

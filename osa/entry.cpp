@@ -9,6 +9,7 @@
 #include "jsonrpc/dispatch.h"
 #include "osa/methods.h"
 #include "osa/plugin_api.h"
+#include "osa/process_state.h"
 
 namespace {
 
@@ -140,20 +141,19 @@ constexpr std::array<SlotCheck, kOsaSlotCount> kSlotChecks = {
     SlotIsSet<&OsaPluginCallbacks::exit>,
 };
 
-OsaPluginCallbacks gCallbacks{};
-JsonRpcService gServiceStorage{};
-JsonRpcService* gService = nullptr;  // set once by OSA_Client_CmdInit
-bool gExitRequested = false;
-std::int32_t gExitStatus = 0;  // no method changes it
-
 }  // namespace
+
+OsaProcessState& OsaProcess() {
+  static OsaProcessState state;
+  return state;
+}
 
 std::span<const OsaMethodBinding> OsaClientMethodTable() {
   return {kOsaClientMethods, kOsaSlotCount};
 }
 
 OsaPluginCallbacks& OsaCallbacks() {
-  return gCallbacks;
+  return OsaProcess().callbacks;
 }
 
 bool OsaCallbackIsSet(const OsaPluginCallbacks& table, int slot) {
@@ -162,38 +162,41 @@ bool OsaCallbackIsSet(const OsaPluginCallbacks& table, int slot) {
 }
 
 JsonRpcService* OsaRpcService() {
-  return gService;
+  OsaProcessState& process = OsaProcess();
+  return process.serviceReady ? &process.service : nullptr;
 }
 
 bool OsaExitRequested() {
-  return gExitRequested;
+  return OsaProcess().exitRequested;
 }
 std::int32_t OsaExitStatus() {
-  return gExitStatus;
+  return OsaProcess().exitStatus;
 }
 
 JsonPtr OsaHandleExit(const JsonValue* /*params*/) {
+  OsaProcessState& process = OsaProcess();
   JsonPtr result = JsonNewObject();
-  JsonObjectAddInteger(result.get(), "exitCode", gExitStatus);
+  JsonObjectAddInteger(result.get(), "exitCode", process.exitStatus);
   JsonObjectAddInteger(result.get(), "return", std::int32_t{0});
   // The message loop sees the flag before it reads the next message.
-  gExitRequested = true;
+  process.exitRequested = true;
   return result;
 }
 
 extern "C" {
 
 OSA_EXPORT void OSA_Client_CmdInit(int argc, const char* const* argv, JrSendFunction send) {
-  if (gService != nullptr) return;
+  OsaProcessState& process = OsaProcess();
+  if (process.serviceReady) return;
   JrCreateBindings();
   for (const OsaMethodBinding& binding : kOsaClientMethods) {
     if (binding.name == nullptr) break;
     JrBindMethod(binding.name, binding.handler);
   }
-  gServiceStorage = JsonRpcService{};
-  JrInitService(&gServiceStorage, send);
-  gService = &gServiceStorage;
-  RegisterKernelCallbacks(&gCallbacks, argc, argv);
+  process.service = JsonRpcService{};
+  JrInitService(&process.service, send);
+  process.serviceReady = true;
+  RegisterKernelCallbacks(&process.callbacks, argc, argv);
 }
 
 OSA_EXPORT const char* OSA_Client_CmdParser(const char* text) {
