@@ -4,7 +4,10 @@
 // (true counts as absent), low-bit flags, 32-bit truncation, negative
 // integers as unsigned values, defaults.
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <set>
+#include <span>
 #include <string>
 
 #include "osa/methods.h"
@@ -98,6 +101,32 @@ TEST_F(EmptySlotTest, EveryMethodAnswersItsPresets) {
   EXPECT_EQ(covered.size(), 38u);
   EXPECT_TRUE(OsaExitRequested());
   EXPECT_EQ(OsaExitStatus(), 0);
+}
+
+// Registration order, the order OsaInit reports, leaves slot order at rows
+// 18/19 and 23 to 26; with every slot set OsaInit lists all rows in it.
+TEST_F(EmptySlotTest, RowsFollowRegistrationOrder) {
+  constexpr std::int32_t kSlotOfRow[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
+                                         13, 14, 15, 16, 17, 19, 18, 20, 21, 22, 26, 23, 24,
+                                         25, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37};
+  const std::span<const OsaMethodBinding> table = OsaClientMethodTable();
+  ASSERT_EQ(table.size(), std::size(kSlotOfRow));
+  std::string commands;
+  for (std::size_t row = 0; row < table.size(); ++row) {
+    EXPECT_EQ(table[row].slot, kSlotOfRow[row]) << table[row].name;
+    commands += std::string(row == 0 ? "" : ", ") + '"' + table[row].name + '"';
+  }
+
+  // Only the OsaInit callback runs here, so the other slots need only be set.
+  const OsaUnusedCallback any = [] { return std::int32_t{0}; };
+  for (int slot = 0; slot < kOsaSlotCount; ++slot) {
+    std::memcpy(reinterpret_cast<char*>(&OsaCallbacks()) + slot * sizeof any, &any, sizeof any);
+  }
+  OsaCallbacks().osaInit = [](OSA_ServiceCntx*, OsaPluginInfo*) { return 0; };
+  opened_.push_back(8);
+  EXPECT_NE(Call("OsaInit", R"({ "context" : 8 })")
+                .find(R"("commandCount" : 38, "commands" : [ )" + commands + " ] }"),
+            std::string::npos);
 }
 
 TEST_F(EmptySlotTest, RequestsNamingNoRecordAnswerOne) {
