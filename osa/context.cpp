@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "osa/messages.h"
 #include "osa/params.h"
 #include "osa/process_state.h"
 
@@ -119,7 +120,7 @@ void OsaRequestScope::Close() {
   // requests clear their slots, so nothing stale is ever held here.
   if (heldParams_ != nullptr && Registry().requestNesting > 0) {
     if (OsaRequestDecode(heldParams_, heldResult_) != context_.get()) {
-      std::fputs("Got different OSA_ServiceCntx at restoration.\n", stderr);
+      std::fputs(kOsaRestorationMismatch, stderr);
     }
   }
   heldParams_ = nullptr;
@@ -141,7 +142,7 @@ OsaServedRequest::~OsaServedRequest() {
   }
 }
 
-JsonPtr OsaServedRequest::Answer(std::int32_t status) {
+JsonPtr OsaServedRequest::Answer(OsaStatus status) {
   OsaResultReturn(result_.get(), status);
   answered_ = true;
   OsaRequestForget(params_, result_.get());

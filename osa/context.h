@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "osa/plugin_api.h"
+#include "osa/status.h"
 #include "simple_json/json_value.h"
 
 // Records are shared: the list holds one reference and every request being
@@ -63,6 +64,14 @@ class OsaRequestScope {
   bool open_ = false;
 };
 
+// Calls a callback slot with `args`; an empty slot succeeds and leaves the
+// outputs as preset. The one place a callback's status enters the interface.
+template <typename Callback, typename... Args>
+[[nodiscard]] OsaStatus OsaCallSlot(Callback callback, Args... args) {
+  if (callback == nullptr) return OsaStatus::kOk;
+  return OsaStatusFromInt32(callback(args...));
+}
+
 // One request served by the common handler pattern: the answer object, the
 // decoded record (null when the request names none), the open scope and the
 // kernel record the request started with, held until the request ends.
@@ -79,9 +88,16 @@ class OsaServedRequest {
   // request even when a nested request releases or replaces the record's.
   void* kernelRecord() const { return kernelRecord_.get(); }
 
+  // Calls a slot from 4 on, whose callbacks take the record, its info and
+  // the kernel record before `args` (a decoded record is needed).
+  template <typename Callback, typename... Args>
+  [[nodiscard]] OsaStatus Call(Callback callback, Args... args) const {
+    return OsaCallSlot(callback, context_, &context_->info, kernelRecord(), args...);
+  }
+
   // Writes "return", clears the record slots that refer to this request,
   // closes the scope and hands the answer out.
-  JsonPtr Answer(std::int32_t status);
+  JsonPtr Answer(OsaStatus status);
 
  private:
   const JsonValue* params_;
