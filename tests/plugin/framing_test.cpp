@@ -151,6 +151,34 @@ TEST(ScanBraces, BlockScansSeeEveryByteThatMatters) {
   }
 }
 
+// Completeness of texts longer than a block, with one byte that matters at
+// every place, inside a string and outside: the verdict and the length.
+TEST(IsCompleteMessage, LongTextsWithOneSpecialByteAnywhere) {
+  struct Row {
+    bool inside;
+    char byte;
+    bool complete;
+  };
+  const Row rows[] = {
+      {true, '{', true},   {true, '}', true},   {true, '"', false},  {true, '\\', true},
+      {false, '{', false}, {false, '}', false}, {false, '"', false}, {false, '\\', true},
+  };
+  for (const Row& row : rows) {
+    for (std::size_t at = 0; at < 40; ++at) {
+      std::string text = row.inside ? "{ \"" : "{ ";
+      text.append(at, row.inside ? 'a' : ' ');
+      text.push_back(row.byte);
+      text.append(row.inside ? "bbbbbbbbbbbbbbbbbbbb\" }" : "                    }");
+      std::size_t length = 0;
+      EXPECT_EQ(OsaIsCompleteMessage(text.c_str(), &length), row.complete)
+          << row.byte << " at " << at << (row.inside ? " inside" : " outside");
+      if (row.complete) {
+        EXPECT_EQ(length, text.size()) << row.byte << " at " << at;
+      }
+    }
+  }
+}
+
 // The length comes from the same scan as the verdict.
 TEST(IsCompleteMessage, GivesTheLengthOfCompleteTexts) {
   const CompleteCase rows[] = {
