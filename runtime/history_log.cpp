@@ -1,7 +1,9 @@
 // The history log: per-thread in-memory rings of time-stamped entries. An
 // entry is stored as a small header and its two texts in one byte ring, so
-// recording costs a copy of the texts and no allocation once the ring has
-// grown to the size the budget lets it reach.
+// recording costs a copy of the texts and no allocation once the rings have
+// grown to the size the budget lets them reach. A second, dense ring holds
+// each entry's stored size: dropping the oldest entry reads that, not the
+// header written a whole byte ring ago and long gone from the caches.
 #include "runtime/history_log.h"
 
 #include <unistd.h>
@@ -46,7 +48,9 @@ static_assert(sizeof(EntryHeader) == 16 && sizeof(EntryHeader) <= kEntryOverhead
 // Entries oldest first in ring[head .. head + used), wrapping at capacity,
 // which is always a power of two so that offsets wrap with a mask.
 // Because each entry stores fewer bytes than it is charged, a ring the size
-// of the budget always holds every entry the budget keeps.
+// of the budget always holds every entry the budget keeps. sizes[] holds the
+// stored size of each entry, the oldest at sizes[sizesHead], wrapping at
+// sizesCapacity (a power of two as well).
 struct HistoryBuffer {
   int number = gHistoryLog.nextBufferNumber.fetch_add(1);
   std::unique_ptr<char[]> ring;
@@ -55,6 +59,9 @@ struct HistoryBuffer {
   std::size_t used = 0;
   std::size_t count = 0;
   std::uint64_t bytes = 0;  // charged bytes of the entries held
+  std::unique_ptr<std::uint32_t[]> sizes;
+  std::size_t sizesCapacity = 0;
+  std::size_t sizesHead = 0;
 };
 
 HistoryBuffer& ThreadBuffer() {
@@ -64,6 +71,11 @@ HistoryBuffer& ThreadBuffer() {
 
 constexpr std::uint64_t Cost(std::size_t channelSize, std::size_t textSize) {
   return channelSize + textSize + kEntryOverhead;
+}
+
+// The charge of an entry from its stored size (header and both texts).
+constexpr std::uint64_t CostOfStored(std::size_t stored) {
+  return stored - sizeof(EntryHeader) + kEntryOverhead;
 }
 
 // The ring position of a byte offset that may have passed its end.
@@ -100,13 +112,16 @@ EntryHeader HeaderAt(const HistoryBuffer& buffer, std::size_t offset) {
 }
 
 void DropOldest(HistoryBuffer& buffer) {
-  const EntryHeader header = HeaderAt(buffer, buffer.head);
-  const std::size_t stored = sizeof header + header.channelSize + header.textSize;
+  const std::size_t stored = buffer.sizes[buffer.sizesHead];
+  buffer.sizesHead = (buffer.sizesHead + 1) & (buffer.sizesCapacity - 1);
   buffer.head = Wrap(buffer, buffer.head + stored);
   buffer.used -= stored;
-  buffer.bytes -= Cost(header.channelSize, header.textSize);
+  buffer.bytes -= CostOfStored(stored);
   --buffer.count;
-  if (buffer.count == 0) buffer.head = 0;
+  if (buffer.count == 0) {
+    buffer.head = 0;
+    buffer.sizesHead = 0;
+  }
 }
 
 // Drops the oldest entries until `extra` more charged bytes fit the budget.
@@ -128,6 +143,23 @@ void Reserve(HistoryBuffer& buffer, std::size_t size) {
   buffer.ring = std::move(ring);
   buffer.capacity = capacity;
   buffer.head = 0;
+}
+
+// Appends an entry's stored size, moving the sizes to the front of a larger
+// ring when it is full.
+void PushSize(HistoryBuffer& buffer, std::size_t stored) {
+  if (buffer.count == buffer.sizesCapacity) {
+    const std::size_t capacity = buffer.sizesCapacity == 0 ? 256 : 2 * buffer.sizesCapacity;
+    auto sizes = std::make_unique_for_overwrite<std::uint32_t[]>(capacity);
+    for (std::size_t index = 0; index < buffer.count; ++index) {
+      sizes[index] = buffer.sizes[(buffer.sizesHead + index) & (buffer.sizesCapacity - 1)];
+    }
+    buffer.sizes = std::move(sizes);
+    buffer.sizesCapacity = capacity;
+    buffer.sizesHead = 0;
+  }
+  buffer.sizes[(buffer.sizesHead + buffer.count) & (buffer.sizesCapacity - 1)] =
+      static_cast<std::uint32_t>(stored);
 }
 
 std::int64_t NowMicros() {
@@ -172,9 +204,13 @@ void HistoryLogTrace(std::string_view channel, std::string_view text) {
         budget > channel.size() + kEntryOverhead ? budget - channel.size() - kEntryOverhead : 0;
     text = text.substr(0, room);
   }
-  // Sizes are stored in 32 bits; no message comes near that.
-  if (text.size() > UINT32_MAX) text = text.substr(0, UINT32_MAX);
-  if (channel.size() > UINT32_MAX) channel = channel.substr(0, UINT32_MAX);
+  // Stored sizes, header included, are kept in 32 bits; no message comes
+  // near that.
+  constexpr std::size_t kLargestTexts = UINT32_MAX - sizeof(EntryHeader);
+  if (channel.size() > kLargestTexts) channel = channel.substr(0, kLargestTexts);
+  if (text.size() > kLargestTexts - channel.size()) {
+    text = text.substr(0, kLargestTexts - channel.size());
+  }
   // An entry whose channel alone is over budget leaves nothing behind.
   if (Cost(channel.size(), text.size()) > budget) {
     HistoryLogClear();
@@ -199,6 +235,7 @@ void HistoryLogTrace(std::string_view channel, std::string_view text) {
     CopyIn(buffer, tail + sizeof header, channel.data(), channel.size());
     CopyIn(buffer, tail + sizeof header + channel.size(), text.data(), text.size());
   }
+  PushSize(buffer, stored);
   buffer.used += stored;
   buffer.bytes += Cost(channel.size(), text.size());
   ++buffer.count;
@@ -272,4 +309,5 @@ void HistoryLogClear() {
   buffer.used = 0;
   buffer.count = 0;
   buffer.bytes = 0;
+  buffer.sizesHead = 0;
 }
