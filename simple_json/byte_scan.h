@@ -4,6 +4,7 @@
 // over the last few bytes. No scan reads outside [p, end).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -111,6 +112,29 @@ inline const char* FindEscapeByte(const char* p, const char* end) {
   }
 #endif
   return FindEscapeByteInWords(p, end);
+}
+
+// True when no byte of text[0 .. size) needs an escape. Texts shorter than
+// a block are tested in one or two words loaded from both ends (they may
+// overlap), so short names cost no loop over their bytes.
+inline bool NeedsNoEscape(const char* text, std::size_t size) {
+  const auto plainWord = [](std::uint64_t word) {
+    return ((word & kHighBits) | HasByteBelow(word, 0x20) | HasByte(word, '"') |
+            HasByte(word, '\\') | HasByte(word, 0x7F)) == 0;
+  };
+  if (size >= 16) return FindEscapeByte(text, text + size) == text + size;
+  if (size >= 8) return plainWord(LoadWord(text)) && plainWord(LoadWord(text + size - 8));
+  if (size >= 4) {
+    std::uint32_t low;
+    std::uint32_t high;
+    std::memcpy(&low, text, sizeof low);
+    std::memcpy(&high, text + size - 4, sizeof high);
+    return plainWord(std::uint64_t{low} | (std::uint64_t{high} << 32));
+  }
+  for (std::size_t index = 0; index < size; ++index) {
+    if (NeedsEscape(static_cast<unsigned char>(text[index]))) return false;
+  }
+  return true;
 }
 
 }  // namespace json_scan

@@ -109,6 +109,11 @@ class WireSink {
 
 void Quote(WireSink& sink, std::string_view text) {
   sink.Put('"');
+  if (json_scan::NeedsNoEscape(text.data(), text.size())) {
+    sink.Put(text);
+    sink.Put('"');
+    return;
+  }
   const char* p = text.data();
   const char* const end = p + text.size();
   while (p < end) {
@@ -264,8 +269,7 @@ std::string& JsonQuote(std::string& out, const char* text) {
 std::string& JsonQuote(std::string& out, std::string_view text) {
   // A text with nothing to escape (names, most values) is appended in one
   // piece, without a sink growing the string ahead of the bytes.
-  const char* const end = text.data() + text.size();
-  if (json_scan::FindEscapeByte(text.data(), end) == end) {
+  if (json_scan::NeedsNoEscape(text.data(), text.size())) {
     out.push_back('"');
     out.append(text);
     out.push_back('"');

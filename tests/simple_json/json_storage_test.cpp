@@ -170,6 +170,25 @@ TEST(JsonBlockScan, WriterRunsEndAtEveryByteTheTableEscapes) {
   SweepScan(json_scan::FindEscapeByteInWords, json_scan::NeedsEscape, stops);
 }
 
+// The writer's test for texts with nothing to escape, which reads short
+// texts as words from both ends: a byte to escape at any place of a text of
+// any length up to past one block is seen, and nothing beyond the text is.
+TEST(JsonBlockScan, NoEscapeTestSeesEveryEscapeByteAtEveryPlace) {
+  const std::vector<unsigned char> stops = {'"', '\\', 0, 0x1F, 0x7F, 0x80, 0xFF};
+  for (std::size_t length = 0; length <= 40; ++length) {
+    std::vector<char> text(length, 'a');  // exact size, for the address sanitizer
+    EXPECT_TRUE(json_scan::NeedsNoEscape(text.data(), length)) << length;
+    for (std::size_t at = 0; at < length; ++at) {
+      for (const unsigned char stop : stops) {
+        text[at] = static_cast<char>(stop);
+        EXPECT_FALSE(json_scan::NeedsNoEscape(text.data(), length))
+            << "length " << length << " at " << at << " byte " << static_cast<int>(stop);
+        text[at] = 'a';
+      }
+    }
+  }
+}
+
 // Strings of every length at every alignment, with an escape or the closing
 // quote at each place, in texts that end right after the string (or are cut
 // short), as the transport hands them over without a terminating NUL.
