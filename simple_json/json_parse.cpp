@@ -4,7 +4,9 @@
 // hands its partial node up so the enclosing level carries on from there.
 // The tree goes into one arena per text; the items of open containers wait
 // on two stacks kept per thread, so that each container is laid out once,
-// at its exact size, when it closes.
+// at its exact size, when it closes. Until then nodes pass between the
+// steps as plain pointers into the arena: a failed parse releases the arena
+// whole, so nothing on the way needs an owner.
 #include "simple_json/json_parse.h"
 
 #include <array>
@@ -80,11 +82,19 @@ constexpr int kEndOfInput = 256;
 
 using Storage = JsonStorageAccess;
 
+// A member read but not yet laid out: its name's bytes and its value, both
+// in the arena.
+struct PendingMember {
+  const char* name;
+  std::size_t nameSize;
+  JsonValue* value;
+};
+
 // Items of the containers that are open, innermost last. Each container
 // remembers where its own items start and takes them off when it closes.
 struct ParseStacks {
-  std::vector<JsonPtr> elements;
-  std::vector<JsonMember> members;
+  std::vector<JsonValue*> elements;
+  std::vector<PendingMember> members;
 };
 
 // Stacks grown past this many bytes are given back after the parse rather
@@ -103,8 +113,8 @@ struct JsonParser {
 
 // Formats one message and appends it as an "Error: " line. Always yields a
 // null value so that a value step can return its result directly.
-JsonPtr ReportError(JsonParser& parser, ParseMessage message,
-                    std::initializer_list<std::string_view> args = {}) {
+JsonValue* ReportError(JsonParser& parser, ParseMessage message,
+                       std::initializer_list<std::string_view> args = {}) {
   std::string& error = parser.error;
   if (!error.empty()) error.push_back('\n');
   error.append("Error: ");
@@ -198,13 +208,13 @@ std::string_view ByteText(const char& byte) {
   return std::string_view(&byte, 1);
 }
 
-JsonPtr NewNode(JsonParser& parser, JsonKind kind) {
-  return JsonPtr(JsonArenaNewNode(parser.arena, kind));
+JsonValue* NewNode(JsonParser& parser, JsonKind kind) {
+  return JsonArenaNewNode(parser.arena, kind);
 }
 
-JsonPtr ParseValue(JsonParser& parser);
+JsonValue* ParseValue(JsonParser& parser);
 
-JsonPtr ParseInteger(JsonParser& parser) {
+JsonValue* ParseInteger(JsonParser& parser) {
   constexpr std::uint64_t kLastSafeMagnitude = 0x1999999999999999;  // 1844674407370955161
   constexpr std::uint64_t kLargestNegativeMagnitude = 0x8000000000000000;
   // Nineteen decimal digits always fit in 64 bits; only longer runs (which
@@ -239,25 +249,25 @@ JsonPtr ParseInteger(JsonParser& parser) {
     return ReportError(parser, ParseMessage::kNegativeRange);
   }
   parser.cursor = p;
-  JsonPtr node = NewNode(parser, JsonKind::JsonInteger);
+  JsonValue* node = NewNode(parser, JsonKind::JsonInteger);
   // Unsigned magnitudes above the signed range keep their 64-bit pattern.
   node->number = static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
   return node;
 }
 
-JsonPtr NewBoolean(JsonParser& parser, std::int64_t flag) {
-  JsonPtr node = NewNode(parser, JsonKind::JsonBoolean);
+JsonValue* NewBoolean(JsonParser& parser, std::int64_t flag) {
+  JsonValue* node = NewNode(parser, JsonKind::JsonBoolean);
   node->number = flag;
   return node;
 }
 
-JsonPtr ParseBoolean(JsonParser& parser) {
+JsonValue* ParseBoolean(JsonParser& parser) {
   if (MatchLiteral(parser, "true")) return NewBoolean(parser, 1);
   if (MatchLiteral(parser, "false")) return NewBoolean(parser, 0);
   return ReportError(parser, ParseMessage::kBoolean, {RestOfInput(parser)});
 }
 
-JsonPtr ParseNull(JsonParser& parser) {
+JsonValue* ParseNull(JsonParser& parser) {
   if (MatchLiteral(parser, "null")) return NewNode(parser, JsonKind::JsonNull);
   return ReportError(parser, ParseMessage::kNull, {RestOfInput(parser)});
 }
@@ -295,13 +305,13 @@ char DecodeEscape(const JsonParser& parser, const char*& p) {
   return static_cast<char>(value & 0xFF);
 }
 
-// Reads the string whose opening quote is at the position into `text`, held
-// by the arena. A backslash hides the byte after it, so the closing quote is
+// Reads the string whose opening quote is at the position into the arena:
+// *bytes (NUL-terminated) and *size. A backslash hides the byte after it, so the closing quote is
 // the first quote that no backslash hides; neither a hex digit of "\u" nor
 // any byte after a shortened one can be a quote, so this finds the same end
 // as decoding would. False after reporting an unterminated string, with the
 // position just past the opening quote.
-bool ScanString(JsonParser& parser, JsonText& text) {
+bool ScanString(JsonParser& parser, const char** text, std::size_t* textSize) {
   const char* const start = ++parser.cursor;
   const char* const end = parser.end;
   const char* p = start;
@@ -343,16 +353,18 @@ bool ScanString(JsonParser& parser, JsonText& text) {
     size = static_cast<std::size_t>(out - bytes);
   }
   bytes[size] = '\0';
-  Storage::Borrow(text, bytes, size);
+  *text = bytes;
+  *textSize = size;
   return true;
 }
 
-JsonPtr ParseString(JsonParser& parser) {
-  JsonText text;
-  if (!ScanString(parser, text)) return nullptr;
-  JsonPtr node = NewNode(parser, JsonKind::JsonString);
+JsonValue* ParseString(JsonParser& parser) {
+  const char* text = nullptr;
+  std::size_t size = 0;
+  if (!ScanString(parser, &text, &size)) return nullptr;
+  JsonValue* node = NewNode(parser, JsonKind::JsonString);
   node->hasText = true;
-  node->text = std::move(text);
+  Storage::Borrow(node->text, text, size);
   return node;
 }
 
@@ -375,15 +387,15 @@ std::uint32_t CountedCapacity(std::size_t count) {
 }
 
 // Lays the array's elements, from `first` on the stack, out in the arena.
-JsonPtr CloseArray(JsonParser& parser, std::size_t first) {
-  std::vector<JsonPtr>& stack = parser.stacks->elements;
+JsonValue* CloseArray(JsonParser& parser, std::size_t first) {
+  std::vector<JsonValue*>& stack = parser.stacks->elements;
   const std::size_t count = stack.size() - first;
-  JsonPtr array = NewNode(parser, JsonKind::JsonArray);
+  JsonValue* array = NewNode(parser, JsonKind::JsonArray);
   array->capacity = CountedCapacity(count);
   if (count == 0) return array;
   auto* slots = Storage::ArenaSlots<JsonPtr>(parser.arena, count);
   for (std::size_t i = 0; i < count; ++i)
-    new (&slots[i]) JsonPtr(std::move(stack[first + i]));
+    new (&slots[i]) JsonPtr(stack[first + i]);
   stack.resize(first);
   Storage::Adopt(array->elements, slots, static_cast<std::uint32_t>(count));
   return array;
@@ -393,10 +405,10 @@ JsonPtr CloseArray(JsonParser& parser, std::size_t first) {
 // name that occurs again keeps the position of its first occurrence and takes
 // the later value. Past kJsonIndexThreshold members the name index is built
 // here, in the arena, and finds the duplicates in linear time.
-JsonPtr CloseObject(JsonParser& parser, std::size_t first) {
-  std::vector<JsonMember>& stack = parser.stacks->members;
+JsonValue* CloseObject(JsonParser& parser, std::size_t first) {
+  std::vector<PendingMember>& stack = parser.stacks->members;
   const std::size_t count = stack.size() - first;
-  JsonPtr object = NewNode(parser, JsonKind::JsonObject);
+  JsonValue* object = NewNode(parser, JsonKind::JsonObject);
   if (count == 0) {
     object->capacity = CountedCapacity(0);
     return object;
@@ -411,17 +423,17 @@ JsonPtr CloseObject(JsonParser& parser, std::size_t first) {
     std::memset(index, 0, indexSize * sizeof(std::uint32_t));
   }
   for (std::size_t i = first; i < stack.size(); ++i) {
-    JsonMember& member = stack[i];
+    const PendingMember& member = stack[i];
+    const std::string_view name(member.name, member.nameSize);
     std::size_t found = kept;
     if (index != nullptr) {
-      std::uint32_t& slot = index[JsonIndexFindSlot(slots, index, indexSize, member.name)];
+      std::uint32_t& slot = index[JsonIndexFindSlot(slots, index, indexSize, name)];
       if (slot != 0) {
         found = slot - 1;
       } else {
         slot = static_cast<std::uint32_t>(kept + 1);
       }
     } else {
-      const std::string_view name = member.name;
       for (std::size_t j = 0; j < kept; ++j) {
         if (slots[j].name.size() == name.size() &&
             std::memcmp(slots[j].name.data(), name.data(), name.size()) == 0) {
@@ -431,9 +443,11 @@ JsonPtr CloseObject(JsonParser& parser, std::size_t first) {
       }
     }
     if (found < kept) {
-      slots[found].value = std::move(member.value);
+      slots[found].value = JsonPtr(member.value);  // the earlier value goes
     } else {
-      new (&slots[kept]) JsonMember(std::move(member));
+      JsonMember* slot = new (&slots[kept]) JsonMember;
+      Storage::Borrow(slot->name, member.name, member.nameSize);
+      slot->value = JsonPtr(member.value);
       ++kept;
     }
   }
@@ -446,7 +460,7 @@ JsonPtr CloseObject(JsonParser& parser, std::size_t first) {
   return object;
 }
 
-JsonPtr ParseArray(JsonParser& parser) {
+JsonValue* ParseArray(JsonParser& parser) {
   if (!EnterContainer(parser)) return nullptr;
   ++parser.cursor;  // '['
   const std::size_t first = parser.stacks->elements.size();
@@ -472,9 +486,9 @@ JsonPtr ParseArray(JsonParser& parser) {
       ReportError(parser, ParseMessage::kArrayBeginning, {ByteText(byte), RestOfInput(parser)});
       break;
     } else if (state != State::kAfterValue) {
-      JsonPtr element = ParseValue(parser);
+      JsonValue* element = ParseValue(parser);
       if (element == nullptr) break;
-      parser.stacks->elements.push_back(std::move(element));
+      parser.stacks->elements.push_back(element);
       state = State::kAfterValue;
     } else {
       ReportError(parser, ParseMessage::kArrayAfterValue, {ByteText(byte), RestOfInput(parser)});
@@ -485,62 +499,98 @@ JsonPtr ParseArray(JsonParser& parser) {
   return CloseArray(parser, first);
 }
 
-JsonPtr ParseObject(JsonParser& parser) {
+// The states of an object's contents and the byte that comes next decide
+// each step. A name is mostly followed by its colon and value at once, so
+// those steps run straight on, each making the same checks a fresh round of
+// the loop would make first.
+JsonValue* ParseObject(JsonParser& parser) {
   if (!EnterContainer(parser)) return nullptr;
   ++parser.cursor;  // '{'
   const std::size_t first = parser.stacks->members.size();
-  JsonText name;  // the pending member name
+  const char* name = "";  // the pending member name
+  std::size_t nameSize = 0;
   enum class State { kStart, kAfterName, kAfterColon, kAfterValue, kAfterComma };
   State state = State::kStart;
-  for (;;) {
-    if (parser.gaveUp) break;
-    const int c = SkipWhitespace(parser);
+  bool open = true;
+  while (open && !parser.gaveUp) {
+    int c = SkipWhitespace(parser);
     if (c == kEndOfInput) {
       ReportError(parser, ParseMessage::kObjectEnd);
       break;
     }
-    const char byte = static_cast<char>(c);
-    if ((state == State::kStart || state == State::kAfterComma) && c == '"') {
-      // An unterminated name is no name: its line is recorded, the object stops.
-      if (!ScanString(parser, name)) break;
-      state = State::kAfterName;
-    } else if (state == State::kAfterName) {
-      if (!Consume(parser, ':', "after name in object contents")) break;
-      state = State::kAfterColon;
-    } else if (state == State::kStart && c != '}') {
-      ReportError(parser, ParseMessage::kObjectBeginning, {ByteText(byte), RestOfInput(parser)});
-      break;
-    } else if (state == State::kAfterComma) {
-      ReportError(parser, ParseMessage::kObjectAfterComma, {ByteText(byte), RestOfInput(parser)});
-      break;
-    } else if (state == State::kAfterColon && (c == ',' || c == '}')) {
-      ReportError(parser, ParseMessage::kObjectAfterColon, {ByteText(byte), RestOfInput(parser)});
-      break;
-    } else if (state == State::kAfterColon) {
-      JsonPtr value = ParseValue(parser);
-      if (parser.gaveUp) break;
-      if (value == nullptr) {
-        ReportError(parser, ParseMessage::kObjectSetFailed, {name.view()});
-      } else {
-        parser.stacks->members.push_back(JsonMember{std::move(name), std::move(value)});
+    switch (state) {
+      case State::kStart:
+      case State::kAfterComma:
+        if (c != '"') {
+          if (state == State::kStart && c == '}') {
+            ++parser.cursor;
+          } else {
+            const char byte = static_cast<char>(c);
+            ReportError(parser,
+                        state == State::kStart ? ParseMessage::kObjectBeginning
+                                               : ParseMessage::kObjectAfterComma,
+                        {ByteText(byte), RestOfInput(parser)});
+          }
+          open = false;
+          break;
+        }
+        // An unterminated name is no name: its line is recorded, the object stops.
+        if (!ScanString(parser, &name, &nameSize)) {
+          open = false;
+          break;
+        }
+        state = State::kAfterName;
+        if (SkipWhitespace(parser) == kEndOfInput) break;
+        [[fallthrough]];
+      case State::kAfterName:
+        if (!Consume(parser, ':', "after name in object contents")) {
+          open = false;
+          break;
+        }
+        state = State::kAfterColon;
+        c = SkipWhitespace(parser);
+        if (c == kEndOfInput) break;
+        [[fallthrough]];
+      case State::kAfterColon: {
+        if (c == ',' || c == '}') {
+          const char byte = static_cast<char>(c);
+          ReportError(parser, ParseMessage::kObjectAfterColon,
+                      {ByteText(byte), RestOfInput(parser)});
+          open = false;
+          break;
+        }
+        JsonValue* value = ParseValue(parser);
+        if (parser.gaveUp) break;
+        if (value == nullptr) {
+          ReportError(parser, ParseMessage::kObjectSetFailed, {std::string_view(name, nameSize)});
+        } else {
+          parser.stacks->members.push_back(PendingMember{name, nameSize, value});
+        }
+        state = State::kAfterValue;
+        break;
       }
-      state = State::kAfterValue;
-    } else if (state == State::kAfterValue && c == ',') {
-      ++parser.cursor;
-      state = State::kAfterComma;
-    } else if (state == State::kAfterValue && c != '}') {
-      ReportError(parser, ParseMessage::kObjectAfterValue, {ByteText(byte), RestOfInput(parser)});
-      break;
-    } else {
-      ++parser.cursor;  // '}'
-      break;
+      case State::kAfterValue:
+        if (c == ',') {
+          ++parser.cursor;
+          state = State::kAfterComma;
+        } else {
+          if (c == '}') {
+            ++parser.cursor;
+          } else {
+            const char byte = static_cast<char>(c);
+            ReportError(parser, ParseMessage::kObjectAfterValue,
+                        {ByteText(byte), RestOfInput(parser)});
+          }
+          open = false;
+        }
+        break;
     }
   }
   --parser.depth;
   return CloseObject(parser, first);
 }
 
-JsonPtr ParseValue(JsonParser& parser) {
+JsonValue* ParseValue(JsonParser& parser) {
   const int c = SkipWhitespace(parser);
   switch (c) {
     case '0':
@@ -579,11 +629,11 @@ JsonPtr ParseValue(JsonParser& parser) {
 // Gives back stacks that a large text grew, so that one long line does not
 // keep its memory for the rest of the process.
 void TrimStacks(ParseStacks& stacks) {
-  if (stacks.elements.capacity() * sizeof(JsonPtr) > kKeptStackBytes) {
-    std::vector<JsonPtr>().swap(stacks.elements);
+  if (stacks.elements.capacity() * sizeof(JsonValue*) > kKeptStackBytes) {
+    std::vector<JsonValue*>().swap(stacks.elements);
   }
-  if (stacks.members.capacity() * sizeof(JsonMember) > kKeptStackBytes) {
-    std::vector<JsonMember>().swap(stacks.members);
+  if (stacks.members.capacity() * sizeof(PendingMember) > kKeptStackBytes) {
+    std::vector<PendingMember>().swap(stacks.members);
   }
 }
 
@@ -597,18 +647,18 @@ JsonPtr JsonParse(std::string_view text, std::string* error) {
   parser.end = text.data() + text.size();
   parser.arena = JsonArenaCreate(text.size());
   parser.stacks = &stacks;
-  JsonPtr tree = ParseValue(parser);
+  JsonValue* const root = ParseValue(parser);
   // Every container took its items off the stacks when it closed.
   TrimStacks(stacks);
-  if (!parser.error.empty() || tree == nullptr) {
+  if (!parser.error.empty() || root == nullptr) {
     // A partial tree from a cascade: its nodes own nothing outside the
     // arena, so the arena goes at once without visiting them.
-    static_cast<void>(tree.release());
     JsonArenaFinish(parser.arena, nullptr);
     if (error != nullptr) *error = std::move(parser.error);
     return nullptr;
   }
-  JsonArenaFinish(parser.arena, tree.get());
+  JsonArenaFinish(parser.arena, root);
+  JsonPtr tree(root);
   if (error != nullptr) error->clear();
   return tree;
 }
