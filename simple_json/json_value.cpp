@@ -317,10 +317,19 @@ std::int64_t JsonObjectIndexOf(const JsonValue* object, std::string_view name) {
   }
   const std::size_t count = object->members.size();
   const JsonMember* members = object->members.data();
+  if (name.empty()) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (members[i].name.empty()) return static_cast<std::int64_t>(i);
+    }
+    return -1;
+  }
+  // Names of one length mostly differ in their first byte ("method",
+  // "params", "result"), so that is compared before the rest.
+  const char first = name.front();
   for (std::size_t i = 0; i < count; ++i) {
     const JsonText& candidate = members[i].name;
-    if (candidate.size() == name.size() &&
-        std::memcmp(candidate.data(), name.data(), name.size()) == 0) {
+    if (candidate.size() == name.size() && candidate.data()[0] == first &&
+        std::memcmp(candidate.data() + 1, name.data() + 1, name.size() - 1) == 0) {
       return static_cast<std::int64_t>(i);
     }
   }
