@@ -16,4 +16,4 @@ inline constexpr int kJsonMaxDepth = 512;
 // Returns the tree and empties *error, or returns null and sets *error to the
 // error lines joined by line feeds. A line that quotes the rest of the input
 // quotes at most 256 bytes of it, then "...". `error` may be null.
-JsonPtr JsonParse(std::string_view text, std::string* error);
+[[nodiscard]] JsonPtr JsonParse(std::string_view text, std::string* error);
