@@ -48,12 +48,7 @@ std::vector<Seen> Decode(const std::string& stream, bool rle) {
   return DecodeChunks({stream}, rle);
 }
 
-constexpr auto P = RspEventKind::kPacket;
-constexpr auto Bad = RspEventKind::kBadChecksum;
-constexpr auto Mal = RspEventKind::kMalformed;
-constexpr auto Ack = RspEventKind::kAck;
-constexpr auto Nack = RspEventKind::kNack;
-constexpr auto Irq = RspEventKind::kInterrupt;
+using enum RspEventKind;
 
 TEST(RspEncode, EscapesAndChecksumsTheEscapedBytes) {
   struct Row {
@@ -86,38 +81,38 @@ TEST(RspDecode, Table) {
     std::vector<Seen> events;
   };
   const Row rows[] = {
-      {"acks and interrupt", "+-\x03", false, {{Ack, ""}, {Nack, ""}, {Irq, ""}}},
-      {"plain packet", "$OK#9a", false, {{P, "OK"}}},
-      {"upper-case checksum digits", Frame("qC").substr(0, 4) + "B4", false, {{P, "qC"}}},
-      {"junk between packets skipped", "xyz\r\n$OK#9a!!", false, {{P, "OK"}}},
+      {"acks and interrupt", "+-\x03", false, {{kAck, ""}, {kNack, ""}, {kInterrupt, ""}}},
+      {"plain packet", "$OK#9a", false, {{kPacket, "OK"}}},
+      {"upper-case checksum digits", Frame("qC").substr(0, 4) + "B4", false, {{kPacket, "qC"}}},
+      {"junk between packets skipped", "xyz\r\n$OK#9a!!", false, {{kPacket, "OK"}}},
       {"0x03 inside a packet is data",
        Frame("a\x03"
              "b"),
        false,
-       {{P,
+       {{kPacket,
          "a\x03"
          "b"}}},
       {"0x03 between packets",
        Frame("c") + "\x03" + Frame("s"),
        false,
-       {{P, "c"}, {Irq, ""}, {P, "s"}}},
-      {"bad checksum", "$OK#00", false, {{Bad, "OK"}}},
-      {"checksum not hex", "$OK#zz", false, {{Bad, "OK"}}},
-      {"escape", Frame("}]}\x03}\x04}\x0a"), false, {{P, "}#$*"}}},
-      {"checksum of the unescaped bytes is wrong", "$}]#7d", false, {{Bad, "}]"}}},
-      {"trailing escape", Frame("a}"), false, {{Mal, "a}"}}},
-      {"run length expanded", Frame("0* "), true, {{P, "0000"}}},
-      {"run length kept without expansion", Frame("0* "), false, {{P, "0* "}}},
-      {"run length longest", Frame("x*~"), true, {{P, std::string(98, 'x')}}},
-      {"run length then more", Frame("ab*!c"), true, {{P, "abbbbbc"}}},
-      {"run length of an escape pair", Frame("}]*!"), true, {{P, "}]]]]"}}},
-      {"run length with nothing before", Frame("*!"), true, {{Mal, "*!"}}},
-      {"run length count too small", Frame("0*\x1f"), true, {{Mal, "0*\x1f"}}},
-      {"run length count at the end", Frame("0*"), true, {{Mal, "0*"}}},
-      {"dollar restarts a cut packet", "$abc$OK#9a", false, {{P, "OK"}}},
-      {"dollar in the checksum restarts", "$abc#$OK#9a", false, {{P, "OK"}}},
+       {{kPacket, "c"}, {kInterrupt, ""}, {kPacket, "s"}}},
+      {"bad checksum", "$OK#00", false, {{kBadChecksum, "OK"}}},
+      {"checksum not hex", "$OK#zz", false, {{kBadChecksum, "OK"}}},
+      {"escape", Frame("}]}\x03}\x04}\x0a"), false, {{kPacket, "}#$*"}}},
+      {"checksum of the unescaped bytes is wrong", "$}]#7d", false, {{kBadChecksum, "}]"}}},
+      {"trailing escape", Frame("a}"), false, {{kMalformed, "a}"}}},
+      {"run length expanded", Frame("0* "), true, {{kPacket, "0000"}}},
+      {"run length kept without expansion", Frame("0* "), false, {{kPacket, "0* "}}},
+      {"run length longest", Frame("x*~"), true, {{kPacket, std::string(98, 'x')}}},
+      {"run length then more", Frame("ab*!c"), true, {{kPacket, "abbbbbc"}}},
+      {"run length of an escape pair", Frame("}]*!"), true, {{kPacket, "}]]]]"}}},
+      {"run length with nothing before", Frame("*!"), true, {{kMalformed, "*!"}}},
+      {"run length count too small", Frame("0*\x1f"), true, {{kMalformed, "0*\x1f"}}},
+      {"run length count at the end", Frame("0*"), true, {{kMalformed, "0*"}}},
+      {"dollar restarts a cut packet", "$abc$OK#9a", false, {{kPacket, "OK"}}},
+      {"dollar in the checksum restarts", "$abc#$OK#9a", false, {{kPacket, "OK"}}},
       {"unfinished packet yields nothing", "$OK#9", false, {}},
-      {"empty packet", "$#00", false, {{P, ""}}},
+      {"empty packet", "$#00", false, {{kPacket, ""}}},
   };
   for (const Row& row : rows)
     EXPECT_EQ(Decode(row.stream, row.rle), row.events) << row.name;
@@ -159,7 +154,7 @@ TEST(RspDecode, DecodeNextStopsAfterEachEvent) {
   EXPECT_EQ(used, 6u);
   EXPECT_EQ(event.payload, "OK");
   ASSERT_TRUE(RspDecodeNext(&decoder, std::string_view(stream).substr(7), &used, &event));
-  EXPECT_EQ(event.kind, Nack);
+  EXPECT_EQ(event.kind, kNack);
   EXPECT_FALSE(RspDecodeNext(&decoder, "$O", &used, &event));
   EXPECT_EQ(used, 2u);
 }
@@ -171,9 +166,9 @@ TEST(RspDecode, OversizePacketIsSkippedAndTheNextOneDecodes) {
   const std::vector<Seen> events =
       DecodeChunks({Frame(fits) + Frame(over), Frame("OK")}, false, kLimit);
   ASSERT_EQ(events.size(), 3u);
-  EXPECT_EQ(events[0], (Seen{P, fits}));
+  EXPECT_EQ(events[0], (Seen{kPacket, fits}));
   EXPECT_EQ(events[1], (Seen{RspEventKind::kOversize, ""}));
-  EXPECT_EQ(events[2], (Seen{P, "OK"}));
+  EXPECT_EQ(events[2], (Seen{kPacket, "OK"}));
 }
 
 TEST(RspDecode, DefaultLimitHoldsA64KiBPacketAndMemoryStaysBounded) {
@@ -206,7 +201,7 @@ TEST(RspDecode, RunLengthExpansionIsBounded) {
   EXPECT_EQ(payload.size(), 9800u);
   const std::vector<Seen> events = DecodeChunks({Frame(body)}, true, 4096);
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].kind, Mal);
+  EXPECT_EQ(events[0].kind, kMalformed);
 }
 
 TEST(RspDecode, EveryByteValueSurvivesEncodeAndDecode) {
@@ -218,7 +213,7 @@ TEST(RspDecode, EveryByteValueSurvivesEncodeAndDecode) {
     for (const bool rle : {false, true}) {
       const std::vector<Seen> events = Decode(RspPacket(payload), rle);
       ASSERT_EQ(events.size(), 1u);
-      EXPECT_EQ(events[0], (Seen{P, payload}));
+      EXPECT_EQ(events[0], (Seen{kPacket, payload}));
     }
   }
 }
