@@ -223,7 +223,9 @@ TEST(FrontEndRun, WalksEveryObjectOfEveryVariant) {
     ASSERT_EQ(rows.size(), 17u);
     for (std::size_t reg = 0; reg < rows.size(); ++reg)
       EXPECT_EQ(rows[reg][1], Hex(task->registers[reg], 8)) << rows[reg][0];
-    for (const auto& [title, listIndex] : kTitles) {
+    for (const auto& [title, index] : kTitles) {
+      // clang 14 cannot capture a structured binding; the lambda takes a copy.
+      const auto listIndex = index;
       const auto expected = static_cast<std::size_t>(
           std::count_if(m.objects.begin(), m.objects.end(), [&](const auto& object) {
             return object.listIndex == listIndex && object.coreAddress != 0;
