@@ -99,11 +99,15 @@ struct TaskRow {
   uint32_t sliceLeft;
   uint32_t waitTicks;  // wait timer running with this many ticks left; 0 when stopped
   uint32_t number64;   // task number on 64-task kernels (on 32-task kernels: the row index)
-  bool fpFrame;
-  bool pad;
+  uint32_t flags;      // kTaskFpFrame, kTaskPadded, kTaskTerminated or'd together
   uint32_t exitCode;
-  bool terminated;
 };
+
+// Task row flags; a row without any is kTaskPlain.
+constexpr uint32_t kTaskPlain = 0;
+constexpr uint32_t kTaskFpFrame = 1u << 0;     // saved with the FP context (FPU kernels)
+constexpr uint32_t kTaskPadded = 1u << 1;      // frame needs the alignment word (pendSv kernels)
+constexpr uint32_t kTaskTerminated = 1u << 2;  // its "terminated" field reads 1
 
 constexpr uint32_t kRowMain = 0;
 constexpr uint32_t kRowRunning = 1;
@@ -112,22 +116,22 @@ constexpr uint32_t kRowLockWaiterA = 8;
 constexpr uint32_t kRowLockOwner = 9;
 
 constexpr TaskRow kTasks[] = {
-    {"main", 0, kNoObject, 0, kNoObject, kIdlePriority, 0, 0, 0, 0, 0, 0, false, false, 0, false},
-    {"net_worker", 0, kNoObject, 0, kNoObject, 5, 0, 3, 10, 4, 0, 1, false, false, 0, false},
-    {"fp_ready", 0, kNoObject, 0, kNoObject, 6, 0, 0, 0, 0, 0, 2, true, true, 0, false},
-    {"sleeper", 3, kNoObject, 3, kNoObject, 7, 0, 0, 0, 0, 25, 3, false, false, 0, false},
-    {"queue_reader", 4, kQueueCmd, 4, kQueueCmd, 8, 0, 0, 5, 5, 100, 4, true, false, 0, false},
-    {"sem_taker", 5, kSemRx, 5, kSemRx, 9, 0, 0, 0, 0, 0, 33, false, true, 0, false},
-    {"flag_waiter", 6, kEflagsEvents, 6, kEflagsEvents, 10, 0, 0, 0, 0, 0, 6, true, false, 0,
-     false},
-    {"block_waiter", 7, kBpoolBlocks, 7, kMutexBus, 11, 0, 0, 0, 0, 0, 7, false, false, 0, false},
-    {"lock_waiter_a", 8, kMutexBus, 8, kMutexBus, 2, 0, 0, 0, 0, 0, 8, true, false, 0, false},
-    {"lock_owner", 0, kNoObject, 0, kNoObject, 12, 2, 0, 0, 0, 0, 9, false, false, 0, false},
-    {"lock_waiter_b", 8, kMutexBus, 7, kMutexBus, 4, 0, 0, 0, 0, 0, 40, false, true, 0, false},
-    {"heap_waiter", 9, kMpoolHeap, 9, kMpoolHeap, 13, 0, 0, 0, 0, 0, 11, false, false, 0, false},
-    {"halted_task", 2, kNoObject, 2, kNoObject, 14, 0, 0, 0, 0, 0, 12, false, false, 0, false},
-    {"finished", 1, kNoObject, 1, kNoObject, 14, 0, 0, 0, 0, 0, 13, true, false, 0x2A, false},
-    {"killed", 1, kNoObject, 1, kNoObject, 14, 0, 0, 0, 0, 0, 14, false, true, 0xDEAD, true},
+    {"main", 0, kNoObject, 0, kNoObject, kIdlePriority, 0, 0, 0, 0, 0, 0, kTaskPlain, 0},
+    {"net_worker", 0, kNoObject, 0, kNoObject, 5, 0, 3, 10, 4, 0, 1, kTaskPlain, 0},
+    {"fp_ready", 0, kNoObject, 0, kNoObject, 6, 0, 0, 0, 0, 0, 2, kTaskFpFrame | kTaskPadded, 0},
+    {"sleeper", 3, kNoObject, 3, kNoObject, 7, 0, 0, 0, 0, 25, 3, kTaskPlain, 0},
+    {"queue_reader", 4, kQueueCmd, 4, kQueueCmd, 8, 0, 0, 5, 5, 100, 4, kTaskFpFrame, 0},
+    {"sem_taker", 5, kSemRx, 5, kSemRx, 9, 0, 0, 0, 0, 0, 33, kTaskPadded, 0},
+    {"flag_waiter", 6, kEflagsEvents, 6, kEflagsEvents, 10, 0, 0, 0, 0, 0, 6, kTaskFpFrame, 0},
+    {"block_waiter", 7, kBpoolBlocks, 7, kMutexBus, 11, 0, 0, 0, 0, 0, 7, kTaskPlain, 0},
+    {"lock_waiter_a", 8, kMutexBus, 8, kMutexBus, 2, 0, 0, 0, 0, 0, 8, kTaskFpFrame, 0},
+    {"lock_owner", 0, kNoObject, 0, kNoObject, 12, 2, 0, 0, 0, 0, 9, kTaskPlain, 0},
+    {"lock_waiter_b", 8, kMutexBus, 7, kMutexBus, 4, 0, 0, 0, 0, 0, 40, kTaskPadded, 0},
+    {"heap_waiter", 9, kMpoolHeap, 9, kMpoolHeap, 13, 0, 0, 0, 0, 0, 11, kTaskPlain, 0},
+    {"halted_task", 2, kNoObject, 2, kNoObject, 14, 0, 0, 0, 0, 0, 12, kTaskPlain, 0},
+    {"finished", 1, kNoObject, 1, kNoObject, 14, 0, 0, 0, 0, 0, 13, kTaskFpFrame, 0x2A},
+    {"killed", 1, kNoObject, 1, kNoObject, 14, 0, 0, 0, 0, 0, 14, kTaskPadded | kTaskTerminated,
+     0xDEAD},
 };
 constexpr uint32_t kTaskCount = std::size(kTasks);
 static_assert(kTaskCount == 15);
@@ -564,7 +568,7 @@ void FillTask(Builder* b, const Plan& plan, uint32_t index, KernelManifest* mani
   entry.stackStart = task.stackStart;
   entry.stackSize = task.stackSize;
   entry.exitCode = row.exitCode;
-  entry.terminated = row.terminated;
+  entry.terminated = (row.flags & kTaskTerminated) != 0;
   entry.waitTimerActive = row.waitTicks != 0;
   entry.waitTicksLeft = row.waitTicks;
 
@@ -590,7 +594,7 @@ void FillTask(Builder* b, const Plan& plan, uint32_t index, KernelManifest* mani
   if (v3) Put(b, task.address, type, "stack_end", task.stackStart + task.stackSize - 1);
   Put(b, task.address, type, "entry_function", task.entry | 1);
   Put(b, task.address, type, "exit_code", row.exitCode);
-  if (b->spec.terminated) Put(b, task.address, type, "terminated", row.terminated ? 1 : 0);
+  if (b->spec.terminated) Put(b, task.address, type, "terminated", entry.terminated ? 1 : 0);
   if (task.pend != kNoObject) {
     entry.pendedOn = plan.objects[task.pend].core;
     Put(b, task.address, type, "pending.parent", entry.pendedOn);
@@ -618,16 +622,16 @@ void FillTask(Builder* b, const Plan& plan, uint32_t index, KernelManifest* mani
   const uint32_t below = top - (fpu ? kFpSaveAreaBytes : 0);
   // Only an exception entry (kernels that switch through qx_cpu_pendsv_enter)
   // aligns the stack with a pad word; other kernels save aligned contexts.
-  const bool pad = row.pad && b->spec.pendSv;
+  const bool pad = (row.flags & kTaskPadded) != 0 && b->spec.pendSv;
   const uint32_t used = ((below - 32) & 4) == (pad ? 4u : 0u) ? 32 : 36;
   const uint32_t spBeforeSave = below - used;
   entry.registers = task.registers;
   entry.registers[kRegSp] = spBeforeSave;
   entry.padWord = pad;
   if (pad) entry.registers[kRegXpsr] |= kXpsrAlignPad;
-  const FrameKind kind = !fpu          ? FrameKind::kNoFpu
-                         : row.fpFrame ? FrameKind::kFpContext
-                                       : FrameKind::kNoFpContext;
+  const FrameKind kind = !fpu                              ? FrameKind::kNoFpu
+                         : (row.flags & kTaskFpFrame) != 0 ? FrameKind::kFpContext
+                                                           : FrameKind::kNoFpContext;
   entry.fpFrame = kind == FrameKind::kFpContext;
   entry.excReturn = kind == FrameKind::kNoFpu       ? 0
                     : kind == FrameKind::kFpContext ? kExcReturnFp
