@@ -3,6 +3,7 @@
 #include "tools/debugger_script.h"
 
 #include <array>
+#include <optional>
 #include <utility>
 
 #include "debugger/client_calls.h"
@@ -82,9 +83,11 @@ bool CallRaw(DbgSession* session, std::string_view method, JsonPtr params, std::
   return true;
 }
 
+// Asks one attribute as text and, for kTextAndNumber, as a number too; `number`
+// is set only when the number form succeeded. False when the plug-in did not answer.
 bool AskAttribute(DbgSession* session, std::int32_t type, std::int32_t attribute,
-                  ScriptValues values, std::uint64_t* number, bool* haveNumber,
-                  ScriptCounts* counts, std::string* error) {
+                  ScriptValues values, ScriptCounts* counts, std::optional<std::uint64_t>* number,
+                  std::string* error) {
   std::string text;
   const std::uint64_t answeredBefore = session->service.answered;
   ++counts->attributes;
@@ -95,11 +98,12 @@ bool AskAttribute(DbgSession* session, std::int32_t type, std::int32_t attribute
   if (values != ScriptValues::kTextAndNumber) return true;
   const std::uint64_t numberBefore = session->service.answered;
   ++counts->attributes;
+  std::uint64_t value = 0;
   const std::int32_t status =
-      DbgObjectListAttributeNumber(session, kScriptContext, type, attribute, number);
+      DbgObjectListAttributeNumber(session, kScriptContext, type, attribute, &value);
   counts->attributeServiceRoundTrips += session->service.answered - numberBefore;
   if (status == kDbgNoAnswer) return NoAnswer(session, "OSA_Client_ObjectListAttribute", error);
-  *haveNumber = status == 0;
+  if (status == 0) *number = value;
   return true;
 }
 
@@ -226,20 +230,16 @@ bool ScriptWalkType(DbgSession* session, const ScriptObjectType& type, ScriptVal
   (void)DbgObjectListWalk(session, kScriptContext, type.type, [&]() {
     ++counts->objects;
     for (const std::int32_t attribute : type.attributes) {
-      std::uint64_t number = 0;
-      bool haveNumber = false;
-      if (!AskAttribute(session, type.type, attribute, values, &number, &haveNumber, counts,
-                        error)) {
+      std::optional<std::uint64_t> number;
+      if (!AskAttribute(session, type.type, attribute, values, counts, &number, error)) {
         answered = false;
         return false;
       }
-      if (attribute == 0 && haveNumber && ids != nullptr) ids->push_back(number);
+      if (attribute == 0 && number.has_value() && ids != nullptr) ids->push_back(*number);
     }
     if (askUndefined && first) {
-      std::uint64_t number = 0;
-      bool haveNumber = false;
-      if (!AskAttribute(session, type.type, kUndefinedAttribute, values, &number, &haveNumber,
-                        counts, error)) {
+      std::optional<std::uint64_t> number;
+      if (!AskAttribute(session, type.type, kUndefinedAttribute, values, counts, &number, error)) {
         answered = false;
         return false;
       }
