@@ -30,9 +30,6 @@ enum class OsaStatus : std::uint32_t {
   return static_cast<std::uint32_t>(status);
 }
 
-// The statuses in the forms that cross to the kernel code: what a callback
-// returns, and what a service wrapper hands back.
-inline constexpr std::int32_t kOsaCallbackOk = OsaStatusToInt32(OsaStatus::kOk);
-inline constexpr std::int32_t kOsaCallbackFailed = OsaStatusToInt32(OsaStatus::kFailed);
+// The statuses a service wrapper hands back to the kernel code.
 inline constexpr std::uint32_t kOsaServiceOk = OsaStatusToUInt32(OsaStatus::kOk);
 inline constexpr std::uint32_t kOsaServiceFailed = OsaStatusToUInt32(OsaStatus::kFailed);
