@@ -143,16 +143,30 @@ const char* NestingSend(const char* request) {
   return "{}";
 }
 
+// The nested sends go through the same service, or through another one that
+// keeps its own ids and request texts.
 TEST_F(SendRequest, NestedSendsLeaveOuterRequestTextsIntact) {
-  gNestedService = &service;
-  gSeenAfterNested.clear();
-  JrInitService(&service, NestingSend);
-  EXPECT_TRUE(JrSendRequest(&service, "Outer", JsonNewObject(), nullptr));
-  EXPECT_EQ(gSeenAfterNested, (std::vector<std::string>(4, "same")));
-  ASSERT_EQ(gScript.requests.size(), 3u);
-  EXPECT_EQ(gScript.requests[0],
-            R"({ "jsonrpc" : "2.0", "method" : "Outer", "params" : {  }, "id" : 0 })");
-  EXPECT_EQ(service.nextId, 4);
+  JsonRpcService other;
+  struct Row {
+    JsonRpcService* inner;
+    std::int64_t outerNextId;
+    std::int64_t innerNextId;
+  };
+  const Row kRows[] = {{&service, 4, 4}, {&other, 1, 3}};
+  for (const Row& row : kRows) {
+    gScript = Script{};
+    gNestedService = row.inner;
+    gSeenAfterNested.clear();
+    JrInitService(&service, NestingSend);
+    JrInitService(&other, NestingSend);
+    EXPECT_TRUE(JrSendRequest(&service, "Outer", JsonNewObject(), nullptr));
+    EXPECT_EQ(gSeenAfterNested, (std::vector<std::string>(4, "same")));
+    ASSERT_EQ(gScript.requests.size(), 3u);
+    EXPECT_EQ(gScript.requests[0],
+              R"({ "jsonrpc" : "2.0", "method" : "Outer", "params" : {  }, "id" : 0 })");
+    EXPECT_EQ(service.nextId, row.outerNextId);
+    EXPECT_EQ(row.inner->nextId, row.innerNextId);
+  }
 }
 
 TEST_F(SendRequest, WithoutSendFunctionNothingIsSentAndNoIdUsed) {

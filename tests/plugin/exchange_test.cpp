@@ -335,9 +335,11 @@ TEST(LiveExchange, OversizeAnswerFailsTheRequestAndStepIsKept) {
 }
 
 // Playback of a record stream in-process; returns the result and the report.
-std::int32_t Play(const std::string& record, bool ignoreError, std::string* report) {
+std::int32_t Play(const std::string& record, bool ignoreError, std::string* report,
+                  int maxDepth = kOsaMaxExchangeDepth) {
   const auto conversation = std::make_unique<OsaConversation>();
   conversation->playback.ignoreError = ignoreError;
+  conversation->waits.maxDepth = maxDepth;
   BindTestMethods(conversation.get(), OsaConversationMode::kPlayback);
   std::istringstream stream(record);
   testing::internal::CaptureStdout();
@@ -355,6 +357,19 @@ TEST(PlaybackExchange, ServesRecordedNestedRequest) {
   std::string report;
   EXPECT_EQ(Play(record, false, &report), 0);
   EXPECT_EQ(report, "Successfully played back all 6 lines from test.rec.\n");
+}
+
+// The cap is the conversation's own: a nested request beyond it is refused
+// in playback too, and the refusal is compared with the record.
+TEST(PlaybackExchange, NestedRequestBeyondTheCapIsRefused) {
+  const std::string refusal =
+      "{ \"jsonrpc\" : \"2.0\", \"error\" : { \"code\" : -32603, \"message\" : \"request "
+      "nesting too deep\"}, \"id\" : 2 }";
+  const std::string record = "VEXLO: " + Request("Test_Ask", 1) + "\nPLUGIN: " + ServiceRequest(0) +
+                             "\nVEXLO: " + Request("Test_Echo", 2) + "\nPLUGIN: " + refusal +
+                             "\nVEXLO: " + Answer(5, 0) + "\nPLUGIN: " + AskResponse(1, 5) + "\n";
+  std::string report;
+  EXPECT_EQ(Play(record, false, &report, 1), 0) << report;
 }
 
 TEST(PlaybackExchange, DifferingNestedResponseIsReportedAndRunGoesOn) {
