@@ -6,9 +6,11 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "kernel/kernel_messages.h"
 #include "kernel/structure_access.h"
 #include "osa/service_requests.h"
 
@@ -31,9 +33,6 @@ constexpr std::array<std::string_view, 5> kResetEntryNames = {
 // __hrxend_<S> (or the same with three leading underscores).
 constexpr std::array<const char*, 4> kBootSectionNames = {"reset", "ROM_reset", "boottext",
                                                           "ROM_boottext"};
-
-constexpr const char* kStartupMessage =
-    "Error: Cannot start OSA before data and bss are initialized.\n";
 
 // The ways an object core can keep the tasks pending on it, probed in this
 // order on version 1 kernels; the first member that exists decides.
@@ -70,24 +69,28 @@ bool IsResetEntry(std::string_view name) {
 }
 
 // Evaluates an expression as an unsigned 32-bit value.
-std::uint32_t EvaluateWord(OSA_ServiceCntx* context, const char* expression, std::uint32_t* value) {
+KernelStatus EvaluateWord(OSA_ServiceCntx* context, const char* expression, std::uint32_t* value) {
   OsaValue result;
-  const std::uint32_t status =
+  const KernelStatus status =
       EvaluateFormatted(context, &result, OsaValueKind::UInt32, "%s", expression);
-  if (status != 0) return status;
+  if (status != KernelStatus::kOk) return status;
   *value = static_cast<std::uint32_t>(result.payload);
-  return 0;
+  return KernelStatus::kOk;
+}
+
+bool EvaluatesTo(OSA_ServiceCntx* context, const char* expression, std::uint32_t* value) {
+  return EvaluateWord(context, expression, value) == KernelStatus::kOk;
 }
 
 bool Evaluates(OSA_ServiceCntx* context, const char* expression) {
   std::uint32_t ignored = 0;
-  return EvaluateWord(context, expression, &ignored) == 0;
+  return EvaluatesTo(context, expression, &ignored);
 }
 
 // A macro of the debugger that is non-zero when the symbol exists.
 bool SymbolExists(OSA_ServiceCntx* context, const char* expression) {
   std::uint32_t exists = 0;
-  return EvaluateWord(context, expression, &exists) == 0 && exists != 0;
+  return EvaluatesTo(context, expression, &exists) && exists != 0;
 }
 
 // Whether pc lies in one of the reset or boot sections.
@@ -96,12 +99,12 @@ bool PcInBootSection(OSA_ServiceCntx* context, std::uint32_t pc) {
     const std::string name(section);
     std::string endSymbol = "__hrxend_" + name;
     std::uint32_t begin = 0;
-    if (EvaluateWord(context, ("__hrxbegin_" + name).c_str(), &begin) != 0) {
-      if (EvaluateWord(context, ("___hrxbegin_" + name).c_str(), &begin) != 0) continue;
+    if (!EvaluatesTo(context, ("__hrxbegin_" + name).c_str(), &begin)) {
+      if (!EvaluatesTo(context, ("___hrxbegin_" + name).c_str(), &begin)) continue;
       endSymbol = "___hrxend_" + name;
     }
     std::uint32_t end = 0;
-    if (EvaluateWord(context, endSymbol.c_str(), &end) != 0) continue;
+    if (!EvaluatesTo(context, endSymbol.c_str(), &end)) continue;
     if (begin <= pc && pc < end) return true;
   }
   return false;
@@ -126,21 +129,17 @@ bool MaskWordsFromMaxTasks(std::uint32_t value, std::uint32_t* maskWords) {
 
 // The message of a failed TargetInit step, shown once by TargetInit.
 struct InitFailure {
-  const char* message = nullptr;
+  std::optional<KernelMessage> message;
 };
 
 bool ReadKernelVersion(OSA_ServiceCntx* context, KernelContext* kernel, InitFailure* failure) {
   std::uint32_t version = 0;
-  if (EvaluateWord(context, "qx_kernel_osa_version", &version) != 0) {
-    failure->message =
-        "Error: Unable to find OSA kernel version.  OSA requires\n"
-        "       the kernel to be built with symbol information.\n";
+  if (!EvaluatesTo(context, "qx_kernel_osa_version", &version)) {
+    failure->message = KernelMessage::kNoKernelVersion;
     return false;
   }
   if (version != 1 && version != 3) {
-    failure->message =
-        "Error: OSA kernel version on target is not supported.\n"
-        "       The OSA module requires target OSA kernel version 1 or 3.\n";
+    failure->message = KernelMessage::kKernelVersionNotSupported;
     return false;
   }
   kernel->version = version;
@@ -151,22 +150,20 @@ bool ReadKernelVersion(OSA_ServiceCntx* context, KernelContext* kernel, InitFail
 }
 
 bool ReadBuildParameters(OSA_ServiceCntx* context, KernelContext* kernel, InitFailure* failure) {
-  if (EvaluateWord(context, "&((QX_TASK *)0)->core", &kernel->coreOffset) != 0) {
-    failure->message =
-        "Error: Unable to parse kernel objects.  OSA requires\n"
-        "       the kernel to be built with symbol information.\n";
+  if (!EvaluatesTo(context, "&((QX_TASK *)0)->core", &kernel->coreOffset)) {
+    failure->message = KernelMessage::kNoKernelObjects;
     return false;
   }
-  if (EvaluateWord(context, "qx_kernel_max_priorities", &kernel->maxPriorities) != 0) {
-    failure->message = "Error: Unable to find task priority count\n";
+  if (!EvaluatesTo(context, "qx_kernel_max_priorities", &kernel->maxPriorities)) {
+    failure->message = KernelMessage::kNoPriorityCount;
     return false;
   }
   const char* taskCountExpression = kernel->version == 1
                                         ? "sizeof(struct QX_WAIT_LIST_STRUCT)*sizeof(QX_BYTE)"
                                         : "qx_kernel_max_tasks";
   std::uint32_t taskCount = 0;
-  if (EvaluateWord(context, taskCountExpression, &taskCount) != 0) {
-    failure->message = "Error: Unable to find task count\n";
+  if (!EvaluatesTo(context, taskCountExpression, &taskCount)) {
+    failure->message = KernelMessage::kNoTaskCount;
     return false;
   }
   bool widthKnown = false;
@@ -177,11 +174,11 @@ bool ReadBuildParameters(OSA_ServiceCntx* context, KernelContext* kernel, InitFa
     widthKnown = MaskWordsFromMaxTasks(taskCount, &kernel->maskWords);
   }
   if (!widthKnown) {
-    failure->message = "Error: QX_MAX_TASKS must be 32 or 64\n";
+    failure->message = KernelMessage::kBadMaxTasks;
     return false;
   }
-  if (EvaluateWord(context, "qx_kernel_reg_stack_size", &kernel->regStackSize) != 0) {
-    failure->message = "Error: Unable to find task register context size\n";
+  if (!EvaluatesTo(context, "qx_kernel_reg_stack_size", &kernel->regStackSize)) {
+    failure->message = KernelMessage::kNoRegisterContextSize;
     return false;
   }
   return true;
@@ -190,17 +187,17 @@ bool ReadBuildParameters(OSA_ServiceCntx* context, KernelContext* kernel, InitFa
 bool ReadRegisterMap(OSA_ServiceCntx* context, KernelContext* kernel, InitFailure* failure) {
   std::uint32_t size = 0;
   std::uint32_t address = 0;
-  if (EvaluateWord(context, "sizeof(qx_kernel_register_stack_offsets)", &size) != 0 || size == 0 ||
+  if (!EvaluatesTo(context, "sizeof(qx_kernel_register_stack_offsets)", &size) || size == 0 ||
       size == 4 || size > kMaxRegisterMapEntries ||
-      EvaluateWord(context, "&qx_kernel_register_stack_offsets", &address) != 0) {
-    failure->message = "Error: Unable to find kernel register map\n";
+      !EvaluatesTo(context, "&qx_kernel_register_stack_offsets", &address)) {
+    failure->message = KernelMessage::kNoRegisterMap;
     return false;
   }
   kernel->registerMap.assign(size, 0);
   for (std::uint32_t i = 0; i < size; ++i) {
     std::uint64_t byte = 0;
-    if (ReadTargetBytes(context, address + i, 1, &byte) != 0) {
-      failure->message = "Error: Unable to read kernel register map\n";
+    if (ReadTargetBytes(context, address + i, 1, &byte) != KernelStatus::kOk) {
+      failure->message = KernelMessage::kRegisterMapUnreadable;
       return false;
     }
     kernel->registerMap[i] = static_cast<std::uint32_t>(byte);
@@ -221,7 +218,7 @@ bool FindPendMode(OSA_ServiceCntx* context, KernelContext* kernel, InitFailure* 
     }
   }
   if (found == nullptr) {
-    failure->message = "Error: Unable to find object pendlist member\n";
+    failure->message = KernelMessage::kNoPendListMember;
     return false;
   }
   kernel->pendIsList = found->pendIsList;
@@ -241,91 +238,92 @@ void FindOptionalFeatures(OSA_ServiceCntx* context, KernelContext* kernel) {
   kernel->tlsOffsetCache.reset();
   if (!SymbolExists(context, "$M_sym_exists(__c_tls_init)")) return;
   OsaValue value;
-  if (EvaluateFormatted(context, &value, OsaValueKind::UInt64, "%s", "__hrx_tls_rw_start") == 0) {
+  if (EvaluateFormatted(context, &value, OsaValueKind::UInt64, "%s", "__hrx_tls_rw_start") ==
+      KernelStatus::kOk) {
     kernel->tlsRwStart = value.payload;
   }
   if (kernel->tlsRwStart == 0) return;
   std::uint32_t address = 0;
-  if (EvaluateWord(context, "__hrxbegin_stack", &address) == 0) kernel->stackBegin = address;
-  if (EvaluateWord(context, "__hrxend_stack", &address) == 0) kernel->stackEnd = address;
+  if (EvaluatesTo(context, "__hrxbegin_stack", &address)) kernel->stackBegin = address;
+  if (EvaluatesTo(context, "__hrxend_stack", &address)) kernel->stackEnd = address;
 }
 
 }  // namespace
 
-std::uint32_t TargetStartCheck(OSA_ServiceCntx* context) {
+KernelStatus TargetStartCheck(OSA_ServiceCntx* context) {
   // The caller's frame may not exist; its status does not matter, and an
   // empty or missing name matches no reset entry.
   std::string caller;
-  OSA_Service_CommandExec(context, kCallerProcedureCommand, kCommandOutputMask, &caller,
-                          kOsaNoCore);
+  static_cast<void>(OSA_Service_CommandExec(context, kCallerProcedureCommand, kCommandOutputMask,
+                                            &caller, kOsaNoCore));
   std::string current;
-  std::uint32_t status = OSA_Service_CommandExec(context, kCurrentProcedureCommand,
-                                                 kCommandOutputMask, &current, kOsaNoCore);
-  if (status != 0) {
-    ShowKernelError(context, "Error: Unable to obtain current procedure for OSA.\n");
+  KernelStatus status = ServiceStatus(OSA_Service_CommandExec(
+      context, kCurrentProcedureCommand, kCommandOutputMask, &current, kOsaNoCore));
+  if (status != KernelStatus::kOk) {
+    ShowKernelMessage(context, KernelMessage::kNoCurrentProcedure);
     return status;
   }
   if (IsResetEntry(current) || IsResetEntry(caller)) {
-    ShowKernelError(context, "%s", kStartupMessage);
-    return 1;
+    ShowKernelMessage(context, KernelMessage::kStartupNotDone);
+    return KernelStatus::kFailed;
   }
   std::uint32_t pc = 0;
   status = EvaluateWord(context, "$pc", &pc);
-  if (status != 0) {
-    ShowKernelError(context, "Error: Unable to obtain current PC for OSA.\n");
+  if (status != KernelStatus::kOk) {
+    ShowKernelMessage(context, KernelMessage::kNoCurrentPc);
     return status;
   }
   if (PcInBootSection(context, pc)) {
-    ShowKernelError(context, "%s", kStartupMessage);
-    return 1;
+    ShowKernelMessage(context, KernelMessage::kStartupNotDone);
+    return KernelStatus::kFailed;
   }
-  return 0;
+  return KernelStatus::kOk;
 }
 
-std::uint32_t RefreshRunState(OSA_ServiceCntx* context, KernelContext* kernel,
-                              std::int32_t notice) {
+KernelStatus RefreshRunState(OSA_ServiceCntx* context, KernelContext* kernel, std::int32_t notice) {
   if (notice == 0 && kernel->tlsOffsetCache) kernel->tlsOffsetCache->clear();
   OsaValue value;
-  std::uint32_t status = ReadKernelSymbol(context, *kernel, &value, 4, "current interrupt level",
-                                          "&qx_kernel_interrupt_level");
-  if (status != 0) return status;
+  KernelStatus status = ReadKernelSymbol(context, *kernel, &value, 4, "current interrupt level",
+                                         "&qx_kernel_interrupt_level");
+  if (status != KernelStatus::kOk) return status;
   kernel->interruptLevel = static_cast<std::uint32_t>(value.payload & 0xFF);
   status = ReadKernelSymbol(context, *kernel, &value, 4, "current task", "&qx_kernel_running_task");
-  if (status != 0) return status;
+  if (status != KernelStatus::kOk) return status;
   kernel->runningTask = static_cast<std::uint32_t>(value.payload);
   status = ReadKernelSymbol(context, *kernel, &value, 4, "current tick",
                             "&qx_kernel_timer_info.current_tick");
-  if (status != 0) return status;
+  if (status != KernelStatus::kOk) return status;
   kernel->currentTick = static_cast<std::uint32_t>(value.payload);
 
   kernel->fpTask = 0;
   OsaValue fpTaskAddress;
-  if (EvaluateLayout(context, *kernel, &fpTaskAddress, "%s", "&qx_cpu_fp_task") == 0) {
+  if (EvaluateLayout(context, *kernel, &fpTaskAddress, "%s", "&qx_cpu_fp_task") ==
+      KernelStatus::kOk) {
     std::uint64_t fpTask = 0;
     status = ReadTargetBytes(context, *kernel, static_cast<std::uint32_t>(fpTaskAddress.payload), 4,
                              &fpTask);
-    if (status != 0) {
-      ShowKernelError(context, "Error: Unable to read current floating point task\n");
+    if (status != KernelStatus::kOk) {
+      ShowKernelMessage(context, KernelMessage::kFpTaskUnreadable);
       return status;
     }
     kernel->fpTask = static_cast<std::uint32_t>(fpTask);
   }
-  return 0;
+  return KernelStatus::kOk;
 }
 
-std::int32_t KernelOsaInit(OSA_ServiceCntx* /*context*/, OsaPluginInfo* info) {
+KernelStatus KernelOsaInit(OSA_ServiceCntx* /*context*/, OsaPluginInfo* info) {
   if (info != nullptr) info->versionAcknowledge = kVersionAcknowledge;
-  return 0;
+  return KernelStatus::kOk;
 }
 
-std::int32_t KernelOsaCleanup(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/) {
-  return 0;
+KernelStatus KernelOsaCleanup(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/) {
+  return KernelStatus::kOk;
 }
 
-std::int32_t KernelTargetInit(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
+KernelStatus KernelTargetInit(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
                               OsaPrivateData* place) {
-  if (place == nullptr) return 1;
-  if (TargetStartCheck(context) != 0) return 2;
+  if (place == nullptr) return KernelStatus::kFailed;
+  if (TargetStartCheck(context) != KernelStatus::kOk) return KernelStatus::kNotStarted;
 
   auto kernel = std::make_unique<KernelContext>();
   InitFailure failure;
@@ -334,13 +332,13 @@ std::int32_t KernelTargetInit(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
                      ReadRegisterMap(context, kernel.get(), &failure) &&
                      FindPendMode(context, kernel.get(), &failure);
   if (!built) {
-    if (failure.message != nullptr) ShowKernelError(context, "%s", failure.message);
-    return 1;
+    if (failure.message) ShowKernelMessage(context, *failure.message);
+    return KernelStatus::kFailed;
   }
   FindOptionalFeatures(context, kernel.get());
   // The refresh shows its own message; the partly built record goes with
   // `kernel`.
-  if (RefreshRunState(context, kernel.get(), 0) != 0) return 1;
+  if (RefreshRunState(context, kernel.get(), 0) != KernelStatus::kOk) return KernelStatus::kFailed;
 
   // A record left by an earlier TargetInit without a cleanup is released
   // here, when its successor takes its place; a failed TargetInit leaves it
@@ -351,16 +349,16 @@ std::int32_t KernelTargetInit(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
   }
   place->reset();
   *place = KernelContextAdopt(std::move(kernel));
-  return 0;
+  return KernelStatus::kOk;
 }
 
-std::int32_t KernelTargetCleanup(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/,
+KernelStatus KernelTargetCleanup(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/,
                                  OsaPrivateData* place) {
   if (place != nullptr) place->reset();
-  return 0;
+  return KernelStatus::kOk;
 }
 
-std::int32_t KernelPoll(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/,
+KernelStatus KernelPoll(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/,
                         void* /*privateData*/) {
-  return 0;
+  return KernelStatus::kOk;
 }

@@ -7,22 +7,27 @@
 #include <cstdint>
 
 #include "kernel/kernel_context.h"
+#include "kernel/kernel_status.h"
 #include "osa/plugin_api.h"
 
-// 0 when the target has run past reset and the C start-up code.
-std::uint32_t TargetStartCheck(OSA_ServiceCntx* context);
+// kOk when the target has run past reset and the C start-up code.
+[[nodiscard]] KernelStatus TargetStartCheck(OSA_ServiceCntx* context);
 
 // Reads the interrupt level, running task, current tick and FPU owner; a
 // notice of 0 (the target ran) also empties the TLS offset cache.
-std::uint32_t RefreshRunState(OSA_ServiceCntx* context, KernelContext* kernel, std::int32_t notice);
+[[nodiscard]] KernelStatus RefreshRunState(OSA_ServiceCntx* context, KernelContext* kernel,
+                                           std::int32_t notice);
 
 // Callbacks of slots 0, 1, 2, 3 and 27.
-std::int32_t KernelOsaInit(OSA_ServiceCntx* context, OsaPluginInfo* info);
-std::int32_t KernelOsaCleanup(OSA_ServiceCntx* context, OsaPluginInfo* info);
-// 0 with a new KernelContext in *place, 1 on failure, 2 when the start-up
-// check refuses. A record already in *place is released when the new one
-// takes its place; a failed or refused TargetInit leaves it as it was.
-std::int32_t KernelTargetInit(OSA_ServiceCntx* context, OsaPluginInfo* info, OsaPrivateData* place);
-std::int32_t KernelTargetCleanup(OSA_ServiceCntx* context, OsaPluginInfo* info,
-                                 OsaPrivateData* place);
-std::int32_t KernelPoll(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData);
+[[nodiscard]] KernelStatus KernelOsaInit(OSA_ServiceCntx* context, OsaPluginInfo* info);
+[[nodiscard]] KernelStatus KernelOsaCleanup(OSA_ServiceCntx* context, OsaPluginInfo* info);
+// kOk with a new KernelContext in *place, kFailed, or kNotStarted when the
+// start-up check refuses. A record already in *place is released when the
+// new one takes its place; a failed or refused TargetInit leaves it as it
+// was.
+[[nodiscard]] KernelStatus KernelTargetInit(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                            OsaPrivateData* place);
+[[nodiscard]] KernelStatus KernelTargetCleanup(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                               OsaPrivateData* place);
+[[nodiscard]] KernelStatus KernelPoll(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                      void* privateData);

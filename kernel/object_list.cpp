@@ -6,6 +6,7 @@
 #include <array>
 #include <unordered_set>
 
+#include "kernel/kernel_messages.h"
 #include "kernel/structure_access.h"
 
 namespace {
@@ -50,19 +51,19 @@ void CloseWalk(KernelContext* kernel, std::size_t slot) {
 }
 
 // With the cache on, the heads of every list are read at once: the whole
-// qx_kernel_object_list array. Nothing (size 0) when the cache is off or the
+// qx_kernel_object_list array. None (size 0) when the cache is off or the
 // array's place is unknown.
-void ObjectListBlock(OSA_ServiceCntx* context, const KernelContext& kernel, std::uint32_t* start,
-                     std::uint32_t* size) {
-  if (ActiveCache(&kernel.cache) == nullptr) return;
+TargetBlock ObjectListBlock(OSA_ServiceCntx* context, const KernelContext& kernel) {
+  if (ActiveCache(&kernel.cache) == nullptr) return {};
   OsaValue address;
   OsaValue bytes;
-  if (EvaluateLayout(context, kernel, &address, "%s", "&qx_kernel_object_list") != 0 ||
-      EvaluateLayout(context, kernel, &bytes, "%s", "sizeof(qx_kernel_object_list)") != 0) {
-    return;
+  if (EvaluateLayout(context, kernel, &address, "%s", "&qx_kernel_object_list") !=
+          KernelStatus::kOk ||
+      EvaluateLayout(context, kernel, &bytes, "%s", "sizeof(qx_kernel_object_list)") !=
+          KernelStatus::kOk) {
+    return {};
   }
-  *start = static_cast<std::uint32_t>(address.payload);
-  *size = static_cast<std::uint32_t>(bytes.payload);
+  return {static_cast<std::uint32_t>(address.payload), static_cast<std::uint32_t>(bytes.payload)};
 }
 
 }  // namespace
@@ -83,63 +84,57 @@ std::uint32_t CurrentObjectAddress(const KernelContext& kernel, std::int32_t obj
   return IsTaskType(objTypeId) ? core - kernel.coreOffset : core;
 }
 
-std::int32_t KernelObjectListInit(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
+KernelStatus KernelObjectListInit(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
                                   void* privateData, std::int32_t objTypeId,
                                   const OsaParentRef* /*parent*/) {
   KernelContext* kernel = KernelContextOf(privateData);
-  if (kernel == nullptr || !IsObjectType(objTypeId)) return 1;
+  if (kernel == nullptr || !IsObjectType(objTypeId)) return KernelStatus::kFailed;
   const std::size_t slot = Slot(objTypeId);
 
   OsaValue listAddress;
-  std::uint32_t status = EvaluateLayout(context, *kernel, &listAddress,
-                                        "&qx_kernel_object_list[%u]", kObjectTypes[slot].listIndex);
-  if (status != 0) {
-    ShowKernelError(context,
-                    "Error: Unable to access kernel object list.  OSA requires\n"
-                    "       the kernel to be built with QX_DEBUG_OBJECTS.\n");
-    return static_cast<std::int32_t>(status);
+  KernelStatus status = EvaluateLayout(context, *kernel, &listAddress, "&qx_kernel_object_list[%u]",
+                                       kObjectTypes[slot].listIndex);
+  if (status != KernelStatus::kOk) {
+    ShowKernelMessage(context, KernelMessage::kNoObjectList);
+    return status;
   }
   std::uint64_t head = 0;
-  std::uint32_t listStart = 0;
-  std::uint32_t listSize = 0;
-  ObjectListBlock(context, *kernel, &listStart, &listSize);
   status = ReadTargetBytes(context, *kernel, static_cast<std::uint32_t>(listAddress.payload), 4,
-                           &head, listStart, listSize);
-  if (status != 0) {
-    ShowKernelError(context, "Error: Unable to read kernel object list\n");
-    return static_cast<std::int32_t>(status);
+                           &head, ObjectListBlock(context, *kernel));
+  if (status != KernelStatus::kOk) {
+    ShowKernelMessage(context, KernelMessage::kObjectListUnreadable);
+    return status;
   }
   CloseWalk(kernel, slot);
   kernel->listHead[slot] = static_cast<std::uint32_t>(head);
   kernel->listCursor[slot] = static_cast<std::uint32_t>(head);
-  return head == 0 ? 1 : 0;
+  return head == 0 ? KernelStatus::kFailed : KernelStatus::kOk;
 }
 
-std::int32_t KernelObjectListCleanup(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/,
+KernelStatus KernelObjectListCleanup(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/,
                                      void* privateData, std::int32_t objTypeId,
                                      const OsaParentRef* /*parent*/) {
   KernelContext* kernel = KernelContextOf(privateData);
-  if (kernel == nullptr) return 1;
+  if (kernel == nullptr) return KernelStatus::kFailed;
   if (IsObjectType(objTypeId)) CloseWalk(kernel, Slot(objTypeId));
-  return 0;
+  return KernelStatus::kOk;
 }
 
-std::int32_t KernelObjectListNext(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
+KernelStatus KernelObjectListNext(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
                                   void* privateData, std::int32_t objTypeId,
                                   const OsaParentRef* /*parent*/) {
-  constexpr std::int32_t kEndOfWalk = 2;
   KernelContext* kernel = KernelContextOf(privateData);
-  if (kernel == nullptr) return 1;
-  if (!IsObjectType(objTypeId)) return kEndOfWalk;
+  if (kernel == nullptr) return KernelStatus::kFailed;
+  if (!IsObjectType(objTypeId)) return KernelStatus::kEndOfList;
   const std::size_t slot = Slot(objTypeId);
   const std::uint32_t current = kernel->listCursor[slot];
-  if (current == 0) return kEndOfWalk;
+  if (current == 0) return KernelStatus::kEndOfList;
 
   OsaValue link;
-  const std::uint32_t status =
-      ReadKernelMember(context, *kernel, &link, 4, "kernel object list member",
-                       "struct QX_OBJECT_STRUCT", current, "created.next");
-  if (status != 0) return static_cast<std::int32_t>(status);
+  const KernelStatus status =
+      ReadKernelMember(context, *kernel, {"struct QX_OBJECT_STRUCT", current, "created.next"}, 4,
+                       "kernel object list member", &link);
+  if (status != KernelStatus::kOk) return status;
   const auto next = static_cast<std::uint32_t>(link.payload);
   kernel->listSteps[slot] += 1;
   std::unordered_set<std::uint32_t>& seen = kernel->listSeen[slot];
@@ -154,8 +149,8 @@ std::int32_t KernelObjectListNext(OSA_ServiceCntx* context, OsaPluginInfo* /*inf
   if (next == kernel->listHead[slot] || next == 0 || seen.contains(next) ||
       kernel->listSteps[slot] >= kMaxObjectListSteps) {
     CloseWalk(kernel, slot);
-    return kEndOfWalk;
+    return KernelStatus::kEndOfList;
   }
   kernel->listCursor[slot] = next;
-  return 0;
+  return KernelStatus::kOk;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "kernel/kernel_context.h"
+#include "kernel/kernel_status.h"
 #include "osa/plugin_api.h"
 
 // Longest walk of one ring, and so the most cores one walk remembers: a
@@ -25,12 +26,15 @@ bool IsTaskType(std::int32_t objTypeId);
 // types, the core itself otherwise), or 0 when no walk is open.
 std::uint32_t CurrentObjectAddress(const KernelContext& kernel, std::int32_t objTypeId);
 
-// Callbacks of slots 4, 5 and 6. Init: 0 on a first object, 1 for an empty
-// or unreadable list. Next: 0 on a further object, 2 at the end of the walk.
-std::int32_t KernelObjectListInit(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
-                                  std::int32_t objTypeId, const OsaParentRef* parent);
-std::int32_t KernelObjectListCleanup(OSA_ServiceCntx* context, OsaPluginInfo* info,
-                                     void* privateData, std::int32_t objTypeId,
-                                     const OsaParentRef* parent);
-std::int32_t KernelObjectListNext(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
-                                  std::int32_t objTypeId, const OsaParentRef* parent);
+// Callbacks of slots 4, 5 and 6. Init: kOk on a first object, kFailed for
+// an empty list, the service's status for an unreadable one. Next: kOk on a
+// further object, kEndOfList at the end of the walk.
+[[nodiscard]] KernelStatus KernelObjectListInit(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                                void* privateData, std::int32_t objTypeId,
+                                                const OsaParentRef* parent);
+[[nodiscard]] KernelStatus KernelObjectListCleanup(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                                   void* privateData, std::int32_t objTypeId,
+                                                   const OsaParentRef* parent);
+[[nodiscard]] KernelStatus KernelObjectListNext(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                                void* privateData, std::int32_t objTypeId,
+                                                const OsaParentRef* parent);

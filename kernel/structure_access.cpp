@@ -12,14 +12,13 @@
 #include <string>
 #include <string_view>
 
+#include "kernel/kernel_messages.h"
 #include "kernel/target_cache.h"
 #include "osa/service_requests.h"
 #include "runtime/text_format.h"
 
 namespace {
 
-// Message type of every error the kernel code shows.
-constexpr std::int32_t kErrorMessageType = 2;
 // Expressions are formatted into a buffer of this size; longer ones are cut.
 constexpr std::size_t kExpressionBufferSize = 2048;
 // Texts from the target are read in pieces of at most this many bytes, so a
@@ -36,8 +35,8 @@ constexpr std::uint32_t kMaxPayloadWords = 2;
 // Formats an expression into *buffer as vsnprintf would: cut to the
 // buffer's size less one, always terminated, empty when the pattern cannot
 // be formatted. The plug-in's patterns are formatted without printf.
-void FormatExpression(std::array<char, kExpressionBufferSize>* buffer, const char* pattern,
-                      std::va_list args) {
+__attribute__((format(printf, 2, 0))) void FormatExpression(
+    std::array<char, kExpressionBufferSize>* buffer, const char* pattern, std::va_list args) {
   // Per thread and only used within this call, so it stops allocating once
   // it has grown to the longest expression.
   thread_local std::string text;
@@ -78,20 +77,8 @@ std::string FormatHex(std::uint32_t x) {
   return std::string(buffer.data());
 }
 
-void ShowKernelError(OSA_ServiceCntx* context, const char* format, ...) {
-  std::string message;
-  std::va_list args;
-  va_start(args, format);
-  const bool formatted = RtFormatText(&message, format, args);
-  va_end(args);
-  if (!formatted) return;
-  // The formatted text travels as an argument: target texts in it are never
-  // read as a format.
-  OSA_Service_MessageDisplay(context, kErrorMessageType, "%s", message.c_str());
-}
-
-std::uint32_t EvaluateFormatted(OSA_ServiceCntx* context, OsaValue* out, OsaValueKind kind,
-                                const char* pattern, ...) {
+KernelStatus EvaluateFormatted(OSA_ServiceCntx* context, OsaValue* out, OsaValueKind kind,
+                               const char* pattern, ...) {
   std::array<char, kExpressionBufferSize> expression;
   std::va_list args;
   va_start(args, pattern);
@@ -104,20 +91,21 @@ std::uint32_t EvaluateFormatted(OSA_ServiceCntx* context, OsaValue* out, OsaValu
     // The debugger's print command turns the expression into display text.
     const std::string input = std::string("`print /a ") + expression.data() + "+0`";
     std::string text;
-    const std::uint32_t status = OSA_Service_StringEval(context, input.c_str(), &text, kOsaNoCore);
-    if (status != 0) return status;
+    const KernelStatus status =
+        ServiceStatus(OSA_Service_StringEval(context, input.c_str(), &text, kOsaNoCore));
+    if (status != KernelStatus::kOk) return status;
     value.text = std::move(text);
   } else {
-    const std::uint32_t status =
-        OSA_Service_ExpressionEval(context, expression.data(), &value, kOsaNoCore);
-    if (status != 0) return status;
+    const KernelStatus status =
+        ServiceStatus(OSA_Service_ExpressionEval(context, expression.data(), &value, kOsaNoCore));
+    if (status != KernelStatus::kOk) return status;
   }
   *out = std::move(value);
-  return 0;
+  return KernelStatus::kOk;
 }
 
-std::uint32_t EvaluateLayout(OSA_ServiceCntx* context, const KernelContext& kernel, OsaValue* out,
-                             const char* pattern, ...) {
+KernelStatus EvaluateLayout(OSA_ServiceCntx* context, const KernelContext& kernel, OsaValue* out,
+                            const char* pattern, ...) {
   std::array<char, kExpressionBufferSize> expression;
   std::va_list args;
   va_start(args, pattern);
@@ -130,72 +118,73 @@ std::uint32_t EvaluateLayout(OSA_ServiceCntx* context, const KernelContext& kern
 bool KernelMemberExists(OSA_ServiceCntx* context, const char* typeName, const char* member) {
   OsaValue offset;
   return EvaluateFormatted(context, &offset, OsaValueKind::UInt32, "&((%s *)0)->%s", typeName,
-                           member) == 0;
+                           member) == KernelStatus::kOk;
 }
 
 bool KernelMemberExists(OSA_ServiceCntx* context, const KernelContext& kernel, const char* typeName,
                         const char* member) {
   OsaValue offset;
-  return EvaluateLayout(context, kernel, &offset, "&((%s *)0)->%s", typeName, member) == 0;
+  return EvaluateLayout(context, kernel, &offset, "&((%s *)0)->%s", typeName, member) ==
+         KernelStatus::kOk;
 }
 
-std::uint32_t ReadTargetBytes(OSA_ServiceCntx* context, std::uint32_t address, std::uint32_t size,
-                              std::uint64_t* value) {
-  if (size < 1 || size > sizeof(std::uint64_t)) return 1;
+KernelStatus ReadTargetBytes(OSA_ServiceCntx* context, std::uint32_t address, std::uint32_t size,
+                             std::uint64_t* value) {
+  if (size < 1 || size > sizeof(std::uint64_t)) return KernelStatus::kFailed;
   std::array<std::uint8_t, sizeof(std::uint64_t)> bytes{};
-  const std::uint32_t status = OSA_Service_MemoryRead(context, kKernelMemorySpace, address, 1, size,
-                                                      bytes.data(), 0, kOsaNoCore);
-  if (status != 0) return status;
+  const KernelStatus status = ServiceStatus(OSA_Service_MemoryRead(
+      context, kKernelMemorySpace, address, 1, size, bytes.data(), 0, kOsaNoCore));
+  if (status != KernelStatus::kOk) return status;
   *value = ElementValue(bytes.data(), size);
-  return 0;
+  return KernelStatus::kOk;
 }
 
-std::uint32_t ReadTargetBytes(OSA_ServiceCntx* context, const KernelContext& kernel,
-                              std::uint32_t address, std::uint32_t size, std::uint64_t* value,
-                              std::uint32_t blockStart, std::uint32_t blockSize) {
-  if (size < 1 || size > sizeof(std::uint64_t)) return 1;
+KernelStatus ReadTargetBytes(OSA_ServiceCntx* context, const KernelContext& kernel,
+                             std::uint32_t address, std::uint32_t size, std::uint64_t* value,
+                             TargetBlock block) {
+  if (size < 1 || size > sizeof(std::uint64_t)) return KernelStatus::kFailed;
   std::array<std::uint8_t, sizeof(std::uint64_t)> bytes{};
-  const std::uint32_t status = CacheReadMemory(context, ActiveCache(&kernel.cache), address, 1,
-                                               size, bytes.data(), blockStart, blockSize);
-  if (status != 0) return status;
+  const KernelStatus status =
+      CacheReadMemory(context, ActiveCache(&kernel.cache), address, 1, size, bytes.data(), block);
+  if (status != KernelStatus::kOk) return status;
   *value = ElementValue(bytes.data(), size);
-  return 0;
+  return KernelStatus::kOk;
 }
 
 namespace {
 
 // The end of every read of a kernel variable or member: a failed read is
 // reported as "Unable to read", a good one delivered as an unsigned word.
-std::uint32_t DeliverRead(OSA_ServiceCntx* context, const char* description, std::uint32_t status,
-                          std::uint64_t value, OsaValue* out) {
-  if (status != 0) {
-    ShowKernelError(context, "Error: Unable to read %s\n", description);
+KernelStatus DeliverRead(OSA_ServiceCntx* context, const char* description, KernelStatus status,
+                         std::uint64_t value, OsaValue* out) {
+  if (status != KernelStatus::kOk) {
+    ShowKernelMessage(context, KernelMessage::kCannotRead, description);
     return status;
   }
   out->kind = OsaValueKind::UInt32;
   out->payload = value;
   out->text.reset();
-  return 0;
+  return KernelStatus::kOk;
 }
 
 }  // namespace
 
-std::uint32_t ReadKernelVariable(OSA_ServiceCntx* context, OsaValue* out, std::uint32_t size,
-                                 const char* description, const char* pattern, ...) {
+KernelStatus ReadKernelVariable(OSA_ServiceCntx* context, OsaValue* out, std::uint32_t size,
+                                const char* description, const char* pattern, ...) {
   std::string expression;
   std::va_list args;
   va_start(args, pattern);
   const bool formatted = RtFormatText(&expression, pattern, args);
   va_end(args);
   if (!formatted) {
-    ShowKernelError(context, "Error: Unable to format %s\n", description);
-    return 1;
+    ShowKernelMessage(context, KernelMessage::kCannotFormat, description);
+    return KernelStatus::kFailed;
   }
   OsaValue address;
-  std::uint32_t status =
+  KernelStatus status =
       EvaluateFormatted(context, &address, OsaValueKind::UInt32, "%s", expression.c_str());
-  if (status != 0) {
-    ShowKernelError(context, "Error: Unable to parse %s\n", description);
+  if (status != KernelStatus::kOk) {
+    ShowKernelMessage(context, KernelMessage::kCannotParse, description);
     return status;
   }
   std::uint64_t bytes = 0;
@@ -205,79 +194,79 @@ std::uint32_t ReadKernelVariable(OSA_ServiceCntx* context, OsaValue* out, std::u
 
 namespace {
 
-// The address of member `memberPath` of the `typeName` object at `base`:
-// evaluated as "&((<type> *)<base>)-><member>", or with the cache on, once
-// per type and member and then found from the base. The status is the
-// evaluation's; *layout receives a copy of what is known of the member (a
-// nested request may empty the cache while this one waits for an answer).
-std::uint32_t MemberAddress(OSA_ServiceCntx* context, TargetCache* cache, std::uint32_t base,
-                            const char* typeName, const char* memberPath,
-                            CachedMemberLayout* layout, std::uint32_t* address) {
-  if (!CacheFindMember(cache, typeName, memberPath, layout)) {
+// The address of the member: evaluated as "&((<type> *)<base>)-><path>", or
+// with the cache on, once per type and path and then found from the base.
+// The status is the evaluation's; *layout receives a copy of what is known
+// of the member (a nested request may empty the cache while this one waits
+// for an answer).
+KernelStatus MemberAddress(OSA_ServiceCntx* context, TargetCache* cache, const ObjectMember& member,
+                           CachedMemberLayout* layout, std::uint32_t* address) {
+  if (!CacheFindMember(cache, member.typeName, member.path, layout)) {
     OsaValue value;
     *layout = CachedMemberLayout{};
-    layout->addressStatus = EvaluateFormatted(context, &value, OsaValueKind::UInt32,
-                                              "&((%s *)%u)->%s", typeName, base, memberPath);
+    layout->addressStatus =
+        EvaluateFormatted(context, &value, OsaValueKind::UInt32, "&((%s *)%u)->%s", member.typeName,
+                          member.base, member.path);
     // Offsets wrap like the addresses they come from.
-    layout->offset = Low32(value.payload) - base;
-    CacheKeepMember(cache, typeName, memberPath, *layout);
+    layout->offset = Low32(value.payload) - member.base;
+    CacheKeepMember(cache, member.typeName, member.path, *layout);
   }
-  *address = base + layout->offset;
+  *address = member.base + layout->offset;
   return layout->addressStatus;
 }
 
 // The size of the member whose layout MemberAddress found.
-std::uint32_t MemberSize(OSA_ServiceCntx* context, TargetCache* cache, std::uint32_t base,
-                         const char* typeName, const char* memberPath, CachedMemberLayout* layout,
-                         std::uint32_t* size) {
+KernelStatus MemberSize(OSA_ServiceCntx* context, TargetCache* cache, const ObjectMember& member,
+                        CachedMemberLayout* layout, std::uint32_t* size) {
   if (!layout->haveSize) {
     OsaValue value;
-    layout->sizeStatus = EvaluateFormatted(context, &value, OsaValueKind::UInt32,
-                                           "sizeof(((%s *)%u)->%s)", typeName, base, memberPath);
+    layout->sizeStatus =
+        EvaluateFormatted(context, &value, OsaValueKind::UInt32, "sizeof(((%s *)%u)->%s)",
+                          member.typeName, member.base, member.path);
     layout->size = Low32(value.payload);
     layout->haveSize = true;
-    CacheKeepMember(cache, typeName, memberPath, *layout);
+    CacheKeepMember(cache, member.typeName, member.path, *layout);
   }
   *size = layout->size;
   return layout->sizeStatus;
 }
 
 // With the cache on, the whole structure around a member is read at once.
-std::uint32_t ObjectBlockSize(OSA_ServiceCntx* context, TargetCache* cache, const char* typeName) {
+TargetBlock ObjectBlock(OSA_ServiceCntx* context, TargetCache* cache, const ObjectMember& member) {
   std::uint32_t size = 0;
-  return CacheObjectSize(context, cache, typeName, &size) ? size : 0;
+  if (!CacheObjectSize(context, cache, member.typeName, &size)) return {};
+  return {member.base, size};
 }
 
 }  // namespace
 
-std::uint32_t ReadKernelMember(OSA_ServiceCntx* context, const KernelContext& kernel, OsaValue* out,
-                               std::uint32_t size, const char* description, const char* typeName,
-                               std::uint32_t base, const char* member) {
+KernelStatus ReadKernelMember(OSA_ServiceCntx* context, const KernelContext& kernel,
+                              const ObjectMember& member, std::uint32_t size,
+                              const char* description, OsaValue* out) {
   TargetCache* cache = ActiveCache(&kernel.cache);
   CachedMemberLayout layout;
   std::uint32_t address = 0;
-  std::uint32_t status = MemberAddress(context, cache, base, typeName, member, &layout, &address);
-  if (status != 0) {
-    ShowKernelError(context, "Error: Unable to parse %s\n", description);
+  KernelStatus status = MemberAddress(context, cache, member, &layout, &address);
+  if (status != KernelStatus::kOk) {
+    ShowKernelMessage(context, KernelMessage::kCannotParse, description);
     return status;
   }
   if (size < 1 || size > sizeof(std::uint64_t)) {
-    ShowKernelError(context, "Error: Unable to read %s\n", description);
-    return 1;
+    ShowKernelMessage(context, KernelMessage::kCannotRead, description);
+    return KernelStatus::kFailed;
   }
   std::array<std::uint8_t, sizeof(std::uint64_t)> bytes{};
-  status = CacheReadMemory(context, cache, address, 1, size, bytes.data(), base,
-                           ObjectBlockSize(context, cache, typeName));
+  status = CacheReadMemory(context, cache, address, 1, size, bytes.data(),
+                           ObjectBlock(context, cache, member));
   return DeliverRead(context, description, status, ElementValue(bytes.data(), size), out);
 }
 
-std::uint32_t ReadKernelSymbol(OSA_ServiceCntx* context, const KernelContext& kernel, OsaValue* out,
-                               std::uint32_t size, const char* description,
-                               const char* expression) {
+KernelStatus ReadKernelSymbol(OSA_ServiceCntx* context, const KernelContext& kernel, OsaValue* out,
+                              std::uint32_t size, const char* description, const char* expression) {
   OsaValue address;
-  std::uint32_t status = EvaluateLayout(context, kernel, &address, "%s", expression);
-  if (status != 0) {
-    ShowKernelError(context, "Error: Unable to parse %s\n", description);
+  KernelStatus status = EvaluateLayout(context, kernel, &address, "%s", expression);
+  if (status != KernelStatus::kOk) {
+    ShowKernelMessage(context, KernelMessage::kCannotParse, description);
     return status;
   }
   std::uint64_t bytes = 0;
@@ -290,29 +279,29 @@ namespace {
 // The member read behind ReadObjectMember and ReadOptionalObjectMember. With
 // `present` given, a member whose address does not evaluate is reported there
 // instead of as an error.
-std::uint32_t ReadMember(OSA_ServiceCntx* context, const KernelContext& kernel, std::uint32_t base,
-                         const char* typeName, const char* memberPath, bool decimal,
-                         bool emptyIfZero, OsaValue* out, bool signExtend, bool* present) {
+KernelStatus ReadMember(OSA_ServiceCntx* context, const KernelContext& kernel,
+                        const ObjectMember& member, MemberReadOptions options, OsaValue* out,
+                        bool* present) {
   TargetCache* cache = ActiveCache(&kernel.cache);
   CachedMemberLayout layout;
   std::uint32_t address = 0;
-  if (MemberAddress(context, cache, base, typeName, memberPath, &layout, &address) != 0) {
+  if (MemberAddress(context, cache, member, &layout, &address) != KernelStatus::kOk) {
     if (present != nullptr) {
       *present = false;
-      return 0;
+      return KernelStatus::kOk;
     }
-    ShowKernelError(context, "Error: Unable to parse kernel object member\n");
-    return 1;
+    ShowKernelMessage(context, KernelMessage::kMemberUnparsed);
+    return KernelStatus::kFailed;
   }
   if (present != nullptr) *present = true;
   std::uint32_t size = 0;
-  if (MemberSize(context, cache, base, typeName, memberPath, &layout, &size) != 0) {
-    ShowKernelError(context, "Error: Unable to parse kernel object size\n");
-    return 1;
+  if (MemberSize(context, cache, member, &layout, &size) != KernelStatus::kOk) {
+    ShowKernelMessage(context, KernelMessage::kMemberSizeUnparsed);
+    return KernelStatus::kFailed;
   }
   if (kernel.version == 1 && size != 1 && size != 2 && size != 4 && size != 8) {
     // Only a warning: the read below still delivers what it can.
-    ShowKernelError(context, "Error: Unsupported object member size\n");
+    ShowKernelMessage(context, KernelMessage::kMemberSizeUnsupported);
   }
 
   // Below 4 bytes one element of the member's size; from 4 bytes on 4-byte
@@ -325,10 +314,10 @@ std::uint32_t ReadMember(OSA_ServiceCntx* context, const KernelContext& kernel, 
     elementCount = std::min(size / kWordSize, kMaxPayloadWords);
   }
   std::array<std::uint8_t, sizeof(std::uint64_t)> bytes{};
-  if (CacheReadMemory(context, cache, address, elementCount, elementSize, bytes.data(), base,
-                      ObjectBlockSize(context, cache, typeName)) != 0) {
-    ShowKernelError(context, "Error: Unable to read kernel object name address\n");
-    return 1;
+  if (CacheReadMemory(context, cache, address, elementCount, elementSize, bytes.data(),
+                      ObjectBlock(context, cache, member)) != KernelStatus::kOk) {
+    ShowKernelMessage(context, KernelMessage::kMemberUnreadable);
+    return KernelStatus::kFailed;
   }
   std::uint64_t payload = 0;
   for (std::uint32_t i = 0; i < elementCount; ++i) {
@@ -338,82 +327,77 @@ std::uint32_t ReadMember(OSA_ServiceCntx* context, const KernelContext& kernel, 
   switch (out->kind) {
     case OsaValueKind::Text: {
       const std::uint32_t low = Low32(payload);
-      if (emptyIfZero && low == 0) {
+      if (options.text == MemberText::kDecimalOrEmpty && low == 0) {
         out->text = std::string();
       } else {
-        out->text = decimal ? FormatUnsigned(low) : FormatHex(low);
+        out->text = options.text == MemberText::kHex ? FormatHex(low) : FormatUnsigned(low);
       }
-      return 0;
+      return KernelStatus::kOk;
     }
     case OsaValueKind::UInt32:
       out->payload = Low32(payload);
-      return 0;
+      return KernelStatus::kOk;
     case OsaValueKind::UInt64:
     case OsaValueKind::Address:
       // A 32-bit address shown on a debugger that works in 64 bits keeps its
       // sign when the debugger asks for it.
-      if (signExtend && context->signExtendAddressFrom4BytesTo8Bytes != 0 && size == kWordSize &&
-          (payload >> 32) == 0 && (payload & 0x80000000u) != 0) {
+      if (options.signExtendAddress && context->signExtendAddressFrom4BytesTo8Bytes != 0 &&
+          size == kWordSize && (payload >> 32) == 0 && (payload & 0x80000000u) != 0) {
         payload |= 0xFFFFFFFF00000000u;
       }
       out->payload = payload;
-      return 0;
+      return KernelStatus::kOk;
     default:
-      ShowKernelError(context, "Error: Unsupported object member data format\n");
-      return 1;
+      ShowKernelMessage(context, KernelMessage::kMemberFormatUnsupported);
+      return KernelStatus::kFailed;
   }
 }
 
 }  // namespace
 
-std::uint32_t ReadObjectMember(OSA_ServiceCntx* context, const KernelContext& kernel,
-                               std::uint32_t base, const char* typeName, const char* memberPath,
-                               bool decimal, bool emptyIfZero, OsaValue* out, bool signExtend) {
-  return ReadMember(context, kernel, base, typeName, memberPath, decimal, emptyIfZero, out,
-                    signExtend, nullptr);
+KernelStatus ReadObjectMember(OSA_ServiceCntx* context, const KernelContext& kernel,
+                              const ObjectMember& member, MemberReadOptions options,
+                              OsaValue* out) {
+  return ReadMember(context, kernel, member, options, out, nullptr);
 }
 
-std::uint32_t ReadOptionalObjectMember(OSA_ServiceCntx* context, const KernelContext& kernel,
-                                       std::uint32_t base, const char* typeName,
-                                       const char* memberPath, bool decimal, bool emptyIfZero,
-                                       OsaValue* out, bool* present) {
-  return ReadMember(context, kernel, base, typeName, memberPath, decimal, emptyIfZero, out, false,
-                    present);
+KernelStatus ReadOptionalObjectMember(OSA_ServiceCntx* context, const KernelContext& kernel,
+                                      const ObjectMember& member, MemberReadOptions options,
+                                      OsaValue* out, bool* present) {
+  return ReadMember(context, kernel, member, options, out, present);
 }
 
-std::uint32_t ReadObjectWord(OSA_ServiceCntx* context, const KernelContext& kernel,
-                             std::uint32_t base, const char* typeName, const char* memberPath,
-                             std::uint32_t* value) {
+KernelStatus ReadObjectWord(OSA_ServiceCntx* context, const KernelContext& kernel,
+                            const ObjectMember& member, std::uint32_t* value) {
   OsaValue word;
   word.kind = OsaValueKind::UInt32;
-  const std::uint32_t status =
-      ReadObjectMember(context, kernel, base, typeName, memberPath, false, false, &word);
-  if (status != 0) return status;
+  const KernelStatus status = ReadObjectMember(context, kernel, member, {}, &word);
+  if (status != KernelStatus::kOk) return status;
   *value = Low32(word.payload);
-  return 0;
+  return KernelStatus::kOk;
 }
 
-std::uint32_t ReadObjectName(OSA_ServiceCntx* context, const KernelContext& kernel,
-                             std::uint32_t coreAddress, OsaValue* out) {
-  if (out->kind != OsaValueKind::Text) return 1;
+KernelStatus ReadObjectName(OSA_ServiceCntx* context, const KernelContext& kernel,
+                            std::uint32_t coreAddress, OsaValue* out) {
+  if (out->kind != OsaValueKind::Text) return KernelStatus::kFailed;
   OsaValue nameAddress;
-  const std::uint32_t status =
-      ReadKernelMember(context, kernel, &nameAddress, 4, "kernel object name",
-                       "struct QX_OBJECT_STRUCT", coreAddress, "name");
-  if (status != 0) return status;
+  const KernelStatus status =
+      ReadKernelMember(context, kernel, {"struct QX_OBJECT_STRUCT", coreAddress, "name"}, 4,
+                       "kernel object name", &nameAddress);
+  if (status != KernelStatus::kOk) return status;
   const std::uint32_t address = Low32(nameAddress.payload);
   if (address == 0) {
     out->text = std::string();
-    return 0;
+    return KernelStatus::kOk;
   }
   std::optional<std::string> name =
       ReadTargetString(context, &kernel, kKernelMemorySpace, address, kObjectNameLimit);
-  if (!name) return 1;
+  if (!name) return KernelStatus::kFailed;
   out->text = std::move(name);
-  return 0;
+  return KernelStatus::kOk;
 }
 
-std::uint32_t ReadObjectName(OSA_ServiceCntx* context, std::uint32_t coreAddress, OsaValue* out) {
+KernelStatus ReadObjectName(OSA_ServiceCntx* context, std::uint32_t coreAddress, OsaValue* out) {
   const KernelContext uncached;
   return ReadObjectName(context, uncached, coreAddress, out);
 }
@@ -437,12 +421,12 @@ std::optional<std::string> ReadTargetString(OSA_ServiceCntx* context, const Kern
   while (got < limit) {
     const std::int32_t want = std::min(limit - got, kTextPieceSize);
     const auto at = static_cast<std::uint32_t>(address + got);
-    const std::uint32_t status =
+    const KernelStatus status =
         cache != nullptr
             ? CacheReadMemory(context, cache, at, static_cast<std::uint32_t>(want), 1, piece.data())
-            : OSA_Service_MemoryRead(context, memorySpace, at, want, 1, piece.data(), 0,
-                                     kOsaNoCore);
-    if (status != 0) return std::nullopt;
+            : ServiceStatus(OSA_Service_MemoryRead(context, memorySpace, at, want, 1, piece.data(),
+                                                   0, kOsaNoCore));
+    if (status != KernelStatus::kOk) return std::nullopt;
     for (std::int32_t i = 0; i < want; ++i) {
       const std::uint8_t byte = piece[static_cast<std::size_t>(i)];
       // A NUL or any byte outside the printable range ends the text.
@@ -454,34 +438,33 @@ std::optional<std::string> ReadTargetString(OSA_ServiceCntx* context, const Kern
   return text;
 }
 
-std::uint32_t ReadPriority(OSA_ServiceCntx* context, const KernelContext& kernel,
-                           std::uint32_t object, const char* typeName, const char* member,
-                           OsaValue* out) {
+KernelStatus ReadPriority(OSA_ServiceCntx* context, const KernelContext& kernel,
+                          const ObjectMember& member, OsaValue* out) {
   OsaValue stored;
   stored.kind = OsaValueKind::UInt64;
-  const std::uint32_t status =
-      ReadObjectMember(context, kernel, object, typeName, member, true, false, &stored);
-  if (status != 0) return status;
+  const KernelStatus status =
+      ReadObjectMember(context, kernel, member, {.text = MemberText::kDecimal}, &stored);
+  if (status != KernelStatus::kOk) return status;
   // Version 1 kernels keep 0 as their most urgent priority. Version 3 kernels
   // keep their own priority members as shown, but a version 3 kernel that
   // still has the version 1 member "static_priority" keeps it inverted too.
   std::uint64_t priority = stored.payload;
-  if (kernel.version == 1 || std::string_view(member) == "static_priority") {
+  if (kernel.version == 1 || std::string_view(member.path) == "static_priority") {
     priority = (kernel.maxPriorities - 1) - stored.payload;
   }
   switch (out->kind) {
     case OsaValueKind::Text:
       out->text = FormatUnsigned(Low32(priority));
-      return 0;
+      return KernelStatus::kOk;
     case OsaValueKind::UInt32:
       out->payload = Low32(priority);
-      return 0;
+      return KernelStatus::kOk;
     case OsaValueKind::UInt64:
       out->payload = priority;
-      return 0;
+      return KernelStatus::kOk;
     default:
-      ShowKernelError(context, "Error: Unsupported priority data format\n");
-      return 1;
+      ShowKernelMessage(context, KernelMessage::kPriorityFormatUnsupported);
+      return KernelStatus::kFailed;
   }
 }
 

@@ -12,9 +12,6 @@
 
 namespace {
 
-// Memory space of every target access the kernel code makes.
-constexpr std::int32_t kMemorySpace = 4;
-
 // Element sizes the memory wrapper swaps when the byte orders differ.
 constexpr std::uint32_t kMinSwapSize = 2;
 constexpr std::uint32_t kMaxSwapSize = 8;
@@ -90,8 +87,8 @@ bool ReadBlock(OSA_ServiceCntx* context, TargetCache* cache, std::uint32_t start
                std::uint32_t size) {
   if (cache->failedBlocks.contains(BlockKey(start, size))) return false;
   std::vector<std::uint8_t> bytes(size);
-  if (OSA_Service_MemoryRead(context, kMemorySpace, start, size, 1, bytes.data(), 0, kOsaNoCore) !=
-      0) {
+  if (OSA_Service_MemoryRead(context, kKernelMemorySpace, start, size, 1, bytes.data(), 0,
+                             kOsaNoCore) != 0) {
     // Bounded like the regions: a corrupted list can name many bad blocks.
     if (cache->failedBlocks.size() >= kCacheMaxLayoutEntries) cache->failedBlocks.clear();
     cache->failedBlocks.insert(BlockKey(start, size));
@@ -134,12 +131,12 @@ void CacheForgetMemory(TargetCache* cache) {
   cache->failedBlocks.clear();
 }
 
-std::uint32_t CacheEvaluateLayout(OSA_ServiceCntx* context, TargetCache* cache,
-                                  const std::string& expression, OsaValue* out) {
+KernelStatus CacheEvaluateLayout(OSA_ServiceCntx* context, TargetCache* cache,
+                                 const std::string& expression, OsaValue* out) {
   if (cache != nullptr) {
     const auto found = cache->evaluations.find(expression);
     if (found != cache->evaluations.end()) {
-      if (found->second.status == 0) {
+      if (found->second.status == KernelStatus::kOk) {
         out->kind = OsaValueKind::UInt32;
         out->payload = found->second.value;
         out->text.reset();
@@ -149,13 +146,13 @@ std::uint32_t CacheEvaluateLayout(OSA_ServiceCntx* context, TargetCache* cache,
   }
   OsaValue value;
   value.kind = OsaValueKind::UInt32;
-  const std::uint32_t status =
-      OSA_Service_ExpressionEval(context, expression.c_str(), &value, kOsaNoCore);
+  const KernelStatus status =
+      ServiceStatus(OSA_Service_ExpressionEval(context, expression.c_str(), &value, kOsaNoCore));
   // A nested request may have turned the cache off while this one waited.
   if (cache != nullptr && cache->enabled && cache->evaluations.size() < kCacheMaxLayoutEntries) {
     cache->evaluations.emplace(expression, CachedEvaluation{status, value.payload});
   }
-  if (status == 0) *out = std::move(value);
+  if (status == KernelStatus::kOk) *out = std::move(value);
   return status;
 }
 
@@ -180,38 +177,40 @@ void CacheKeepMember(TargetCache* cache, const char* typeName, const char* membe
   }
 }
 
-std::uint32_t CacheReadMemory(OSA_ServiceCntx* context, TargetCache* cache, std::uint32_t address,
-                              std::uint32_t count, std::uint32_t size, std::uint8_t* buffer,
-                              std::uint32_t blockStart, std::uint32_t blockSize) {
+KernelStatus CacheReadMemory(OSA_ServiceCntx* context, TargetCache* cache, std::uint32_t address,
+                             std::uint32_t count, std::uint32_t size, std::uint8_t* buffer,
+                             TargetBlock block) {
   const std::uint64_t length = std::uint64_t{count} * size;
   if (cache == nullptr || length == 0 || length > kCacheMaxBlockBytes) {
-    return OSA_Service_MemoryRead(context, kMemorySpace, address, count, size, buffer, 0,
-                                  kOsaNoCore);
+    return ServiceStatus(OSA_Service_MemoryRead(context, kKernelMemorySpace, address, count, size,
+                                                buffer, 0, kOsaNoCore));
   }
   DropStaleMemory(context, cache);
   const std::span<std::uint8_t> out(buffer, static_cast<std::size_t>(length));
-  const bool inBlock = blockSize > 0 && blockSize <= kCacheMaxBlockBytes && blockStart <= address &&
-                       address + length <= std::uint64_t{blockStart} + blockSize;
+  const bool inBlock = block.size > 0 && block.size <= kCacheMaxBlockBytes &&
+                       block.start <= address &&
+                       address + length <= std::uint64_t{block.start} + block.size;
   if (Serve(*cache, address, out.size(), buffer) ||
-      (inBlock && ReadBlock(context, cache, blockStart, blockSize) &&
+      (inBlock && ReadBlock(context, cache, block.start, block.size) &&
        Serve(*cache, address, out.size(), buffer))) {
     if (NeedsSwap(context, size)) SwapElements(out, size);
-    return 0;
+    return KernelStatus::kOk;
   }
-  const std::uint32_t status =
-      OSA_Service_MemoryRead(context, kMemorySpace, address, count, size, buffer, 0, kOsaNoCore);
-  if (status != 0) return status;
+  const KernelStatus status = ServiceStatus(OSA_Service_MemoryRead(
+      context, kKernelMemorySpace, address, count, size, buffer, 0, kOsaNoCore));
+  if (status != KernelStatus::kOk) return status;
   std::vector<std::uint8_t> sent(out.begin(), out.end());
   if (NeedsSwap(context, size)) SwapElements(sent, size);
   Keep(cache, address, std::move(sent));
-  return 0;
+  return KernelStatus::kOk;
 }
 
 bool CacheObjectSize(OSA_ServiceCntx* context, TargetCache* cache, const char* typeName,
                      std::uint32_t* size) {
   if (cache == nullptr) return false;
   OsaValue value;
-  if (CacheEvaluateLayout(context, cache, "sizeof(" + std::string(typeName) + ")", &value) != 0) {
+  if (CacheEvaluateLayout(context, cache, "sizeof(" + std::string(typeName) + ")", &value) !=
+      KernelStatus::kOk) {
     return false;
   }
   const auto bytes = static_cast<std::uint32_t>(value.payload);

@@ -21,22 +21,26 @@
 #include <unordered_set>
 #include <vector>
 
+#include "kernel/kernel_status.h"
 #include "osa/plugin_api.h"
+
+// Memory space of every target access the kernel code makes.
+inline constexpr std::int32_t kKernelMemorySpace = 4;
 
 // The answer of one layout expression: the service's status and, on
 // success, the value as kind UInt32 delivered it.
 struct CachedEvaluation {
-  std::uint32_t status = 0;
+  KernelStatus status = KernelStatus::kOk;
   std::uint64_t value = 0;
 };
 
 // A member of a type: its offset from the object's base and its size, each
 // with the status of the evaluation that found it.
 struct CachedMemberLayout {
-  std::uint32_t addressStatus = 0;
+  KernelStatus addressStatus = KernelStatus::kOk;
   std::uint32_t offset = 0;
   bool haveSize = false;  // the size has been asked for
-  std::uint32_t sizeStatus = 0;
+  KernelStatus sizeStatus = KernelStatus::kOk;
   std::uint32_t size = 0;
 };
 
@@ -76,8 +80,8 @@ void CacheForgetMemory(TargetCache* cache);
 // Evaluates a layout expression as kind UInt32, once while the cache is on:
 // later calls deliver the first answer (failures included) without asking.
 // Without a cache it is a plain evaluation.
-std::uint32_t CacheEvaluateLayout(OSA_ServiceCntx* context, TargetCache* cache,
-                                  const std::string& expression, OsaValue* out);
+[[nodiscard]] KernelStatus CacheEvaluateLayout(OSA_ServiceCntx* context, TargetCache* cache,
+                                               const std::string& expression, OsaValue* out);
 
 // Copies out the member layout of "typeName"/"memberPath"; false when none
 // is kept yet or the path cannot be cached (one that follows a pointer).
@@ -88,15 +92,23 @@ bool CacheFindMember(const TargetCache* cache, const char* typeName, const char*
 void CacheKeepMember(TargetCache* cache, const char* typeName, const char* memberPath,
                      const CachedMemberLayout& layout);
 
+// The structure around a read, [start, start + size): with the cache on it
+// is read as a whole when the read falls inside it. Size 0: none.
+struct TargetBlock {
+  std::uint32_t start = 0;
+  std::uint32_t size = 0;
+};
+
 // Reads count elements of `size` bytes at `address` into buffer, delivered
 // as OSA_Service_MemoryRead delivers them (elements swapped when the
 // target's and the host's byte orders differ). With a cache, the bytes come
-// from a kept copy when one holds them; otherwise the block [blockStart,
-// blockStart + blockSize) is read as a whole first when it holds them, and
-// failing that the elements are read as without a cache and kept.
-std::uint32_t CacheReadMemory(OSA_ServiceCntx* context, TargetCache* cache, std::uint32_t address,
-                              std::uint32_t count, std::uint32_t size, std::uint8_t* buffer,
-                              std::uint32_t blockStart = 0, std::uint32_t blockSize = 0);
+// from a kept copy when one holds them; otherwise `block` is read as a whole
+// first when it holds them, and failing that the elements are read as
+// without a cache and kept.
+[[nodiscard]] KernelStatus CacheReadMemory(OSA_ServiceCntx* context, TargetCache* cache,
+                                           std::uint32_t address, std::uint32_t count,
+                                           std::uint32_t size, std::uint8_t* buffer,
+                                           TargetBlock block = {});
 
 // Reads the structure `typeName` at `base` in one request unless a kept copy
 // already holds it; nothing happens without a cache or when its size is

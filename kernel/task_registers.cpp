@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 
+#include "kernel/kernel_messages.h"
 #include "kernel/structure_access.h"
 #include "osa/service_requests.h"
 
@@ -43,45 +44,46 @@ std::uint32_t Low32(std::uint64_t x) {
 
 // Reads the saved stack pointer and the frame kind. Each access reads them
 // again: the task may have run since.
-std::uint32_t ReadSavedFrame(OSA_ServiceCntx* context, const KernelContext& kernel,
-                             std::uint32_t task, SavedFrame* frame) {
+KernelStatus ReadSavedFrame(OSA_ServiceCntx* context, const KernelContext& kernel,
+                            std::uint32_t task, SavedFrame* frame) {
   SavedFrame read;
   OsaValue word;
-  std::uint32_t status =
-      ReadKernelMember(context, kernel, &word, 4, "task stack pointer", "QX_TASK", task,
-                       kernel.version == 1 ? "stack_last" : "registers[0]");
-  if (status != 0) return status;
+  KernelStatus status = ReadKernelMember(
+      context, kernel, {"QX_TASK", task, kernel.version == 1 ? "stack_last" : "registers[0]"}, 4,
+      "task stack pointer", &word);
+  if (status != KernelStatus::kOk) return status;
   read.sp = Low32(word.payload);
 
   // Kernels without floating point keep no EXC_RETURN word: their frames
   // are always complete.
   OsaValue probe;
-  if (EvaluateLayout(context, kernel, &probe, "%s", "&qx_cpu_reg_offset_exc_return") == 0) {
+  if (EvaluateLayout(context, kernel, &probe, "%s", "&qx_cpu_reg_offset_exc_return") ==
+      KernelStatus::kOk) {
     status = ReadKernelSymbol(context, kernel, &word, 4, "exc_return register offset",
                               "&qx_cpu_reg_offset_exc_return");
-    if (status != 0) return status;
+    if (status != KernelStatus::kOk) return status;
     std::uint64_t excReturn = 0;
     status = ReadTargetBytes(context, kernel, read.sp + kWordSize * Low32(word.payload), kWordSize,
-                             &excReturn, read.sp, kernel.regStackSize);
-    if (status != 0) {
-      ShowKernelError(context, "Error: Unable to read exc_return value from task stack\n");
+                             &excReturn, {read.sp, kernel.regStackSize});
+    if (status != KernelStatus::kOk) {
+      ShowKernelMessage(context, KernelMessage::kExcReturnUnreadable);
       return status;
     }
     if ((excReturn & kExcReturnNoFpContext) != 0) {
       status = ReadKernelSymbol(context, kernel, &word, 1, "active register offset skip",
                                 "&qx_cpu_reg_offset_novfp_skip");
-      if (status != 0) return status;
+      if (status != KernelStatus::kOk) return status;
       read.skip = Low32(word.payload);
       status = ReadKernelSymbol(context, kernel, &word, 1, "active register offset count",
                                 "&qx_cpu_reg_offset_novfp_count");
-      if (status != 0) return status;
+      if (status != KernelStatus::kOk) return status;
       read.count = Low32(word.payload);
     } else {
       read.fpContext = true;
     }
   }
   *frame = read;
-  return 0;
+  return KernelStatus::kOk;
 }
 
 // The stack pointer as it was before the context was saved (code 0xFE), or
@@ -96,9 +98,9 @@ std::uint32_t ComputedStackPointer(OSA_ServiceCntx* context, const KernelContext
     const std::uint32_t xpsrAddress =
         value - kWordSize - (frame.fpContext ? kFpContextTopBytes : 0);
     std::uint64_t xpsr = 0;
-    if (ReadTargetBytes(context, kernel, xpsrAddress, kWordSize, &xpsr, frame.sp,
-                        kernel.regStackSize) != 0) {
-      ShowKernelError(context, "Error: Unable to read XPSR\n");
+    if (ReadTargetBytes(context, kernel, xpsrAddress, kWordSize, &xpsr,
+                        {frame.sp, kernel.regStackSize}) != KernelStatus::kOk) {
+      ShowKernelMessage(context, KernelMessage::kXpsrUnreadable);
     } else if ((xpsr & kXpsrAlignPad) != 0) {
       value += kWordSize;
     }
@@ -107,37 +109,36 @@ std::uint32_t ComputedStackPointer(OSA_ServiceCntx* context, const KernelContext
   return value;
 }
 
-// The 32-bit word of a saved register, read or written.
-std::uint32_t AccessStackWord(OSA_ServiceCntx* context, const KernelContext& kernel,
-                              std::uint32_t address, std::uint32_t frameStart,
-                              std::uint32_t frameSize, std::int32_t reg, Direction direction,
-                              std::uint64_t* value) {
+// The 32-bit word of a saved register at `address`, read or written; a read
+// takes the words of `frame` around it at once with the cache on.
+KernelStatus AccessStackWord(OSA_ServiceCntx* context, const KernelContext& kernel,
+                             std::uint32_t address, TargetBlock frame, std::int32_t reg,
+                             Direction direction, std::uint64_t* value) {
   if (direction == Direction::Write) {
     const std::uint32_t word = Low32(*value);
     std::array<std::uint8_t, kWordSize> bytes{};
     std::memcpy(bytes.data(), &word, bytes.size());
-    const std::uint32_t status = OSA_Service_MemoryWrite(context, kKernelMemorySpace, address, 1,
-                                                         kWordSize, bytes.data(), kOsaNoCore);
-    if (status != 0) {
-      ShowKernelError(context, "Error: Unable to write register value to task stack\n");
+    const KernelStatus status = ServiceStatus(OSA_Service_MemoryWrite(
+        context, kKernelMemorySpace, address, 1, kWordSize, bytes.data(), kOsaNoCore));
+    if (status != KernelStatus::kOk) {
+      ShowKernelMessage(context, KernelMessage::kStackRegisterUnwritable);
     }
     return status;
   }
   std::uint64_t word = 0;
-  const std::uint32_t status =
-      ReadTargetBytes(context, kernel, address, kWordSize, &word, frameStart, frameSize);
-  if (status != 0) {
-    ShowKernelError(context, "Error: Unable to read register value from task stack\n");
+  const KernelStatus status = ReadTargetBytes(context, kernel, address, kWordSize, &word, frame);
+  if (status != KernelStatus::kOk) {
+    ShowKernelMessage(context, KernelMessage::kStackRegisterUnreadable);
     return status;
   }
   if (context->majorCpuType == kClearBit0CpuType && reg == kClearBit0Register) word &= ~1ull;
   *value = word;
-  return 0;
+  return KernelStatus::kOk;
 }
 
-std::uint32_t AccessTaskRegister(OSA_ServiceCntx* context, const KernelContext& kernel,
-                                 std::uint64_t taskId, std::int32_t reg, Direction direction,
-                                 std::uint64_t* value) {
+KernelStatus AccessTaskRegister(OSA_ServiceCntx* context, const KernelContext& kernel,
+                                std::uint64_t taskId, std::int32_t reg, Direction direction,
+                                std::uint64_t* value) {
   const bool running = taskId == kernel.runningTask && kernel.interruptLevel == 0;
   const bool ownsFpu = taskId == kernel.fpTask;
   const bool mapped = reg >= 0 && static_cast<std::size_t>(reg) < kernel.registerMap.size() &&
@@ -150,79 +151,77 @@ std::uint32_t AccessTaskRegister(OSA_ServiceCntx* context, const KernelContext& 
   if ((!floating && running) || (floating && ownsFpu)) {
     // The CPU holds this register.
     if (direction == Direction::Write) {
-      return OSA_Service_RegisterWrite(context, kOsaNoCore, reg, kNativeWidth, *value, 0, 0, 0);
+      return ServiceStatus(
+          OSA_Service_RegisterWrite(context, kOsaNoCore, reg, kNativeWidth, *value, 0, 0, 0));
     }
     std::int64_t live = 0;
-    const std::uint32_t status =
-        OSA_Service_RegisterRead(context, kOsaNoCore, reg, kNativeWidth, &live, 0, 0);
-    if (status == 0) *value = static_cast<std::uint64_t>(live);
+    const KernelStatus status = ServiceStatus(
+        OSA_Service_RegisterRead(context, kOsaNoCore, reg, kNativeWidth, &live, 0, 0));
+    if (status == KernelStatus::kOk) *value = static_cast<std::uint64_t>(live);
     return status;
   }
-  if (!mapped) return 1;
+  if (!mapped) return KernelStatus::kFailed;
 
   const std::uint32_t task = Low32(taskId);
   std::uint32_t address = 0;
   // The saved words around the register, read at once with the cache on.
-  std::uint32_t frameStart = 0;
-  std::uint32_t frameSize = kernel.regStackSize;
+  TargetBlock frameBlock{0, kernel.regStackSize};
   if (floating) {
     // The save area of s0-s31 and FPSCR sits at the top of the stack area.
     code &= ~kRegisterFloatingFlag;
     OsaValue start;
-    std::uint32_t status = ReadKernelMember(context, kernel, &start, 4, "task stack start",
-                                            "QX_TASK", task, "stack_start");
-    if (status != 0) return status;
+    KernelStatus status = ReadKernelMember(context, kernel, {"QX_TASK", task, "stack_start"}, 4,
+                                           "task stack start", &start);
+    if (status != KernelStatus::kOk) return status;
     OsaValue size;
-    status = ReadKernelMember(context, kernel, &size, 4, "task stack size", "QX_TASK", task,
-                              "stack_size");
-    if (status != 0) return status;
+    status = ReadKernelMember(context, kernel, {"QX_TASK", task, "stack_size"}, 4,
+                              "task stack size", &size);
+    if (status != KernelStatus::kOk) return status;
     const std::uint32_t top = Low32(start.payload) + Low32(size.payload);
     address = top - kWordSize * code;
-    frameStart = top - kFpSaveAreaBytes;
-    frameSize = kFpSaveAreaBytes;
+    frameBlock = {top - kFpSaveAreaBytes, kFpSaveAreaBytes};
   } else {
     SavedFrame frame;
-    const std::uint32_t status = ReadSavedFrame(context, kernel, task, &frame);
-    if (status != 0) return status;
+    const KernelStatus status = ReadSavedFrame(context, kernel, task, &frame);
+    if (status != KernelStatus::kOk) return status;
     if (special) {
-      if (direction == Direction::Write) return 1;
+      if (direction == Direction::Write) return KernelStatus::kFailed;
       *value = ComputedStackPointer(context, kernel, frame, code);
-      return 0;
+      return KernelStatus::kOk;
     }
     if (frame.count != 0) {
       // Without FP context the frame is the full one with `skip` words
       // taken out after word 0.
-      if (code - 1 < frame.skip) return 1;
+      if (code - 1 < frame.skip) return KernelStatus::kFailed;
       code -= frame.skip;
-      if (code >= frame.count) return 1;
+      if (code >= frame.count) return KernelStatus::kFailed;
     }
     address = frame.sp + kWordSize * code;
-    frameStart = frame.sp;
+    frameBlock.start = frame.sp;
   }
-  return AccessStackWord(context, kernel, address, frameStart, frameSize, reg, direction, value);
+  return AccessStackWord(context, kernel, address, frameBlock, reg, direction, value);
 }
 
 }  // namespace
 
-std::int32_t KernelTaskRegisterRead(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
+KernelStatus KernelTaskRegisterRead(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
                                     void* privateData, std::uint64_t taskId, std::int32_t reg,
                                     std::uint64_t* value) {
   const KernelContext* kernel = KernelContextOf(privateData);
-  if (kernel == nullptr || value == nullptr) return 1;
+  if (kernel == nullptr || value == nullptr) return KernelStatus::kFailed;
   std::uint64_t read = 0;
-  const std::uint32_t status =
+  const KernelStatus status =
       AccessTaskRegister(context, *kernel, taskId, reg, Direction::Read, &read);
-  if (status == 0) *value = read;
-  return static_cast<std::int32_t>(status);
+  if (status == KernelStatus::kOk) *value = read;
+  return status;
 }
 
-std::int32_t KernelTaskRegisterWrite(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
+KernelStatus KernelTaskRegisterWrite(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
                                      void* privateData, std::uint64_t taskId, std::int32_t reg,
                                      std::uint64_t value) {
   const KernelContext* kernel = KernelContextOf(privateData);
-  if (kernel == nullptr) return 1;
+  if (kernel == nullptr) return KernelStatus::kFailed;
   // A saved register lives in target memory: kept copies of it go.
   CacheForgetMemory(&kernel->cache);
-  return static_cast<std::int32_t>(
-      AccessTaskRegister(context, *kernel, taskId, reg, Direction::Write, &value));
+  return AccessTaskRegister(context, *kernel, taskId, reg, Direction::Write, &value);
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "kernel/kernel_context.h"
+#include "kernel/kernel_status.h"
 #include "osa/plugin_api.h"
 
 // Register map codes (one byte per debugger register number).
@@ -16,9 +17,9 @@ inline constexpr std::uint32_t kRegisterStackPointerBit31 = 0xFD;  // computed, 
 inline constexpr std::uint32_t kRegisterFloatingFlag = 0x80;       // words down from the stack top
 
 // Callbacks of slots 10 and 11.
-std::int32_t KernelTaskRegisterRead(OSA_ServiceCntx* context, OsaPluginInfo* info,
-                                    void* privateData, std::uint64_t taskId, std::int32_t reg,
-                                    std::uint64_t* value);
-std::int32_t KernelTaskRegisterWrite(OSA_ServiceCntx* context, OsaPluginInfo* info,
-                                     void* privateData, std::uint64_t taskId, std::int32_t reg,
-                                     std::uint64_t value);
+[[nodiscard]] KernelStatus KernelTaskRegisterRead(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                                  void* privateData, std::uint64_t taskId,
+                                                  std::int32_t reg, std::uint64_t* value);
+[[nodiscard]] KernelStatus KernelTaskRegisterWrite(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                                   void* privateData, std::uint64_t taskId,
+                                                   std::int32_t reg, std::uint64_t value);

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "kernel/discovery.h"
+#include "kernel/kernel_messages.h"
 #include "kernel/structure_access.h"
 #include "simple_json/json_value.h"
 
@@ -79,7 +80,8 @@ bool OnStartupStack(OSA_ServiceCntx* context, const KernelContext& kernel, std::
   }
   OsaValue priority;
   priority.kind = OsaValueKind::UInt64;
-  if (ReadPriority(context, kernel, task, "QX_TASK", "static_priority", &priority) != 0) {
+  if (ReadPriority(context, kernel, {"QX_TASK", task, "static_priority"}, &priority) !=
+      KernelStatus::kOk) {
     return false;
   }
   return priority.payload == static_cast<std::uint64_t>(kernel.maxPriorities) - 1;
@@ -147,22 +149,22 @@ bool GuiConditionHolds(const KernelContext& kernel, GuiCondition condition) {
 
 }  // namespace
 
-std::uint32_t ReadTaskStatus(OSA_ServiceCntx* context, const KernelContext& kernel,
-                             std::uint32_t task, OsaValue* out) {
+KernelStatus ReadTaskStatus(OSA_ServiceCntx* context, const KernelContext& kernel,
+                            std::uint32_t task, OsaValue* out) {
   std::uint32_t code = 0;
-  const std::uint32_t status = ReadObjectWord(context, kernel, task, "QX_TASK", "status", &code);
-  if (status != 0) return status;
+  const KernelStatus status = ReadObjectWord(context, kernel, {"QX_TASK", task, "status"}, &code);
+  if (status != KernelStatus::kOk) return status;
   switch (out->kind) {
     case OsaValueKind::Text:
       out->text = std::string(TaskStatusName(kernel, task, code));
-      return 0;
+      return KernelStatus::kOk;
     case OsaValueKind::UInt32:
     case OsaValueKind::UInt64:
       out->payload = code;
-      return 0;
+      return KernelStatus::kOk;
     default:
-      ShowKernelError(context, "Error: Unsupported task status data format\n");
-      return 1;
+      ShowKernelMessage(context, KernelMessage::kTaskStatusFormatUnsupported);
+      return KernelStatus::kFailed;
   }
 }
 
@@ -184,9 +186,10 @@ void ReadTaskLsoOffset(OSA_ServiceCntx* context, KernelContext* kernel, std::uin
   start.kind = OsaValueKind::UInt64;
   OsaValue size;
   size.kind = OsaValueKind::UInt64;
-  if (ReadObjectMember(context, *kernel, task, "QX_TASK", "stack_start", false, false, &start,
-                       true) != 0 ||
-      ReadObjectMember(context, *kernel, task, "QX_TASK", "stack_size", false, false, &size) != 0) {
+  if (ReadObjectMember(context, *kernel, {"QX_TASK", task, "stack_start"},
+                       {.signExtendAddress = true}, &start) != KernelStatus::kOk ||
+      ReadObjectMember(context, *kernel, {"QX_TASK", task, "stack_size"}, {}, &size) !=
+          KernelStatus::kOk) {
     // The member read has shown why; nothing is cached, so it is tried again.
     DeliverOffset(out, 0);
     return;
@@ -200,88 +203,88 @@ void ReadTaskLsoOffset(OSA_ServiceCntx* context, KernelContext* kernel, std::uin
   DeliverOffset(out, offset);
 }
 
-std::int32_t KernelTaskNameGet(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/, void* privateData,
+KernelStatus KernelTaskNameGet(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/, void* privateData,
                                std::uint64_t taskId, OsaValue* out) {
   const KernelContext* kernel = KernelContextOf(privateData);
-  if (kernel == nullptr || out == nullptr) return 1;
+  if (kernel == nullptr || out == nullptr) return KernelStatus::kFailed;
   const auto task = static_cast<std::uint32_t>(taskId);
   CachePrefetchObject(context, ActiveCache(&kernel->cache), "QX_TASK", task);
-  return static_cast<std::int32_t>(
-      ReadObjectName(context, *kernel, task + kernel->coreOffset, out));
+  return ReadObjectName(context, *kernel, task + kernel->coreOffset, out);
 }
 
-std::int32_t KernelTaskStatusGet(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
+KernelStatus KernelTaskStatusGet(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
                                  void* privateData, std::uint64_t taskId, OsaValue* out) {
   const KernelContext* kernel = KernelContextOf(privateData);
-  if (kernel == nullptr || out == nullptr) return 1;
-  return static_cast<std::int32_t>(
-      ReadTaskStatus(context, *kernel, static_cast<std::uint32_t>(taskId), out));
+  if (kernel == nullptr || out == nullptr) return KernelStatus::kFailed;
+  return ReadTaskStatus(context, *kernel, static_cast<std::uint32_t>(taskId), out);
 }
 
-std::int32_t KernelCurrentTaskGet(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/,
+KernelStatus KernelCurrentTaskGet(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/,
                                   void* privateData, std::int64_t /*coreIndex*/,
                                   std::uint64_t* taskId) {
   const KernelContext* kernel = KernelContextOf(privateData);
-  if (kernel == nullptr || taskId == nullptr) return 1;
+  if (kernel == nullptr || taskId == nullptr) return KernelStatus::kFailed;
   *taskId = kernel->runningTask;
-  return 0;
+  return KernelStatus::kOk;
 }
 
-std::int32_t KernelTaskLsoGet(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/, void* privateData,
+KernelStatus KernelTaskLsoGet(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/, void* privateData,
                               std::uint64_t taskId, std::uint64_t /*taskAttribute*/,
                               OsaValue* out) {
   KernelContext* kernel = KernelContextOf(privateData);
-  if (kernel == nullptr || out == nullptr) return 1;
+  if (kernel == nullptr || out == nullptr) return KernelStatus::kFailed;
   ReadTaskLsoOffset(context, kernel, taskId, out);
-  return 0;
+  return KernelStatus::kOk;
 }
 
-std::int32_t KernelTargetNotify(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
+KernelStatus KernelTargetNotify(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
                                 void* privateData, std::int32_t notice) {
   KernelContext* kernel = KernelContextOf(privateData);
-  if (kernel == nullptr) return 1;
+  if (kernel == nullptr) return KernelStatus::kFailed;
   // Whatever the notice, target memory may have changed since it was kept.
   CacheForgetMemory(&kernel->cache);
-  return static_cast<std::int32_t>(RefreshRunState(context, kernel, notice));
+  return RefreshRunState(context, kernel, notice);
 }
 
-std::int32_t KernelOsaCmd_Execute(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
+KernelStatus KernelOsaCmd_Execute(OSA_ServiceCntx* context, OsaPluginInfo* /*info*/,
                                   void* privateData, const char* command) {
   KernelContext* kernel = KernelContextOf(privateData);
-  if (kernel == nullptr) return 1;
-  if (command == nullptr) return 0;
+  if (kernel == nullptr) return KernelStatus::kFailed;
+  if (command == nullptr) return KernelStatus::kOk;
   for (const CacheCommand& cache : kCacheCommands) {
     if (std::string_view(command) != cache.text) continue;
     CacheSetEnabled(&kernel->cache, cache.enable);
     if (context->currentResult != nullptr) {
       JsonObjectAddInteger(context->currentResult, kCacheResultMember, cache.enable ? 1 : 0);
     }
-    return 0;
+    return KernelStatus::kOk;
   }
-  if (std::string_view(command) != kTaskTableCommand) return 0;
+  if (std::string_view(command) != kTaskTableCommand) return KernelStatus::kOk;
   // The table has one entry per bit of a task mask; a record whose width is
   // neither one nor two words is not trusted with the bound of the loop.
-  if (kernel->maskWords != 1 && kernel->maskWords != 2) return 1;
-  if (context->currentResult == nullptr) return 1;
+  if (kernel->maskWords != 1 && kernel->maskWords != 2) return KernelStatus::kFailed;
+  if (context->currentResult == nullptr) return KernelStatus::kFailed;
   const std::uint32_t entries = kernel->maskWords * kTasksPerMaskWord;
   JsonPtr table = JsonNewArray();
   for (std::uint32_t i = 0; i < entries; ++i) {
     OsaValue task;
-    const std::uint32_t status = EvaluateFormatted(context, &task, OsaValueKind::UInt32,
-                                                   "qx_kernel_sched_info.static_task_array[%u]", i);
-    if (status != 0) return static_cast<std::int32_t>(status);
+    const KernelStatus status = EvaluateFormatted(context, &task, OsaValueKind::UInt32,
+                                                  "qx_kernel_sched_info.static_task_array[%u]", i);
+    if (status != KernelStatus::kOk) return status;
     JsonArrayAppend(
         table.get(),
         JsonNewInteger(static_cast<std::int64_t>(static_cast<std::uint32_t>(task.payload))));
   }
-  return JsonObjectAdd(context->currentResult, "task_table", std::move(table)) ? 0 : 1;
+  return JsonObjectAdd(context->currentResult, "task_table", std::move(table))
+             ? KernelStatus::kOk
+             : KernelStatus::kFailed;
 }
 
-std::int32_t KernelGuiObjectCheck(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/,
+KernelStatus KernelGuiObjectCheck(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /*info*/,
                                   void* privateData, const OsaGuiObjectInfo* in,
                                   OsaGuiObjectInfo* out) {
   const KernelContext* kernel = KernelContextOf(privateData);
-  if (kernel == nullptr || in == nullptr || out == nullptr) return 1;
+  if (kernel == nullptr || in == nullptr || out == nullptr) return KernelStatus::kFailed;
   *out = *in;
   for (const GuiRule& rule : kGuiRules) {
     if (rule.typeId != in->typeId || !GuiConditionHolds(*kernel, rule.when)) continue;
@@ -291,5 +294,5 @@ std::int32_t KernelGuiObjectCheck(OSA_ServiceCntx* /*context*/, OsaPluginInfo* /
       out->typeName = std::string(rule.rename);
     }
   }
-  return 0;
+  return KernelStatus::kOk;
 }

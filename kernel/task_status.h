@@ -6,12 +6,13 @@
 #include <cstdint>
 
 #include "kernel/kernel_context.h"
+#include "kernel/kernel_status.h"
 #include "osa/plugin_api.h"
 
 // The state of the task at `task` (its "status" member) as text, code
 // (UInt32) or code (UInt64).
-std::uint32_t ReadTaskStatus(OSA_ServiceCntx* context, const KernelContext& kernel,
-                             std::uint32_t task, OsaValue* out);
+[[nodiscard]] KernelStatus ReadTaskStatus(OSA_ServiceCntx* context, const KernelContext& kernel,
+                                          std::uint32_t task, OsaValue* out);
 
 // The task's thread-local-storage offset, cached per task until the target
 // runs; never fails (0 when the stack figures cannot be read).
@@ -19,17 +20,22 @@ void ReadTaskLsoOffset(OSA_ServiceCntx* context, KernelContext* kernel, std::uin
                        OsaValue* out);
 
 // Callbacks of slots 13, 14, 20, 24, 28, 29 and 30.
-std::int32_t KernelTaskNameGet(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
-                               std::uint64_t taskId, OsaValue* out);
-std::int32_t KernelTaskStatusGet(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
-                                 std::uint64_t taskId, OsaValue* out);
-std::int32_t KernelCurrentTaskGet(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
-                                  std::int64_t coreIndex, std::uint64_t* taskId);
-std::int32_t KernelTaskLsoGet(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
-                              std::uint64_t taskId, std::uint64_t taskAttribute, OsaValue* out);
-std::int32_t KernelTargetNotify(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
-                                std::int32_t notice);
-std::int32_t KernelOsaCmd_Execute(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
-                                  const char* command);
-std::int32_t KernelGuiObjectCheck(OSA_ServiceCntx* context, OsaPluginInfo* info, void* privateData,
-                                  const OsaGuiObjectInfo* in, OsaGuiObjectInfo* out);
+[[nodiscard]] KernelStatus KernelTaskNameGet(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                             void* privateData, std::uint64_t taskId,
+                                             OsaValue* out);
+[[nodiscard]] KernelStatus KernelTaskStatusGet(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                               void* privateData, std::uint64_t taskId,
+                                               OsaValue* out);
+[[nodiscard]] KernelStatus KernelCurrentTaskGet(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                                void* privateData, std::int64_t coreIndex,
+                                                std::uint64_t* taskId);
+[[nodiscard]] KernelStatus KernelTaskLsoGet(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                            void* privateData, std::uint64_t taskId,
+                                            std::uint64_t taskAttribute, OsaValue* out);
+[[nodiscard]] KernelStatus KernelTargetNotify(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                              void* privateData, std::int32_t notice);
+[[nodiscard]] KernelStatus KernelOsaCmd_Execute(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                                void* privateData, const char* command);
+[[nodiscard]] KernelStatus KernelGuiObjectCheck(OSA_ServiceCntx* context, OsaPluginInfo* info,
+                                                void* privateData, const OsaGuiObjectInfo* in,
+                                                OsaGuiObjectInfo* out);

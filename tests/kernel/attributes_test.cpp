@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/attribute_ids.h"
 #include "kernel/attributes.h"
 #include "kernel/task_status.h"
 #include "tests/kernel/kernel_harness.h"
@@ -14,30 +15,33 @@
 namespace kernel_test {
 namespace {
 
+using A = AttributeId;
+constexpr std::int32_t kIdentity = AttributeNumber(A::kIdentity);
+
 // One attribute as the debugger should see it; nullopt where it must fail.
 struct Expected {
-  std::int32_t attribute;
+  AttributeId attribute;
   std::optional<std::string> text;
   std::optional<std::uint64_t> number;
 };
 
-Expected Num(std::int32_t attribute, std::uint64_t x) {
+Expected Num(AttributeId attribute, std::uint64_t x) {
   return {attribute, std::to_string(x), x};
 }
-Expected HexNum(std::int32_t attribute, std::uint64_t x) {
+Expected HexNum(AttributeId attribute, std::uint64_t x) {
   return {attribute, Hex(x), x};
 }
-Expected Text(std::int32_t attribute, std::string text) {
+Expected Text(AttributeId attribute, std::string text) {
   return {attribute, text, std::nullopt};
 }
-Expected Fails(std::int32_t attribute) {
+Expected Fails(AttributeId attribute) {
   return {attribute, std::nullopt, std::nullopt};
 }
-Expected Undefined(std::int32_t attribute) {
+Expected Undefined(AttributeId attribute) {
   return Text(attribute, "(Undefined Attribute)");
 }
 // Empty text for a zero or absent value, with or without a number.
-Expected NumOrEmpty(std::int32_t attribute, bool shown, std::uint64_t x, bool zeroNumber) {
+Expected NumOrEmpty(AttributeId attribute, bool shown, std::uint64_t x, bool zeroNumber) {
   if (shown) return Num(attribute, x);
   return {attribute, "", zeroNumber ? std::optional<std::uint64_t>(0) : std::nullopt};
 }
@@ -84,32 +88,35 @@ std::vector<Expected> TaskExpectations(const model::KernelManifest& m,
                                        const model::ManifestTask& t) {
   const std::uint64_t tls = static_cast<std::uint64_t>(t.tlsOffset);
   std::vector<Expected> rows = {
-      HexNum(0, t.address),
-      Text(1, t.name),
-      {2, StateText(m, t.status, t.running), t.status},
-      Num(3, t.staticPriority),
-      NumOrEmpty(4, t.activePriority != t.staticPriority, t.activePriority, false),
-      Num(6, t.ownedMutexCount),
-      Num(7, m.version == 3 ? 0 : std::popcount(t.mutexWaitersMask)),
-      Num(8, t.stackSize),
-      Fails(9),
-      HexNum(10, t.stackStart),
-      NumOrEmpty(11, t.preemptThreshold != t.staticPriority, t.preemptThreshold, false),
-      Num(18, t.timeSlice),
-      Num(19, t.remainingTimeSlice),
-      NumOrEmpty(21, t.waitTimerActive, t.waitTicksLeft, true),
-      {22, t.tlsOffset < (std::int64_t{1} << 32) ? Hex(static_cast<std::uint32_t>(tls)) : Hex(tls),
+      HexNum(A::kIdentity, t.address),
+      Text(A::kName, t.name),
+      {A::kTaskState, StateText(m, t.status, t.running), t.status},
+      Num(A::kStaticPriority, t.staticPriority),
+      NumOrEmpty(A::kActivePriority, t.activePriority != t.staticPriority, t.activePriority, false),
+      Num(A::kOwnedMutexCount, t.ownedMutexCount),
+      Num(A::kMutexWaiters, m.version == 3 ? 0 : std::popcount(t.mutexWaitersMask)),
+      Num(A::kStackSize, t.stackSize),
+      Fails(A::kPendingTaskCount),
+      HexNum(A::kStackStart, t.stackStart),
+      NumOrEmpty(A::kPreemptionThreshold, t.preemptThreshold != t.staticPriority,
+                 t.preemptThreshold, false),
+      Num(A::kTimeSlice, t.timeSlice),
+      Num(A::kRemainingTimeSlice, t.remainingTimeSlice),
+      NumOrEmpty(A::kWaitTicks, t.waitTimerActive, t.waitTicksLeft, true),
+      {A::kTlsOffset,
+       t.tlsOffset < (std::int64_t{1} << 32) ? Hex(static_cast<std::uint32_t>(tls)) : Hex(tls),
        tls},
-      Undefined(12),
-      Undefined(32),
+      // Attributes of other kinds are undefined for a task.
+      Undefined(A::kRemainingTicks),
+      Undefined(A::kSemaphoreCount),
   };
   std::string parent;
   for (const model::ManifestObject& object : m.objects) {
     if (t.pendedOn != 0 && object.coreAddress == t.pendedOn) parent = object.name;
   }
-  rows.push_back(Text(5, t.pendedOn == 0 ? "" : Reference(t.pendedOn, parent)));
+  rows.push_back(Text(A::kPendedOn, t.pendedOn == 0 ? "" : Reference(t.pendedOn, parent)));
   const bool exitShown = t.status == 1 && !(m.hasTerminated && t.terminated);
-  rows.push_back(exitShown ? HexNum(20, t.exitCode) : Text(20, ""));
+  rows.push_back(exitShown ? HexNum(A::kExitCode, t.exitCode) : Text(A::kExitCode, ""));
   return rows;
 }
 
@@ -122,27 +129,38 @@ std::uint64_t Field(const model::ManifestObject& object, std::string_view name) 
 // The attributes that show one manifest field as it is, per object list.
 struct PlainFigure {
   std::uint32_t list;
-  std::int32_t attribute;
+  AttributeId attribute;
   const char* field;
   bool hex;
 };
 constexpr PlainFigure kPlainFigures[] = {
-    {4, 32, "count", false},         {5, 42, "num_msgs", false},
-    {5, 43, "capacity", false},      {5, 44, "msg_size", false},
-    {6, 52, "flags", true},          {6, 53, "requested_flags", true},
-    {7, 62, "block_size", false},    {7, 63, "available_blocks", false},
-    {7, 64, "total_blocks", false},  {8, 72, "available_bytes", false},
-    {8, 73, "buf_size", false},      {8, 74, "fragments", false},
-    {3, 23, "nesting_count", false}, {3, 24, "priority_inherit", false},
-    {2, 13, "active", false},        {2, 14, "alarm_ticks", false},
-    {2, 15, "repeating", false},     {2, 17, "expiration_input", true},
+    {4, A::kSemaphoreCount, "count", false},
+    {5, A::kMessageCount, "num_msgs", false},
+    {5, A::kQueueCapacity, "capacity", false},
+    {5, A::kMessageSize, "msg_size", false},
+    {6, A::kFlags, "flags", true},
+    {6, A::kRequestedFlags, "requested_flags", true},
+    {7, A::kBlockSize, "block_size", false},
+    {7, A::kAvailableBlocks, "available_blocks", false},
+    {7, A::kTotalBlocks, "total_blocks", false},
+    {8, A::kAvailableBytes, "available_bytes", false},
+    {8, A::kPoolSize, "buf_size", false},
+    {8, A::kFragments, "fragments", false},
+    {3, A::kNestingCount, "nesting_count", false},
+    {3, A::kPriorityInherit, "priority_inherit", false},
+    {2, A::kTimerActive, "active", false},
+    {2, A::kAlarmTicks, "alarm_ticks", false},
+    {2, A::kRepeating, "repeating", false},
+    {2, A::kExpirationInput, "expiration_input", true},
 };
 
 std::vector<Expected> ObjectExpectations(const model::KernelManifest& m,
                                          const model::ManifestObject& o) {
-  std::vector<Expected> rows = {HexNum(0, o.address), Text(1, o.name), Undefined(99)};
+  std::vector<Expected> rows = {HexNum(A::kIdentity, o.address), Text(A::kName, o.name),
+                                Undefined(static_cast<AttributeId>(99))};
   const bool waiting = !o.waiters.empty();
-  rows.push_back(o.listIndex == 2 ? Fails(9) : Num(9, o.waiters.size()));
+  rows.push_back(o.listIndex == 2 ? Fails(A::kPendingTaskCount)
+                                  : Num(A::kPendingTaskCount, o.waiters.size()));
   for (const PlainFigure& figure : kPlainFigures) {
     if (figure.list != o.listIndex) continue;
     const std::uint64_t x = Field(o, figure.field);
@@ -150,30 +168,33 @@ std::vector<Expected> ObjectExpectations(const model::KernelManifest& m,
   }
   switch (o.listIndex) {
     case 2:  // timers
-      rows.push_back(NumOrEmpty(12, Field(o, "active") != 0, Field(o, "ticks_left"), true));
-      rows.push_back(Text(16, o.routine));
+      rows.push_back(
+          NumOrEmpty(A::kRemainingTicks, Field(o, "active") != 0, Field(o, "ticks_left"), true));
+      rows.push_back(Text(A::kExpirationRoutine, o.routine));
       // Kernels with "alarm_repeat" have no repeat count: the empty answer.
-      rows.push_back(m.timerRepeatTicks ? NumOrEmpty(26, Field(o, "repeat_ticks") != 0,
+      rows.push_back(m.timerRepeatTicks ? NumOrEmpty(A::kRepeatTicks, Field(o, "repeat_ticks") != 0,
                                                      Field(o, "repeat_ticks"), true)
-                                        : Text(26, ""));
-      rows.push_back(Undefined(3));
+                                        : Text(A::kRepeatTicks, ""));
+      rows.push_back(Undefined(A::kStaticPriority));
       break;
     case 3: {  // mutexes
       const model::ManifestTask* owner = FindTask(m, Field(o, "owner"));
-      rows.push_back(Text(22, owner == nullptr ? "" : Reference(owner->coreAddress, owner->name)));
+      rows.push_back(
+          Text(A::kOwner, owner == nullptr ? "" : Reference(owner->coreAddress, owner->name)));
       if (!waiting) {
-        rows.push_back(Text(25, ""));
+        rows.push_back(Text(A::kInheritedPriority, ""));
       } else if (m.pendIsList) {
-        rows.push_back(Num(25, Field(o, "inherited_priority_shown")));
+        rows.push_back(Num(A::kInheritedPriority, Field(o, "inherited_priority_shown")));
       } else {
         // Mask kernels show the priority of the waiter with the lowest task
         // number, the first one in the mask.
-        rows.push_back(Num(25, FindTask(m, o.waiters.front())->staticPriority));
+        rows.push_back(Num(A::kInheritedPriority, FindTask(m, o.waiters.front())->staticPriority));
       }
       break;
     }
     case 8:
-      rows.push_back(NumOrEmpty(75, waiting, Field(o, "min_pending_allocation_size"), false));
+      rows.push_back(NumOrEmpty(A::kSmallestPendingAllocation, waiting,
+                                Field(o, "min_pending_allocation_size"), false));
       break;
     default:
       break;
@@ -188,17 +209,18 @@ class AttributesByVariant : public ModelTarget,
 
   void Check(std::int32_t type, const std::vector<Expected>& rows, const std::string& label) {
     for (const Expected& row : rows) {
-      SCOPED_TRACE(label + " attribute " + std::to_string(row.attribute));
+      const std::int32_t attribute = AttributeNumber(row.attribute);
+      SCOPED_TRACE(label + " attribute " + std::to_string(attribute));
       std::string text = "unset";
       const std::int32_t textStatus =
-          DbgObjectListAttributeText(S(), kContext, type, row.attribute, &text);
+          DbgObjectListAttributeText(S(), kContext, type, attribute, &text);
       EXPECT_EQ(textStatus == 0, row.text.has_value()) << text;
       if (row.text) {
         EXPECT_EQ(text, *row.text);
       }
       std::uint64_t number = 0xDEAD;
       const std::int32_t numberStatus =
-          DbgObjectListAttributeNumber(S(), kContext, type, row.attribute, &number);
+          DbgObjectListAttributeNumber(S(), kContext, type, attribute, &number);
       EXPECT_EQ(numberStatus == 0, row.number.has_value()) << "number";
       if (row.number) {
         EXPECT_EQ(number, *row.number);
@@ -209,7 +231,7 @@ class AttributesByVariant : public ModelTarget,
   // The attribute-0 number of the object the walk stands on.
   std::uint64_t Identity(std::int32_t type) {
     std::uint64_t address = 0;
-    EXPECT_EQ(DbgObjectListAttributeNumber(S(), kContext, type, 0, &address), 0);
+    EXPECT_EQ(DbgObjectListAttributeNumber(S(), kContext, type, kIdentity, &address), 0);
     return address;
   }
 };
@@ -218,7 +240,7 @@ TEST_P(AttributesByVariant, EveryTaskMatchesTheManifest) {
   const model::KernelManifest& m = model.manifest;
   const std::int32_t type = m.pendIsList ? 9 : 1;
   std::string text;
-  EXPECT_NE(DbgObjectListAttributeText(S(), kContext, type, 0, &text), 0) << "no walk open";
+  EXPECT_NE(DbgObjectListAttributeText(S(), kContext, type, kIdentity, &text), 0) << "no walk open";
   std::size_t visited = 0;
   DbgObjectListWalk(S(), kContext, type, [&] {
     const model::ManifestTask* task = FindTask(m, Identity(type));
@@ -300,7 +322,8 @@ class AttributeEdges : public ModelTarget {
     ASSERT_EQ(DbgObjectListInit(S(), kContext, type), 0);
     for (int step = 0; step < 64; ++step) {
       std::string here;
-      ASSERT_EQ(DbgObjectListAttributeText(S(), kContext, type, 1, &here), 0);
+      ASSERT_EQ(DbgObjectListAttributeText(S(), kContext, type, AttributeNumber(A::kName), &here),
+                0);
       if (here == name) return;
       ASSERT_EQ(DbgObjectListNext(S(), kContext, type), 0);
     }
@@ -356,7 +379,9 @@ TEST_F(AttributeEdges, FirstWaiterScansTheHighHalfOfA64TaskMaskFirst) {
                           Case{bit(late), std::to_string(late.staticPriority)}, Case{0, ""}}) {
       WriteMember("QX_MUTEX", mutex.address, row.maskMember, c.mask);
       std::string text;
-      EXPECT_EQ(DbgObjectListAttributeText(S(), kContext, 3, 25, &text), 0);
+      EXPECT_EQ(DbgObjectListAttributeText(S(), kContext, 3, AttributeNumber(A::kInheritedPriority),
+                                           &text),
+                0);
       EXPECT_EQ(text, c.shown) << Hex(c.mask);
     }
   }
@@ -375,7 +400,9 @@ TEST_F(AttributeEdges, QueueCapacityNeverDividesByAWrappedMessageSize) {
                                               {1, bytes / 4}}) {
     WriteMember("QX_QUEUE", queue.address, "msg_size", messageSize);
     std::uint64_t shown = 0xDEAD;
-    EXPECT_EQ(DbgObjectListAttributeNumber(S(), kContext, 5, 43, &shown), 0);
+    EXPECT_EQ(
+        DbgObjectListAttributeNumber(S(), kContext, 5, AttributeNumber(A::kQueueCapacity), &shown),
+        0);
     EXPECT_EQ(shown, capacity) << Hex(messageSize);
   }
 }
@@ -400,9 +427,10 @@ TEST_F(AttributeEdges, OffsetsBeyond32BitsAndBelowZero) {
     StandOn(1, worker.name);
     std::string text;
     std::uint64_t number = 0;
-    EXPECT_EQ(DbgObjectListAttributeText(S(), kContext, 1, 22, &text), 0);
+    const std::int32_t tlsOffset = AttributeNumber(A::kTlsOffset);
+    EXPECT_EQ(DbgObjectListAttributeText(S(), kContext, 1, tlsOffset, &text), 0);
     EXPECT_EQ(text, row.text);
-    EXPECT_EQ(DbgObjectListAttributeNumber(S(), kContext, 1, 22, &number), 0);
+    EXPECT_EQ(DbgObjectListAttributeNumber(S(), kContext, 1, tlsOffset, &number), 0);
     EXPECT_EQ(number, row.number);
   }
 }
@@ -429,15 +457,15 @@ TEST_F(AttributeEdges, UnsupportedKindsShowTheirOwnMessage) {
   struct Row {
     std::int32_t type;
     const char* object;
-    std::int32_t attribute;
+    AttributeId attribute;
     Texts messages;
   };
   const Row rows[] = {
-      {4, "rx_sem", 9, {"Error: Unsupported priority data format\n"}},
-      {2, "blink", 13, {"Error: Unsupported task member data format\n"}},
-      {2, "blink", 12, {"Error: Unsupported object member data format\n"}},
-      {1, "lock_owner", 0, {}},  // identity: status 1, no message
-      {5, "cmd_queue", 43, {}},  // plain figure
+      {4, "rx_sem", A::kPendingTaskCount, {"Error: Unsupported priority data format\n"}},
+      {2, "blink", A::kTimerActive, {"Error: Unsupported task member data format\n"}},
+      {2, "blink", A::kRemainingTicks, {"Error: Unsupported object member data format\n"}},
+      {1, "lock_owner", A::kIdentity, {}},      // status 1, no message
+      {5, "cmd_queue", A::kQueueCapacity, {}},  // plain figure
   };
   for (const Row& row : rows) {
     StandOn(row.type, row.object);
@@ -445,17 +473,18 @@ TEST_F(AttributeEdges, UnsupportedKindsShowTheirOwnMessage) {
     OsaValue value;
     value.kind = OsaValueKind::Float;
     EXPECT_EQ(KernelObjectListAttribute(Plugin(), &Plugin()->info, Kernel(), row.type, nullptr,
-                                        row.attribute, &value),
-              1)
-        << row.object << " " << row.attribute;
-    EXPECT_EQ(Messages(), row.messages) << row.object << " " << row.attribute;
+                                        AttributeNumber(row.attribute), &value),
+              KernelStatus::kFailed)
+        << row.object << " " << AttributeNumber(row.attribute);
+    EXPECT_EQ(Messages(), row.messages) << row.object << " " << AttributeNumber(row.attribute);
     ASSERT_EQ(DbgObjectListCleanup(S(), kContext, row.type), 0);
   }
   OsaValue value;
   value.kind = OsaValueKind::Double;
   const std::uint64_t task = model.manifest.tasks.front().address;
   Forget();
-  EXPECT_EQ(KernelTaskStatusGet(Plugin(), &Plugin()->info, Kernel(), task, &value), 1);
+  EXPECT_EQ(KernelTaskStatusGet(Plugin(), &Plugin()->info, Kernel(), task, &value),
+            KernelStatus::kFailed);
   EXPECT_EQ(Messages(), Texts{"Error: Unsupported task status data format\n"});
 }
 
@@ -467,17 +496,19 @@ TEST_F(AttributeEdges, EveryCallbackWithoutAKernelRecordFails) {
   std::uint64_t task = 0;
   OsaGuiObjectInfo in;
   OsaGuiObjectInfo out;
-  EXPECT_EQ(KernelObjectListAttribute(plugin, info, nullptr, 1, nullptr, 0, &value), 1);
-  EXPECT_EQ(KernelTaskNameGet(plugin, info, nullptr, 0, &value), 1);
-  EXPECT_EQ(KernelTaskStatusGet(plugin, info, nullptr, 0, &value), 1);
-  EXPECT_EQ(KernelCurrentTaskGet(plugin, info, nullptr, -1, &task), 1);
-  EXPECT_EQ(KernelTaskLsoGet(plugin, info, nullptr, 0, 0, &value), 1);
-  EXPECT_EQ(KernelTargetNotify(plugin, info, nullptr, 0), 1);
-  EXPECT_EQ(KernelOsaCmd_Execute(plugin, info, nullptr, "get_task_table"), 1);
-  EXPECT_EQ(KernelGuiObjectCheck(plugin, info, nullptr, &in, &out), 1);
+  EXPECT_EQ(KernelObjectListAttribute(plugin, info, nullptr, 1, nullptr, 0, &value),
+            KernelStatus::kFailed);
+  EXPECT_EQ(KernelTaskNameGet(plugin, info, nullptr, 0, &value), KernelStatus::kFailed);
+  EXPECT_EQ(KernelTaskStatusGet(plugin, info, nullptr, 0, &value), KernelStatus::kFailed);
+  EXPECT_EQ(KernelCurrentTaskGet(plugin, info, nullptr, -1, &task), KernelStatus::kFailed);
+  EXPECT_EQ(KernelTaskLsoGet(plugin, info, nullptr, 0, 0, &value), KernelStatus::kFailed);
+  EXPECT_EQ(KernelTargetNotify(plugin, info, nullptr, 0), KernelStatus::kFailed);
+  EXPECT_EQ(KernelOsaCmd_Execute(plugin, info, nullptr, "get_task_table"), KernelStatus::kFailed);
+  EXPECT_EQ(KernelGuiObjectCheck(plugin, info, nullptr, &in, &out), KernelStatus::kFailed);
   // Type numbers outside the table have no walk to stand on.
   for (std::int32_t type : {0, 12, -1, 0x7FFFFFFF}) {
-    EXPECT_EQ(KernelObjectListAttribute(plugin, info, Kernel(), type, nullptr, 0, &value), 1);
+    EXPECT_EQ(KernelObjectListAttribute(plugin, info, Kernel(), type, nullptr, 0, &value),
+              KernelStatus::kFailed);
   }
 }
 

@@ -165,9 +165,9 @@ TEST_F(ModelTarget, SecondTargetInitReplacesAndReleasesTheFirstRecord) {
   RemoveSymbol("qx_kernel_osa_version");
   EXPECT_EQ(TargetInit(&status), second);
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(KernelTargetCleanup(&context, &context.info, &context.privateData), 0);
+  EXPECT_EQ(KernelTargetCleanup(&context, &context.info, &context.privateData), KernelStatus::kOk);
   EXPECT_EQ(context.privateData, nullptr);
-  EXPECT_EQ(KernelTargetCleanup(&context, &context.info, &context.privateData), 0);
+  EXPECT_EQ(KernelTargetCleanup(&context, &context.info, &context.privateData), KernelStatus::kOk);
 }
 
 TEST_F(ModelTarget, OsaInitOffersTwentyCommandsInSlotOrder) {
@@ -249,7 +249,7 @@ TEST_F(StartCheck, ResetEntriesInEitherFrameAreRefusedLookAlikesAccepted) {
 
 TEST_F(StartCheck, CommandsAreSentExactlyAndAnUnknownProcedureIsRefused) {
   ASSERT_TRUE(Open("v1-mask-core-32"));
-  EXPECT_EQ(TargetStartCheck(&context), 0u);
+  EXPECT_EQ(TargetStartCheck(&context), KernelStatus::kOk);
   const Texts commands = RequestsWith("OSA_Service_CommandExec");
   ASSERT_EQ(commands.size(), 2u);
   EXPECT_NE(commands[0].find(R"("command" : "E 1; mprintf(\"%s\", $_PROCEDURE);", )"
@@ -262,7 +262,7 @@ TEST_F(StartCheck, CommandsAreSentExactlyAndAnUnknownProcedureIsRefused) {
       << commands[1];
   // No caller routine: only the current frame is compared.
   model.registers.values[model::kRegLr] = 0;
-  EXPECT_EQ(TargetStartCheck(&context), 0u);
+  EXPECT_EQ(TargetStartCheck(&context), KernelStatus::kOk);
   EXPECT_TRUE(Messages().empty());
   SetPc(0);
   EXPECT_EQ(Init(), 2);
@@ -292,13 +292,13 @@ TEST_F(StartCheck, PcInsideBootAndResetSectionsIsRefusedUpToTheirEnd) {
     for (const std::uint32_t pc : {begin, end - 1}) {
       SetPc(pc);
       Forget();
-      EXPECT_EQ(TargetStartCheck(&context), 1u) << std::hex << pc;
+      EXPECT_EQ(TargetStartCheck(&context), KernelStatus::kFailed) << std::hex << pc;
       EXPECT_EQ(Messages(), Texts{kNotInitialized});
     }
     SetPc(end);
     Forget();
     const bool reset = std::string_view(row.begin).ends_with("reset");
-    EXPECT_EQ(TargetStartCheck(&context), reset ? 1u : 0u);
+    EXPECT_EQ(TargetStartCheck(&context), reset ? KernelStatus::kFailed : KernelStatus::kOk);
     EXPECT_EQ(Messages().empty(), !reset);
     const Texts probes = RequestsWith("hrx");
     ASSERT_GE(probes.size(), 2u);

@@ -21,11 +21,17 @@
 #include "debugger/session.h"
 #include "kernel/discovery.h"
 #include "kernel/kernel_context.h"
+#include "kernel/kernel_status.h"
 #include "model/kernel_builder.h"
 #include "model/target_memory.h"
 #include "model/target_model.h"
 #include "osa/context.h"
 #include "osa/plugin_api.h"
+
+// Failed expectations show a status as its number.
+inline void PrintTo(KernelStatus status, std::ostream* os) {
+  *os << "KernelStatus " << InterfaceStatus(status);
+}
 
 namespace kernel_test {
 
@@ -113,7 +119,7 @@ class ModelTarget : public testing::Test {
 
   // Runs TargetInit on the fixture's own context; the new record or null.
   KernelContext* TargetInit(std::int32_t* status) {
-    *status = KernelTargetInit(&context, &context.info, &context.privateData);
+    *status = InterfaceStatus(KernelTargetInit(&context, &context.info, &context.privateData));
     return KernelContextOf(context.privateData.get());
   }
 

@@ -31,11 +31,12 @@ class ObjectWalk : public ModelTarget {
     Forget();
     return kernel != nullptr;
   }
+  // The statuses as the interface returns them.
   std::int32_t Init(std::int32_t type) {
-    return KernelObjectListInit(&context, &context.info, kernel, type, nullptr);
+    return InterfaceStatus(KernelObjectListInit(&context, &context.info, kernel, type, nullptr));
   }
   std::int32_t Next(std::int32_t type) {
-    return KernelObjectListNext(&context, &context.info, kernel, type, nullptr);
+    return InterfaceStatus(KernelObjectListNext(&context, &context.info, kernel, type, nullptr));
   }
 
   // Walks `type` to its end (at most 100 objects); the objects visited and
@@ -143,7 +144,8 @@ TEST_F(ObjectWalk, TaskPresentationsKeepTheirOwnCursors) {
   // A second Init restarts only its own type's walk.
   ASSERT_EQ(Init(kTaskList), 0);
   EXPECT_EQ(CurrentObjectAddress(*kernel, kTask), tasks[1].object);
-  EXPECT_EQ(KernelObjectListCleanup(&context, &context.info, kernel, kTask, nullptr), 0);
+  EXPECT_EQ(KernelObjectListCleanup(&context, &context.info, kernel, kTask, nullptr),
+            KernelStatus::kOk);
   EXPECT_EQ(CurrentObjectAddress(*kernel, kTask), 0u);
   EXPECT_EQ(CurrentObjectAddress(*kernel, kTaskList), tasks[0].object);
   EXPECT_EQ(Next(kTask), 2);
@@ -158,9 +160,12 @@ TEST_F(ObjectWalk, WalksOutsideTheTableOrWithoutInitEndWithoutAsking) {
     EXPECT_EQ(ObjectTypeName(type), nullptr);
   }
   EXPECT_TRUE(RequestsWith("").empty());
-  EXPECT_EQ(KernelObjectListInit(&context, &context.info, nullptr, kTask, nullptr), 1);
-  EXPECT_EQ(KernelObjectListNext(&context, &context.info, nullptr, kTask, nullptr), 1);
-  EXPECT_EQ(KernelObjectListCleanup(&context, &context.info, nullptr, kTask, nullptr), 1);
+  EXPECT_EQ(KernelObjectListInit(&context, &context.info, nullptr, kTask, nullptr),
+            KernelStatus::kFailed);
+  EXPECT_EQ(KernelObjectListNext(&context, &context.info, nullptr, kTask, nullptr),
+            KernelStatus::kFailed);
+  EXPECT_EQ(KernelObjectListCleanup(&context, &context.info, nullptr, kTask, nullptr),
+            KernelStatus::kFailed);
 }
 
 TEST_F(ObjectWalk, FailuresShowTheirMessageAndKeepTheWalk) {

@@ -62,10 +62,8 @@ class StructureAccess : public ModelTarget {
   }
 
   // ReadObjectMember of TEST_OBJ's member into a value of `kind`.
-  std::uint32_t Read(const char* member, OsaValue* out, bool decimal = false,
-                     bool emptyIfZero = false, bool signExtend = false) {
-    return ReadObjectMember(&context, kernel, kObject, "TEST_OBJ", member, decimal, emptyIfZero,
-                            out, signExtend);
+  KernelStatus Read(const char* member, OsaValue* out, MemberReadOptions options = {}) {
+    return ReadObjectMember(&context, kernel, {"TEST_OBJ", kObject, member}, options, out);
   }
 
   // The byte counts of the memory reads sent since the last Forget().
@@ -122,7 +120,7 @@ TEST_F(StructureAccess, ElementLayoutFollowsTheMemberSize) {
     kernel.version = 3;
     WriteBytes(MemberAddress(row.member), row.bytes);
     OsaValue value = Value(OsaValueKind::UInt64);
-    ASSERT_EQ(Read(row.member, &value), 0u);
+    ASSERT_EQ(Read(row.member, &value), KernelStatus::kOk);
     EXPECT_EQ(value.payload, row.expected);
     EXPECT_EQ(ReadCounts(), Texts{row.readCount});
     EXPECT_TRUE(Messages().empty());
@@ -134,12 +132,12 @@ TEST_F(StructureAccess, UnusualSizesOnVersionOneWarnAndStillDeliver) {
   kernel.version = 1;
   WriteBytes(MemberAddress("three"), {0x01, 0x02, 0x03});
   OsaValue value = Value(OsaValueKind::UInt32);
-  ASSERT_EQ(Read("three", &value), 0u);
+  ASSERT_EQ(Read("three", &value), KernelStatus::kOk);
   EXPECT_EQ(value.payload, 0x030201u);
   EXPECT_EQ(Messages(), Texts{"Error: Unsupported object member size\n"});
 
   Forget();
-  ASSERT_EQ(Read("pair", &value), 0u);
+  ASSERT_EQ(Read("pair", &value), KernelStatus::kOk);
   EXPECT_TRUE(Messages().empty());
 }
 
@@ -168,8 +166,29 @@ TEST_F(StructureAccess, SignExtensionNeedsFourBytesTheFlagAndTheSetting) {
     context.signExtendAddressFrom4BytesTo8Bytes = row.setting;
     ASSERT_TRUE(WriteWord(MemberAddress(row.member), row.member[0] == 'p' ? 8 : 4, row.stored));
     OsaValue value = Value(row.kind);
-    ASSERT_EQ(Read(row.member, &value, false, false, row.signExtend), 0u);
+    ASSERT_EQ(Read(row.member, &value, {.signExtendAddress = row.signExtend}), KernelStatus::kOk);
     EXPECT_EQ(value.payload, row.expected);
+  }
+}
+
+TEST_F(StructureAccess, TextFormsOfAMember) {
+  struct Row {
+    MemberText form;
+    std::uint64_t stored;
+    const char* shown;
+  };
+  const Row rows[] = {
+      {MemberText::kHex, 0x2A, "0x2a"},          {MemberText::kHex, 0, "0x0"},
+      {MemberText::kDecimal, 0x2A, "42"},        {MemberText::kDecimal, 0, "0"},
+      {MemberText::kDecimalOrEmpty, 0x2A, "42"}, {MemberText::kDecimalOrEmpty, 0, ""},
+  };
+  ASSERT_TRUE(Make(false));
+  kernel.version = 3;
+  for (const Row& row : rows) {
+    ASSERT_TRUE(WriteWord(MemberAddress("word"), 4, row.stored));
+    OsaValue value = Value(OsaValueKind::Text);
+    ASSERT_EQ(Read("word", &value, {.text = row.form}), KernelStatus::kOk);
+    EXPECT_EQ(value.text, std::optional<std::string>(row.shown)) << row.stored;
   }
 }
 
@@ -193,9 +212,8 @@ TEST_F(StructureAccess, MemberFailuresShowTheirMessageAndLeaveTheValue) {
     Forget();
     OsaValue value = Value(row.kind);
     value.payload = 77;
-    EXPECT_EQ(
-        ReadObjectMember(&context, kernel, row.base, "TEST_OBJ", row.member, false, false, &value),
-        1u);
+    EXPECT_EQ(ReadObjectMember(&context, kernel, {"TEST_OBJ", row.base, row.member}, {}, &value),
+              KernelStatus::kFailed);
     EXPECT_EQ(value.payload, 77u);
     EXPECT_EQ(Messages(), Texts{row.message});
   }
@@ -206,15 +224,21 @@ TEST_F(StructureAccess, KernelVariableMessagesNameTheDescription) {
   OsaValue value = Value(OsaValueKind::Text);
   EXPECT_NE(ReadKernelVariable(&context, &value, 4, "test word", "&((TEST_OBJ *)%u)->%s", kObject,
                                "nothing"),
-            0u);
-  EXPECT_NE(ReadKernelVariable(&context, &value, 4, "test word", "%u", 0x10000000u), 0u);
+            KernelStatus::kOk);
+  EXPECT_NE(ReadKernelVariable(&context, &value, 4, "test word", "%u", 0x10000000u),
+            KernelStatus::kOk);
+  // A description is shown as it is, never read as a format.
+  EXPECT_NE(ReadKernelVariable(&context, &value, 4, "100% %s %n", "%u", 0x10000000u),
+            KernelStatus::kOk);
   EXPECT_EQ(Messages(),
-            (Texts{"Error: Unable to parse test word\n", "Error: Unable to read test word\n"}));
+            (Texts{"Error: Unable to parse test word\n", "Error: Unable to read test word\n",
+                   "Error: Unable to read 100% %s %n\n"}));
   EXPECT_EQ(value.kind, OsaValueKind::Text);
 
   ASSERT_TRUE(WriteWord(MemberAddress("half"), 2, 0xBEEF));
   ASSERT_EQ(
-      ReadKernelVariable(&context, &value, 2, "test half", "&((TEST_OBJ *)%u)->half", kObject), 0u);
+      ReadKernelVariable(&context, &value, 2, "test half", "&((TEST_OBJ *)%u)->half", kObject),
+      KernelStatus::kOk);
   EXPECT_EQ(value.kind, OsaValueKind::UInt32);
   EXPECT_EQ(value.payload, 0xBEEFu);
 }
@@ -243,7 +267,7 @@ TEST_F(StructureAccess, NamesAreCutAtUnprintableBytesAndAt127Characters) {
     ASSERT_TRUE(Make(false));
     SetName(row.stored, row.pointer);
     OsaValue value = Value(OsaValueKind::Text);
-    ASSERT_EQ(ReadObjectName(&context, kCore, &value), 0u);
+    ASSERT_EQ(ReadObjectName(&context, kCore, &value), KernelStatus::kOk);
     EXPECT_EQ(value.text, std::optional<std::string>(row.expected));
     EXPECT_EQ(ReadCounts().size(), 1 + row.pieces);
   }
@@ -256,13 +280,13 @@ TEST_F(StructureAccess, AFailedPieceDiscardsTheWholeName) {
   SetName(std::string(40, 'q'), address);
   OsaValue value = Value(OsaValueKind::Text);
   value.text = "kept";
-  EXPECT_EQ(ReadObjectName(&context, kCore, &value), 1u);
+  EXPECT_EQ(ReadObjectName(&context, kCore, &value), KernelStatus::kFailed);
   EXPECT_EQ(value.text, std::optional<std::string>("kept"));
   EXPECT_EQ(ReadCounts(), (Texts{"4", "32", "32"}));
 
   EXPECT_EQ(ReadTargetString(&context, kKernelMemorySpace, kText, 0), std::nullopt);
   OsaValue number = Value(OsaValueKind::UInt32);
-  EXPECT_EQ(ReadObjectName(&context, kCore, &number), 1u);
+  EXPECT_EQ(ReadObjectName(&context, kCore, &number), KernelStatus::kFailed);
 }
 
 TEST_F(StructureAccess, PrioritiesAreInvertedOnVersionOneOnly) {
@@ -273,20 +297,23 @@ TEST_F(StructureAccess, PrioritiesAreInvertedOnVersionOneOnly) {
     kernel.version = version;
     OsaValue number = Value(OsaValueKind::UInt64);
     OsaValue text = Value(OsaValueKind::Text);
-    ASSERT_EQ(ReadPriority(&context, kernel, kObject, "TEST_OBJ", "word", &number), 0u);
-    ASSERT_EQ(ReadPriority(&context, kernel, kObject, "TEST_OBJ", "word", &text), 0u);
+    ASSERT_EQ(ReadPriority(&context, kernel, {"TEST_OBJ", kObject, "word"}, &number),
+              KernelStatus::kOk);
+    ASSERT_EQ(ReadPriority(&context, kernel, {"TEST_OBJ", kObject, "word"}, &text),
+              KernelStatus::kOk);
     EXPECT_EQ(number.payload, version == 1 ? 26u : 5u);
     EXPECT_EQ(text.text, std::to_string(number.payload));
   }
   OsaValue value = Value(OsaValueKind::Int8);
-  EXPECT_EQ(ReadPriority(&context, kernel, kObject, "TEST_OBJ", "word", &value), 1u);
+  EXPECT_EQ(ReadPriority(&context, kernel, {"TEST_OBJ", kObject, "word"}, &value),
+            KernelStatus::kFailed);
   EXPECT_EQ(Messages(), Texts{"Error: Unsupported priority data format\n"});
 }
 
 TEST_F(StructureAccess, TextEvaluationPrintsAndLongExpressionsAreCut) {
   ASSERT_TRUE(Make(false));
   OsaValue value;
-  ASSERT_EQ(EvaluateFormatted(&context, &value, OsaValueKind::Text, "%u", 42u), 0u);
+  ASSERT_EQ(EvaluateFormatted(&context, &value, OsaValueKind::Text, "%u", 42u), KernelStatus::kOk);
   EXPECT_EQ(value.kind, OsaValueKind::Text);
   EXPECT_EQ(value.text, std::optional<std::string>("0x2a"));
   const auto requests = RequestsWith("OSA_Service_StringEval");
@@ -294,7 +321,8 @@ TEST_F(StructureAccess, TextEvaluationPrintsAndLongExpressionsAreCut) {
   EXPECT_NE(requests[0].find(R"("input" : "`print /a 42+0`")"), std::string::npos) << requests[0];
   // Expressions longer than 2047 bytes are cut, not overrun.
   const std::string longName(3000, 'z');
-  EXPECT_NE(EvaluateFormatted(&context, &value, OsaValueKind::UInt32, "%s", longName.c_str()), 0u);
+  EXPECT_NE(EvaluateFormatted(&context, &value, OsaValueKind::UInt32, "%s", longName.c_str()),
+            KernelStatus::kOk);
   const Texts cut = RequestsWith("OSA_Service_ExpressionEval");
   ASSERT_EQ(cut.size(), 1u);
   EXPECT_NE(cut[0].find("\"" + std::string(2047, 'z') + "\""), std::string::npos);

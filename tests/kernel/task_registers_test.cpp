@@ -169,11 +169,14 @@ class TaskRegisterEdges : public ModelTarget {
     return kernel != nullptr && task != nullptr;
   }
 
+  // The statuses as the interface returns them.
   std::int32_t Read(std::int32_t reg, std::uint64_t* value) {
-    return KernelTaskRegisterRead(&context, &context.info, kernel, task->address, reg, value);
+    return InterfaceStatus(
+        KernelTaskRegisterRead(&context, &context.info, kernel, task->address, reg, value));
   }
   std::int32_t Write(std::int32_t reg, std::uint64_t value) {
-    return KernelTaskRegisterWrite(&context, &context.info, kernel, task->address, reg, value);
+    return InterfaceStatus(
+        KernelTaskRegisterWrite(&context, &context.info, kernel, task->address, reg, value));
   }
 
   void Poke(const std::string& expression, std::uint32_t size, std::uint64_t value) {
@@ -228,7 +231,7 @@ TEST_F(TaskRegisterEdges, RunningTaskFpRegistersAreLiveOnlyWhenItOwnsTheFpu) {
     kernel->fpTask = owns ? running.address : 0;
     std::uint64_t value = 0;
     ASSERT_EQ(KernelTaskRegisterRead(&context, &context.info, kernel, running.address, kS3, &value),
-              0);
+              KernelStatus::kOk);
     EXPECT_EQ(value, owns ? live : running.registers[kS3]);
   }
 }
@@ -305,9 +308,12 @@ TEST_F(TaskRegisterEdges, NoKernelRecordOrNoPlaceOrNoMapEntryGivesOne) {
   ASSERT_TRUE(OpenQuiet("v1-mask-core-32"));
   const std::uint64_t running = kernel->runningTask;
   std::uint64_t value = 0;
-  EXPECT_EQ(KernelTaskRegisterRead(&context, &context.info, nullptr, running, 0, &value), 1);
-  EXPECT_EQ(KernelTaskRegisterRead(&context, &context.info, kernel, running, 0, nullptr), 1);
-  EXPECT_EQ(KernelTaskRegisterWrite(&context, &context.info, nullptr, running, 0, 0), 1);
+  EXPECT_EQ(KernelTaskRegisterRead(&context, &context.info, nullptr, running, 0, &value),
+            KernelStatus::kFailed);
+  EXPECT_EQ(KernelTaskRegisterRead(&context, &context.info, kernel, running, 0, nullptr),
+            KernelStatus::kFailed);
+  EXPECT_EQ(KernelTaskRegisterWrite(&context, &context.info, nullptr, running, 0, 0),
+            KernelStatus::kFailed);
   EXPECT_EQ(Read(static_cast<std::int32_t>(kernel->registerMap.size()), &value), 1);
   EXPECT_EQ(Read(-1, &value), 1);
   EXPECT_TRUE(RequestsWith("").empty());
