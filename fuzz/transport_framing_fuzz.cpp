@@ -197,7 +197,7 @@ HARNESS_ONLY std::vector<Outcome> Model(const std::string& stream, std::size_t* 
     }
     if (stray) ++*lines;
     if (start == std::string::npos) {
-      outcomes.push_back({OsaReceiveStatus::Failed, ""});
+      outcomes.push_back({OsaReceiveStatus::kFailed, ""});
       return outcomes;
     }
     long depth = 0;
@@ -220,14 +220,14 @@ HARNESS_ONLY std::vector<Outcome> Model(const std::string& stream, std::size_t* 
       }
     }
     if (end >= text.size()) {
-      outcomes.push_back({OsaReceiveStatus::Failed, text.substr(start, kOsaMaxMessageLength)});
+      outcomes.push_back({OsaReceiveStatus::kFailed, text.substr(start, kOsaMaxMessageLength)});
       return outcomes;
     }
     const std::size_t length = end + 1 - start;
     if (length <= kOsaMaxMessageLength) {
-      outcomes.push_back({OsaReceiveStatus::Message, text.substr(start, length)});
+      outcomes.push_back({OsaReceiveStatus::kMessage, text.substr(start, length)});
     } else {
-      outcomes.push_back({OsaReceiveStatus::Oversize, ""});
+      outcomes.push_back({OsaReceiveStatus::kOversize, ""});
       ++*lines;
     }
     at = end + 1;
@@ -278,8 +278,8 @@ void CheckReceivePath(const std::uint8_t* data, std::size_t size) {
   for (;;) {
     int error = 0;
     const OsaReceiveStatus status = OsaReceiveMessage(&transport, buffer, &error);
-    outcomes.push_back({status, status == OsaReceiveStatus::Oversize ? "" : buffer});
-    if (status == OsaReceiveStatus::Failed) break;
+    outcomes.push_back({status, status == OsaReceiveStatus::kOversize ? "" : buffer});
+    if (status == OsaReceiveStatus::kFailed) break;
   }
   std::fflush(stderr);
   dup2(savedError, 2);

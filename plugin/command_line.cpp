@@ -5,7 +5,7 @@
 
 namespace {
 
-enum class Option { Help, IgnoreError, File, Unknown };
+enum class Option { kHelp, kIgnoreError, kFile, kUnknown };
 
 struct OptionWord {
   std::string_view word;
@@ -13,8 +13,8 @@ struct OptionWord {
 };
 
 constexpr OptionWord kOptionWords[] = {
-    {"-help", Option::Help}, {"-h", Option::Help}, {"-ignore_error", Option::IgnoreError},
-    {"-file", Option::File}, {"-f", Option::File},
+    {"-help", Option::kHelp}, {"-h", Option::kHelp}, {"-ignore_error", Option::kIgnoreError},
+    {"-file", Option::kFile}, {"-f", Option::kFile},
 };
 static_assert(sizeof(kOptionWords) / sizeof(kOptionWords[0]) == 5);
 
@@ -35,7 +35,7 @@ Option FindOption(const char* argument) {
   for (const OptionWord& entry : kOptionWords) {
     if (SameWord(text, entry.word)) return entry.option;
   }
-  return Option::Unknown;
+  return Option::kUnknown;
 }
 
 }  // namespace
@@ -43,31 +43,31 @@ Option FindOption(const char* argument) {
 OsaCommandLine OsaParseCommandLine(int argc, const char* const* argv) {
   OsaCommandLine line;
   if (argc < 2) return line;
-  line.action = OsaCommandAction::Playback;
+  line.action = OsaCommandAction::kPlayback;
   for (int index = 1; index < argc; ++index) {
     switch (FindOption(argv[index])) {
-      case Option::Help:
-        line.action = OsaCommandAction::Help;
+      case Option::kHelp:
+        line.action = OsaCommandAction::kHelp;
         return line;
-      case Option::IgnoreError:
+      case Option::kIgnoreError:
         line.ignoreError = true;
         break;
-      case Option::File:
+      case Option::kFile:
         if (index + 1 >= argc) {
-          line.action = OsaCommandAction::SyntaxError;
+          line.action = OsaCommandAction::kSyntaxError;
           return line;
         }
         ++index;
         if (line.hasFile) {
           line.duplicateFile = true;
-          line.action = OsaCommandAction::SyntaxError;
+          line.action = OsaCommandAction::kSyntaxError;
           return line;
         }
         line.hasFile = true;
         line.fileName = argv[index] != nullptr ? argv[index] : "";
         break;
-      case Option::Unknown:
-        line.action = OsaCommandAction::SyntaxError;
+      case Option::kUnknown:
+        line.action = OsaCommandAction::kSyntaxError;
         return line;
     }
   }

@@ -6,14 +6,14 @@
 #include <string>
 
 enum class OsaCommandAction {
-  Live,         // no option at all
-  Help,         // "-help" or "-h" met before any syntax error
-  SyntaxError,  // the first syntax error ended the reading
-  Playback,     // options without error
+  kLive,         // no option at all
+  kHelp,         // "-help" or "-h" met before any syntax error
+  kSyntaxError,  // the first syntax error ended the reading
+  kPlayback,     // options without error
 };
 
 struct OsaCommandLine {
-  OsaCommandAction action = OsaCommandAction::Live;
+  OsaCommandAction action = OsaCommandAction::kLive;
   bool ignoreError = false;
   bool hasFile = false;
   std::string fileName;

@@ -33,13 +33,13 @@ const char* OsaLiveExchange(OsaTransport* transport, OsaWaits* waits, const char
   for (;;) {
     int error = 0;
     const OsaReceiveStatus received = OsaReceiveMessage(transport, buffer, &error);
-    if (received == OsaReceiveStatus::Failed) {
+    if (received == OsaReceiveStatus::kFailed) {
       std::fprintf(stderr, "OSA plugin: Failed to get valid resonse: %s", buffer);
       return nullptr;
     }
     // An answer too long to read fails this request, as a failed read does;
     // the receive path has reported it.
-    if (received == OsaReceiveStatus::Oversize) return nullptr;
+    if (received == OsaReceiveStatus::kOversize) return nullptr;
     JsonPtr message = JsonParse(std::string_view(buffer), nullptr);
     const JsonValue* method = nullptr;
     if (message == nullptr || message->kind != JsonKind::JsonObject ||

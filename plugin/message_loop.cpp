@@ -24,7 +24,7 @@ std::int32_t OsaRunMessageLoop(OsaTransport* transport) {
     char buffer[kOsaReceiveBufferSize];
     int error = 0;
     const OsaReceiveStatus received = OsaReceiveMessage(transport, buffer, &error);
-    if (received == OsaReceiveStatus::Failed) {
+    if (received == OsaReceiveStatus::kFailed) {
       if (buffer[0] != '\0') {
         std::fprintf(stderr, "OSA plugin: Failed to get valid request: %s (err %d)\n", buffer,
                      error);
@@ -35,11 +35,11 @@ std::int32_t OsaRunMessageLoop(OsaTransport* transport) {
     // A request too long to read is answered too, so the debugger never
     // waits for it; its id is unknown.
     std::string refusal;
-    if (received == OsaReceiveStatus::Oversize) {
+    if (received == OsaReceiveStatus::kOversize) {
       OsaMakeErrorResponse(kJrInvalidRequest, "request larger than 65535 bytes", nullptr, &refusal);
     }
     const char* response =
-        received == OsaReceiveStatus::Oversize ? refusal.c_str() : OSA_Client_CmdParser(buffer);
+        received == OsaReceiveStatus::kOversize ? refusal.c_str() : OSA_Client_CmdParser(buffer);
     std::size_t length = 0;
     if (!OsaIsCompleteMessage(response, &length)) {
       std::fprintf(stderr, "OSA plugin: Got invalid response: %s (err %d)\n",

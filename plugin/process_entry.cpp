@@ -57,20 +57,20 @@ std::int32_t OsaProcessEntry(int argc, const char* const* argv) {
   const OsaCommandLine line = OsaParseCommandLine(argc, argv);
   const char* programName = argc > 0 ? argv[0] : "osa_plugin";
   switch (line.action) {
-    case OsaCommandAction::Live:
+    case OsaCommandAction::kLive:
       OSA_Client_CmdInit(argc, argv, OSA__JSON__Exchange);
       UseParsedAnswers(OSA__JSON__Exchange, OsaConversationMode::kLive);
       return OsaRunMessageLoop(&OsaProcessConversation().transport);
-    case OsaCommandAction::Help:
+    case OsaCommandAction::kHelp:
       std::fputs(OsaUsageLine(programName).c_str(), stdout);
       HistoryLogTrace("OSA__Info", "Exit with 0 (help)");
       return 0;
-    case OsaCommandAction::SyntaxError:
+    case OsaCommandAction::kSyntaxError:
       if (line.duplicateFile) std::fputs("Only one playback file is allowed.\n", stderr);
       std::fputs(OsaUsageLine(programName).c_str(), stderr);
       HistoryLogTraceFormat("OSA__Info", "Exit with 1 (syntaxError %d)", 1);
       return 1;
-    case OsaCommandAction::Playback:
+    case OsaCommandAction::kPlayback:
       return RunPlayback(argc, argv, line);
   }
   return 1;

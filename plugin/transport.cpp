@@ -135,7 +135,7 @@ OsaReceiveStatus OsaReceiveMessage(OsaTransport* transport, char* buffer, int* e
         *error = errno;
         buffer[length] = '\0';
         ReportSkipped(skipped);
-        return OsaReceiveStatus::Failed;
+        return OsaReceiveStatus::kFailed;
       }
       transport->queueEnd = read;
       continue;
@@ -167,9 +167,9 @@ OsaReceiveStatus OsaReceiveMessage(OsaTransport* transport, char* buffer, int* e
     if (!closed) continue;
     buffer[length] = '\0';
     ReportSkipped(skipped);
-    if (discarded == 0) return OsaReceiveStatus::Message;
+    if (discarded == 0) return OsaReceiveStatus::kMessage;
     ReportBytes("Skipped a message longer than 65535 bytes", length + discarded, buffer,
                 kShownBytes);
-    return OsaReceiveStatus::Oversize;
+    return OsaReceiveStatus::kOversize;
   }
 }

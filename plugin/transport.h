@@ -53,9 +53,9 @@ struct OsaTransport {
 
 // What a receive ended with.
 enum class OsaReceiveStatus {
-  Message,   // a whole message is in the buffer
-  Oversize,  // a message longer than kOsaMaxMessageLength was read and dropped
-  Failed,    // the input ended or failed first
+  kMessage,   // a whole message is in the buffer
+  kOversize,  // a message longer than kOsaMaxMessageLength was read and dropped
+  kFailed,    // the input ended or failed first
 };
 
 // Fills `buffer` (kOsaReceiveBufferSize bytes) with the next message from the

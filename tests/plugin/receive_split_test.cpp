@@ -50,11 +50,11 @@ std::vector<std::string> ReceiveAll(OsaTransport* transport) {
     char buffer[kOsaReceiveBufferSize];
     int error = -1;
     const OsaReceiveStatus status = OsaReceiveMessage(transport, buffer, &error);
-    if (status == OsaReceiveStatus::Failed) {
+    if (status == OsaReceiveStatus::kFailed) {
       messages.push_back("<failed " + std::to_string(error) + ">" + buffer);
       return messages;
     }
-    messages.emplace_back(status == OsaReceiveStatus::Message ? buffer : "<oversize>");
+    messages.emplace_back(status == OsaReceiveStatus::kMessage ? buffer : "<oversize>");
   }
 }
 
