@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,8 +14,8 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <string_view>
+
+extern char** environ;
 
 namespace {
 
@@ -31,25 +32,6 @@ int MsLeft(Clock::time_point deadline) {
   return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
-// The files exec tries, in order: argv[0] itself, or each PATH entry joined
-// with it. Made before fork, since the child may not allocate.
-std::vector<std::string> Candidates(const ProcCommand& command) {
-  const std::string& name = command.argv[0];
-  if (!command.searchPath || name.find('/') != std::string::npos) return {name};
-  const char* path = std::getenv("PATH");
-  const std::string_view dirs = path != nullptr ? path : "/bin:/usr/bin";
-  std::vector<std::string> files;
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    std::size_t end = dirs.find(':', start);
-    if (end == std::string_view::npos) end = dirs.size();
-    const std::string_view dir = dirs.substr(start, end - start);
-    files.push_back((dir.empty() ? std::string(".") : std::string(dir)) + "/" + name);
-    start = end + 1;
-  }
-  return files;
-}
-
 // Tells the parent why the child could not become the program, then ends.
 [[noreturn]] void ChildFail(int report, int errorNumber) {
   while (write(report, &errorNumber, sizeof errorNumber) < 0 && errno == EINTR) {
@@ -57,16 +39,14 @@ std::vector<std::string> Candidates(const ProcCommand& command) {
   _exit(127);
 }
 
-// The child between fork and exec: async-signal-safe calls only.
-// `streams` holds, per standard stream, the descriptor to put there or -1.
-[[noreturn]] void ChildExec(const ProcCommand& command, pid_t parent, std::array<int, 3> streams,
-                            int report, char* const* argv, const std::vector<std::string>& files) {
+// The forked child up to exec: async-signal-safe calls only. The stream
+// descriptors are above 2 (see MoveAbove2), so no dup2 overwrites another.
+[[noreturn]] void ChildExec(const ProcCommand& command, pid_t parent,
+                            const std::array<int, 3>& streams, int report, char* const* argv) {
   if (command.ownGroup) setpgid(0, 0);
 #if defined(__linux__)
-  if (command.dieWithParent) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-  }
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(127);
 #else
   (void)parent;
 #endif
@@ -76,28 +56,74 @@ std::vector<std::string> Candidates(const ProcCommand& command) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  // Any of our descriptors may itself be 0, 1 or 2 when we run without
-  // standard streams: move those above 2 first, so no dup2 below overwrites
-  // another; dup2 then leaves the targets open across exec.
-  if (report <= 2) report = fcntl(report, F_DUPFD_CLOEXEC, 3);
-  if (report < 0) _exit(127);
-  for (int& fd : streams) {
-    if (fd < 0 || fd > 2) continue;
-    fd = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    if (fd < 0) ChildFail(report, errno);
-  }
   for (int target = 0; target < 3; ++target) {
     const int fd = streams[static_cast<std::size_t>(target)];
     if (fd >= 0 && dup2(fd, target) < 0) ChildFail(report, errno);
   }
-  // Like execvp: a file found but not executable is reported over a later
-  // miss.
-  int failure = ENOENT;
-  for (const std::string& file : files) {
-    execv(file.c_str(), argv);
-    if (failure != EACCES) failure = errno;
+  execv(argv[0], argv);
+  ChildFail(report, errno);
+}
+
+// Starts the child with fork, for what posix_spawn cannot ask for (a
+// signal when we die); 0 or the errno of the failed step.
+int ForkExec(const ProcCommand& command, const std::array<int, 3>& streams, char* const* argv,
+             pid_t* pid) {
+  ProcPipe report;
+  std::string ignored;
+  if (ProcMakePipe(&report, &ignored) != ProcStatus::kOk) return errno;
+  if (report.write.Get() <= 2) report.write.Reset(fcntl(report.write.Get(), F_DUPFD_CLOEXEC, 3));
+  if (!report.write.Valid()) return errno;
+  const pid_t parent = getpid();
+  *pid = fork();
+  if (*pid < 0) return errno;
+  if (*pid == 0) ChildExec(command, parent, streams, report.write.Get(), argv);
+  report.write.Reset();
+  // The report pipe closes on exec: no bytes mean the program runs.
+  int failure = 0;
+  ssize_t got = -1;
+  do {
+    got = read(report.read.Get(), &failure, sizeof failure);
+  } while (got < 0 && errno == EINTR);
+  return got == 0 ? 0 : got == sizeof failure ? failure : EIO;
+}
+
+// Starts the child with posix_spawn, which needs no copy of our memory.
+int SpawnExec(const ProcCommand& command, const std::array<int, 3>& streams, char* const* argv,
+              pid_t* pid) {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  for (int target = 0; target < 3; ++target) {
+    const int fd = streams[static_cast<std::size_t>(target)];
+    if (fd >= 0) posix_spawn_file_actions_adddup2(&actions, fd, target);
   }
-  ChildFail(report, failure);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+  if (command.ownGroup) {
+    flags |= POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&attributes, 0);
+  }
+  posix_spawnattr_setflags(&attributes, flags);
+  const int failure = command.searchPath
+                          ? posix_spawnp(pid, argv[0], &actions, &attributes, argv, environ)
+                          : posix_spawn(pid, argv[0], &actions, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  return failure;
+}
+
+// Any child end may be 0, 1 or 2 when we run without standard streams; a
+// copy above 2 keeps one dup2 in the child from overwriting another.
+bool MoveAbove2(ProcFd* fd) {
+  if (fd->Valid() && fd->Get() <= 2) fd->Reset(fcntl(fd->Get(), F_DUPFD_CLOEXEC, 3));
+  return fd->Valid();
 }
 
 }  // namespace
@@ -129,50 +155,37 @@ ProcStatus ProcStart(const ProcCommand& command, ProcRunning* running, std::stri
   ProcPipe in;
   ProcPipe out;
   ProcPipe err;
-  ProcPipe report;
   if ((command.pipeStdin && ProcMakePipe(&in, error) != ProcStatus::kOk) ||
       (command.pipeStdout && ProcMakePipe(&out, error) != ProcStatus::kOk) ||
-      (command.pipeStderr && ProcMakePipe(&err, error) != ProcStatus::kOk) ||
-      ProcMakePipe(&report, error) != ProcStatus::kOk) {
+      (command.pipeStderr && ProcMakePipe(&err, error) != ProcStatus::kOk)) {
     return ProcStatus::kFailed;
   }
-  // Everything the child needs is made before fork.
-  const std::vector<std::string> files = Candidates(command);
+  const std::string& name = command.argv[0];
+  for (ProcPipe* pipe : {&in, &out, &err}) {
+    ProcFd* childEnd = pipe == &in ? &pipe->read : &pipe->write;
+    if (pipe->read.Valid() && !MoveAbove2(childEnd)) {
+      *error = ProcErrnoText("cannot start " + name, errno);
+      return ProcStatus::kFailed;
+    }
+  }
   std::vector<std::string> words = command.argv;
   std::vector<char*> argv;
   for (std::string& word : words)
     argv.push_back(word.data());
   argv.push_back(nullptr);
-  const std::string& name = command.argv[0];
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid < 0) {
-    *error = ProcErrnoText("cannot start " + name, errno);
-    return ProcStatus::kFailed;
-  }
-  if (pid == 0) {
-    ChildExec(command, parent, {in.read.Get(), out.write.Get(), err.write.Get()},
-              report.write.Get(), argv.data(), files);
-  }
-  // Both sides set the group, so that a signal to the group right after
-  // fork cannot miss the child.
-  if (command.ownGroup) setpgid(pid, pid);
-  ProcChild child(pid, command.ownGroup);
-  in.read.Reset();
-  out.write.Reset();
-  err.write.Reset();
-  report.write.Reset();
-  // The report pipe closes on exec: no bytes mean the program runs.
-  int failure = 0;
-  ssize_t got = -1;
-  do {
-    got = read(report.read.Get(), &failure, sizeof failure);
-  } while (got < 0 && errno == EINTR);
-  if (got != 0) {
-    *error = ProcErrnoText("cannot start " + name, got == sizeof failure ? failure : errno);
+  const std::array<int, 3> streams{in.read.Get(), out.write.Get(), err.write.Get()};
+  pid_t pid = -1;
+  const int failure = command.dieWithParent ? ForkExec(command, streams, argv.data(), &pid)
+                                            : SpawnExec(command, streams, argv.data(), &pid);
+  ProcChild child(pid > 0 ? pid : -1, command.ownGroup);
+  if (failure != 0) {
+    *error = ProcErrnoText("cannot start " + name, failure);
     (void)ProcStop(&child, 0);
     return ProcStatus::kFailed;
   }
+  // Both sides set the group, so that a signal to the group right after
+  // the start cannot miss the child.
+  if (command.ownGroup) setpgid(pid, pid);
   running->child = std::move(child);
   running->toStdin = std::move(in.write);
   running->fromStdout = std::move(out.read);

@@ -20,8 +20,11 @@ struct ProcCommand {
   std::vector<std::string> argv;  // argv[0] names the program
   bool searchPath = false;        // look argv[0] up on PATH when it holds no '/'
   bool ownGroup = false;          // the child leads a new process group; signals reach it all
-  bool dieWithParent = false;     // the child gets SIGKILL when we end first (Linux)
-  bool pipeStdin = true;          // otherwise the stream is ours, shared
+  // The child gets SIGKILL when we end first (Linux). Started by fork
+  // instead of posix_spawn, which copies our page tables: argv[0] must
+  // then be a path, searchPath is not looked at.
+  bool dieWithParent = false;
+  bool pipeStdin = true;  // otherwise the stream is ours, shared
   bool pipeStdout = true;
   bool pipeStderr = false;
 };
@@ -61,9 +64,9 @@ struct ProcRunning {
   ProcFd fromStderr;  // read end of its standard error
 };
 
-// Starts command.argv with a clean SIGPIPE disposition and signal mask and
-// only its three standard streams open. Our pipe ends are blocking and close
-// on exec. A program that cannot be run fails here, with the reason in
+// Starts command.argv with the default SIGPIPE action, no signal blocked,
+// and none of our descriptors that close on exec (all of ours do). Our pipe
+// ends are blocking. A program that cannot be run fails here, with the reason in
 // *error ("cannot start PROGRAM: No such file or directory"), and leaves
 // nothing behind.
 [[nodiscard]] ProcStatus ProcStart(const ProcCommand& command, ProcRunning* running,
