@@ -2,6 +2,6 @@
 # for a recorded session, beside two DOM libraries as yardsticks (benchmark
 # only: the plug-in never links them).
 osa_bench(json_bench SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/json_bench.cpp
-  LAYERS osa_simple_json osa_runtime)
+  LAYERS osa::simple_json)
 target_compile_definitions(json_bench PRIVATE
   OSA_BENCH_SESSION_RECORD="${PROJECT_SOURCE_DIR}/tests/records/model/v1-mask-core-32.rec")

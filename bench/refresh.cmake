@@ -3,7 +3,6 @@
 # same refresh in-process.
 osa_bench(refresh_bench
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/refresh_bench.cpp
-          ${PROJECT_SOURCE_DIR}/tools/debugger_script.cpp
-  LAYERS osa_debugger)
+  LAYERS osa::tools)
 target_compile_definitions(refresh_bench PRIVATE OSA_PLUGIN_PATH="$<TARGET_FILE:osa_plugin>")
 add_dependencies(refresh_bench osa_plugin)

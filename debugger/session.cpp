@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "kernel/registration.h"
 #include "osa/entry.h"
 #include "simple_json/json_parse.h"
 #include "simple_json/json_write.h"
@@ -55,6 +56,8 @@ bool OpenInProcess(DbgSession* session, std::string* error) {
     return false;
   }
   static const char* const kArguments[] = {"osa_modeldbg", nullptr};
+  // The linked plug-in is the kernel's: it joins the interface here.
+  OsaSetCallbackRegistrar(RegisterKernelCallbacks);
   OSA_Client_CmdInit(1, kArguments, InProcessExchangeNoContext);
   JsonRpcService* const service = OsaRpcService();
   if (service == nullptr) {

@@ -2,5 +2,5 @@
 # is a JSON-RPC 2.0 envelope.
 osa_fuzz(jsonrpc_dispatch_fuzz
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/jsonrpc_dispatch_fuzz.cpp
-  LAYERS osa_jsonrpc osa_simple_json osa_runtime
+  LAYERS osa::jsonrpc
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/jsonrpc ${OSA_SHARED_CORPORA}/JSONTestSuite/test_parsing)

@@ -3,5 +3,5 @@
 # points and answered by the model debugger in this process.
 osa_fuzz(kernel_target_fuzz
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/kernel_target_fuzz.cpp
-  LAYERS osa_debugger
+  LAYERS osa::debugger
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/kernel_target)

@@ -3,5 +3,5 @@
 # debugger that may nest requests while a callback waits.
 osa_fuzz(osa_cmdparser_fuzz
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/osa_cmdparser_fuzz.cpp
-  LAYERS osa_interface osa_kernel osa_jsonrpc osa_simple_json osa_runtime
+  LAYERS osa::osa
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/osa_cmdparser)

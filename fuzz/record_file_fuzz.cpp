@@ -6,12 +6,14 @@
 #include <string>
 #include <string_view>
 
+#include "kernel/registration.h"
 #include "osa/entry.h"
 #include "plugin/conversation.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool initialised = [] {
     static const char* const arguments[] = {"record_file_fuzz", "-file", "fuzz.rec", nullptr};
+    OsaSetCallbackRegistrar(RegisterKernelCallbacks);
     OSA_Client_CmdInit(3, arguments, OSA__Playback__Exchange);
     return true;
   }();

@@ -3,5 +3,5 @@
 # feature parsers.
 osa_fuzz(rsp_packet_fuzz
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/rsp_packet_fuzz.cpp
-  LAYERS osa_rsp
+  LAYERS osa::rsp
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/rsp_packet)

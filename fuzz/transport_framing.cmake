@@ -1,11 +1,8 @@
 # Fuzz target of the message framing: completeness, first-object framing and
 # resumed brace scans on arbitrary bytes, and the receive path (carry-over,
 # skipped stray bytes, dropped oversized messages) fed from a memory file and
-# compared with a model of the stream. The framing and transport files are
-# compiled into the target itself, so that libFuzzer instruments them.
+# compared with a model of the stream.
 osa_fuzz(transport_framing_fuzz
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/transport_framing_fuzz.cpp
-          ${PROJECT_SOURCE_DIR}/plugin/framing.cpp
-          ${PROJECT_SOURCE_DIR}/plugin/transport.cpp
-  LAYERS osa_runtime
+  LAYERS osa::plugin
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/transport_framing)

@@ -6,6 +6,7 @@
 #include "kernel/discovery.h"
 #include "kernel/kernel_status.h"
 #include "kernel/object_list.h"
+#include "kernel/registration.h"
 #include "kernel/task_registers.h"
 #include "kernel/task_status.h"
 #include "osa/plugin_api.h"

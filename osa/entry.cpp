@@ -156,6 +156,10 @@ OsaPluginCallbacks& OsaCallbacks() {
   return OsaProcess().callbacks;
 }
 
+void OsaSetCallbackRegistrar(OsaCallbackRegistrar registrar) {
+  OsaProcess().registrar = registrar;
+}
+
 bool OsaCallbackIsSet(const OsaPluginCallbacks& table, int slot) {
   if (slot < 0 || slot >= kOsaSlotCount) return false;
   return kSlotChecks[static_cast<std::size_t>(slot)](table);
@@ -196,7 +200,7 @@ OSA_EXPORT void OSA_Client_CmdInit(int argc, const char* const* argv, JrSendFunc
   process.service = JsonRpcService{};
   JrInitService(&process.service, send);
   process.serviceReady = true;
-  RegisterKernelCallbacks(&process.callbacks, argc, argv);
+  if (process.registrar != nullptr) process.registrar(&process.callbacks, argc, argv);
 }
 
 OSA_EXPORT const char* OSA_Client_CmdParser(const char* text) {

@@ -315,6 +315,11 @@ OsaPluginCallbacks& OsaCallbacks();
 // Whether slot `slot` (0 to 37) of the table is set.
 bool OsaCallbackIsSet(const OsaPluginCallbacks& table, int slot);
 
-// The kernel-awareness registration: zero-fills every slot, then sets the
-// ones the kernel code implements. Called once by OSA_Client_CmdInit.
-void RegisterKernelCallbacks(OsaPluginCallbacks* table, int argc, const char* const* argv);
+// Fills a callback table for one kernel: zero-fills every slot, then sets the
+// ones that kernel's code implements (kernel/registration.h has the kernel's).
+using OsaCallbackRegistrar = void (*)(OsaPluginCallbacks* table, int argc, const char* const* argv);
+
+// Sets the registrar OSA_Client_CmdInit calls; the plug-in's executable and
+// shared library set the kernel's before the first call. With none set every
+// method answers with the interface defaults.
+void OsaSetCallbackRegistrar(OsaCallbackRegistrar registrar);

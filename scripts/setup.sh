@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make          # build
+  dpkg-dev file                       # the Debian package (cpack, dpkg-shlibdeps)
   libgtest-dev libgmock-dev           # unit and process tests
   libbenchmark-dev                    # benchmarks
   rapidjson-dev nlohmann-json3-dev    # yardsticks of the JSON benchmark

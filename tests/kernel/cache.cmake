@@ -3,5 +3,4 @@
 # the commands and the life of what is kept.
 osa_test(tests_kernel_cache
   SOURCES cache_test.cpp
-  LAYERS)
-target_link_libraries(tests_kernel_cache PRIVATE osa_debugger_script)
+  LAYERS osa::tools)

@@ -4,5 +4,4 @@
 osa_test(tests_kernel
   SOURCES discovery_test.cpp structure_access_test.cpp object_list_test.cpp attributes_test.cpp
           task_registers_test.cpp
-  LAYERS)
-target_link_libraries(tests_kernel PRIVATE osa_debugger)
+  LAYERS osa::debugger)

@@ -6,4 +6,4 @@ osa_test(tests_osa_handlers
     ${CMAKE_CURRENT_LIST_DIR}/handler_setup_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/handler_methods_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/context_nesting_test.cpp
-  LAYERS osa_interface osa_kernel osa_jsonrpc osa_simple_json osa_runtime)
+  LAYERS osa::osa)

@@ -5,4 +5,4 @@ osa_test(tests_osa_services
     ${CMAKE_CURRENT_LIST_DIR}/service_memory_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/service_values_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/service_helpers_test.cpp
-  LAYERS osa_interface osa_kernel osa_jsonrpc osa_simple_json osa_runtime)
+  LAYERS osa::osa)

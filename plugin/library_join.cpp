@@ -1,0 +1,18 @@
+// The shared library's join of kernel and interface: hands the interface the
+// kernel's registrar while the library loads, before a host can call
+// OSA_Client_CmdInit. Compiled into the shared library only; it also holds
+// the installed header to the interface's own declarations (a C function
+// declared twice with other types does not compile).
+#include "include/osa_plugin.h"
+#include "kernel/registration.h"
+#include "osa/entry.h"
+#include "osa/plugin_api.h"
+
+namespace {
+
+// The registrar pointer is constant-initialised, so this runs after it has
+// its value whatever the order of the library's initialisers.
+[[maybe_unused]] const bool kKernelJoined =
+    (OsaSetCallbackRegistrar(RegisterKernelCallbacks), true);
+
+}  // namespace
