@@ -175,13 +175,20 @@ std::string RestOfInput(const JsonParser& parser) {
   return quoted;
 }
 
-// Wire text puts one blank between tokens, so the first byte mostly decides.
+// Wire text puts one blank between tokens, so the first byte mostly decides;
+// every blank is at most ' ', so one comparison passes over any other byte.
 int SkipWhitespace(JsonParser& parser) {
   const char* p = parser.cursor;
-  while (p < parser.end && IsWhitespace(static_cast<unsigned char>(*p)))
-    ++p;
+  const char* const end = parser.end;
+  for (; p < end; ++p) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if (byte > ' ' || !IsWhitespace(byte)) {
+      parser.cursor = p;
+      return byte;
+    }
+  }
   parser.cursor = p;
-  return p < parser.end ? static_cast<unsigned char>(*p) : kEndOfInput;
+  return kEndOfInput;
 }
 
 bool Consume(JsonParser& parser, char expected, std::string_view where) {
