@@ -93,20 +93,24 @@ inline const char* FindEscapeByteInWords(const char* p, const char* end) {
   return p;
 }
 
-inline const char* FindEscapeByte(const char* p, const char* end) {
 #if defined(__SSE2__)
+// One bit per byte of the sixteen at p that needs an escape.
+inline int EscapeMask(const char* p) {
   // As signed bytes, 0x80 to 0xFF are negative, so one "less than 0x20"
   // catches the control bytes and every byte from 0x80 up.
-  const __m128i below = _mm_set1_epi8(0x20);
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i backslash = _mm_set1_epi8('\\');
-  const __m128i del = _mm_set1_epi8(0x7F);
+  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(block, _mm_set1_epi8(0x20)),
+                                                 _mm_cmpeq_epi8(block, _mm_set1_epi8('"'))),
+                                    _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\\')),
+                                                 _mm_cmpeq_epi8(block, _mm_set1_epi8(0x7F))));
+  return _mm_movemask_epi8(hits);
+}
+#endif
+
+inline const char* FindEscapeByte(const char* p, const char* end) {
+#if defined(__SSE2__)
   while (end - p >= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i hits =
-        _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(block, below), _mm_cmpeq_epi8(block, quote)),
-                     _mm_or_si128(_mm_cmpeq_epi8(block, backslash), _mm_cmpeq_epi8(block, del)));
-    const int mask = _mm_movemask_epi8(hits);
+    const int mask = EscapeMask(p);
     if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
     p += 16;
   }
@@ -122,7 +126,19 @@ inline bool NeedsNoEscape(const char* text, std::size_t size) {
     return ((word & kHighBits) | HasByteBelow(word, 0x20) | HasByte(word, '"') |
             HasByte(word, '\\') | HasByte(word, 0x7F)) == 0;
   };
-  if (size >= 16) return FindEscapeByte(text, text + size) == text + size;
+  if (size >= 16) {
+#if defined(__SSE2__)
+    // Whole blocks, then the last sixteen bytes (overlapping the block
+    // before) instead of a tail taken word by word.
+    const char* const last = text + size - 16;
+    for (const char* p = text; p < last; p += 16) {
+      if (EscapeMask(p) != 0) return false;
+    }
+    return EscapeMask(last) == 0;
+#else
+    return FindEscapeByteInWords(text, text + size) == text + size;
+#endif
+  }
   if (size >= 8) return plainWord(LoadWord(text)) && plainWord(LoadWord(text + size - 8));
   if (size >= 4) {
     std::uint32_t low;

@@ -270,6 +270,15 @@ std::string& JsonQuote(std::string& out, std::string_view text) {
   // A text with nothing to escape (names, most values) is appended in one
   // piece, without a sink growing the string ahead of the bytes.
   if (json_scan::NeedsNoEscape(text.data(), text.size())) {
+    // Short texts go in with their quotes in one append.
+    constexpr std::size_t kShortText = 62;
+    if (text.size() <= kShortText) {
+      char quoted[kShortText + 2];
+      quoted[0] = '"';
+      if (!text.empty()) std::memcpy(quoted + 1, text.data(), text.size());
+      quoted[text.size() + 1] = '"';
+      return out.append(quoted, text.size() + 2);
+    }
     out.push_back('"');
     out.append(text);
     out.push_back('"');
