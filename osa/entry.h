@@ -1,5 +1,7 @@
-// The plug-in's exported entry points and the process-wide state that the
-// message loop reads: the outgoing-request service and the Exit flag.
+// The plug-in's exported entry points (the interface's OSA_Client_CmdInit and
+// OSA_Client_CmdParser) and the parts of the interface's process record
+// (osa/process_state.h) that the plug-in process reads: the outgoing-request
+// service and the Exit state.
 #pragma once
 
 #include <cstdint>
