@@ -262,50 +262,18 @@ using OsaKernelMemoryRegionsCallback = std::int32_t (*)(OSA_ServiceCntx*, OsaPlu
 // Slots 36 and 37 (HistoryLogDump, Exit) exist but are never called.
 using OsaUnusedCallback = std::int32_t (*)();
 
-inline constexpr int kOsaSlotCount = 38;
-
-// One pointer per slot, in slot order; a null slot makes the interface
-// answer that method with its defaults.
+// One pointer per slot, in slot order (the rows of client_methods.def); a
+// null slot makes the interface answer that method with its defaults.
 struct OsaPluginCallbacks {
-  OsaContextCallback osaInit;                             // 0
-  OsaContextCallback osaCleanup;                          // 1
-  OsaTargetCallback targetInit;                           // 2
-  OsaTargetCallback targetCleanup;                        // 3
-  OsaObjectListCallback objectListInit;                   // 4
-  OsaObjectListCallback objectListCleanup;                // 5
-  OsaObjectListCallback objectListNext;                   // 6
-  OsaObjectListAttributeCallback objectListAttribute;     // 7
-  OsaTaskMemoryAccessCallback taskMemoryAccessSetup;      // 8
-  OsaTaskMemoryAccessCallback taskMemoryAccessRestore;    // 9
-  OsaTaskRegisterReadCallback taskRegisterRead;           // 10
-  OsaTaskRegisterWriteCallback taskRegisterWrite;         // 11
-  OsaTaskAddressTranslateCallback taskAddressTranslate;   // 12
-  OsaTaskValueCallback taskNameGet;                       // 13
-  OsaTaskValueCallback taskStatusGet;                     // 14
-  OsaTaskValueCallback taskExecGet;                       // 15
-  OsaTaskValueCallback taskCpuGet;                        // 16
-  OsaTaskValueCallback taskAddressSpaceGet;               // 17
-  OsaTaskRelocatableCallback taskRelocatableGet;          // 18
-  OsaTaskSymTabCallback taskSymTabGet;                    // 19
-  OsaCurrentTaskCallback currentTaskGet;                  // 20
-  OsaTaskValueCallback taskInKernelCheck;                 // 21
-  OsaTaskValueCallback taskInCurrentAddressSpaceCheck;    // 22
-  OsaTaskValueCallback taskIsHiddenCheck;                 // 23
-  OsaTaskAttributeCallback taskLsoGet;                    // 24
-  OsaTaskAttributeCallback taskTksaGet;                   // 25
-  OsaAddressSpaceNameCallback addressSpaceNameGet;        // 26
-  OsaPollCallback poll;                                   // 27
-  OsaTargetNotifyCallback targetNotify;                   // 28
-  OsaCommandCallback osaCmdExecute;                       // 29
-  OsaGuiObjectCheckCallback guiObjectCheck;               // 30
-  OsaObjectChangedCallback objectChangedCheck;            // 31
-  OsaLifeCycleCountsCallback lifeCycleCountsGet;          // 32
-  OsaPageTableCallback pageTableGet;                      // 33
-  OsaMessageInjectCallback messageInject;                 // 34
-  OsaKernelMemoryRegionsCallback kernelMemoryRegionsGet;  // 35
-  OsaUnusedCallback historyLogDump;                       // 36
-  OsaUnusedCallback exit;                                 // 37
+#define OSA_CLIENT_METHOD(row, slot, name, handler, member, Callback, offer) Callback member;
+#include "osa/client_methods.def"
 };
+
+inline constexpr int kOsaSlotCount = 0
+#define OSA_CLIENT_METHOD(row, slot, name, handler, member, Callback, offer) +1
+#include "osa/client_methods.def"
+    ;
+static_assert(kOsaSlotCount == 38, "the interface has 38 client methods");
 static_assert(sizeof(OsaPluginCallbacks) == kOsaSlotCount * sizeof(OsaUnusedCallback),
               "one pointer per slot");
 
