@@ -16,31 +16,31 @@ constexpr uint32_t kCaller = 0x08000200;
 class ServiceAnswers : public testing::Test {
  protected:
   void SetUp() override {
-    model::ModelInit(&model_, false);
-    ASSERT_TRUE(model::MemoryMap(&model_.memory, kRam, 16));
+    model::ModelInit(&targetModel, false);
+    ASSERT_TRUE(model::MemoryMap(&targetModel.memory, kRam, 16));
     const uint8_t bytes[] = {0xab, 0x01, 0xff, 0x7e};
-    ASSERT_TRUE(model::MemoryWrite(&model_.memory, kRam, sizeof bytes, bytes));
-    ASSERT_TRUE(model::AddSymbol(&model_.symbols,
+    ASSERT_TRUE(model::MemoryWrite(&targetModel.memory, kRam, sizeof bytes, bytes));
+    ASSERT_TRUE(model::AddSymbol(&targetModel.symbols,
                                  {"task_main", model::SymbolKind::kRoutine, kRoutine, 0x40}));
-    ASSERT_TRUE(model::AddSymbol(&model_.symbols,
+    ASSERT_TRUE(model::AddSymbol(&targetModel.symbols,
                                  {"app_start", model::SymbolKind::kRoutine, kCaller, 0x40}));
     ASSERT_TRUE(
-        model::AddSymbol(&model_.symbols, {"__ram_begin", model::SymbolKind::kLinker, kRam}));
-    model_.registers.values[4] = 0x1234;
-    model_.registers.values[model::kRegPc] = kRoutine + 0x10;
-    model_.registers.values[model::kRegLr] = kCaller + 0x21;
-    state_.model = &model_;
+        model::AddSymbol(&targetModel.symbols, {"__ram_begin", model::SymbolKind::kLinker, kRam}));
+    targetModel.registers.values[4] = 0x1234;
+    targetModel.registers.values[model::kRegPc] = kRoutine + 0x10;
+    targetModel.registers.values[model::kRegLr] = kCaller + 0x21;
+    state.model = &targetModel;
   }
 
   std::string Answer(const std::string& request) {
     const JsonPtr tree = JsonParse(request, nullptr);
     EXPECT_NE(tree, nullptr) << request;
     if (tree == nullptr) return "";
-    return DbgAnswerServiceRequest(&state_, *tree);
+    return DbgAnswerServiceRequest(&state, *tree);
   }
 
-  model::TargetModel model_;
-  DbgServiceState state_;
+  model::TargetModel targetModel;
+  DbgServiceState state;
 };
 
 // A request with id 7 whose params start with "context" 1.
@@ -116,9 +116,9 @@ TEST_F(ServiceAnswers, AnswersEachRequestWithTheExactText) {
   for (const auto& row : rows)
     EXPECT_EQ(Answer(Request(row.method, row.params)), row.answer) << row.method << row.params;
   uint8_t bytes[4] = {};
-  ASSERT_TRUE(model::MemoryRead(model_.memory, kRam, 4, bytes));
+  ASSERT_TRUE(model::MemoryRead(targetModel.memory, kRam, 4, bytes));
   EXPECT_EQ(DbgHexEncode(bytes, 4), "abc0de7e");
-  EXPECT_EQ(model_.registers.values[5], 99u);
+  EXPECT_EQ(targetModel.registers.values[5], 99u);
 }
 
 TEST_F(ServiceAnswers, CollectsDisplayedMessagesAndCopiesTheRequestId) {
@@ -126,14 +126,14 @@ TEST_F(ServiceAnswers, CollectsDisplayedMessagesAndCopiesTheRequestId) {
       "{ \"jsonrpc\" : \"2.0\", \"method\" : \"OSA_Service_MessageDisplay\", \"params\" : { "
       "\"context\" : 1, \"messageType\" : 2, \"message\" : \"Error: Unable to read XPSR\\n\" }, "
       "\"id\" : 41 }";
-  state_.during = "the client request";
+  state.during = "the client request";
   EXPECT_EQ(Answer(request),
             "{ \"jsonrpc\" : \"2.0\", \"result\" : { \"return\" : 0 }, \"id\" : 41 }");
-  ASSERT_EQ(state_.messages.size(), 1u);
-  EXPECT_EQ(state_.messages[0].type, 2);
-  EXPECT_EQ(state_.messages[0].text, "Error: Unable to read XPSR\n");
-  EXPECT_EQ(state_.messages[0].during, "the client request");
-  EXPECT_EQ(state_.answered, 1u);
+  ASSERT_EQ(state.messages.size(), 1u);
+  EXPECT_EQ(state.messages[0].type, 2);
+  EXPECT_EQ(state.messages[0].text, "Error: Unable to read XPSR\n");
+  EXPECT_EQ(state.messages[0].during, "the client request");
+  EXPECT_EQ(state.answered, 1u);
 
   // No params object, or no id: still an answer, with "return" 1 and id null.
   EXPECT_EQ(Answer("{ \"jsonrpc\" : \"2.0\", \"method\" : \"OSA_Service_TargetStatus\" }"),

@@ -22,9 +22,9 @@ class Sessions : public testing::Test {
  protected:
   void SetUp() override {
     std::string error;
-    ASSERT_TRUE(model::BuildKernelModel("v1-mask-core-32", &model_, &error)) << error;
+    ASSERT_TRUE(model::BuildKernelModel("v1-mask-core-32", &targetModel, &error)) << error;
   }
-  model::TargetModel model_;
+  model::TargetModel targetModel;
 };
 
 // Both transports hold the whole conversation until the plug-in exits with
@@ -37,7 +37,7 @@ TEST_F(Sessions, RecordsOfBothTransportsPlayBack) {
     options.record = true;
     std::unique_ptr<DbgSession> session;
     std::string error;
-    ASSERT_TRUE(DbgSessionOpen(options, &model_, &session, &error)) << error;
+    ASSERT_TRUE(DbgSessionOpen(options, &targetModel, &session, &error)) << error;
     DbgOsaInitAnswer init;
     ASSERT_EQ(DbgOsaInit(session.get(), 1, &init), 0) << session->lastError;
     EXPECT_EQ(init.versionAcknowledge, 2u);
@@ -74,11 +74,11 @@ TEST_F(Sessions, OneInProcessSessionAtATime) {
   std::unique_ptr<DbgSession> first;
   std::unique_ptr<DbgSession> second;
   std::string error;
-  ASSERT_TRUE(DbgSessionOpen(DbgSessionOptions{}, &model_, &first, &error)) << error;
-  EXPECT_FALSE(DbgSessionOpen(DbgSessionOptions{}, &model_, &second, &error));
+  ASSERT_TRUE(DbgSessionOpen(DbgSessionOptions{}, &targetModel, &first, &error)) << error;
+  EXPECT_FALSE(DbgSessionOpen(DbgSessionOptions{}, &targetModel, &second, &error));
   EXPECT_EQ(error, "an in-process session is already open");
   first.reset();
-  EXPECT_TRUE(DbgSessionOpen(DbgSessionOptions{}, &model_, &second, &error)) << error;
+  EXPECT_TRUE(DbgSessionOpen(DbgSessionOptions{}, &targetModel, &second, &error)) << error;
 }
 
 // A plug-in that cannot start fails the open; one that is silent, gone at
@@ -90,7 +90,7 @@ TEST_F(Sessions, ABrokenPluginFailsTheCallInsteadOfHanging) {
   options.pluginPath = "/nonexistent/osa_plugin";
   std::unique_ptr<DbgSession> session;
   std::string error;
-  EXPECT_FALSE(DbgSessionOpen(options, &model_, &session, &error));
+  EXPECT_FALSE(DbgSessionOpen(options, &targetModel, &session, &error));
   EXPECT_EQ(error, "cannot start /nonexistent/osa_plugin: No such file or directory");
   EXPECT_EQ(session, nullptr);
 
@@ -109,7 +109,7 @@ TEST_F(Sessions, ABrokenPluginFailsTheCallInsteadOfHanging) {
     options.pluginPath = row.path;
     options.pluginArguments = row.arguments;
     options.timeout = std::chrono::milliseconds(300);
-    ASSERT_TRUE(DbgSessionOpen(options, &model_, &session, &error)) << row.path << error;
+    ASSERT_TRUE(DbgSessionOpen(options, &targetModel, &session, &error)) << row.path << error;
     const auto start = std::chrono::steady_clock::now();
     DbgOsaInitAnswer init;
     EXPECT_EQ(DbgOsaInit(session.get(), 1, &init), kDbgNoAnswer) << row.path;
@@ -130,18 +130,18 @@ TEST_F(Sessions, ABrokenPluginFailsTheCallInsteadOfHanging) {
 TEST_F(Sessions, AWalkOfARingThatNeverClosesShowsEachObjectOnce) {
   std::unique_ptr<DbgSession> session;
   std::string error;
-  ASSERT_TRUE(DbgSessionOpen(DbgSessionOptions{}, &model_, &session, &error)) << error;
+  ASSERT_TRUE(DbgSessionOpen(DbgSessionOptions{}, &targetModel, &session, &error)) << error;
   DbgOsaInitAnswer init;
   ASSERT_EQ(DbgOsaInit(session.get(), 1, &init), 0) << session->lastError;
   DbgTargetInitAnswer target;
   ASSERT_EQ(DbgTargetInit(session.get(), 1, false, &target), 0) << session->lastError;
-  const auto& tasks = model_.manifest.tasks;
+  const auto& tasks = targetModel.manifest.tasks;
   ASSERT_GE(tasks.size(), 3u);
   const std::string link = "&((struct QX_OBJECT_STRUCT *)" +
                            std::to_string(tasks.back().coreAddress) + ")->created.next";
   std::uint64_t address = 0;
-  ASSERT_TRUE(model::ModelEvaluate(model_, link, &address, nullptr));
-  ASSERT_TRUE(model::MemoryWriteValue(&model_.memory, address, 4, tasks[1].coreAddress));
+  ASSERT_TRUE(model::ModelEvaluate(targetModel, link, &address, nullptr));
+  ASSERT_TRUE(model::MemoryWriteValue(&targetModel.memory, address, 4, tasks[1].coreAddress));
 
   std::uint32_t visits = 0;
   const auto count = [&] {

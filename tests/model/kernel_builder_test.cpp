@@ -27,17 +27,17 @@ class EveryVariant : public testing::TestWithParam<std::string_view> {
  protected:
   void SetUp() override {
     std::string error;
-    ASSERT_TRUE(BuildKernelModel(GetParam(), &model_, &error)) << error;
-    spec_ = FindVariant(GetParam());
-    ASSERT_NE(spec_, nullptr);
+    ASSERT_TRUE(BuildKernelModel(GetParam(), &targetModel, &error)) << error;
+    spec = FindVariant(GetParam());
+    ASSERT_NE(spec, nullptr);
   }
-  TargetModel model_;
-  const VariantSpec* spec_ = nullptr;
+  TargetModel targetModel;
+  const VariantSpec* spec = nullptr;
 };
 
 // The members and symbols by which the plug-in tells the builds apart.
 TEST_P(EveryVariant, HasExactlyTheMembersAndSymbolsOfItsBuild) {
-  const VariantSpec& s = *spec_;
+  const VariantSpec& s = *spec;
   const bool v1 = s.version == 1;
   const bool v3 = s.version == 3;
   const struct {
@@ -71,21 +71,21 @@ TEST_P(EveryVariant, HasExactlyTheMembersAndSymbolsOfItsBuild) {
       {"&qx_kernel_object_list[8]", true},
   };
   for (const auto& row : rows)
-    EXPECT_EQ(row.present, Evaluates(model_, row.expression)) << row.expression;
+    EXPECT_EQ(row.present, Evaluates(targetModel, row.expression)) << row.expression;
   uint64_t value = 0;
-  ASSERT_TRUE(ModelEvaluate(model_, "$M_sym_exists(qx_cpu_pendsv_enter)", &value, nullptr));
+  ASSERT_TRUE(ModelEvaluate(targetModel, "$M_sym_exists(qx_cpu_pendsv_enter)", &value, nullptr));
   EXPECT_EQ(s.pendSv, value == 1);
-  ASSERT_TRUE(ModelEvaluate(model_, "$M_sym_exists(__c_tls_init)", &value, nullptr));
+  ASSERT_TRUE(ModelEvaluate(targetModel, "$M_sym_exists(__c_tls_init)", &value, nullptr));
   EXPECT_EQ(s.tls, value == 1);
   EXPECT_EQ(s.pend == PendLayout::kListCore || s.pend == PendLayout::kListUnion,
-            model_.manifest.pendIsList);
+            targetModel.manifest.pendIsList);
 }
 
 // Each variant holds a task in every status, objects with waiters, the saved
 // frames its build can produce, and a running task stopped inside a routine
 // called from the task shell.
 TEST_P(EveryVariant, OffersTheCasesTheKernelTestsRelyOn) {
-  const KernelManifest& m = model_.manifest;
+  const KernelManifest& m = targetModel.manifest;
   std::set<uint32_t> statuses;
   bool sawPad = false, sawFp = false, sawNoFp = false;
   for (const ManifestTask& task : m.tasks) {
@@ -93,7 +93,7 @@ TEST_P(EveryVariant, OffersTheCasesTheKernelTestsRelyOn) {
     if (task.running) {
       for (uint32_t r = 0; r < kRegS0; ++r) {
         uint64_t value = 0;
-        ASSERT_TRUE(ModelRegisterRead(model_, r, &value));
+        ASSERT_TRUE(ModelRegisterRead(targetModel, r, &value));
         EXPECT_EQ(task.registers[r], value) << RegisterName(r);
       }
       continue;
@@ -111,9 +111,9 @@ TEST_P(EveryVariant, OffersTheCasesTheKernelTestsRelyOn) {
     withWaiters += object.coreAddress != 0 && !object.waiters.empty();
   EXPECT_GE(withWaiters, 4u);
   std::string routine;
-  ASSERT_TRUE(ModelCurrentRoutine(model_, &routine));
+  ASSERT_TRUE(ModelCurrentRoutine(targetModel, &routine));
   EXPECT_EQ("task_net_worker_entry", routine);
-  ASSERT_TRUE(ModelCallerRoutine(model_, &routine));
+  ASSERT_TRUE(ModelCallerRoutine(targetModel, &routine));
   EXPECT_EQ("qx_kernel_task_shell", routine);
 }
 
