@@ -1,36 +1,20 @@
 // The plug-in as a child process (see plugin_process.h).
 #include "debugger/plugin_process.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
 #include "plugin/framing.h"
-
-extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void CloseFd(int* fd) {
-  if (*fd >= 0) close(*fd);
-  *fd = -1;
-}
-
-bool SetNonBlocking(int fd) {
-  const int flags = fcntl(fd, F_GETFL);
-  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
-}
 
 // Milliseconds left until `deadline`, at least 0, for poll.
 int MillisecondsLeft(Clock::time_point deadline) {
@@ -41,7 +25,7 @@ int MillisecondsLeft(Clock::time_point deadline) {
 // Reads what is ready into pending. kOk also when nothing was ready.
 DbgIoStatus ReadReady(DbgPluginProcess* process) {
   char chunk[65536];
-  const ssize_t got = read(process->output, chunk, sizeof(chunk));
+  const ssize_t got = read(process->running.fromStdout.Get(), chunk, sizeof(chunk));
   if (got > 0) {
     process->pending.append(chunk, static_cast<std::size_t>(got));
     return process->pending.size() > kDbgMaxMessageBytes ? DbgIoStatus::kGarbage : DbgIoStatus::kOk;
@@ -93,18 +77,6 @@ bool TakeMessage(DbgPluginProcess* process, std::string* message, bool* garbage)
 
 }  // namespace
 
-DbgPluginProcess::~DbgPluginProcess() {
-  CloseFd(&input);
-  CloseFd(&output);
-  if (pid > 0) {
-    kill(pid, SIGKILL);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid = -1;
-  }
-}
-
 const char* DbgIoStatusText(DbgIoStatus status) {
   switch (status) {
     case DbgIoStatus::kOk:
@@ -123,61 +95,30 @@ const char* DbgIoStatusText(DbgIoStatus status) {
 
 bool DbgPluginStart(const std::string& path, const std::vector<std::string>& arguments,
                     DbgPluginProcess* process, std::string* error) {
-  int toChild[2];
-  int fromChild[2];
-  if (pipe2(toChild, O_CLOEXEC) != 0) {
-    *error = std::string("cannot make a pipe: ") + std::strerror(errno);
+  ProcCommand command;
+  command.argv.push_back(path);
+  command.argv.insert(command.argv.end(), arguments.begin(), arguments.end());
+  ProcRunning running;
+  if (ProcStart(command, &running, error) != ProcStatus::kOk ||
+      ProcSetNonBlocking(running.toStdin.Get(), error) != ProcStatus::kOk ||
+      ProcSetNonBlocking(running.fromStdout.Get(), error) != ProcStatus::kOk) {
     return false;
   }
-  if (pipe2(fromChild, O_CLOEXEC) != 0) {
-    *error = std::string("cannot make a pipe: ") + std::strerror(errno);
-    close(toChild[0]);
-    close(toChild[1]);
-    return false;
-  }
-  std::vector<char*> argv;
-  std::string program = path;
-  std::vector<std::string> copies = arguments;
-  argv.push_back(program.data());
-  for (std::string& argument : copies)
-    argv.push_back(argument.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
-  pid_t pid = -1;
-  const int spawnError =
-      posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(toChild[0]);
-  close(fromChild[1]);
-  if (spawnError != 0) {
-    *error = "cannot start " + path + ": " + std::strerror(spawnError);
-    close(toChild[1]);
-    close(fromChild[0]);
-    return false;
-  }
-  process->pid = pid;
-  process->input = toChild[1];
-  process->output = fromChild[0];
+  process->running = std::move(running);
   process->pending.clear();
-  if (!SetNonBlocking(process->input) || !SetNonBlocking(process->output)) {
-    *error = std::string("cannot make the pipes non-blocking: ") + std::strerror(errno);
-    return false;
-  }
   return true;
 }
 
 DbgIoStatus DbgPluginSend(DbgPluginProcess* process, std::string_view message,
                           std::chrono::milliseconds timeout) {
-  if (process->input < 0) return DbgIoStatus::kClosed;
+  const int input = process->running.toStdin.Get();
+  if (input < 0) return DbgIoStatus::kClosed;
   const Clock::time_point deadline = Clock::now() + timeout;
   std::size_t sent = 0;
   while (sent < message.size()) {
-    pollfd fds[2] = {{process->input, POLLOUT, 0}, {process->output, POLLIN, 0}};
-    const nfds_t count = process->output >= 0 ? 2 : 1;
+    const int output = process->running.fromStdout.Get();
+    pollfd fds[2] = {{input, POLLOUT, 0}, {output, POLLIN, 0}};
+    const nfds_t count = output >= 0 ? 2 : 1;
     const int ready = poll(fds, count, MillisecondsLeft(deadline));
     if (ready < 0 && errno != EINTR) return DbgIoStatus::kFailed;
     if (ready == 0) return DbgIoStatus::kTimeout;
@@ -185,14 +126,14 @@ DbgIoStatus DbgPluginSend(DbgPluginProcess* process, std::string_view message,
     if (count == 2 && fds[1].revents != 0) {
       const DbgIoStatus status = ReadReady(process);
       if (status == DbgIoStatus::kClosed) {
-        CloseFd(&process->output);
+        process->running.fromStdout.Reset();
       } else if (status != DbgIoStatus::kOk) {
         return status;
       }
     }
     if (fds[0].revents == 0) continue;
     const ssize_t written =
-        WriteWithoutSigpipe(process->input, message.data() + sent, message.size() - sent);
+        WriteWithoutSigpipe(input, message.data() + sent, message.size() - sent);
     if (written > 0) {
       sent += static_cast<std::size_t>(written);
     } else if (written < 0 && errno == EPIPE) {
@@ -211,15 +152,15 @@ DbgIoStatus DbgPluginReceive(DbgPluginProcess* process, std::string* message,
     bool garbage = false;
     if (TakeMessage(process, message, &garbage)) return DbgIoStatus::kOk;
     if (garbage) return DbgIoStatus::kGarbage;
-    if (process->output < 0) return DbgIoStatus::kClosed;
-    pollfd fd = {process->output, POLLIN, 0};
+    if (!process->running.fromStdout.Valid()) return DbgIoStatus::kClosed;
+    pollfd fd = {process->running.fromStdout.Get(), POLLIN, 0};
     const int ready = poll(&fd, 1, MillisecondsLeft(deadline));
     if (ready < 0 && errno != EINTR) return DbgIoStatus::kFailed;
     if (ready == 0) return DbgIoStatus::kTimeout;
     if (ready < 0) continue;
     const DbgIoStatus status = ReadReady(process);
     if (status == DbgIoStatus::kClosed) {
-      CloseFd(&process->output);
+      process->running.fromStdout.Reset();
     } else if (status != DbgIoStatus::kOk) {
       return status;
     }
@@ -227,27 +168,12 @@ DbgIoStatus DbgPluginReceive(DbgPluginProcess* process, std::string* message,
 }
 
 int DbgPluginFinish(DbgPluginProcess* process, std::chrono::milliseconds timeout) {
-  CloseFd(&process->input);
-  if (process->pid <= 0) return -1;
-  const Clock::time_point deadline = Clock::now() + timeout;
+  process->running.toStdin.Reset();
+  ProcChild* child = &process->running.child;
+  if (child->Pid() <= 0) return -1;
   int status = 0;
-  pid_t reaped = 0;
-  for (;;) {
-    reaped = waitpid(process->pid, &status, WNOHANG);
-    if (reaped != 0 && !(reaped < 0 && errno == EINTR)) break;
-    if (Clock::now() >= deadline) {
-      kill(process->pid, SIGKILL);
-      do {
-        reaped = waitpid(process->pid, &status, 0);
-      } while (reaped < 0 && errno == EINTR);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  process->pid = -1;
-  CloseFd(&process->output);
-  if (reaped < 0) return -1;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
+  const ProcStatus ended = ProcWait(child, static_cast<int>(timeout.count()), &status);
+  process->running.fromStdout.Reset();
+  if (ended == ProcStatus::kOk) return ProcExitCode(status);
+  return ended == ProcStatus::kTimeout ? ProcStop(child, 0) : -1;
 }

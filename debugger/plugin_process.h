@@ -4,30 +4,23 @@
 // broken plug-in cannot hang the debugger.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "process/child.h"
+
 // An unfinished message larger than this ends the conversation, so a peer
 // that never closes its braces cannot exhaust memory.
 inline constexpr std::size_t kDbgMaxMessageBytes = std::size_t{16} << 20;
 
-// Owns the child and both pipe ends: destroying a record whose child still
-// runs kills (SIGKILL) and reaps it and closes the descriptors.
+// The child and our ends of its pipes (both non-blocking); destroying the
+// record closes them and stops (ProcStop) and reaps a child that still runs.
 struct DbgPluginProcess {
-  pid_t pid = -1;
-  int input = -1;       // write end, the child's standard input (non-blocking)
-  int output = -1;      // read end, the child's standard output (non-blocking)
+  ProcRunning running;  // toStdin and fromStdout; standard error is ours
   std::string pending;  // bytes received that are not yet a whole message
-
-  DbgPluginProcess() = default;
-  DbgPluginProcess(const DbgPluginProcess&) = delete;
-  DbgPluginProcess& operator=(const DbgPluginProcess&) = delete;
-  ~DbgPluginProcess();
 };
 
 enum class DbgIoStatus : unsigned char {

@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
-#include "recorder/child_process.h"
+#include "process/child.h"
 #include "recorder/relay.h"
 
 namespace {
@@ -42,9 +43,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: cannot write %s: %s\n", program, recordName, std::strerror(errno));
     return kUsageError;
   }
-  ChildProcess child;
-  if (!ChildStart(argv + first, &child)) {
-    std::fprintf(stderr, "%s: cannot start %s: %s\n", program, argv[first], std::strerror(errno));
+  ProcCommand command;
+  command.argv.assign(argv + first, argv + argc);
+  command.searchPath = true;
+  ProcRunning child;
+  std::string error;
+  if (ProcStart(command, &child, &error) != ProcStatus::kOk) {
+    std::fprintf(stderr, "%s: %s\n", program, error.c_str());
     return 127;
   }
   const int exitCode = RelayRun(&child, 0, 1, record.get());

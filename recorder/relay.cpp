@@ -75,14 +75,14 @@ bool WriteSome(Direction* direction) {
 
 }  // namespace
 
-int RelayRun(ChildProcess* child, int debuggerInput, int debuggerOutput, std::FILE* record) {
+int RelayRun(ProcRunning* child, int debuggerInput, int debuggerOutput, std::FILE* record) {
   Direction toChild;
   toChild.from = debuggerInput;
-  toChild.to = child->input;
+  toChild.to = child->toStdin.Get();
   toChild.tag = "VEXLO";
   toChild.record = record;
   Direction toDebugger;
-  toDebugger.from = child->output;
+  toDebugger.from = child->fromStdout.Get();
   toDebugger.to = debuggerOutput;
   toDebugger.tag = "PLUGIN";
   toDebugger.record = record;
@@ -96,8 +96,7 @@ int RelayRun(ChildProcess* child, int debuggerInput, int debuggerOutput, std::FI
     const bool debuggerDone = (!toChild.reading && QueueSize(toChild.queued) == 0) ||
                               !toChild.delivering || !toDebugger.delivering;
     if (debuggerDone && !childInputClosed) {
-      close(child->input);
-      child->input = -1;
+      child->toStdin.Reset();
       toChild.delivering = false;
       toChild.reading = false;
       childInputClosed = true;
@@ -105,7 +104,7 @@ int RelayRun(ChildProcess* child, int debuggerInput, int debuggerOutput, std::FI
     }
     if (childInputClosed && !terminated &&
         std::chrono::steady_clock::now() - closedAt > kChildGrace) {
-      kill(child->pid, SIGTERM);
+      ProcSignal(child->child, SIGTERM);
       terminated = true;
     }
 
@@ -138,12 +137,8 @@ int RelayRun(ChildProcess* child, int debuggerInput, int debuggerOutput, std::FI
       }
     }
   }
-  if (child->input >= 0) {
-    close(child->input);
-    child->input = -1;
-  }
-  close(child->output);
-  child->output = -1;
+  child->toStdin.Reset();
+  child->fromStdout.Reset();
   for (const Direction* direction : {&toChild, &toDebugger}) {
     if (direction->framer.droppedBytes > 0) {
       std::fprintf(stderr,
@@ -152,5 +147,6 @@ int RelayRun(ChildProcess* child, int debuggerInput, int debuggerOutput, std::FI
                    direction->framer.droppedBytes, direction->tag);
     }
   }
-  return ChildWait(child);
+  int status = 0;
+  return ProcWait(&child->child, -1, &status) == ProcStatus::kOk ? ProcExitCode(status) : 127;
 }

@@ -9,14 +9,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
-#if defined(__linux__)
-#include <sys/prctl.h>
-#endif
 
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -67,12 +61,6 @@ void SetNoDelay(int fd) {
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-void SleepMs(int ms) {
-  timespec pause{0, static_cast<long>(ms) * 1000000L};
-  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-  }
-}
-
 }  // namespace
 
 std::string_view RspStatusText(RspStatus status) {
@@ -91,62 +79,6 @@ std::string_view RspStatusText(RspStatus status) {
   return "unknown";
 }
 
-RspFd& RspFd::operator=(RspFd&& other) noexcept {
-  if (this != &other) Reset(other.Release());
-  return *this;
-}
-
-int RspFd::Release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-void RspFd::Reset(int fd) {
-  if (fd_ >= 0 && fd_ != fd) close(fd_);
-  fd_ = fd;
-}
-
-RspChild& RspChild::operator=(RspChild&& other) noexcept {
-  if (this != &other) {
-    Stop();
-    pid_ = other.pid_;
-    other.pid_ = -1;
-  }
-  return *this;
-}
-
-int RspChild::Stop() {
-  if (pid_ <= 0) return -1;
-  const pid_t pid = pid_;
-  pid_ = -1;
-  // The child leads its own group: the group takes the program the shell
-  // started, too.
-  kill(-pid, SIGTERM);
-  kill(pid, SIGTERM);
-  // Watch for its end without reaping it: while the ended leader is not
-  // reaped its group id cannot be reused, so the group kill below cannot
-  // reach anyone else.
-  for (int waited = 0; waited < 500; waited += 5) {
-    siginfo_t info{};
-    const int result = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
-    if (result < 0 && errno == EINTR) continue;
-    if (result < 0 || info.si_pid == pid) break;
-    SleepMs(5);
-  }
-  kill(-pid, SIGKILL);
-  kill(pid, SIGKILL);
-  int status = 0;
-  pid_t reaped = -1;
-  do {
-    reaped = waitpid(pid, &status, 0);
-  } while (reaped < 0 && errno == EINTR);
-  if (reaped < 0) return -1;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
-}
-
 void RspIgnoreSigpipe() {
   static std::once_flag once;
   std::call_once(once, [] { signal(SIGPIPE, SIG_IGN); });
@@ -155,8 +87,8 @@ void RspIgnoreSigpipe() {
 RspStatus RspLinkFromFds(int input, int output, bool socket, std::string_view name, RspLink* link,
                          std::string* error) {
   RspIgnoreSigpipe();
-  RspFd in(input);
-  RspFd out;
+  ProcFd in(input);
+  ProcFd out;
   if (output == input) {
     out.Reset(fcntl(input, F_DUPFD_CLOEXEC, 0));
     if (!out.Valid()) {
@@ -166,7 +98,7 @@ RspStatus RspLinkFromFds(int input, int output, bool socket, std::string_view na
   } else {
     out.Reset(output);
   }
-  link->child = RspChild();
+  link->child = ProcChild();
   link->input = std::move(in);
   link->output = std::move(out);
   link->socket = socket;
@@ -175,12 +107,12 @@ RspStatus RspLinkFromFds(int input, int output, bool socket, std::string_view na
 }
 
 RspStatus RspOpenStdio(RspLink* link, std::string* error) {
-  RspFd in(fcntl(0, F_DUPFD_CLOEXEC, 0));
+  ProcFd in(fcntl(0, F_DUPFD_CLOEXEC, 0));
   if (!in.Valid()) {
     SetError(error, ErrnoText("standard input", errno));
     return RspStatus::kIoError;
   }
-  RspFd out(fcntl(1, F_DUPFD_CLOEXEC, 0));
+  ProcFd out(fcntl(1, F_DUPFD_CLOEXEC, 0));
   if (!out.Valid()) {
     SetError(error, ErrnoText("standard output", errno));
     return RspStatus::kIoError;
@@ -189,7 +121,7 @@ RspStatus RspOpenStdio(RspLink* link, std::string* error) {
 }
 
 RspStatus RspListen(std::uint16_t port, RspListener* listener, std::string* error) {
-  RspFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  ProcFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.Valid()) {
     SetError(error, ErrnoText("socket", errno));
     return RspStatus::kIoError;
@@ -264,8 +196,8 @@ RspStatus RspConnect(std::string_view hostPort, int timeoutMs, RspLink* link, st
   std::string last = "no address";
   RspStatus lastStatus = RspStatus::kIoError;
   for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-    RspFd fd(socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                    entry->ai_protocol));
+    ProcFd fd(socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                     entry->ai_protocol));
     if (!fd.Valid()) {
       last = ErrnoText("socket", errno);
       continue;
@@ -305,60 +237,20 @@ RspStatus RspConnect(std::string_view hostPort, int timeoutMs, RspLink* link, st
 
 RspStatus RspStartCommand(std::string_view command, RspLink* link, std::string* error) {
   RspIgnoreSigpipe();
-  std::array<int, 2> toChild{-1, -1};
-  std::array<int, 2> fromChild{-1, -1};
-  if (pipe2(toChild.data(), O_CLOEXEC) != 0) {
-    SetError(error, ErrnoText("pipe", errno));
+  ProcCommand shell;
+  shell.argv = {"/bin/sh", "-c", std::string(command)};
+  shell.ownGroup = true;
+  shell.dieWithParent = true;
+  ProcRunning running;
+  std::string why;
+  if (ProcStart(shell, &running, &why) != ProcStatus::kOk ||
+      ProcSetNonBlocking(running.toStdin.Get(), &why) != ProcStatus::kOk) {
+    SetError(error, why);
     return RspStatus::kIoError;
   }
-  RspFd childIn(toChild[0]);
-  RspFd ourOut(toChild[1]);
-  if (pipe2(fromChild.data(), O_CLOEXEC) != 0) {
-    SetError(error, ErrnoText("pipe", errno));
-    return RspStatus::kIoError;
-  }
-  RspFd ourIn(fromChild[0]);
-  RspFd childOut(fromChild[1]);
-  // Everything the child needs is made before fork: after it, only
-  // async-signal-safe calls until exec.
-  const std::string text(command);
-  const char* argv[] = {"/bin/sh", "-c", text.c_str(), nullptr};
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid < 0) {
-    SetError(error, ErrnoText("fork", errno));
-    return RspStatus::kIoError;
-  }
-  if (pid == 0) {
-    setpgid(0, 0);
-#if defined(__linux__)
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-#else
-    (void)parent;
-#endif
-    signal(SIGPIPE, SIG_DFL);
-    // The pipe ends may themselves be 0 or 1 when we run without standard
-    // streams: move them so that neither dup2 overwrites the other, and
-    // clear close-on-exec on an end already in place.
-    int in = childIn.Get();
-    int out = childOut.Get();
-    if (out == 0) out = fcntl(out, F_DUPFD, 3);
-    if (out < 0) _exit(127);
-    if (in == 0 ? fcntl(0, F_SETFD, 0) < 0 : dup2(in, 0) < 0) _exit(127);
-    if (out == 1 ? fcntl(1, F_SETFD, 0) < 0 : dup2(out, 1) < 0) _exit(127);
-    execv("/bin/sh", const_cast<char* const*>(argv));
-    _exit(127);
-  }
-  // Both sides set the group, so that a kill of the group right after fork
-  // cannot miss the child.
-  setpgid(pid, pid);
-  childIn.Reset();
-  childOut.Reset();
-  SetNonBlocking(ourOut.Get());
-  link->child = RspChild(pid);
-  link->input = std::move(ourIn);
-  link->output = std::move(ourOut);
+  link->child = std::move(running.child);
+  link->input = std::move(running.fromStdout);
+  link->output = std::move(running.toStdin);
   link->socket = false;
   link->name = "command";
   return RspStatus::kOk;

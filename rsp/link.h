@@ -1,6 +1,6 @@
-// Byte links of the gdb-remote layer: owners of descriptors and child
-// processes, our standard input and output, TCP on 127.0.0.1, outgoing
-// TCP connections, and commands started through /bin/sh with their stdio.
+// Byte links of the gdb-remote layer: our standard input and output, TCP on
+// 127.0.0.1, outgoing TCP connections, and commands started through /bin/sh
+// with their stdio.
 #pragma once
 
 #include <sys/types.h>
@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "process/child.h"
 
 // How an operation on a link (or a packet exchange over one) ended.
 enum class RspStatus {
@@ -23,66 +25,21 @@ enum class RspStatus {
 // "ok", "timeout", "closed", "I/O error", "protocol error".
 [[nodiscard]] std::string_view RspStatusText(RspStatus status);
 
-// Owns one file descriptor and closes it on destruction; move-only.
-class RspFd {
- public:
-  RspFd() = default;
-  explicit RspFd(int fd) : fd_(fd) {}
-  ~RspFd() { Reset(); }
-  RspFd(RspFd&& other) noexcept : fd_(other.Release()) {}
-  RspFd& operator=(RspFd&& other) noexcept;
-  RspFd(const RspFd&) = delete;
-  RspFd& operator=(const RspFd&) = delete;
-
-  [[nodiscard]] int Get() const { return fd_; }
-  [[nodiscard]] bool Valid() const { return fd_ >= 0; }
-  // Gives up ownership; the owner then holds nothing.
-  int Release();
-  // Closes what is held and takes `fd` (-1 for nothing).
-  void Reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
-
-// Owns a child process that leads its own process group. On destruction
-// the whole group gets SIGTERM, then (once the child has ended, or after
-// half a second) SIGKILL, and the child is reaped: nothing is left behind,
-// even when /bin/sh started the real program as a grandchild.
-class RspChild {
- public:
-  RspChild() = default;
-  explicit RspChild(pid_t pid) : pid_(pid) {}
-  ~RspChild() { Stop(); }
-  RspChild(RspChild&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
-  RspChild& operator=(RspChild&& other) noexcept;
-  RspChild(const RspChild&) = delete;
-  RspChild& operator=(const RspChild&) = delete;
-
-  [[nodiscard]] pid_t Pid() const { return pid_; }
-  // Terminates and reaps the child now; its exit code, or 128 plus the
-  // signal that ended it; -1 when there is no child.
-  int Stop();
-
- private:
-  pid_t pid_ = -1;
-};
-
 // A two-way byte link. For a socket both descriptors refer to it (one is a
 // duplicate); for a child, `input` reads its stdout and `output` writes its
 // stdin. Descriptors close before the child is stopped, so a child that
 // ends on end of input gets the chance to.
 struct RspLink {
-  RspChild child;       // the process at the other end, when we started it
-  RspFd input;          // read side
-  RspFd output;         // write side
+  ProcChild child;      // the process at the other end, when we started it
+  ProcFd input;         // read side
+  ProcFd output;        // write side
   bool socket = false;  // writes use send(MSG_NOSIGNAL)
   std::string name;     // "stdio", "127.0.0.1:1234", "command": for messages
 };
 
 // A listening socket on 127.0.0.1; `port` is the port actually bound.
 struct RspListener {
-  RspFd fd;
+  ProcFd fd;
   std::uint16_t port = 0;
 };
 
@@ -116,7 +73,8 @@ void RspIgnoreSigpipe();
 
 // Starts `/bin/sh -c COMMAND` in a process group of its own, with its stdin
 // and stdout as the link and its stderr left as ours. On Linux the child
-// gets SIGKILL if we die first.
+// gets SIGKILL if we die first. Destroying the link stops the whole group:
+// SIGTERM, then SIGKILL once the shell has ended or after half a second.
 [[nodiscard]] RspStatus RspStartCommand(std::string_view command, RspLink* link,
                                         std::string* error);
 

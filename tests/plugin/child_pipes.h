@@ -2,17 +2,14 @@
 // so a test can play the debugger and collect what the process wrote.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <string>
 #include <vector>
 
+#include "process/child.h"
+
 struct ChildPipes {
-  pid_t pid = -1;
-  int input = -1;          // the child's stdin (write end)
-  int output = -1;         // the child's stdout (read end)
-  int error = -1;          // the child's stderr (read end)
+  ProcRunning running;     // the child and our ends of its three streams
   std::string outputText;  // stdout received so far
   std::string errorText;   // stderr received so far
 };

@@ -236,18 +236,4 @@ TEST(RspLink, DestroyingTheLinkEndsTheWholeCommand) {
   EXPECT_TRUE(ProcessGone(grandchild));
 }
 
-TEST(RspFd, OwnsAndMoves) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  RspFd a(fds[0]);
-  RspFd b(std::move(a));
-  EXPECT_FALSE(a.Valid());
-  EXPECT_EQ(b.Get(), fds[0]);
-  b = RspFd(fds[1]);
-  EXPECT_EQ(fcntl(fds[0], F_GETFD), -1);  // closed by the move-assignment
-  const int raw = b.Release();
-  EXPECT_FALSE(b.Valid());
-  EXPECT_EQ(close(raw), 0);
-}
-
 }  // namespace
