@@ -28,6 +28,10 @@ constexpr std::uint64_t kEntryOverhead = 32;
 // A ring starts this small and doubles up to what the budget needs.
 constexpr std::size_t kFirstRingSize = 4096;
 
+// Ring bytes past the newest entry fetched into the cache after each entry:
+// about what one message exchange records.
+constexpr std::size_t kPrefetchedBytes = 512;
+
 // What the histories of all threads share: the byte budget of each buffer
 // and the numbering of buffers. Atomic, as any thread may log.
 struct HistoryLogShared {
@@ -239,6 +243,13 @@ void HistoryLogTrace(std::string_view channel, std::string_view text) {
   buffer.used += stored;
   buffer.bytes += Cost(channel.size(), text.size());
   ++buffer.count;
+  // The next entries go where the ring was last written a whole ring ago,
+  // long gone from the caches: ask for those lines now, while the process
+  // goes on to answer, rather than wait for them at the next entry.
+  const std::size_t next = Wrap(buffer, buffer.head + buffer.used);
+  for (std::size_t ahead = 0; ahead < kPrefetchedBytes; ahead += 64) {
+    __builtin_prefetch(buffer.ring.get() + Wrap(buffer, next + ahead), 1);
+  }
 }
 
 void HistoryLogTraceFormat(std::string_view channel, const char* format, ...) {
