@@ -16,7 +16,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 # owners are renaming them. Remove a folder once it is clean.
 pending_folders=(runtime simple_json jsonrpc osa kernel plugin)
 
-checked_folders=(runtime simple_json jsonrpc osa kernel plugin recorder model debugger tools
+checked_folders=(runtime simple_json jsonrpc osa kernel plugin process recorder model debugger tools
                  rsp dwarf proxy postmortem fuzz bench)
 
 # The arguments joined by '|', for a regular expression.
