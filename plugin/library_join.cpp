@@ -10,8 +10,8 @@
 
 namespace {
 
-// The registrar pointer is constant-initialised, so this runs after it has
-// its value whatever the order of the library's initialisers.
+// The interface's process record is made on first use, so this may run
+// before or after any other initialiser of the library.
 [[maybe_unused]] const bool kKernelJoined =
     (OsaSetCallbackRegistrar(RegisterKernelCallbacks), true);
 
