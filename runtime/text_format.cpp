@@ -46,29 +46,6 @@ Length ReadLength(const char** cursor) {
   return length;
 }
 
-constexpr bool IsDirectConversion(char conversion) {
-  return conversion == 'd' || conversion == 'i' || conversion == 'u' || conversion == 'x' ||
-         conversion == 'X' || conversion == 's' || conversion == 'c' || conversion == '%';
-}
-
-// True when every conversion of `format` is one formatted directly: no
-// flags, width, precision, and no length modifier on %s, %c or %%.
-bool IsDirectFormat(const char* format) {
-  for (const char* cursor = std::strchr(format, '%'); cursor != nullptr;
-       cursor = std::strchr(cursor, '%')) {
-    ++cursor;
-    const Length length = ReadLength(&cursor);
-    const char conversion = *cursor;
-    if (!IsDirectConversion(conversion)) return false;
-    if (length != Length::Default &&
-        (conversion == 's' || conversion == 'c' || conversion == '%')) {
-      return false;
-    }
-    ++cursor;
-  }
-  return true;
-}
-
 std::intmax_t SignedArgument(Length length, std::va_list& args) {
   switch (length) {
     case Length::Char:
@@ -125,18 +102,25 @@ void AppendNumber(std::string* text, Number value, int base, bool upper) {
   text->append(digits, end);
 }
 
-void AppendDirect(std::string* text, const char* format, std::va_list& args) {
+// Formats `format` in one pass while every conversion is one done here (no
+// flags, width or precision, and no length modifier on %s, %c or %%); false
+// at the first that is not, with part of the text appended.
+bool AppendDirect(std::string* text, const char* format, std::va_list& args) {
   const char* cursor = format;
   for (;;) {
     const char* percent = std::strchr(cursor, '%');
     if (percent == nullptr) {
       text->append(cursor);
-      return;
+      return true;
     }
     text->append(cursor, percent);
     cursor = percent + 1;
     const Length length = ReadLength(&cursor);
     const char conversion = *cursor++;
+    if (length != Length::Default &&
+        (conversion == 's' || conversion == 'c' || conversion == '%')) {
+      return false;
+    }
     switch (conversion) {
       case 'd':
       case 'i':
@@ -157,9 +141,11 @@ void AppendDirect(std::string* text, const char* format, std::va_list& args) {
       case 'c':
         text->push_back(static_cast<char>(va_arg(args, int)));
         break;
-      default:  // '%'
+      case '%':
         text->push_back('%');
         break;
+      default:
+        return false;
     }
   }
 }
@@ -192,12 +178,16 @@ bool AppendWithPrintf(std::string* text, const char* format, std::va_list args) 
 
 bool RtAppendFormat(std::string* text, const char* format, std::va_list args) {
   if (text == nullptr || format == nullptr) return false;
-  if (!IsDirectFormat(format)) return AppendWithPrintf(text, format, args);
+  // The pattern is read once; one the direct pass cannot do is undone and
+  // handed whole to printf, with the arguments from the start.
+  const std::size_t start = text->size();
   std::va_list direct;
   va_copy(direct, args);
-  AppendDirect(text, format, direct);
+  const bool done = AppendDirect(text, format, direct);
   va_end(direct);
-  return true;
+  if (done) return true;
+  text->resize(start);
+  return AppendWithPrintf(text, format, args);
 }
 
 bool RtFormatText(std::string* text, const char* format, std::va_list args) {
