@@ -1,24 +1,47 @@
 // Answers to the plug-in's service requests from a model target (see
 // service_answers.h). One handler per method, found through a table; each
-// reads its params, adds its result members and returns the "return" value.
+// reads its params, writes its result members as text straight into the
+// answer and returns the "return" value.
 #include "debugger/service_answers.h"
 
 #include <array>
+#include <charconv>
 
 #include "simple_json/json_write.h"
 
 namespace {
 
-// Reads params and fills result (which already exists, empty); the returned
-// status becomes "return", written after the members the handler added.
+// Reads params and appends the result's members to `result` (each as
+// `"name" : value, `); the returned status becomes "return", written after
+// the members the handler added.
 using AnswerHandler = std::int32_t (*)(DbgServiceState* state, const JsonValue* params,
-                                       JsonValue* result);
+                                       std::string* result);
+
+// Member names here are plain words: they need no escapes.
+void PutName(std::string* result, std::string_view name) {
+  result->push_back('"');
+  result->append(name);
+  result->append("\" : ");
+}
+
+void PutInteger(std::string* result, std::string_view name, std::int64_t value) {
+  PutName(result, name);
+  char digits[24];
+  result->append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+  result->append(", ");
+}
+
+void PutString(std::string* result, std::string_view name, std::string_view text) {
+  PutName(result, name);
+  JsonQuote(*result, text);
+  result->append(", ");
+}
 
 // The only value type that the plug-in asks expressions to be evaluated as.
 constexpr std::int64_t kExpressionValueType = 11;
 
 std::int32_t AnswerExpressionEval(DbgServiceState* state, const JsonValue* params,
-                                  JsonValue* result) {
+                                  std::string* result) {
   const char* expression = nullptr;
   std::int64_t valueType = 0;
   if (!JsonObjectGetString(params, "expression", &expression) || expression == nullptr ||
@@ -27,16 +50,17 @@ std::int32_t AnswerExpressionEval(DbgServiceState* state, const JsonValue* param
   }
   std::uint64_t value = 0;
   if (!model::ModelEvaluate(*state->model, expression, &value, nullptr)) return kDbgServiceFailed;
-  JsonObjectAddInteger(result, "output", static_cast<std::int64_t>(value));
+  PutInteger(result, "output", static_cast<std::int64_t>(value));
   return 0;
 }
 
-std::int32_t AnswerStringEval(DbgServiceState* state, const JsonValue* params, JsonValue* result) {
+std::int32_t AnswerStringEval(DbgServiceState* state, const JsonValue* params,
+                              std::string* result) {
   const char* input = nullptr;
   if (!JsonObjectGetString(params, "input", &input) || input == nullptr) return kDbgServiceFailed;
   std::string text;
   if (!model::ModelPrintAddress(*state->model, input, &text, nullptr)) return kDbgServiceFailed;
-  JsonObjectAddString(result, "value", std::string_view(text));
+  PutString(result, "value", text);
   return 0;
 }
 
@@ -51,7 +75,8 @@ constexpr std::array<ProcedureCommand, 2> kProcedureCommands = {{
     {kDbgCurrentProcedureCommand, model::ModelCurrentRoutine},
 }};
 
-std::int32_t AnswerCommandExec(DbgServiceState* state, const JsonValue* params, JsonValue* result) {
+std::int32_t AnswerCommandExec(DbgServiceState* state, const JsonValue* params,
+                               std::string* result) {
   const char* command = nullptr;
   if (!JsonObjectGetString(params, "command", &command) || command == nullptr) {
     return kDbgServiceFailed;
@@ -60,7 +85,7 @@ std::int32_t AnswerCommandExec(DbgServiceState* state, const JsonValue* params, 
     if (row.text != command) continue;
     std::string name;
     if (!row.routine(*state->model, &name)) return kDbgServiceFailed;
-    JsonObjectAddString(result, "output", std::string_view(name));
+    PutString(result, "output", name);
     return 0;
   }
   return kDbgServiceFailed;
@@ -84,7 +109,8 @@ bool ReadMemoryRange(const JsonValue* params, std::uint64_t* address, std::uint6
   return true;
 }
 
-std::int32_t AnswerMemoryRead(DbgServiceState* state, const JsonValue* params, JsonValue* result) {
+std::int32_t AnswerMemoryRead(DbgServiceState* state, const JsonValue* params,
+                              std::string* result) {
   std::uint64_t address = 0;
   std::uint64_t count = 0;
   if (!ReadMemoryRange(params, &address, &count)) return kDbgServiceFailed;
@@ -95,11 +121,12 @@ std::int32_t AnswerMemoryRead(DbgServiceState* state, const JsonValue* params, J
   if (!model::ModelMemoryRead(*state->model, address, count, bytes.data())) {
     return kDbgServiceFailed;
   }
-  JsonObjectAdd(result, "value", JsonNewStringOwned(DbgHexEncode(bytes.data(), bytes.size())));
+  PutString(result, "value", DbgHexEncode(bytes.data(), bytes.size()));
   return 0;
 }
 
-std::int32_t AnswerMemoryWrite(DbgServiceState* state, const JsonValue* params, JsonValue* result) {
+std::int32_t AnswerMemoryWrite(DbgServiceState* state, const JsonValue* params,
+                               std::string* result) {
   (void)result;
   std::uint64_t address = 0;
   std::uint64_t count = 0;
@@ -139,18 +166,18 @@ std::uint64_t CutToWidth(std::uint64_t value, std::int32_t width) {
 }
 
 std::int32_t AnswerRegisterRead(DbgServiceState* state, const JsonValue* params,
-                                JsonValue* result) {
+                                std::string* result) {
   std::uint32_t number = 0;
   std::int32_t width = -1;
   if (!ReadRegisterNumber(params, &number, &width)) return kDbgServiceFailed;
   std::uint64_t value = 0;
   if (!model::ModelRegisterRead(*state->model, number, &value)) return kDbgServiceFailed;
-  JsonObjectAddInteger(result, "value", static_cast<std::int64_t>(CutToWidth(value, width)));
+  PutInteger(result, "value", static_cast<std::int64_t>(CutToWidth(value, width)));
   return 0;
 }
 
 std::int32_t AnswerRegisterWrite(DbgServiceState* state, const JsonValue* params,
-                                 JsonValue* result) {
+                                 std::string* result) {
   (void)result;
   std::uint32_t number = 0;
   std::int32_t width = -1;
@@ -166,17 +193,17 @@ std::int32_t AnswerRegisterWrite(DbgServiceState* state, const JsonValue* params
 }
 
 std::int32_t AnswerSymbolFromAddress(DbgServiceState* state, const JsonValue* params,
-                                     JsonValue* result) {
+                                     std::string* result) {
   std::uint64_t address = 0;
   if (!JsonObjectGetInteger(params, "address", &address)) return kDbgServiceFailed;
   std::string name;
   if (!model::ModelRoutineAt(*state->model, address, &name)) return kDbgServiceFailed;
-  JsonObjectAddString(result, "name", std::string_view(name));
+  PutString(result, "name", name);
   return 0;
 }
 
 std::int32_t AnswerMessageDisplay(DbgServiceState* state, const JsonValue* params,
-                                  JsonValue* result) {
+                                  std::string* result) {
   (void)result;
   DbgDisplayedMessage message;
   const char* text = nullptr;
@@ -191,19 +218,20 @@ std::int32_t AnswerMessageDisplay(DbgServiceState* state, const JsonValue* param
 }
 
 // The model's processor always runs in privileged mode.
-std::int32_t AnswerCpuModeGet(DbgServiceState* state, const JsonValue* params, JsonValue* result) {
+std::int32_t AnswerCpuModeGet(DbgServiceState* state, const JsonValue* params,
+                              std::string* result) {
   (void)state;
   (void)params;
-  JsonObjectAddInteger(result, "inUserMode", std::int32_t{0});
+  PutInteger(result, "inUserMode", 0);
   return 0;
 }
 
 // The model target is always stopped: status 0.
 std::int32_t AnswerTargetStatus(DbgServiceState* state, const JsonValue* params,
-                                JsonValue* result) {
+                                std::string* result) {
   (void)state;
   (void)params;
-  JsonObjectAddInteger(result, "status", std::int32_t{0});
+  PutInteger(result, "status", 0);
   return 0;
 }
 
@@ -249,7 +277,8 @@ bool DbgIsRequest(const JsonValue* message) {
 
 std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& request) {
   ++state->answered;
-  JsonPtr result = JsonNewObject();
+  std::string text = "{ \"jsonrpc\" : \"2.0\", \"result\" : { ";
+  const std::size_t members = text.size();
   std::int32_t status = kDbgServiceFailed;
   const char* method = nullptr;
   const JsonValue* params = nullptr;
@@ -258,15 +287,13 @@ std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& req
       method != nullptr && JsonObjectGet(&request, "params", &params) &&
       params->kind == JsonKind::JsonObject) {
     const AnswerHandler handler = FindHandler(method);
-    if (handler != nullptr) status = handler(state, params, result.get());
+    if (handler != nullptr) status = handler(state, params, &text);
   }
   // A failed answer carries "return" alone, whatever the handler added.
-  if (status != 0) result = JsonNewObject();
-  JsonObjectAddInteger(result.get(), "return", status);
-
-  std::string text = "{ \"jsonrpc\" : \"2.0\", \"result\" : ";
-  JsonWrite(text, result.get());
-  text.append(", \"id\" : ");
+  if (status != 0) text.resize(members);
+  PutInteger(&text, "return", status);
+  text.resize(text.size() - 2);  // the ", " after the last member
+  text.append(" }, \"id\" : ");
   const JsonValue* id = nullptr;
   if (request.kind == JsonKind::JsonObject && JsonObjectGet(&request, "id", &id)) {
     JsonWrite(text, id);
