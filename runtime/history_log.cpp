@@ -4,8 +4,6 @@
 // grown to the size the budget lets them reach. A second, dense ring holds
 // each entry's stored size: dropping the oldest entry reads that, not the
 // header written a whole byte ring ago and long gone from the caches.
-// Channels are a handful of fixed names: each thread keeps a table of them
-// and an entry stores its channel's number there, not the name.
 #include "runtime/history_log.h"
 
 #include <unistd.h>
@@ -18,7 +16,6 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <vector>
 
 #include "runtime/text_format.h"
 
@@ -43,20 +40,10 @@ struct HistoryLogShared {
 };
 constinit HistoryLogShared gHistoryLog;
 
-// Names up to this size go into a thread's channel table, which holds at
-// most kChannelTableSize of them; any other channel is stored in the entry.
-constexpr std::size_t kTabledChannelSize = 64;
-constexpr std::size_t kChannelTableSize = 64;
-
-// Set in EntryHeader::channel when the name follows the header, its size
-// in the other bits; clear when the rest is a number in the channel table.
-constexpr std::uint32_t kInlineChannel = 0x80000000u;
-
-// What stands in front of an entry's text (and stored channel name) in the
-// ring.
+// What stands in front of an entry's channel and text bytes in the ring.
 struct EntryHeader {
   std::int64_t timeMicros;
-  std::uint32_t channel;
+  std::uint32_t channelSize;
   std::uint32_t textSize;
 };
 static_assert(sizeof(EntryHeader) == 16 && sizeof(EntryHeader) <= kEntryOverhead,
@@ -66,13 +53,8 @@ static_assert(sizeof(EntryHeader) == 16 && sizeof(EntryHeader) <= kEntryOverhead
 // which is always a power of two so that offsets wrap with a mask.
 // Because each entry stores fewer bytes than it is charged, a ring the size
 // of the budget always holds every entry the budget keeps. sizes[] holds the
-// stored and charged sizes of each entry, the oldest at sizes[sizesHead],
-// wrapping at sizesCapacity (a power of two as well).
-struct EntrySize {
-  std::uint32_t stored;
-  std::uint32_t charged;
-};
-
+// stored size of each entry, the oldest at sizes[sizesHead], wrapping at
+// sizesCapacity (a power of two as well).
 struct HistoryBuffer {
   int number = gHistoryLog.nextBufferNumber.fetch_add(1);
   std::unique_ptr<char[]> ring;
@@ -81,10 +63,9 @@ struct HistoryBuffer {
   std::size_t used = 0;
   std::size_t count = 0;
   std::uint64_t bytes = 0;  // charged bytes of the entries held
-  std::unique_ptr<EntrySize[]> sizes;
+  std::unique_ptr<std::uint32_t[]> sizes;
   std::size_t sizesCapacity = 0;
   std::size_t sizesHead = 0;
-  std::vector<std::string> channels;  // the channel table, by number
 };
 
 HistoryBuffer& ThreadBuffer() {
@@ -96,24 +77,9 @@ constexpr std::uint64_t Cost(std::size_t channelSize, std::size_t textSize) {
   return channelSize + textSize + kEntryOverhead;
 }
 
-// The header's channel field for `channel`: its number in the table, added
-// there when there is room, or the inline mark and its size.
-std::uint32_t ChannelField(HistoryBuffer& buffer, std::string_view channel) {
-  if (channel.size() <= kTabledChannelSize) {
-    for (std::size_t index = 0; index < buffer.channels.size(); ++index) {
-      if (buffer.channels[index] == channel) return static_cast<std::uint32_t>(index);
-    }
-    if (buffer.channels.size() < kChannelTableSize) {
-      buffer.channels.emplace_back(channel);
-      return static_cast<std::uint32_t>(buffer.channels.size() - 1);
-    }
-  }
-  return kInlineChannel | static_cast<std::uint32_t>(channel.size());
-}
-
-// The bytes of the channel name stored in the entry.
-constexpr std::size_t InlineChannelSize(std::uint32_t field) {
-  return (field & kInlineChannel) != 0 ? field & ~kInlineChannel : 0;
+// The charge of an entry from its stored size (header and both texts).
+constexpr std::uint64_t CostOfStored(std::size_t stored) {
+  return stored - sizeof(EntryHeader) + kEntryOverhead;
 }
 
 // The ring position of a byte offset that may have passed its end.
@@ -150,11 +116,11 @@ EntryHeader HeaderAt(const HistoryBuffer& buffer, std::size_t offset) {
 }
 
 void DropOldest(HistoryBuffer& buffer) {
-  const EntrySize size = buffer.sizes[buffer.sizesHead];
+  const std::size_t stored = buffer.sizes[buffer.sizesHead];
   buffer.sizesHead = (buffer.sizesHead + 1) & (buffer.sizesCapacity - 1);
-  buffer.head = Wrap(buffer, buffer.head + size.stored);
-  buffer.used -= size.stored;
-  buffer.bytes -= size.charged;
+  buffer.head = Wrap(buffer, buffer.head + stored);
+  buffer.used -= stored;
+  buffer.bytes -= CostOfStored(stored);
   --buffer.count;
   if (buffer.count == 0) {
     buffer.head = 0;
@@ -183,12 +149,12 @@ void Reserve(HistoryBuffer& buffer, std::size_t size) {
   buffer.head = 0;
 }
 
-// Appends an entry's sizes, moving them to the front of a larger ring when
-// it is full.
-void PushSize(HistoryBuffer& buffer, EntrySize size) {
+// Appends an entry's stored size, moving the sizes to the front of a larger
+// ring when it is full.
+void PushSize(HistoryBuffer& buffer, std::size_t stored) {
   if (buffer.count == buffer.sizesCapacity) {
     const std::size_t capacity = buffer.sizesCapacity == 0 ? 256 : 2 * buffer.sizesCapacity;
-    auto sizes = std::make_unique_for_overwrite<EntrySize[]>(capacity);
+    auto sizes = std::make_unique_for_overwrite<std::uint32_t[]>(capacity);
     for (std::size_t index = 0; index < buffer.count; ++index) {
       sizes[index] = buffer.sizes[(buffer.sizesHead + index) & (buffer.sizesCapacity - 1)];
     }
@@ -196,7 +162,8 @@ void PushSize(HistoryBuffer& buffer, EntrySize size) {
     buffer.sizesCapacity = capacity;
     buffer.sizesHead = 0;
   }
-  buffer.sizes[(buffer.sizesHead + buffer.count) & (buffer.sizesCapacity - 1)] = size;
+  buffer.sizes[(buffer.sizesHead + buffer.count) & (buffer.sizesCapacity - 1)] =
+      static_cast<std::uint32_t>(stored);
 }
 
 std::int64_t NowMicros() {
@@ -212,8 +179,7 @@ void ForEachEntry(const HistoryBuffer& buffer, Visit visit) {
   std::size_t offset = buffer.head;
   for (std::size_t index = 0; index < buffer.count; ++index) {
     const EntryHeader header = HeaderAt(buffer, offset);
-    const std::size_t channelSize = InlineChannelSize(header.channel);
-    const std::size_t size = channelSize + header.textSize;
+    const std::size_t size = std::size_t{header.channelSize} + header.textSize;
     const std::size_t at = Wrap(buffer, offset + sizeof header);
     const char* bytes = buffer.ring.get() + at;
     if (at + size > buffer.capacity) {
@@ -221,10 +187,8 @@ void ForEachEntry(const HistoryBuffer& buffer, Visit visit) {
       CopyOut(buffer, at, scratch.data(), size);
       bytes = scratch.data();
     }
-    const std::string_view channel = (header.channel & kInlineChannel) != 0
-                                         ? std::string_view(bytes, channelSize)
-                                         : std::string_view(buffer.channels[header.channel]);
-    visit(header, channel, std::string_view(bytes + channelSize, header.textSize));
+    visit(header, std::string_view(bytes, header.channelSize),
+          std::string_view(bytes + header.channelSize, header.textSize));
     offset += sizeof header + size;
   }
 }
@@ -244,10 +208,10 @@ void HistoryLogTrace(std::string_view channel, std::string_view text) {
         budget > channel.size() + kEntryOverhead ? budget - channel.size() - kEntryOverhead : 0;
     text = text.substr(0, room);
   }
-  // Stored and charged sizes are kept in 32 bits, and a stored channel's
-  // size in 31; no message comes near that.
-  constexpr std::size_t kLargestTexts = UINT32_MAX - kEntryOverhead;
-  if (channel.size() >= kInlineChannel) channel = channel.substr(0, kInlineChannel - 1);
+  // Stored sizes, header included, are kept in 32 bits; no message comes
+  // near that.
+  constexpr std::size_t kLargestTexts = UINT32_MAX - sizeof(EntryHeader);
+  if (channel.size() > kLargestTexts) channel = channel.substr(0, kLargestTexts);
   if (text.size() > kLargestTexts - channel.size()) {
     text = text.substr(0, kLargestTexts - channel.size());
   }
@@ -256,11 +220,9 @@ void HistoryLogTrace(std::string_view channel, std::string_view text) {
     HistoryLogClear();
     return;
   }
-  const std::uint64_t charged = Cost(channel.size(), text.size());
-  Trim(buffer, charged);
-  const EntryHeader header{NowMicros(), ChannelField(buffer, channel),
+  Trim(buffer, Cost(channel.size(), text.size()));
+  const EntryHeader header{NowMicros(), static_cast<std::uint32_t>(channel.size()),
                            static_cast<std::uint32_t>(text.size())};
-  channel = channel.substr(0, InlineChannelSize(header.channel));
   const std::size_t stored = sizeof header + channel.size() + text.size();
   Reserve(buffer, stored);
   const std::size_t tail = Wrap(buffer, buffer.head + buffer.used);
@@ -277,10 +239,9 @@ void HistoryLogTrace(std::string_view channel, std::string_view text) {
     CopyIn(buffer, tail + sizeof header, channel.data(), channel.size());
     CopyIn(buffer, tail + sizeof header + channel.size(), text.data(), text.size());
   }
-  PushSize(buffer,
-           EntrySize{static_cast<std::uint32_t>(stored), static_cast<std::uint32_t>(charged)});
+  PushSize(buffer, stored);
   buffer.used += stored;
-  buffer.bytes += charged;
+  buffer.bytes += Cost(channel.size(), text.size());
   ++buffer.count;
   // The next entries go where the ring was last written a whole ring ago,
   // long gone from the caches: ask for those lines now, while the process
@@ -360,5 +321,4 @@ void HistoryLogClear() {
   buffer.count = 0;
   buffer.bytes = 0;
   buffer.sizesHead = 0;
-  buffer.channels.clear();
 }
