@@ -4,6 +4,7 @@
 // answer and returns the "return" value.
 #include "debugger/service_answers.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -17,18 +18,26 @@ namespace {
 using AnswerHandler = std::int32_t (*)(DbgServiceState* state, const JsonValue* params,
                                        std::string* result);
 
-// Member names here are plain words: they need no escapes.
+// Member names here are short plain words: they need no escapes.
+constexpr std::size_t kLongestName = 16;
+
 void PutName(std::string* result, std::string_view name) {
   result->push_back('"');
   result->append(name);
   result->append("\" : ");
 }
 
+// The member goes in with one append: a name, its integer and the comma.
 void PutInteger(std::string* result, std::string_view name, std::int64_t value) {
-  PutName(result, name);
-  char digits[24];
-  result->append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-  result->append(", ");
+  char piece[kLongestName + 32];
+  char* at = piece;
+  *at++ = '"';
+  name = name.substr(0, kLongestName);
+  at = std::copy(name.begin(), name.end(), at);
+  at = std::copy_n("\" : ", 4, at);
+  at = std::to_chars(at, at + 20, value).ptr;
+  at = std::copy_n(", ", 2, at);
+  result->append(piece, at);
 }
 
 void PutString(std::string* result, std::string_view name, std::string_view text) {
@@ -121,7 +130,18 @@ std::int32_t AnswerMemoryRead(DbgServiceState* state, const JsonValue* params,
   if (!model::ModelMemoryRead(*state->model, address, count, bytes.data())) {
     return kDbgServiceFailed;
   }
-  PutString(result, "value", DbgHexEncode(bytes.data(), bytes.size()));
+  // Hex digits need no escapes: they go straight into the answer.
+  static constexpr char kDigits[] = "0123456789abcdef";
+  PutName(result, "value");
+  const std::size_t start = result->size() + 1;
+  result->resize(start + 2 * bytes.size() + 3);
+  char* at = result->data() + start - 1;
+  *at++ = '"';
+  for (const std::uint8_t byte : bytes) {
+    *at++ = kDigits[byte >> 4];
+    *at++ = kDigits[byte & 0x0F];
+  }
+  std::copy_n("\", ", 3, at);
   return 0;
 }
 
@@ -277,7 +297,11 @@ bool DbgIsRequest(const JsonValue* message) {
 
 std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& request) {
   ++state->answered;
-  std::string text = "{ \"jsonrpc\" : \"2.0\", \"result\" : { ";
+  // Room for the usual answer, so that it is not grown piece by piece.
+  constexpr std::size_t kUsualAnswer = 256;
+  std::string text;
+  text.reserve(kUsualAnswer);
+  text = "{ \"jsonrpc\" : \"2.0\", \"result\" : { ";
   const std::size_t members = text.size();
   std::int32_t status = kDbgServiceFailed;
   const char* method = nullptr;
@@ -296,7 +320,12 @@ std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& req
   text.append(" }, \"id\" : ");
   const JsonValue* id = nullptr;
   if (request.kind == JsonKind::JsonObject && JsonObjectGet(&request, "id", &id)) {
-    JsonWrite(text, id);
+    if (id->kind == JsonKind::JsonInteger) {
+      char digits[24];
+      text.append(digits, std::to_chars(digits, digits + sizeof digits, id->number).ptr);
+    } else {
+      JsonWrite(text, id);
+    }
   } else {
     text.append("null");
   }

@@ -135,6 +135,12 @@ TEST_F(ServiceAnswers, CollectsDisplayedMessagesAndCopiesTheRequestId) {
   EXPECT_EQ(state.messages[0].during, "the client request");
   EXPECT_EQ(state.answered, 1u);
 
+  // An id that is not a number is copied as the request wrote it.
+  EXPECT_EQ(Answer("{ \"method\" : \"OSA_Service_CpuModeGet\", \"params\" : { }, "
+                   "\"id\" : \"q\\\"1\" }"),
+            "{ \"jsonrpc\" : \"2.0\", \"result\" : { \"inUserMode\" : 0, \"return\" : 0 }, "
+            "\"id\" : \"q\\\"1\" }");
+
   // No params object, or no id: still an answer, with "return" 1 and id null.
   EXPECT_EQ(Answer("{ \"jsonrpc\" : \"2.0\", \"method\" : \"OSA_Service_TargetStatus\" }"),
             "{ \"jsonrpc\" : \"2.0\", \"result\" : { \"return\" : 1 }, \"id\" : null }");
