@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <bit>
 #include <chrono>
 #include <cstdarg>
 #include <cstdint>
@@ -25,8 +26,11 @@ namespace {
 // counts this charge, so it does not depend on how entries are stored.
 constexpr std::uint64_t kEntryOverhead = 32;
 
-// A ring starts this small and doubles up to what the budget needs.
+// A ring starts the size of the budget, up to this much, and doubles from
+// there when the budget is larger: pages of the ring not yet written cost
+// nothing, while each doubling copies every entry held.
 constexpr std::size_t kFirstRingSize = 4096;
+constexpr std::size_t kLargestFirstRing = std::size_t{1} << 20;
 
 // Ring bytes past the newest entry fetched into the cache after each entry:
 // about what one message exchange records.
@@ -139,7 +143,13 @@ void Trim(HistoryBuffer& buffer, std::uint64_t extra) {
 // of a larger ring when needed.
 void Reserve(HistoryBuffer& buffer, std::size_t size) {
   if (buffer.used + size <= buffer.capacity) return;
-  std::size_t capacity = buffer.capacity == 0 ? kFirstRingSize : buffer.capacity;
+  std::size_t capacity = buffer.capacity;
+  if (capacity == 0) {
+    const std::uint64_t budget = gHistoryLog.bufferSize.load();
+    capacity = budget < kLargestFirstRing ? std::bit_ceil(static_cast<std::size_t>(budget))
+                                          : kLargestFirstRing;
+    if (capacity < kFirstRingSize) capacity = kFirstRingSize;
+  }
   while (capacity < buffer.used + size)
     capacity *= 2;
   auto ring = std::make_unique_for_overwrite<char[]>(capacity);
@@ -247,8 +257,13 @@ void HistoryLogTrace(std::string_view channel, std::string_view text) {
   // long gone from the caches: ask for those lines now, while the process
   // goes on to answer, rather than wait for them at the next entry.
   const std::size_t next = Wrap(buffer, buffer.head + buffer.used);
-  for (std::size_t ahead = 0; ahead < kPrefetchedBytes; ahead += 64) {
-    __builtin_prefetch(buffer.ring.get() + Wrap(buffer, next + ahead), 1);
+  const char* ring = buffer.ring.get();
+  if (next + kPrefetchedBytes <= buffer.capacity) {
+    for (std::size_t ahead = 0; ahead < kPrefetchedBytes; ahead += 64)
+      __builtin_prefetch(ring + next + ahead, 1);
+  } else {
+    for (std::size_t ahead = 0; ahead < kPrefetchedBytes; ahead += 64)
+      __builtin_prefetch(ring + Wrap(buffer, next + ahead), 1);
   }
 }
 
@@ -321,4 +336,9 @@ void HistoryLogClear() {
   buffer.count = 0;
   buffer.bytes = 0;
   buffer.sizesHead = 0;
+  // The memory goes too: the next ring is made for the budget of then.
+  buffer.ring.reset();
+  buffer.capacity = 0;
+  buffer.sizes.reset();
+  buffer.sizesCapacity = 0;
 }

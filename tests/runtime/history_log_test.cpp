@@ -97,6 +97,17 @@ TEST_F(HistoryLogTest, ShrinkingTheBudgetAndHugeTexts) {
   EXPECT_EQ(entries[0].text, std::string(kHistoryLogMinBufferSize - 2 - 32, 'y'));
 }
 
+// A budget above the first ring's size grows the ring with every entry kept.
+TEST_F(HistoryLogTest, GrowsPastTheFirstRingWithEveryEntry) {
+  HistoryLogSetBufferSize(3u << 20);
+  for (int i = 0; i < 2500; ++i)
+    HistoryLogTrace("c", std::to_string(i) + std::string(1000, 'g'));
+  const auto entries = HistoryLogEntries();
+  ASSERT_EQ(entries.size(), 2500u);
+  for (std::size_t index = 0; index < entries.size(); index += 499)
+    ASSERT_EQ(entries[index].text, std::to_string(index) + std::string(1000, 'g')) << index;
+}
+
 TEST_F(HistoryLogTest, DumpWritesPidAndBufferNamedFile) {
   HistoryLogTrace("OSA__Info", "Exit with 0 (help)");
   const auto dir =
