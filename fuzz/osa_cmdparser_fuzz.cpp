@@ -99,11 +99,11 @@ void FillValue(OsaValue* value) {
     case 0:
       return;
     case 1:
-      value->kind = OsaValueKind::Text;
+      value->kind = OsaValueKind::kText;
       value->text = SomeText();
       return;
     case 2:
-      value->kind = OsaValueKind::Text;
+      value->kind = OsaValueKind::kText;
       value->text.reset();
       return;
     default:

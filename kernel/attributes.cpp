@@ -23,14 +23,15 @@ namespace {
 constexpr std::uint32_t TypeBit(ObjectTypeId type) {
   return std::uint32_t{1} << static_cast<std::uint32_t>(type);
 }
-constexpr std::uint32_t kTasks = TypeBit(ObjectTypeId::Task) | TypeBit(ObjectTypeId::TaskList);
-constexpr std::uint32_t kTimers = TypeBit(ObjectTypeId::Timer) | TypeBit(ObjectTypeId::TimerList);
-constexpr std::uint32_t kMutexes = TypeBit(ObjectTypeId::Mutex) | TypeBit(ObjectTypeId::MutexList);
-constexpr std::uint32_t kSemaphores = TypeBit(ObjectTypeId::Semaphore);
-constexpr std::uint32_t kQueues = TypeBit(ObjectTypeId::Queue);
-constexpr std::uint32_t kEventFlags = TypeBit(ObjectTypeId::EventFlags);
-constexpr std::uint32_t kBlockPools = TypeBit(ObjectTypeId::BlockPool);
-constexpr std::uint32_t kMemoryPools = TypeBit(ObjectTypeId::MemoryPool);
+constexpr std::uint32_t kTasks = TypeBit(ObjectTypeId::kTask) | TypeBit(ObjectTypeId::kTaskList);
+constexpr std::uint32_t kTimers = TypeBit(ObjectTypeId::kTimer) | TypeBit(ObjectTypeId::kTimerList);
+constexpr std::uint32_t kMutexes =
+    TypeBit(ObjectTypeId::kMutex) | TypeBit(ObjectTypeId::kMutexList);
+constexpr std::uint32_t kSemaphores = TypeBit(ObjectTypeId::kSemaphore);
+constexpr std::uint32_t kQueues = TypeBit(ObjectTypeId::kQueue);
+constexpr std::uint32_t kEventFlags = TypeBit(ObjectTypeId::kEventFlags);
+constexpr std::uint32_t kBlockPools = TypeBit(ObjectTypeId::kBlockPool);
+constexpr std::uint32_t kMemoryPools = TypeBit(ObjectTypeId::kMemoryPool);
 constexpr std::uint32_t kAllTypes =
     kTasks | kTimers | kMutexes | kSemaphores | kQueues | kEventFlags | kBlockPools | kMemoryPools;
 
@@ -72,7 +73,7 @@ std::uint32_t CountLeadingZeros(std::uint32_t w) {
 
 // The empty answer: the empty text, or failure for a number.
 KernelStatus DeliverEmpty(OsaValue* out) {
-  if (out->kind != OsaValueKind::Text) return KernelStatus::kFailed;
+  if (out->kind != OsaValueKind::kText) return KernelStatus::kFailed;
   out->text = std::string();
   return KernelStatus::kOk;
 }
@@ -87,7 +88,7 @@ KernelStatus DeliverFigure(OSA_ServiceCntx* context, OsaValue* out, std::uint32_
 
 // A text-only answer: numeric kinds fail without a message.
 KernelStatus DeliverText(OsaValue* out, std::string text) {
-  if (out->kind != OsaValueKind::Text) return KernelStatus::kFailed;
+  if (out->kind != OsaValueKind::kText) return KernelStatus::kFailed;
   out->text = std::move(text);
   return KernelStatus::kOk;
 }
@@ -104,7 +105,7 @@ KernelStatus ReadWord(const AttributeRequest& r, const char* member, std::uint32
 // A member as 64 bits (kind Address), for the 64-task masks.
 KernelStatus ReadMask(const AttributeRequest& r, const char* member, std::uint64_t* mask) {
   OsaValue value;
-  value.kind = OsaValueKind::Address;
+  value.kind = OsaValueKind::kAddress;
   const KernelStatus status = ReadMember(r, member, MemberText::kHex, &value);
   if (status != KernelStatus::kOk) return status;
   *mask = value.payload;
@@ -143,7 +144,7 @@ std::uint32_t FirstWaiter(const KernelContext& kernel, std::uint64_t mask, std::
 // "0x<address>" followed by " (<name>)" when the object core has a name.
 KernelStatus DeliverObjectReference(const AttributeRequest& r, std::uint32_t core) {
   OsaValue name;
-  name.kind = OsaValueKind::Text;
+  name.kind = OsaValueKind::kText;
   const KernelStatus status = ReadObjectName(r.context, *r.kernel, core, &name);
   if (status != KernelStatus::kOk) return status;
   std::string text = FormatHex(core);
@@ -155,7 +156,7 @@ KernelStatus DeliverObjectReference(const AttributeRequest& r, std::uint32_t cor
 // ---- Common attributes --------------------------------------------------------
 
 KernelStatus Identity(const AttributeRequest& r) {
-  if (r.out->kind == OsaValueKind::Text) {
+  if (r.out->kind == OsaValueKind::kText) {
     r.out->text = FormatHex(r.object);
     return KernelStatus::kOk;
   }
@@ -212,7 +213,7 @@ KernelStatus PreemptionThreshold(const AttributeRequest& r) {
 }
 
 KernelStatus PendedOn(const AttributeRequest& r) {
-  if (r.out->kind != OsaValueKind::Text) return KernelStatus::kFailed;
+  if (r.out->kind != OsaValueKind::kText) return KernelStatus::kFailed;
   std::uint32_t parent = 0;
   const KernelStatus status = ReadWord(r, "pending.parent", &parent);
   if (status != KernelStatus::kOk) return status;
@@ -239,7 +240,7 @@ KernelStatus StackSize(const AttributeRequest& r) {
   if (status != KernelStatus::kOk) return status;
   // stack_end names the last byte of the stack.
   const std::uint32_t size = end + 1 - start;
-  if (r.out->kind == OsaValueKind::Text) {
+  if (r.out->kind == OsaValueKind::kText) {
     r.out->text = FormatUnsigned(size);
     return KernelStatus::kOk;
   }
@@ -248,7 +249,7 @@ KernelStatus StackSize(const AttributeRequest& r) {
 
 KernelStatus ExitCode(const AttributeRequest& r) {
   OsaValue state;
-  state.kind = OsaValueKind::UInt32;
+  state.kind = OsaValueKind::kUInt32;
   if (ReadTaskStatus(r.context, *r.kernel, r.object, &state) != KernelStatus::kOk) {
     return KernelStatus::kFailed;
   }
@@ -307,7 +308,7 @@ KernelStatus RepeatTicks(const AttributeRequest& r) {
 }
 
 KernelStatus ExpirationRoutine(const AttributeRequest& r) {
-  if (r.out->kind != OsaValueKind::Text) return KernelStatus::kFailed;
+  if (r.out->kind != OsaValueKind::kText) return KernelStatus::kFailed;
   std::uint64_t routine = 0;
   const KernelStatus status = ReadMask(r, "expiration_function", &routine);
   if (status != KernelStatus::kOk) return status;
@@ -324,7 +325,7 @@ KernelStatus ExpirationRoutine(const AttributeRequest& r) {
 // ---- Mutexes ------------------------------------------------------------------
 
 KernelStatus MutexOwner(const AttributeRequest& r) {
-  if (r.out->kind != OsaValueKind::Text) return KernelStatus::kFailed;
+  if (r.out->kind != OsaValueKind::kText) return KernelStatus::kFailed;
   std::uint32_t owner = 0;
   const KernelStatus status = ReadWord(r, "owner", &owner);
   if (status != KernelStatus::kOk) return status;
@@ -351,7 +352,7 @@ KernelStatus InheritedPriority(const AttributeRequest& r) {
   // on every version; a version 3 kernel built without it has only its own
   // member, kept as shown.
   OsaValue stored;
-  status = EvaluateFormatted(r.context, &stored, OsaValueKind::UInt32,
+  status = EvaluateFormatted(r.context, &stored, OsaValueKind::kUInt32,
                              "qx_kernel_sched_info.static_task_array[%u]->static_priority", waiter);
   if (status == KernelStatus::kOk) {
     return DeliverFigure(r.context, r.out, kernel.maxPriorities - 1 - Low32(stored.payload),
@@ -359,7 +360,7 @@ KernelStatus InheritedPriority(const AttributeRequest& r) {
   }
   if (kernel.version != 3) return status;
   status = EvaluateFormatted(
-      r.context, &stored, OsaValueKind::UInt32,
+      r.context, &stored, OsaValueKind::kUInt32,
       "qx_kernel_sched_info.static_task_array[%u]->static_sched_info.priority", waiter);
   if (status != KernelStatus::kOk) return status;
   return DeliverFigure(r.context, r.out, Low32(stored.payload), kPriorityFormatError);
@@ -548,7 +549,7 @@ KernelStatus ReadTimerRemaining(OSA_ServiceCntx* context, const KernelContext& k
   }
   if (next == 0) {
     // A stopped timer: nothing to count down.
-    if (out->kind == OsaValueKind::Text) return DeliverText(out, std::string());
+    if (out->kind == OsaValueKind::kText) return DeliverText(out, std::string());
     return DeliverFigure(context, out, 0, kTaskMemberFormatError);
   }
   const std::string remaining = std::string(prefix) + "remaining_ticks";
@@ -584,7 +585,7 @@ KernelStatus KernelObjectListAttribute(OSA_ServiceCntx* context, OsaPluginInfo* 
 
   const AttributeRow* row = FindAttributeRow(objTypeId, attributeId);
   if (row == nullptr) {
-    if (out->kind != OsaValueKind::Text) return KernelStatus::kFailed;
+    if (out->kind != OsaValueKind::kText) return KernelStatus::kFailed;
     out->text = std::string(kUndefinedAttribute);
     return KernelStatus::kOk;
   }

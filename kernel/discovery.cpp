@@ -72,7 +72,7 @@ bool IsResetEntry(std::string_view name) {
 KernelStatus EvaluateWord(OSA_ServiceCntx* context, const char* expression, std::uint32_t* value) {
   OsaValue result;
   const KernelStatus status =
-      EvaluateFormatted(context, &result, OsaValueKind::UInt32, "%s", expression);
+      EvaluateFormatted(context, &result, OsaValueKind::kUInt32, "%s", expression);
   if (status != KernelStatus::kOk) return status;
   *value = static_cast<std::uint32_t>(result.payload);
   return KernelStatus::kOk;
@@ -238,7 +238,7 @@ void FindOptionalFeatures(OSA_ServiceCntx* context, KernelContext* kernel) {
   kernel->tlsOffsetCache.reset();
   if (!SymbolExists(context, "$M_sym_exists(__c_tls_init)")) return;
   OsaValue value;
-  if (EvaluateFormatted(context, &value, OsaValueKind::UInt64, "%s", "__hrx_tls_rw_start") ==
+  if (EvaluateFormatted(context, &value, OsaValueKind::kUInt64, "%s", "__hrx_tls_rw_start") ==
       KernelStatus::kOk) {
     kernel->tlsRwStart = value.payload;
   }

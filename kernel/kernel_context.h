@@ -17,17 +17,17 @@
 // The debugger's object type numbers; 9, 10 and 11 are a second presentation
 // of tasks, timers and mutexes (the kernel's layout variant picks one).
 enum class ObjectTypeId : std::int32_t {
-  Task = 1,
-  Timer = 2,
-  Mutex = 3,
-  Semaphore = 4,
-  Queue = 5,
-  EventFlags = 6,
-  BlockPool = 7,
-  MemoryPool = 8,
-  TaskList = 9,
-  TimerList = 10,
-  MutexList = 11,
+  kTask = 1,
+  kTimer = 2,
+  kMutex = 3,
+  kSemaphore = 4,
+  kQueue = 5,
+  kEventFlags = 6,
+  kBlockPool = 7,
+  kMemoryPool = 8,
+  kTaskList = 9,
+  kTimerList = 10,
+  kMutexList = 11,
 };
 // Per-type arrays are indexed by the type number directly; index 0 is unused.
 inline constexpr std::size_t kObjectTypeSlots = 12;

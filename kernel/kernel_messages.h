@@ -113,5 +113,7 @@ inline void ShowKernelMessage(OSA_ServiceCntx* context, KernelMessage message,
   } else {
     shown.append(text.substr(0, at)).append(subject).append(text.substr(at + 2));
   }
-  OSA_Service_MessageDisplay(context, kErrorMessageType, "%s", shown.c_str());
+  // The message only informs the user; a debugger that cannot show it
+  // changes nothing about the read that failed.
+  (void)OSA_Service_MessageDisplay(context, kErrorMessageType, "%s", shown.c_str());
 }

@@ -31,12 +31,12 @@ constexpr std::array<ObjectTypeRow, kObjectTypeSlots> kObjectTypes = {{
     {"QX_TIMER", 2},
     {"QX_MUTEX", 3},
 }};
-static_assert(kObjectTypes.size() == static_cast<std::size_t>(ObjectTypeId::MutexList) + 1,
+static_assert(kObjectTypes.size() == static_cast<std::size_t>(ObjectTypeId::kMutexList) + 1,
               "one row per object type and the unused row 0");
 
 bool IsObjectType(std::int32_t objTypeId) {
-  return objTypeId >= static_cast<std::int32_t>(ObjectTypeId::Task) &&
-         objTypeId <= static_cast<std::int32_t>(ObjectTypeId::MutexList);
+  return objTypeId >= static_cast<std::int32_t>(ObjectTypeId::kTask) &&
+         objTypeId <= static_cast<std::int32_t>(ObjectTypeId::kMutexList);
 }
 
 std::size_t Slot(std::int32_t objTypeId) {
@@ -73,8 +73,8 @@ const char* ObjectTypeName(std::int32_t objTypeId) {
 }
 
 bool IsTaskType(std::int32_t objTypeId) {
-  return objTypeId == static_cast<std::int32_t>(ObjectTypeId::Task) ||
-         objTypeId == static_cast<std::int32_t>(ObjectTypeId::TaskList);
+  return objTypeId == static_cast<std::int32_t>(ObjectTypeId::kTask) ||
+         objTypeId == static_cast<std::int32_t>(ObjectTypeId::kTaskList);
 }
 
 std::uint32_t CurrentObjectAddress(const KernelContext& kernel, std::int32_t objTypeId) {

@@ -87,7 +87,7 @@ KernelStatus EvaluateFormatted(OSA_ServiceCntx* context, OsaValue* out, OsaValue
 
   OsaValue value;
   value.kind = kind;
-  if (kind == OsaValueKind::Text) {
+  if (kind == OsaValueKind::kText) {
     // The debugger's print command turns the expression into display text.
     const std::string input = std::string("`print /a ") + expression.data() + "+0`";
     std::string text;
@@ -117,7 +117,7 @@ KernelStatus EvaluateLayout(OSA_ServiceCntx* context, const KernelContext& kerne
 
 bool KernelMemberExists(OSA_ServiceCntx* context, const char* typeName, const char* member) {
   OsaValue offset;
-  return EvaluateFormatted(context, &offset, OsaValueKind::UInt32, "&((%s *)0)->%s", typeName,
+  return EvaluateFormatted(context, &offset, OsaValueKind::kUInt32, "&((%s *)0)->%s", typeName,
                            member) == KernelStatus::kOk;
 }
 
@@ -161,7 +161,7 @@ KernelStatus DeliverRead(OSA_ServiceCntx* context, const char* description, Kern
     ShowKernelMessage(context, KernelMessage::kCannotRead, description);
     return status;
   }
-  out->kind = OsaValueKind::UInt32;
+  out->kind = OsaValueKind::kUInt32;
   out->payload = value;
   out->text.reset();
   return KernelStatus::kOk;
@@ -182,7 +182,7 @@ KernelStatus ReadKernelVariable(OSA_ServiceCntx* context, OsaValue* out, std::ui
   }
   OsaValue address;
   KernelStatus status =
-      EvaluateFormatted(context, &address, OsaValueKind::UInt32, "%s", expression.c_str());
+      EvaluateFormatted(context, &address, OsaValueKind::kUInt32, "%s", expression.c_str());
   if (status != KernelStatus::kOk) {
     ShowKernelMessage(context, KernelMessage::kCannotParse, description);
     return status;
@@ -205,8 +205,8 @@ KernelStatus MemberAddress(OSA_ServiceCntx* context, TargetCache* cache, const O
     OsaValue value;
     *layout = CachedMemberLayout{};
     layout->addressStatus =
-        EvaluateFormatted(context, &value, OsaValueKind::UInt32, "&((%s *)%u)->%s", member.typeName,
-                          member.base, member.path);
+        EvaluateFormatted(context, &value, OsaValueKind::kUInt32, "&((%s *)%u)->%s",
+                          member.typeName, member.base, member.path);
     // Offsets wrap like the addresses they come from.
     layout->offset = Low32(value.payload) - member.base;
     CacheKeepMember(cache, member.typeName, member.path, *layout);
@@ -221,7 +221,7 @@ KernelStatus MemberSize(OSA_ServiceCntx* context, TargetCache* cache, const Obje
   if (!layout->haveSize) {
     OsaValue value;
     layout->sizeStatus =
-        EvaluateFormatted(context, &value, OsaValueKind::UInt32, "sizeof(((%s *)%u)->%s)",
+        EvaluateFormatted(context, &value, OsaValueKind::kUInt32, "sizeof(((%s *)%u)->%s)",
                           member.typeName, member.base, member.path);
     layout->size = Low32(value.payload);
     layout->haveSize = true;
@@ -325,7 +325,7 @@ KernelStatus ReadMember(OSA_ServiceCntx* context, const KernelContext& kernel,
   }
 
   switch (out->kind) {
-    case OsaValueKind::Text: {
+    case OsaValueKind::kText: {
       const std::uint32_t low = Low32(payload);
       if (options.text == MemberText::kDecimalOrEmpty && low == 0) {
         out->text = std::string();
@@ -334,11 +334,11 @@ KernelStatus ReadMember(OSA_ServiceCntx* context, const KernelContext& kernel,
       }
       return KernelStatus::kOk;
     }
-    case OsaValueKind::UInt32:
+    case OsaValueKind::kUInt32:
       out->payload = Low32(payload);
       return KernelStatus::kOk;
-    case OsaValueKind::UInt64:
-    case OsaValueKind::Address:
+    case OsaValueKind::kUInt64:
+    case OsaValueKind::kAddress:
       // A 32-bit address shown on a debugger that works in 64 bits keeps its
       // sign when the debugger asks for it.
       if (options.signExtendAddress && context->signExtendAddressFrom4BytesTo8Bytes != 0 &&
@@ -370,7 +370,7 @@ KernelStatus ReadOptionalObjectMember(OSA_ServiceCntx* context, const KernelCont
 KernelStatus ReadObjectWord(OSA_ServiceCntx* context, const KernelContext& kernel,
                             const ObjectMember& member, std::uint32_t* value) {
   OsaValue word;
-  word.kind = OsaValueKind::UInt32;
+  word.kind = OsaValueKind::kUInt32;
   const KernelStatus status = ReadObjectMember(context, kernel, member, {}, &word);
   if (status != KernelStatus::kOk) return status;
   *value = Low32(word.payload);
@@ -379,7 +379,7 @@ KernelStatus ReadObjectWord(OSA_ServiceCntx* context, const KernelContext& kerne
 
 KernelStatus ReadObjectName(OSA_ServiceCntx* context, const KernelContext& kernel,
                             std::uint32_t coreAddress, OsaValue* out) {
-  if (out->kind != OsaValueKind::Text) return KernelStatus::kFailed;
+  if (out->kind != OsaValueKind::kText) return KernelStatus::kFailed;
   OsaValue nameAddress;
   const KernelStatus status =
       ReadKernelMember(context, kernel, {"struct QX_OBJECT_STRUCT", coreAddress, "name"}, 4,
@@ -441,7 +441,7 @@ std::optional<std::string> ReadTargetString(OSA_ServiceCntx* context, const Kern
 KernelStatus ReadPriority(OSA_ServiceCntx* context, const KernelContext& kernel,
                           const ObjectMember& member, OsaValue* out) {
   OsaValue stored;
-  stored.kind = OsaValueKind::UInt64;
+  stored.kind = OsaValueKind::kUInt64;
   const KernelStatus status =
       ReadObjectMember(context, kernel, member, {.text = MemberText::kDecimal}, &stored);
   if (status != KernelStatus::kOk) return status;
@@ -453,13 +453,13 @@ KernelStatus ReadPriority(OSA_ServiceCntx* context, const KernelContext& kernel,
     priority = (kernel.maxPriorities - 1) - stored.payload;
   }
   switch (out->kind) {
-    case OsaValueKind::Text:
+    case OsaValueKind::kText:
       out->text = FormatUnsigned(Low32(priority));
       return KernelStatus::kOk;
-    case OsaValueKind::UInt32:
+    case OsaValueKind::kUInt32:
       out->payload = Low32(priority);
       return KernelStatus::kOk;
-    case OsaValueKind::UInt64:
+    case OsaValueKind::kUInt64:
       out->payload = priority;
       return KernelStatus::kOk;
     default:
@@ -470,11 +470,11 @@ KernelStatus ReadPriority(OSA_ServiceCntx* context, const KernelContext& kernel,
 
 bool DeliverNumber(OsaValue* out, std::uint32_t x) {
   switch (out->kind) {
-    case OsaValueKind::Text:
+    case OsaValueKind::kText:
       out->text = FormatUnsigned(x);
       return true;
-    case OsaValueKind::UInt32:
-    case OsaValueKind::UInt64:
+    case OsaValueKind::kUInt32:
+    case OsaValueKind::kUInt64:
       out->payload = x;
       return true;
     default:

@@ -137,7 +137,7 @@ KernelStatus CacheEvaluateLayout(OSA_ServiceCntx* context, TargetCache* cache,
     const auto found = cache->evaluations.find(expression);
     if (found != cache->evaluations.end()) {
       if (found->second.status == KernelStatus::kOk) {
-        out->kind = OsaValueKind::UInt32;
+        out->kind = OsaValueKind::kUInt32;
         out->payload = found->second.value;
         out->text.reset();
       }
@@ -145,7 +145,7 @@ KernelStatus CacheEvaluateLayout(OSA_ServiceCntx* context, TargetCache* cache,
     }
   }
   OsaValue value;
-  value.kind = OsaValueKind::UInt32;
+  value.kind = OsaValueKind::kUInt32;
   const KernelStatus status =
       ServiceStatus(OSA_Service_ExpressionEval(context, expression.c_str(), &value, kOsaNoCore));
   // A nested request may have turned the cache off while this one waited.

@@ -12,7 +12,7 @@
 
 namespace {
 
-enum class Direction : unsigned char { Read, Write };
+enum class Direction : unsigned char { kRead, kWrite };
 
 constexpr std::uint32_t kWordSize = 4;
 // Width -1 lets the debugger use the register's own width.
@@ -114,7 +114,7 @@ std::uint32_t ComputedStackPointer(OSA_ServiceCntx* context, const KernelContext
 KernelStatus AccessStackWord(OSA_ServiceCntx* context, const KernelContext& kernel,
                              std::uint32_t address, TargetBlock frame, std::int32_t reg,
                              Direction direction, std::uint64_t* value) {
-  if (direction == Direction::Write) {
+  if (direction == Direction::kWrite) {
     const std::uint32_t word = Low32(*value);
     std::array<std::uint8_t, kWordSize> bytes{};
     std::memcpy(bytes.data(), &word, bytes.size());
@@ -150,7 +150,7 @@ KernelStatus AccessTaskRegister(OSA_ServiceCntx* context, const KernelContext& k
 
   if ((!floating && running) || (floating && ownsFpu)) {
     // The CPU holds this register.
-    if (direction == Direction::Write) {
+    if (direction == Direction::kWrite) {
       return ServiceStatus(
           OSA_Service_RegisterWrite(context, kOsaNoCore, reg, kNativeWidth, *value, 0, 0, 0));
     }
@@ -185,7 +185,7 @@ KernelStatus AccessTaskRegister(OSA_ServiceCntx* context, const KernelContext& k
     const KernelStatus status = ReadSavedFrame(context, kernel, task, &frame);
     if (status != KernelStatus::kOk) return status;
     if (special) {
-      if (direction == Direction::Write) return KernelStatus::kFailed;
+      if (direction == Direction::kWrite) return KernelStatus::kFailed;
       *value = ComputedStackPointer(context, kernel, frame, code);
       return KernelStatus::kOk;
     }
@@ -211,7 +211,7 @@ KernelStatus KernelTaskRegisterRead(OSA_ServiceCntx* context, OsaPluginInfo* /*i
   if (kernel == nullptr || value == nullptr) return KernelStatus::kFailed;
   std::uint64_t read = 0;
   const KernelStatus status =
-      AccessTaskRegister(context, *kernel, taskId, reg, Direction::Read, &read);
+      AccessTaskRegister(context, *kernel, taskId, reg, Direction::kRead, &read);
   if (status == KernelStatus::kOk) *value = read;
   return status;
 }
@@ -223,5 +223,5 @@ KernelStatus KernelTaskRegisterWrite(OSA_ServiceCntx* context, OsaPluginInfo* /*
   if (kernel == nullptr) return KernelStatus::kFailed;
   // A saved register lives in target memory: kept copies of it go.
   CacheForgetMemory(&kernel->cache);
-  return AccessTaskRegister(context, *kernel, taskId, reg, Direction::Write, &value);
+  return AccessTaskRegister(context, *kernel, taskId, reg, Direction::kWrite, &value);
 }

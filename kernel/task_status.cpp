@@ -57,11 +57,12 @@ std::string FormatOffset(std::int64_t offset) {
 }
 
 void DeliverOffset(OsaValue* out, std::int64_t offset) {
-  if (out->kind == OsaValueKind::Text) {
+  if (out->kind == OsaValueKind::kText) {
     out->text = FormatOffset(offset);
     return;
   }
-  OsaValueStoreNumber(out, static_cast<std::uint64_t>(offset));
+  // A kind that holds no number keeps its value; the answer stays a success.
+  (void)OsaValueStoreNumber(out, static_cast<std::uint64_t>(offset));
 }
 
 // Whether the task runs on the program's own start-up stack, whose
@@ -79,7 +80,7 @@ bool OnStartupStack(OSA_ServiceCntx* context, const KernelContext& kernel, std::
     return false;
   }
   OsaValue priority;
-  priority.kind = OsaValueKind::UInt64;
+  priority.kind = OsaValueKind::kUInt64;
   if (ReadPriority(context, kernel, {"QX_TASK", task, "static_priority"}, &priority) !=
       KernelStatus::kOk) {
     return false;
@@ -117,20 +118,20 @@ struct GuiRule {
 
 constexpr std::array<GuiRule, 11> kGuiRules = {{
     // Pools outside the object list cannot be walked.
-    {static_cast<std::uint32_t>(ObjectTypeId::MemoryPool), GuiCondition::kNoMemoryPoolCore,
+    {static_cast<std::uint32_t>(ObjectTypeId::kMemoryPool), GuiCondition::kNoMemoryPoolCore,
      nullptr},
-    {static_cast<std::uint32_t>(ObjectTypeId::BlockPool), GuiCondition::kNoBlockPoolCore, nullptr},
+    {static_cast<std::uint32_t>(ObjectTypeId::kBlockPool), GuiCondition::kNoBlockPoolCore, nullptr},
     // Mask kernels show the first presentation of tasks, timers and mutexes,
     // list kernels the second one under the plain names.
-    {static_cast<std::uint32_t>(ObjectTypeId::TaskList), GuiCondition::kMaskKernel, nullptr},
-    {static_cast<std::uint32_t>(ObjectTypeId::TimerList), GuiCondition::kMaskKernel, nullptr},
-    {static_cast<std::uint32_t>(ObjectTypeId::MutexList), GuiCondition::kMaskKernel, nullptr},
-    {static_cast<std::uint32_t>(ObjectTypeId::Task), GuiCondition::kListKernel, nullptr},
-    {static_cast<std::uint32_t>(ObjectTypeId::Timer), GuiCondition::kListKernel, nullptr},
-    {static_cast<std::uint32_t>(ObjectTypeId::Mutex), GuiCondition::kListKernel, nullptr},
-    {static_cast<std::uint32_t>(ObjectTypeId::TaskList), GuiCondition::kListKernel, "Task"},
-    {static_cast<std::uint32_t>(ObjectTypeId::TimerList), GuiCondition::kListKernel, "Timer"},
-    {static_cast<std::uint32_t>(ObjectTypeId::MutexList), GuiCondition::kListKernel, "Mutex"},
+    {static_cast<std::uint32_t>(ObjectTypeId::kTaskList), GuiCondition::kMaskKernel, nullptr},
+    {static_cast<std::uint32_t>(ObjectTypeId::kTimerList), GuiCondition::kMaskKernel, nullptr},
+    {static_cast<std::uint32_t>(ObjectTypeId::kMutexList), GuiCondition::kMaskKernel, nullptr},
+    {static_cast<std::uint32_t>(ObjectTypeId::kTask), GuiCondition::kListKernel, nullptr},
+    {static_cast<std::uint32_t>(ObjectTypeId::kTimer), GuiCondition::kListKernel, nullptr},
+    {static_cast<std::uint32_t>(ObjectTypeId::kMutex), GuiCondition::kListKernel, nullptr},
+    {static_cast<std::uint32_t>(ObjectTypeId::kTaskList), GuiCondition::kListKernel, "Task"},
+    {static_cast<std::uint32_t>(ObjectTypeId::kTimerList), GuiCondition::kListKernel, "Timer"},
+    {static_cast<std::uint32_t>(ObjectTypeId::kMutexList), GuiCondition::kListKernel, "Mutex"},
 }};
 
 bool GuiConditionHolds(const KernelContext& kernel, GuiCondition condition) {
@@ -155,11 +156,11 @@ KernelStatus ReadTaskStatus(OSA_ServiceCntx* context, const KernelContext& kerne
   const KernelStatus status = ReadObjectWord(context, kernel, {"QX_TASK", task, "status"}, &code);
   if (status != KernelStatus::kOk) return status;
   switch (out->kind) {
-    case OsaValueKind::Text:
+    case OsaValueKind::kText:
       out->text = std::string(TaskStatusName(kernel, task, code));
       return KernelStatus::kOk;
-    case OsaValueKind::UInt32:
-    case OsaValueKind::UInt64:
+    case OsaValueKind::kUInt32:
+    case OsaValueKind::kUInt64:
       out->payload = code;
       return KernelStatus::kOk;
     default:
@@ -183,9 +184,9 @@ void ReadTaskLsoOffset(OSA_ServiceCntx* context, KernelContext* kernel, std::uin
   }
   const auto task = static_cast<std::uint32_t>(taskId);
   OsaValue start;
-  start.kind = OsaValueKind::UInt64;
+  start.kind = OsaValueKind::kUInt64;
   OsaValue size;
-  size.kind = OsaValueKind::UInt64;
+  size.kind = OsaValueKind::kUInt64;
   if (ReadObjectMember(context, *kernel, {"QX_TASK", task, "stack_start"},
                        {.signExtendAddress = true}, &start) != KernelStatus::kOk ||
       ReadObjectMember(context, *kernel, {"QX_TASK", task, "stack_size"}, {}, &size) !=
@@ -268,7 +269,7 @@ KernelStatus KernelOsaCmd_Execute(OSA_ServiceCntx* context, OsaPluginInfo* /*inf
   JsonPtr table = JsonNewArray();
   for (std::uint32_t i = 0; i < entries; ++i) {
     OsaValue task;
-    const KernelStatus status = EvaluateFormatted(context, &task, OsaValueKind::UInt32,
+    const KernelStatus status = EvaluateFormatted(context, &task, OsaValueKind::kUInt32,
                                                   "qx_kernel_sched_info.static_task_array[%u]", i);
     if (status != KernelStatus::kOk) return status;
     JsonArrayAppend(

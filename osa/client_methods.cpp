@@ -66,9 +66,9 @@ constexpr std::array<OsaMethodBinding, kOsaSlotCount + 1> kOsaClientMethods = In
 // switch.
 using SlotCheck = bool (*)(const OsaPluginCallbacks&);
 
-template <auto Member>
+template <auto kMember>
 bool SlotIsSet(const OsaPluginCallbacks& table) {
-  return table.*Member != nullptr;
+  return table.*kMember != nullptr;
 }
 
 constexpr SlotCheck kSlotChecks[] = {

@@ -82,17 +82,17 @@ class OsaServedRequest {
   OsaServedRequest(const OsaServedRequest&) = delete;
   OsaServedRequest& operator=(const OsaServedRequest&) = delete;
 
-  OSA_ServiceCntx* context() const { return context_; }
-  JsonValue* result() const { return result_.get(); }
+  OSA_ServiceCntx* Context() const { return context_; }
+  JsonValue* Result() const { return result_.get(); }
   // The kernel record to hand to the callback; it stays valid for the whole
   // request even when a nested request releases or replaces the record's.
-  void* kernelRecord() const { return kernelRecord_.get(); }
+  void* KernelRecord() const { return kernelRecord_.get(); }
 
   // Calls a slot from 4 on, whose callbacks take the record, its info and
   // the kernel record before `args` (a decoded record is needed).
   template <typename Callback, typename... Args>
   [[nodiscard]] OsaStatus Call(Callback callback, Args... args) const {
-    return OsaCallSlot(callback, context_, &context_->info, kernelRecord(), args...);
+    return OsaCallSlot(callback, context_, &context_->info, KernelRecord(), args...);
   }
 
   // Writes "return", clears the record slots that refer to this request,

@@ -43,13 +43,13 @@ bool ReadObjectListTarget(const JsonValue* params, ObjectListTarget* out) {
 // included, for a text.
 OsaValueKind AttributeKind(std::uint32_t valueType) {
   const bool number = (valueType >= 1 && valueType <= 7) || valueType == 10 || valueType == 11;
-  return number ? OsaValueKind::UInt64 : OsaValueKind::Text;
+  return number ? OsaValueKind::kUInt64 : OsaValueKind::kText;
 }
 
 // The slot 4 to 6 methods differ only in the callback they call.
 JsonPtr ServeObjectListStep(const JsonValue* params, OsaObjectListCallback callback) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   ObjectListTarget target;
   if (!ReadObjectListTarget(params, &target)) return request.Answer(OsaStatus::kFailed);
@@ -83,7 +83,7 @@ std::vector<std::int64_t> Column(const std::vector<Entry>& entries, Field field)
 
 JsonPtr OsaHandleObjectListInit(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   ObjectListTarget target;
   if (!ReadObjectListTarget(params, &target)) return request.Answer(OsaStatus::kFailed);
@@ -91,7 +91,7 @@ JsonPtr OsaHandleObjectListInit(const JsonValue* params) {
   context->info.optionBits.showObjectNumber = true;
   const OsaStatus status =
       request.Call(OsaCallbacks().objectListInit, target.objTypeId, target.ParentOrNull());
-  OsaResultInt32(request.result(), "showObjectNumber",
+  OsaResultInt32(request.Result(), "showObjectNumber",
                  context->info.optionBits.showObjectNumber ? 1 : 0);
   return request.Answer(status);
 }
@@ -106,7 +106,7 @@ JsonPtr OsaHandleObjectListNext(const JsonValue* params) {
 
 JsonPtr OsaHandleObjectListAttribute(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   ObjectListTarget target;
   std::int32_t attributeId = 0;
@@ -118,13 +118,13 @@ JsonPtr OsaHandleObjectListAttribute(const JsonValue* params) {
   OsaValue value = OsaPresetValue(AttributeKind(valueType));
   const OsaStatus status = request.Call(OsaCallbacks().objectListAttribute, target.objTypeId,
                                         target.ParentOrNull(), attributeId, &value);
-  if (status == OsaStatus::kOk) OsaResultValue(request.result(), "objAtrValue", value);
+  if (status == OsaStatus::kOk) OsaResultValue(request.Result(), "objAtrValue", value);
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleGuiObjectCheck(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   const char* typeName = nullptr;
   OsaGuiObjectInfo in;
@@ -138,38 +138,38 @@ JsonPtr OsaHandleGuiObjectCheck(const JsonValue* params) {
   out.visible = in.visible;
   const OsaStatus status = request.Call(OsaCallbacks().guiObjectCheck, &in, &out);
   if (status == OsaStatus::kOk) {
-    OsaResultString(request.result(), "objTypeName",
+    OsaResultString(request.Result(), "objTypeName",
                     out.typeName ? out.typeName->c_str() : typeName);
-    OsaResultInt32(request.result(), "visible", out.visible);
+    OsaResultInt32(request.Result(), "visible", out.visible);
   }
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleObjectChangedCheck(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   const ObjectQuery query = ReadObjectQuery(params);
-  OsaValue changeMask = OsaPresetValue(OsaValueKind::UInt64);
+  OsaValue changeMask = OsaPresetValue(OsaValueKind::kUInt64);
   const OsaStatus status = request.Call(OsaCallbacks().objectChangedCheck, query.objTypeId,
                                         query.objId, query.subObjTypeId, &changeMask);
-  if (status == OsaStatus::kOk) OsaResultInt64(request.result(), "changeMask", changeMask.payload);
+  if (status == OsaStatus::kOk) OsaResultInt64(request.Result(), "changeMask", changeMask.payload);
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleLifeCycleCountsGet(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   const ObjectQuery query = ReadObjectQuery(params);
-  OsaValue count = OsaPresetValue(OsaValueKind::UInt64);
+  OsaValue count = OsaPresetValue(OsaValueKind::kUInt64);
   std::vector<OsaValue> lifeCycle;
   OsaStatus status = request.Call(OsaCallbacks().lifeCycleCountsGet, query.objTypeId, query.objId,
                                   query.subObjTypeId, &count, &lifeCycle);
   if (status == OsaStatus::kOk) {
-    OsaResultInt64(request.result(), "count", count.payload);
+    OsaResultInt64(request.Result(), "count", count.payload);
     const auto entries = static_cast<std::int64_t>(count.payload);
-    if (!OsaResultList(request.result(), "lifeCycle", OsaValuePayloads(lifeCycle), entries)) {
+    if (!OsaResultList(request.Result(), "lifeCycle", OsaValuePayloads(lifeCycle), entries)) {
       status = OsaStatus::kFailed;
     }
   }
@@ -178,18 +178,18 @@ JsonPtr OsaHandleLifeCycleCountsGet(const JsonValue* params) {
 
 JsonPtr OsaHandlePageTableGet(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   const std::uint64_t domainId = OsaParamOr<std::uint64_t>(params, "domainId", 0);
   std::vector<OsaTargetAddress> physLow;
   std::vector<OsaTargetAddress> virtLow;
   std::vector<OsaValue> regionSize;
   std::vector<std::uint64_t> aid;
-  OsaValue count = OsaPresetValue(OsaValueKind::UInt64);
+  OsaValue count = OsaPresetValue(OsaValueKind::kUInt64);
   OsaStatus status = request.Call(OsaCallbacks().pageTableGet, domainId, &physLow, &virtLow,
                                   &regionSize, &aid, &count);
   if (status == OsaStatus::kOk) {
-    JsonValue* result = request.result();
+    JsonValue* result = request.Result();
     OsaResultInt64(result, "count", count.payload);
     const auto entries = static_cast<std::int64_t>(count.payload);
     const auto address = [](OsaTargetAddress a) { return OsaAddressToU64(a); };
@@ -209,13 +209,13 @@ JsonPtr OsaHandlePageTableGet(const JsonValue* params) {
 
 JsonPtr OsaHandleKernelMemoryRegionsGet(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::int32_t numRegions = 0;
   std::vector<OsaMemoryRegion> regions;
   OsaStatus status = request.Call(OsaCallbacks().kernelMemoryRegionsGet, &numRegions, &regions);
   if (status == OsaStatus::kOk) {
-    JsonValue* result = request.result();
+    JsonValue* result = request.Result();
     OsaResultInt32(result, "numRegions", static_cast<std::uint32_t>(numRegions));
     // No regions is a valid answer here: the lists are simply left out.
     if (numRegions > 0) {

@@ -7,30 +7,30 @@
 bool OsaValueStoreNumber(OsaValue* value, std::uint64_t x) {
   if (value == nullptr) return false;
   switch (value->kind) {
-    case OsaValueKind::Int8:
-    case OsaValueKind::UInt8:
+    case OsaValueKind::kInt8:
+    case OsaValueKind::kUInt8:
       value->payload = x & 0xFFu;
       return true;
-    case OsaValueKind::Int16:
-    case OsaValueKind::UInt16:
+    case OsaValueKind::kInt16:
+    case OsaValueKind::kUInt16:
       value->payload = x & 0xFFFFu;
       return true;
-    case OsaValueKind::Int32:
-    case OsaValueKind::UInt32:
+    case OsaValueKind::kInt32:
+    case OsaValueKind::kUInt32:
       value->payload = x & 0xFFFFFFFFu;
       return true;
-    case OsaValueKind::Address:
-    case OsaValueKind::Int64:
-    case OsaValueKind::UInt64:
+    case OsaValueKind::kAddress:
+    case OsaValueKind::kInt64:
+    case OsaValueKind::kUInt64:
       value->payload = x;
       return true;
-    case OsaValueKind::Float:
+    case OsaValueKind::kFloat:
       value->payload = std::bit_cast<std::uint32_t>(static_cast<float>(x));
       return true;
-    case OsaValueKind::Double:
+    case OsaValueKind::kDouble:
       value->payload = std::bit_cast<std::uint64_t>(static_cast<double>(x));
       return true;
-    case OsaValueKind::Text:
+    case OsaValueKind::kText:
       return false;
   }
   return false;  // a kind above 11

@@ -80,7 +80,7 @@ OsaValue OsaPresetValue(OsaValueKind kind) {
 }
 
 void OsaResultValue(JsonValue* result, std::string_view name, const OsaValue& value) {
-  if (value.kind == OsaValueKind::Text) {
+  if (value.kind == OsaValueKind::kText) {
     JsonObjectAddString(result, name, std::string_view(value.text ? *value.text : std::string()));
   } else {
     OsaResultInt64(result, name, value.payload);

@@ -17,23 +17,23 @@
 // Kinds of an OsaValue. Integer kinds come in pairs (odd signed, even
 // unsigned) that the interface handles alike.
 enum class OsaValueKind : std::uint32_t {
-  Text = 0,
-  Int8 = 1,
-  UInt8 = 2,
-  Int16 = 3,
-  UInt16 = 4,
-  Int32 = 5,
-  UInt32 = 6,
-  Address = 7,  // OsaTargetAddress: low half in payload bits 0-31
-  Float = 8,    // bit pattern in payload bits 0-31
-  Double = 9,   // bit pattern in the whole payload
-  Int64 = 10,
-  UInt64 = 11,
+  kText = 0,
+  kInt8 = 1,
+  kUInt8 = 2,
+  kInt16 = 3,
+  kUInt16 = 4,
+  kInt32 = 5,
+  kUInt32 = 6,
+  kAddress = 7,  // OsaTargetAddress: low half in payload bits 0-31
+  kFloat = 8,    // bit pattern in payload bits 0-31
+  kDouble = 9,   // bit pattern in the whole payload
+  kInt64 = 10,
+  kUInt64 = 11,
 };
 
 // A typed single result. A callback may change the kind the handler preset.
 struct OsaValue {
-  OsaValueKind kind = OsaValueKind::Text;
+  OsaValueKind kind = OsaValueKind::kText;
   std::uint64_t payload = 0;
   std::optional<std::string> text;  // kind Text: the text; nullopt is a null text
 };
@@ -41,7 +41,7 @@ struct OsaValue {
 // Stores x by the value's kind: 1-2 keep the low 8 bits, 3-4 the low 16, 5-6
 // the low 32, 7, 10 and 11 all 64; 8 and 9 convert x (unsigned) to float or
 // double. Text and kinds above 11: false, the value unchanged.
-bool OsaValueStoreNumber(OsaValue* value, std::uint64_t x);
+[[nodiscard]] bool OsaValueStoreNumber(OsaValue* value, std::uint64_t x);
 
 // A target address as two 32-bit halves; on the wire high * 2^32 + low.
 struct OsaTargetAddress {

@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kChannel = "OsaPluginTime";
 
 // Scopes nest with the service requests made from nested debugger requests.
-std::uint32_t g_depth = 0;
+std::uint32_t gDepth = 0;
 
 // The entry being put together; each is recorded before the next is begun.
 std::string& EntryText() {
@@ -32,7 +32,7 @@ void AppendNumber(std::string& text, Number value) {
 }  // namespace
 
 OsaTimingScope::OsaTimingScope(const char* format, ...)
-    : depth_(++g_depth), start_(std::chrono::steady_clock::now()) {
+    : depth_(++gDepth), start_(std::chrono::steady_clock::now()) {
   std::string& text = EntryText();
   text.append("begin depth ");
   AppendNumber(text, depth_);
@@ -45,7 +45,7 @@ OsaTimingScope::OsaTimingScope(const char* format, ...)
 }
 
 OsaTimingScope::OsaTimingScope(const OsaTimingLabel& label)
-    : depth_(++g_depth), start_(std::chrono::steady_clock::now()) {
+    : depth_(++gDepth), start_(std::chrono::steady_clock::now()) {
   std::string& text = EntryText();
   text.append("begin depth ");
   AppendNumber(text, depth_);
@@ -67,9 +67,9 @@ OsaTimingScope::~OsaTimingScope() {
   AppendNumber(text, static_cast<long long>(micros));
   text.append(" us");
   HistoryLogTrace(kChannel, text);
-  --g_depth;
+  --gDepth;
 }
 
 std::uint32_t OsaPluginTimeDepth() {
-  return g_depth;
+  return gDepth;
 }

@@ -143,9 +143,9 @@ struct OsaFieldPlaces {
 
 // Shows a message formatted from the plug-in's own pattern; text from the
 // debugger or the target only ever travels as an argument.
-std::uint32_t OSA_Service_MessageDisplay(OSA_ServiceCntx* context, std::int32_t messageType,
-                                         const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+[[nodiscard]] std::uint32_t OSA_Service_MessageDisplay(OSA_ServiceCntx* context,
+                                                       std::int32_t messageType, const char* format,
+                                                       ...) __attribute__((format(printf, 3, 4)));
 // *choice holds the default on entry and receives the answer.
 [[nodiscard]] std::uint32_t OSA_Service_YesNoChoose(OSA_ServiceCntx* context, std::uint32_t* choice,
                                                     const char* format, ...)

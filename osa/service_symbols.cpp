@@ -21,7 +21,7 @@ constexpr std::int32_t kExpressionValueType = 11;
 // does not suit the kind, or the kind is unknown.
 bool ReadExpressionOutput(const JsonValue* result, OsaValue* value) {
   switch (value->kind) {
-    case OsaValueKind::Text: {
+    case OsaValueKind::kText: {
       const char* text = nullptr;
       if (!JsonObjectGetString(result, "output", &text)) return false;
       if (text == nullptr) {
@@ -31,28 +31,28 @@ bool ReadExpressionOutput(const JsonValue* result, OsaValue* value) {
       }
       return true;
     }
-    case OsaValueKind::Int8:
-    case OsaValueKind::UInt8:
-    case OsaValueKind::Int16:
-    case OsaValueKind::UInt16:
-    case OsaValueKind::Int32:
-    case OsaValueKind::UInt32:
-    case OsaValueKind::Address:
-    case OsaValueKind::Int64:
-    case OsaValueKind::UInt64: {
+    case OsaValueKind::kInt8:
+    case OsaValueKind::kUInt8:
+    case OsaValueKind::kInt16:
+    case OsaValueKind::kUInt16:
+    case OsaValueKind::kInt32:
+    case OsaValueKind::kUInt32:
+    case OsaValueKind::kAddress:
+    case OsaValueKind::kInt64:
+    case OsaValueKind::kUInt64: {
       std::int64_t number = 0;
       if (!JsonObjectGetInteger(result, "output", &number)) return false;
       return OsaValueStoreNumber(value, static_cast<std::uint64_t>(number));
     }
-    case OsaValueKind::Float:
-    case OsaValueKind::Double: {
+    case OsaValueKind::kFloat:
+    case OsaValueKind::kDouble: {
       const char* text = nullptr;
       if (!JsonObjectGetString(result, "output", &text) || text == nullptr || *text == '\0') {
         return false;
       }
       // The debugger's text is only ever the input of the conversion; text
       // that does not convert leaves the value as it was.
-      if (value->kind == OsaValueKind::Float) {
+      if (value->kind == OsaValueKind::kFloat) {
         float number = 0;
         if (std::sscanf(text, "%f", &number) == 1) {
           value->payload = std::bit_cast<std::uint32_t>(number);
@@ -239,7 +239,7 @@ std::uint32_t OSA_Service_MacroGetValue(OSA_ServiceCntx* context, const char* ma
   const std::uint32_t status =
       OSA_Service_MacroGet(context, macroName, useOsaSym, value != nullptr ? &text : nullptr, core);
   if (status != kOsaServiceOk || value == nullptr) return status;
-  if (value->kind == OsaValueKind::Text) {
+  if (value->kind == OsaValueKind::kText) {
     value->text = std::move(text);
     return kOsaServiceOk;
   }

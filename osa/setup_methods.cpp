@@ -156,7 +156,7 @@ JsonPtr OsaHandleOsaCleanup(const JsonValue* params) {
 
 JsonPtr OsaHandleTargetInit(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
 
   OsaParam(params, "vexloMajor", &context->vexloMajor);
@@ -179,13 +179,13 @@ JsonPtr OsaHandleTargetInit(const JsonValue* params) {
 
   const OsaStatus status =
       OsaCallSlot(OsaCallbacks().targetInit, context, &context->info, &context->privateData);
-  WriteTargetInitResult(request.result(), context->info);
+  WriteTargetInitResult(request.Result(), context->info);
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleTargetCleanup(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   const OsaStatus status =
       OsaCallSlot(OsaCallbacks().targetCleanup, context, &context->info, &context->privateData);
@@ -195,7 +195,7 @@ JsonPtr OsaHandleTargetCleanup(const JsonValue* params) {
 
 JsonPtr OsaHandlePoll(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   const OsaStatus status = request.Call(OsaCallbacks().poll);
   return request.Answer(status);
@@ -203,7 +203,7 @@ JsonPtr OsaHandlePoll(const JsonValue* params) {
 
 JsonPtr OsaHandleTargetNotify(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::int32_t notice = 0;
   if (!OsaParam(params, "notice", &notice)) return request.Answer(OsaStatus::kFailed);
@@ -218,7 +218,7 @@ JsonPtr OsaHandleTargetNotify(const JsonValue* params) {
 // result; they come before "return".
 JsonPtr OsaHandleOsaCmd_Execute(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   const char* command = nullptr;
   if (!OsaParamString(params, "command", &command)) return request.Answer(OsaStatus::kFailed);
@@ -228,7 +228,7 @@ JsonPtr OsaHandleOsaCmd_Execute(const JsonValue* params) {
 
 JsonPtr OsaHandleMessageInject(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::int32_t objTypeId = 0;
   std::uint64_t objId = 0;

@@ -21,17 +21,17 @@ enum class ValueWidth { kWhole, kLow32 };
 JsonPtr ServeTaskValue(const JsonValue* params, OsaTaskValueCallback callback, OsaValueKind kind,
                        std::string_view member, ValueWidth width = ValueWidth::kWhole) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
   if (!OsaParam(params, "taskId", &taskId)) return request.Answer(OsaStatus::kFailed);
   OsaValue value = OsaPresetValue(kind);
   const OsaStatus status = request.Call(callback, taskId, &value);
   if (status == OsaStatus::kOk) {
-    if (width == ValueWidth::kLow32 && value.kind != OsaValueKind::Text) {
-      OsaResultInt32(request.result(), member, static_cast<std::uint32_t>(value.payload));
+    if (width == ValueWidth::kLow32 && value.kind != OsaValueKind::kText) {
+      OsaResultInt32(request.Result(), member, static_cast<std::uint32_t>(value.payload));
     } else {
-      OsaResultValue(request.result(), member, value);
+      OsaResultValue(request.Result(), member, value);
     }
   }
   return request.Answer(status);
@@ -39,7 +39,7 @@ JsonPtr ServeTaskValue(const JsonValue* params, OsaTaskValueCallback callback, O
 
 JsonPtr ServeTaskMemoryAccess(const JsonValue* params, OsaTaskMemoryAccessCallback callback) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
   std::int32_t memorySpace = 0;
@@ -63,14 +63,14 @@ JsonPtr ServeTaskMemoryAccess(const JsonValue* params, OsaTaskMemoryAccessCallba
 JsonPtr ServeTaskAttribute(const JsonValue* params, OsaTaskAttributeCallback callback,
                            std::string_view member) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
   if (!OsaParam(params, "taskId", &taskId)) return request.Answer(OsaStatus::kFailed);
   const std::uint64_t taskAttribute = OsaParamOr<std::uint64_t>(params, "taskAttribute", 0);
-  OsaValue value = OsaPresetValue(OsaValueKind::Int64);
+  OsaValue value = OsaPresetValue(OsaValueKind::kInt64);
   const OsaStatus status = request.Call(callback, taskId, taskAttribute, &value);
-  if (status == OsaStatus::kOk) OsaResultInt64(request.result(), member, value.payload);
+  if (status == OsaStatus::kOk) OsaResultInt64(request.Result(), member, value.payload);
   return request.Answer(status);
 }
 
@@ -151,7 +151,7 @@ JsonPtr OsaHandleTaskMemoryAccessRestore(const JsonValue* params) {
 
 JsonPtr OsaHandleTaskRegisterRead(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
   std::int32_t reg = 0;
@@ -160,13 +160,13 @@ JsonPtr OsaHandleTaskRegisterRead(const JsonValue* params) {
   }
   std::uint64_t value = 0;
   const OsaStatus status = request.Call(OsaCallbacks().taskRegisterRead, taskId, reg, &value);
-  if (status == OsaStatus::kOk) OsaResultInt64(request.result(), "value", value);
+  if (status == OsaStatus::kOk) OsaResultInt64(request.Result(), "value", value);
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleTaskRegisterWrite(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
   std::int32_t reg = 0;
@@ -181,7 +181,7 @@ JsonPtr OsaHandleTaskRegisterWrite(const JsonValue* params) {
 
 JsonPtr OsaHandleTaskAddressTranslate(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
   std::int32_t memorySpace = 0;
@@ -192,52 +192,52 @@ JsonPtr OsaHandleTaskAddressTranslate(const JsonValue* params) {
   }
   context->wantPhysicalAddress = OsaParamFlagOr(params, "wantPhysicalAddress", false) ? 1 : 0;
   const std::int32_t toTask = OsaParamFlagOr(params, "fromTask", true) ? 0 : 1;
-  OsaValue translated = OsaPresetValue(OsaValueKind::Address);
+  OsaValue translated = OsaPresetValue(OsaValueKind::kAddress);
   const OsaStatus status = request.Call(OsaCallbacks().taskAddressTranslate, taskId, &memorySpace,
                                         OsaAddressFromU64(address), toTask, &translated);
   if (status == OsaStatus::kOk) {
-    OsaResultInt32(request.result(), "memorySpace", static_cast<std::uint32_t>(memorySpace));
-    OsaResultInt64(request.result(), "address", translated.payload);
+    OsaResultInt32(request.Result(), "memorySpace", static_cast<std::uint32_t>(memorySpace));
+    OsaResultInt64(request.Result(), "address", translated.payload);
   }
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleTaskNameGet(const JsonValue* params) {
-  return ServeTaskValue(params, OsaCallbacks().taskNameGet, OsaValueKind::Text, "name");
+  return ServeTaskValue(params, OsaCallbacks().taskNameGet, OsaValueKind::kText, "name");
 }
 
 JsonPtr OsaHandleTaskStatusGet(const JsonValue* params) {
-  return ServeTaskValue(params, OsaCallbacks().taskStatusGet, OsaValueKind::Text, "status");
+  return ServeTaskValue(params, OsaCallbacks().taskStatusGet, OsaValueKind::kText, "status");
 }
 
 JsonPtr OsaHandleTaskExecGet(const JsonValue* params) {
-  return ServeTaskValue(params, OsaCallbacks().taskExecGet, OsaValueKind::Text, "executable");
+  return ServeTaskValue(params, OsaCallbacks().taskExecGet, OsaValueKind::kText, "executable");
 }
 
 JsonPtr OsaHandleTaskCpuGet(const JsonValue* params) {
   const std::int32_t valueType = OsaParamOr<std::int32_t>(params, "valueType", 0);
   // The kind the callback leaves decides between integer and text.
   return ServeTaskValue(params, OsaCallbacks().taskCpuGet,
-                        valueType != 0 ? OsaValueKind::UInt64 : OsaValueKind::Text, "cpu");
+                        valueType != 0 ? OsaValueKind::kUInt64 : OsaValueKind::kText, "cpu");
 }
 
 // The answer's type follows "wantName", not the kind the callback leaves.
 JsonPtr OsaHandleTaskAddressSpaceGet(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
   std::int32_t wantName = 0;
   if (!OsaParam(params, "taskId", &taskId) || !OsaParam(params, "wantName", &wantName)) {
     return request.Answer(OsaStatus::kFailed);
   }
-  OsaValue value = OsaPresetValue(wantName != 0 ? OsaValueKind::Text : OsaValueKind::UInt64);
+  OsaValue value = OsaPresetValue(wantName != 0 ? OsaValueKind::kText : OsaValueKind::kUInt64);
   const OsaStatus status = request.Call(OsaCallbacks().taskAddressSpaceGet, taskId, &value);
   if (status == OsaStatus::kOk) {
     if (wantName != 0) {
-      OsaResultString(request.result(), "addressSpace", value.text ? value.text->c_str() : "");
+      OsaResultString(request.Result(), "addressSpace", value.text ? value.text->c_str() : "");
     } else {
-      OsaResultInt64(request.result(), "addressSpace", value.payload);
+      OsaResultInt64(request.Result(), "addressSpace", value.payload);
     }
   }
   return request.Answer(status);
@@ -245,11 +245,11 @@ JsonPtr OsaHandleTaskAddressSpaceGet(const JsonValue* params) {
 
 JsonPtr OsaHandleTaskRelocatableGet(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
   if (!OsaParam(params, "taskId", &taskId)) return request.Answer(OsaStatus::kFailed);
-  OsaValue text = OsaPresetValue(OsaValueKind::Address);
+  OsaValue text = OsaPresetValue(OsaValueKind::kAddress);
   OsaValue rodata = text;
   OsaValue data = text;
   OsaValue bss = text;
@@ -257,18 +257,18 @@ JsonPtr OsaHandleTaskRelocatableGet(const JsonValue* params) {
   const OsaStatus status =
       request.Call(OsaCallbacks().taskRelocatableGet, taskId, &text, &rodata, &data, &bss, &extra);
   if (status == OsaStatus::kOk) {
-    OsaResultInt64(request.result(), "text", text.payload);
-    OsaResultInt64(request.result(), "rodata", rodata.payload);
-    OsaResultInt64(request.result(), "data", data.payload);
-    OsaResultInt64(request.result(), "bss", bss.payload);
-    OsaResultInt64(request.result(), "extra", extra.payload);
+    OsaResultInt64(request.Result(), "text", text.payload);
+    OsaResultInt64(request.Result(), "rodata", rodata.payload);
+    OsaResultInt64(request.Result(), "data", data.payload);
+    OsaResultInt64(request.Result(), "bss", bss.payload);
+    OsaResultInt64(request.Result(), "extra", extra.payload);
   }
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleTaskSymTabGet(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t taskId = 0;
   if (!OsaParam(params, "taskId", &taskId)) return request.Answer(OsaStatus::kFailed);
@@ -276,13 +276,13 @@ JsonPtr OsaHandleTaskSymTabGet(const JsonValue* params) {
   OsaParamString(params, "kernelExecName", &kernelExecName);
   OsaSymTab table;
   OsaStatus status = request.Call(OsaCallbacks().taskSymTabGet, taskId, kernelExecName, &table);
-  if (status == OsaStatus::kOk) status = WriteSymTab(request.result(), table);
+  if (status == OsaStatus::kOk) status = WriteSymTab(request.Result(), table);
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleCurrentTaskGet(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::int32_t checkInKernel = 0;
   if (!OsaParam(params, "checkInKernel", &checkInKernel)) return request.Answer(OsaStatus::kFailed);
@@ -295,22 +295,22 @@ JsonPtr OsaHandleCurrentTaskGet(const JsonValue* params) {
   OsaCoreModeRecord(context, core, OsaParamOr<std::uint32_t>(params, "coreInUserMode", 0));
   std::uint64_t taskId = 0;
   const OsaStatus status = request.Call(OsaCallbacks().currentTaskGet, core, &taskId);
-  if (status == OsaStatus::kOk) OsaResultInt64(request.result(), "taskId", taskId);
+  if (status == OsaStatus::kOk) OsaResultInt64(request.Result(), "taskId", taskId);
   return request.Answer(status);
 }
 
 JsonPtr OsaHandleTaskInKernelCheck(const JsonValue* params) {
-  return ServeTaskValue(params, OsaCallbacks().taskInKernelCheck, OsaValueKind::UInt32, "result",
+  return ServeTaskValue(params, OsaCallbacks().taskInKernelCheck, OsaValueKind::kUInt32, "result",
                         ValueWidth::kLow32);
 }
 
 JsonPtr OsaHandleTaskInCurrentAddressSpaceCheck(const JsonValue* params) {
-  return ServeTaskValue(params, OsaCallbacks().taskInCurrentAddressSpaceCheck, OsaValueKind::UInt32,
-                        "result", ValueWidth::kLow32);
+  return ServeTaskValue(params, OsaCallbacks().taskInCurrentAddressSpaceCheck,
+                        OsaValueKind::kUInt32, "result", ValueWidth::kLow32);
 }
 
 JsonPtr OsaHandleTaskIsHiddenCheck(const JsonValue* params) {
-  return ServeTaskValue(params, OsaCallbacks().taskIsHiddenCheck, OsaValueKind::UInt32, "result",
+  return ServeTaskValue(params, OsaCallbacks().taskIsHiddenCheck, OsaValueKind::kUInt32, "result",
                         ValueWidth::kLow32);
 }
 
@@ -324,14 +324,14 @@ JsonPtr OsaHandleTaskTksaGet(const JsonValue* params) {
 
 JsonPtr OsaHandleAddressSpaceNameGet(const JsonValue* params) {
   OsaServedRequest request(params);
-  OSA_ServiceCntx* context = request.context();
+  OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
   std::uint64_t addressSpaceId = 0;
   if (!OsaParam(params, "addressSpaceId", &addressSpaceId)) {
     return request.Answer(OsaStatus::kFailed);
   }
-  OsaValue name = OsaPresetValue(OsaValueKind::Text);
+  OsaValue name = OsaPresetValue(OsaValueKind::kText);
   const OsaStatus status = request.Call(OsaCallbacks().addressSpaceNameGet, addressSpaceId, &name);
-  if (status == OsaStatus::kOk) OsaResultValue(request.result(), "name", name);
+  if (status == OsaStatus::kOk) OsaResultValue(request.Result(), "name", name);
   return request.Answer(status);
 }

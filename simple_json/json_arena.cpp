@@ -44,19 +44,19 @@ struct SpareBlock {
 
 // Set once the thread's spare holder is gone (trees freed later, during the
 // thread's or the process's exit, hand their blocks straight back).
-thread_local bool spareClosed = false;
-thread_local SpareBlock spare;
+thread_local bool gSpareClosed = false;
+thread_local SpareBlock gSpare;
 
 SpareBlock::~SpareBlock() {
-  spareClosed = true;
+  gSpareClosed = true;
   if (block != nullptr) FreeBlock(block);
   block = nullptr;
 }
 
 JsonArenaBlock* TakeBlock(std::size_t size) {
-  if (!spareClosed && spare.block != nullptr && spare.block->size >= size) {
-    JsonArenaBlock* block = spare.block;
-    spare.block = nullptr;
+  if (!gSpareClosed && gSpare.block != nullptr && gSpare.block->size >= size) {
+    JsonArenaBlock* block = gSpare.block;
+    gSpare.block = nullptr;
     block->next = nullptr;
     return block;
   }
@@ -64,12 +64,12 @@ JsonArenaBlock* TakeBlock(std::size_t size) {
 }
 
 void GiveBackBlock(JsonArenaBlock* block) noexcept {
-  if (!spareClosed && block->size <= kSpareMax) {
-    if (spare.block == nullptr) {
-      spare.block = block;
+  if (!gSpareClosed && block->size <= kSpareMax) {
+    if (gSpare.block == nullptr) {
+      gSpare.block = block;
       return;
     }
-    if (spare.block->size < block->size) std::swap(spare.block, block);
+    if (gSpare.block->size < block->size) std::swap(gSpare.block, block);
   }
   FreeBlock(block);
 }

@@ -189,18 +189,18 @@ void AppendIndent(std::string& out, int width, int level) {
 
 void WriteValue(std::string& out, const JsonValue* value, int width, int level);
 
-// Writes the opening bracket, each item through `write_item`, and the closing
+// Writes the opening bracket, each item through `writeItem`, and the closing
 // bracket. Width 0 is the one-line wire form; otherwise one item per line.
 template <typename WriteItem>
 void WriteContainer(std::string& out, char open, char close, std::size_t count, int width,
-                    int level, WriteItem write_item) {
+                    int level, WriteItem writeItem) {
   out.push_back(open);
   out.push_back(' ');
   if (width > 0) out.push_back('\n');
   for (std::size_t i = 0; i < count; ++i) {
     if (i > 0) out.append(width > 0 ? ", \n" : ", ");
     AppendIndent(out, width, level + 1);
-    write_item(i);
+    writeItem(i);
   }
   if (width > 0) {
     out.push_back('\n');

@@ -471,7 +471,7 @@ TEST_F(AttributeEdges, UnsupportedKindsShowTheirOwnMessage) {
     StandOn(row.type, row.object);
     Forget();
     OsaValue value;
-    value.kind = OsaValueKind::Float;
+    value.kind = OsaValueKind::kFloat;
     EXPECT_EQ(KernelObjectListAttribute(Plugin(), &Plugin()->info, Kernel(), row.type, nullptr,
                                         AttributeNumber(row.attribute), &value),
               KernelStatus::kFailed)
@@ -480,7 +480,7 @@ TEST_F(AttributeEdges, UnsupportedKindsShowTheirOwnMessage) {
     ASSERT_EQ(DbgObjectListCleanup(S(), kContext, row.type), 0);
   }
   OsaValue value;
-  value.kind = OsaValueKind::Double;
+  value.kind = OsaValueKind::kDouble;
   const std::uint64_t task = model.manifest.tasks.front().address;
   Forget();
   EXPECT_EQ(KernelTaskStatusGet(Plugin(), &Plugin()->info, Kernel(), task, &value),

@@ -119,7 +119,7 @@ TEST_F(StructureAccess, ElementLayoutFollowsTheMemberSize) {
     ASSERT_TRUE(Make(row.bigEndian));
     kernel.version = 3;
     WriteBytes(MemberAddress(row.member), row.bytes);
-    OsaValue value = Value(OsaValueKind::UInt64);
+    OsaValue value = Value(OsaValueKind::kUInt64);
     ASSERT_EQ(Read(row.member, &value), KernelStatus::kOk);
     EXPECT_EQ(value.payload, row.expected);
     EXPECT_EQ(ReadCounts(), Texts{row.readCount});
@@ -131,7 +131,7 @@ TEST_F(StructureAccess, UnusualSizesOnVersionOneWarnAndStillDeliver) {
   ASSERT_TRUE(Make(false));
   kernel.version = 1;
   WriteBytes(MemberAddress("three"), {0x01, 0x02, 0x03});
-  OsaValue value = Value(OsaValueKind::UInt32);
+  OsaValue value = Value(OsaValueKind::kUInt32);
   ASSERT_EQ(Read("three", &value), KernelStatus::kOk);
   EXPECT_EQ(value.payload, 0x030201u);
   EXPECT_EQ(Messages(), Texts{"Error: Unsupported object member size\n"});
@@ -151,12 +151,12 @@ TEST_F(StructureAccess, SignExtensionNeedsFourBytesTheFlagAndTheSetting) {
     std::uint64_t expected;
   };
   const Row rows[] = {
-      {1, true, OsaValueKind::UInt64, "word", 0x80000000, 0xFFFFFFFF80000000},
-      {1, true, OsaValueKind::UInt32, "word", 0x80000000, 0x80000000},
-      {0, true, OsaValueKind::UInt64, "word", 0x80000000, 0x80000000},
-      {1, false, OsaValueKind::UInt64, "word", 0x80000000, 0x80000000},
-      {1, true, OsaValueKind::UInt64, "word", 0x7FFFFFFF, 0x7FFFFFFF},
-      {1, true, OsaValueKind::UInt64, "pair", 0x80000000, 0x80000000},
+      {1, true, OsaValueKind::kUInt64, "word", 0x80000000, 0xFFFFFFFF80000000},
+      {1, true, OsaValueKind::kUInt32, "word", 0x80000000, 0x80000000},
+      {0, true, OsaValueKind::kUInt64, "word", 0x80000000, 0x80000000},
+      {1, false, OsaValueKind::kUInt64, "word", 0x80000000, 0x80000000},
+      {1, true, OsaValueKind::kUInt64, "word", 0x7FFFFFFF, 0x7FFFFFFF},
+      {1, true, OsaValueKind::kUInt64, "pair", 0x80000000, 0x80000000},
   };
   ASSERT_TRUE(Make(false));
   kernel.version = 3;
@@ -186,7 +186,7 @@ TEST_F(StructureAccess, TextFormsOfAMember) {
   kernel.version = 3;
   for (const Row& row : rows) {
     ASSERT_TRUE(WriteWord(MemberAddress("word"), 4, row.stored));
-    OsaValue value = Value(OsaValueKind::Text);
+    OsaValue value = Value(OsaValueKind::kText);
     ASSERT_EQ(Read("word", &value, {.text = row.form}), KernelStatus::kOk);
     EXPECT_EQ(value.text, std::optional<std::string>(row.shown)) << row.stored;
   }
@@ -202,10 +202,10 @@ TEST_F(StructureAccess, MemberFailuresShowTheirMessageAndLeaveTheValue) {
     const char* message;
   };
   const Row rows[] = {
-      {"missing", kObject, OsaValueKind::UInt32, "Error: Unable to parse kernel object member\n"},
-      {"word", 0x10000000, OsaValueKind::UInt32,
+      {"missing", kObject, OsaValueKind::kUInt32, "Error: Unable to parse kernel object member\n"},
+      {"word", 0x10000000, OsaValueKind::kUInt32,
        "Error: Unable to read kernel object name address\n"},
-      {"word", kObject, OsaValueKind::Int16, "Error: Unsupported object member data format\n"},
+      {"word", kObject, OsaValueKind::kInt16, "Error: Unsupported object member data format\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.message);
@@ -221,7 +221,7 @@ TEST_F(StructureAccess, MemberFailuresShowTheirMessageAndLeaveTheValue) {
 
 TEST_F(StructureAccess, KernelVariableMessagesNameTheDescription) {
   ASSERT_TRUE(Make(false));
-  OsaValue value = Value(OsaValueKind::Text);
+  OsaValue value = Value(OsaValueKind::kText);
   EXPECT_NE(ReadKernelVariable(&context, &value, 4, "test word", "&((TEST_OBJ *)%u)->%s", kObject,
                                "nothing"),
             KernelStatus::kOk);
@@ -233,13 +233,13 @@ TEST_F(StructureAccess, KernelVariableMessagesNameTheDescription) {
   EXPECT_EQ(Messages(),
             (Texts{"Error: Unable to parse test word\n", "Error: Unable to read test word\n",
                    "Error: Unable to read 100% %s %n\n"}));
-  EXPECT_EQ(value.kind, OsaValueKind::Text);
+  EXPECT_EQ(value.kind, OsaValueKind::kText);
 
   ASSERT_TRUE(WriteWord(MemberAddress("half"), 2, 0xBEEF));
   ASSERT_EQ(
       ReadKernelVariable(&context, &value, 2, "test half", "&((TEST_OBJ *)%u)->half", kObject),
       KernelStatus::kOk);
-  EXPECT_EQ(value.kind, OsaValueKind::UInt32);
+  EXPECT_EQ(value.kind, OsaValueKind::kUInt32);
   EXPECT_EQ(value.payload, 0xBEEFu);
 }
 
@@ -266,7 +266,7 @@ TEST_F(StructureAccess, NamesAreCutAtUnprintableBytesAndAt127Characters) {
     SCOPED_TRACE(row.what);
     ASSERT_TRUE(Make(false));
     SetName(row.stored, row.pointer);
-    OsaValue value = Value(OsaValueKind::Text);
+    OsaValue value = Value(OsaValueKind::kText);
     ASSERT_EQ(ReadObjectName(&context, kCore, &value), KernelStatus::kOk);
     EXPECT_EQ(value.text, std::optional<std::string>(row.expected));
     EXPECT_EQ(ReadCounts().size(), 1 + row.pieces);
@@ -278,14 +278,14 @@ TEST_F(StructureAccess, AFailedPieceDiscardsTheWholeName) {
   // 40 letters up to the end of memory: the second piece cannot be read.
   const std::uint32_t address = kRamBase + kRamSize - 40;
   SetName(std::string(40, 'q'), address);
-  OsaValue value = Value(OsaValueKind::Text);
+  OsaValue value = Value(OsaValueKind::kText);
   value.text = "kept";
   EXPECT_EQ(ReadObjectName(&context, kCore, &value), KernelStatus::kFailed);
   EXPECT_EQ(value.text, std::optional<std::string>("kept"));
   EXPECT_EQ(ReadCounts(), (Texts{"4", "32", "32"}));
 
   EXPECT_EQ(ReadTargetString(&context, kKernelMemorySpace, kText, 0), std::nullopt);
-  OsaValue number = Value(OsaValueKind::UInt32);
+  OsaValue number = Value(OsaValueKind::kUInt32);
   EXPECT_EQ(ReadObjectName(&context, kCore, &number), KernelStatus::kFailed);
 }
 
@@ -295,8 +295,8 @@ TEST_F(StructureAccess, PrioritiesAreInvertedOnVersionOneOnly) {
   ASSERT_TRUE(WriteWord(MemberAddress("word"), 4, 5));
   for (const std::uint32_t version : {1u, 3u}) {
     kernel.version = version;
-    OsaValue number = Value(OsaValueKind::UInt64);
-    OsaValue text = Value(OsaValueKind::Text);
+    OsaValue number = Value(OsaValueKind::kUInt64);
+    OsaValue text = Value(OsaValueKind::kText);
     ASSERT_EQ(ReadPriority(&context, kernel, {"TEST_OBJ", kObject, "word"}, &number),
               KernelStatus::kOk);
     ASSERT_EQ(ReadPriority(&context, kernel, {"TEST_OBJ", kObject, "word"}, &text),
@@ -304,7 +304,7 @@ TEST_F(StructureAccess, PrioritiesAreInvertedOnVersionOneOnly) {
     EXPECT_EQ(number.payload, version == 1 ? 26u : 5u);
     EXPECT_EQ(text.text, std::to_string(number.payload));
   }
-  OsaValue value = Value(OsaValueKind::Int8);
+  OsaValue value = Value(OsaValueKind::kInt8);
   EXPECT_EQ(ReadPriority(&context, kernel, {"TEST_OBJ", kObject, "word"}, &value),
             KernelStatus::kFailed);
   EXPECT_EQ(Messages(), Texts{"Error: Unsupported priority data format\n"});
@@ -313,15 +313,15 @@ TEST_F(StructureAccess, PrioritiesAreInvertedOnVersionOneOnly) {
 TEST_F(StructureAccess, TextEvaluationPrintsAndLongExpressionsAreCut) {
   ASSERT_TRUE(Make(false));
   OsaValue value;
-  ASSERT_EQ(EvaluateFormatted(&context, &value, OsaValueKind::Text, "%u", 42u), KernelStatus::kOk);
-  EXPECT_EQ(value.kind, OsaValueKind::Text);
+  ASSERT_EQ(EvaluateFormatted(&context, &value, OsaValueKind::kText, "%u", 42u), KernelStatus::kOk);
+  EXPECT_EQ(value.kind, OsaValueKind::kText);
   EXPECT_EQ(value.text, std::optional<std::string>("0x2a"));
   const auto requests = RequestsWith("OSA_Service_StringEval");
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_NE(requests[0].find(R"("input" : "`print /a 42+0`")"), std::string::npos) << requests[0];
   // Expressions longer than 2047 bytes are cut, not overrun.
   const std::string longName(3000, 'z');
-  EXPECT_NE(EvaluateFormatted(&context, &value, OsaValueKind::UInt32, "%s", longName.c_str()),
+  EXPECT_NE(EvaluateFormatted(&context, &value, OsaValueKind::kUInt32, "%s", longName.c_str()),
             KernelStatus::kOk);
   const Texts cut = RequestsWith("OSA_Service_ExpressionEval");
   ASSERT_EQ(cut.size(), 1u);

@@ -225,7 +225,7 @@ TEST_F(NestingTest, NestedOsaInitShadowsWithoutLeavingStaleSlots) {
     EXPECT_TRUE(WaitForDebugger());
   };
   gHooks.onName = [this](OSA_ServiceCntx*) {
-    opened_.push_back(kHandle);
+    opened.push_back(kHandle);
     DebuggerSendsMeanwhile({{"OsaInit", WithContext()}});
     EXPECT_TRUE(WaitForDebugger());
   };
@@ -242,7 +242,7 @@ TEST_F(NestingTest, NestedOsaInitShadowsWithoutLeavingStaleSlots) {
 }
 
 TEST_F(NestingTest, RequestsInsideOsaInitAndItsOwnCleanup) {
-  opened_.push_back(9);
+  opened.push_back(9);
   gHooks.onInit = [](OSA_ServiceCntx* context) {
     DebuggerSendsMeanwhile(
         {{"Poll", R"({ "context" : 9 })"}, {"OsaCleanup", R"({ "context" : 9 })"}});

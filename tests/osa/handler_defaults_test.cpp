@@ -123,7 +123,7 @@ TEST_F(EmptySlotTest, RowsFollowRegistrationOrder) {
     std::memcpy(reinterpret_cast<char*>(&OsaCallbacks()) + slot * sizeof any, &any, sizeof any);
   }
   OsaCallbacks().osaInit = [](OSA_ServiceCntx*, OsaPluginInfo*) { return 0; };
-  opened_.push_back(8);
+  opened.push_back(8);
   EXPECT_NE(Call("OsaInit", R"({ "context" : 8 })")
                 .find(R"("commandCount" : 38, "commands" : [ )" + commands + " ] }"),
             std::string::npos);

@@ -82,7 +82,7 @@ class HandlerTest : public testing::Test {
 
   void TearDown() override {
     OsaCallbacks() = OsaPluginCallbacks{};
-    for (std::uint64_t handle : opened_) {
+    for (std::uint64_t handle : opened) {
       const std::string params = R"({ "context" : )" + std::to_string(handle) + " }";
       while (Call("OsaCleanup", params) == R"({ "return" : 0 })") {
       }
@@ -91,7 +91,7 @@ class HandlerTest : public testing::Test {
 
   // Opens a service record with an OsaInit request and returns it.
   OSA_ServiceCntx* Open(std::uint64_t handle, std::string_view members = "") {
-    opened_.push_back(handle);
+    opened.push_back(handle);
     Call("OsaInit", R"({ "context" : )" + std::to_string(handle) +
                         (members.empty() ? "" : ", " + std::string(members)) + " }");
     return OsaContextFind(handle);
@@ -99,7 +99,7 @@ class HandlerTest : public testing::Test {
 
   OSA_ServiceCntx* Record() const { return OsaContextFind(kHandle); }
 
-  std::vector<std::uint64_t> opened_;
+  std::vector<std::uint64_t> opened;
 };
 
 }  // namespace handler_test

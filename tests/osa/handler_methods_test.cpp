@@ -13,7 +13,7 @@ namespace handler_test {
 namespace {
 
 struct Seen {
-  OsaValueKind kind = OsaValueKind::Text;
+  OsaValueKind kind = OsaValueKind::kText;
   std::int32_t number = 0;
   std::int64_t core = 0;
   bool hasParent = false;
@@ -35,7 +35,7 @@ struct Script {
 };
 Script gScript;
 
-OsaValue Number(std::uint64_t payload, OsaValueKind kind = OsaValueKind::UInt64) {
+OsaValue Number(std::uint64_t payload, OsaValueKind kind = OsaValueKind::kUInt64) {
   OsaValue value;
   value.kind = kind;
   value.payload = payload;
@@ -52,7 +52,7 @@ OsaValue Text(const char* text) {
 std::int32_t HandValue(OsaValue* value) {
   gSeen.kind = value->kind;
   if (gScript.value.text || gScript.value.payload != 0 ||
-      gScript.value.kind != OsaValueKind::Text) {
+      gScript.value.kind != OsaValueKind::kText) {
     *value = gScript.value;
   }
   return gScript.status;
@@ -103,12 +103,12 @@ TEST_F(MethodTest, AttributeKindFollowsValueType) {
                                std::to_string(kTypes[i]))),
               kNumber[i] ? R"({ "objAtrValue" : 0, "return" : 0 })"
                          : R"({ "objAtrValue" : "", "return" : 0 })");
-    EXPECT_EQ(gSeen.kind, kNumber[i] ? OsaValueKind::UInt64 : OsaValueKind::Text);
+    EXPECT_EQ(gSeen.kind, kNumber[i] ? OsaValueKind::kUInt64 : OsaValueKind::kText);
     EXPECT_EQ(gSeen.number, 203);
   }
   // The kind the callback leaves decides how the value is written.
   const std::string members = R"("objTypeId" : 2, "objAtrId" : 3, "valueType" : 11)";
-  gScript.value = Number(~std::uint64_t{0}, OsaValueKind::Double);
+  gScript.value = Number(~std::uint64_t{0}, OsaValueKind::kDouble);
   EXPECT_EQ(Call("ObjectListAttribute", WithContext(members)),
             R"({ "objAtrValue" : -1, "return" : 0 })");
   gScript.value = Text("Ready");
@@ -166,20 +166,20 @@ TEST_F(MethodTest, TaskValueMembers) {
   // "wantName" alone decides the member's type, and it is required.
   EXPECT_EQ(Call("TaskAddressSpaceGet", WithContext(R"("taskId" : 1, "wantName" : 0)")),
             R"({ "addressSpace" : 0, "return" : 0 })");
-  EXPECT_EQ(gSeen.kind, OsaValueKind::UInt64);
+  EXPECT_EQ(gSeen.kind, OsaValueKind::kUInt64);
   EXPECT_EQ(Call("TaskAddressSpaceGet", WithContext(R"("taskId" : 1)")), R"({ "return" : 1 })");
 
   gScript.value = Number(0x100000002);
   EXPECT_EQ(Call("TaskCpuGet", WithContext(R"("taskId" : 1, "valueType" : 5)")),
             R"({ "cpu" : 4294967298, "return" : 0 })");
-  EXPECT_EQ(gSeen.kind, OsaValueKind::UInt64);
+  EXPECT_EQ(gSeen.kind, OsaValueKind::kUInt64);
   EXPECT_EQ(Call("TaskAddressSpaceGet", WithContext(R"("taskId" : 1, "wantName" : 1)")),
             R"({ "addressSpace" : "", "return" : 0 })");
-  EXPECT_EQ(gSeen.kind, OsaValueKind::Text);
+  EXPECT_EQ(gSeen.kind, OsaValueKind::kText);
   // Check results are 32-bit values.
   EXPECT_EQ(Call("TaskInKernelCheck", WithContext(R"("taskId" : 1)")),
             R"({ "result" : 2, "return" : 0 })");
-  EXPECT_EQ(gSeen.kind, OsaValueKind::UInt32);
+  EXPECT_EQ(gSeen.kind, OsaValueKind::kUInt32);
   gScript.status = 7;
   EXPECT_EQ(Call("TaskNameGet", WithContext(R"("taskId" : 1)")), R"({ "return" : 7 })");
 }
@@ -219,7 +219,7 @@ TEST_F(MethodTest, AddressTranslationDirectionAndResult) {
                  WithContext(R"("taskId" : 1, "memorySpace" : 0, "address" : 8589934593)")),
             R"({ "memorySpace" : -2, "address" : 8589934594, "return" : 0 })");
   EXPECT_EQ(gSeen.number, 0);
-  EXPECT_EQ(gSeen.kind, OsaValueKind::Address);
+  EXPECT_EQ(gSeen.kind, OsaValueKind::kAddress);
   EXPECT_EQ(gSeen.core, 0);
   Call("TaskAddressTranslate", WithContext(R"("taskId" : 1, "memorySpace" : 0, "address" : 1, )"
                                            R"("fromTask" : 0, "wantPhysicalAddress" : 2)"));

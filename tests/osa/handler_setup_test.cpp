@@ -60,7 +60,7 @@ TEST_F(SetupTest, OsaInitListsSetSlotsInRegistrationOrder) {
     info->optionBits.translateAddressOnMasterProcess = true;
     return 0;
   };
-  opened_.push_back(8);
+  opened.push_back(8);
   EXPECT_EQ(
       Call("OsaInit", R"({ "context" : 8, "versionRequired" : 4294967299, )"
                       R"("treatMasterProcessAsKernel" : 0, "sharedLibPath" : "/lib", )"
@@ -78,7 +78,7 @@ TEST_F(SetupTest, OsaInitListsSetSlotsInRegistrationOrder) {
 
   // A failed OsaInit answers only its status and still keeps the record.
   table.osaInit = [](OSA_ServiceCntx*, OsaPluginInfo*) { return 5; };
-  opened_.push_back(0);
+  opened.push_back(0);
   EXPECT_EQ(Call("OsaInit", R"({ "context" : true })"), R"({ "return" : 5 })");
   EXPECT_EQ(Call("Poll", R"({ "context" : 0 })"), R"({ "return" : 0 })");
 }

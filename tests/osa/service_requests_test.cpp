@@ -85,7 +85,7 @@ const std::vector<WrapperCase>& WrapperCases() {
        R"("stride" : 16, "coreId" : 1 })",
        ""},
       {[](OSA_ServiceCntx* c) {
-         osaValue = MakeValue(OsaValueKind::UInt32);
+         osaValue = MakeValue(OsaValueKind::kUInt32);
          return OSA_Service_ExpressionEval(c, "sizeof(int)", &osaValue, 1, kOsaNoCore);
        },
        "ExpressionEval",
@@ -132,7 +132,7 @@ const std::vector<WrapperCase>& WrapperCases() {
        "MacroGet", R"({ "context" : 5, "macroName" : "QX_MAX", "useOsaSym" : 0, "coreId" : 1 })",
        R"("value" : "32")"},
       {[](OSA_ServiceCntx* c) {
-         osaValue = MakeValue(OsaValueKind::UInt32);
+         osaValue = MakeValue(OsaValueKind::kUInt32);
          return OSA_Service_MacroGetValue(c, "QX_MAX", 1, &osaValue, kOsaNoCore);
        },
        "MacroGet", R"({ "context" : 5, "macroName" : "QX_MAX", "useOsaSym" : 1 })",

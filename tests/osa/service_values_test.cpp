@@ -35,21 +35,21 @@ TEST_F(ValueServiceTest, ExpressionOutputFollowsTheCallersKind) {
     std::uint64_t payload;
   };
   const Case cases[] = {
-      {OsaValueKind::UInt32, "4294967301", 0, 5},
-      {OsaValueKind::Int8, "-1", 0, 0xFF},
-      {OsaValueKind::UInt16, "65537", 0, 1},
-      {OsaValueKind::Int16, "-65535", 0, 1},
-      {OsaValueKind::Int32, "-1", 0, 0xFFFFFFFF},
-      {OsaValueKind::Int64, "-1", 0, ~0ull},
-      {OsaValueKind::Address, "-2", 0, 0xFFFFFFFFFFFFFFFEull},
-      {OsaValueKind::Float, R"("1.5")", 0, std::bit_cast<std::uint32_t>(1.5f)},
-      {OsaValueKind::Double, R"("-2.25e1")", 0, std::bit_cast<std::uint64_t>(-22.5)},
-      {OsaValueKind::Double, R"("%n%s%s")", 0, 7},
-      {OsaValueKind::Text, "4", 1, 7},
-      {OsaValueKind::UInt32, R"("4")", 1, 7},
-      {OsaValueKind::Float, R"("")", 1, 7},
-      {OsaValueKind::Double, "4", 1, 7},
-      {OsaValueKind::Int64, "null", 1, 7},
+      {OsaValueKind::kUInt32, "4294967301", 0, 5},
+      {OsaValueKind::kInt8, "-1", 0, 0xFF},
+      {OsaValueKind::kUInt16, "65537", 0, 1},
+      {OsaValueKind::kInt16, "-65535", 0, 1},
+      {OsaValueKind::kInt32, "-1", 0, 0xFFFFFFFF},
+      {OsaValueKind::kInt64, "-1", 0, ~0ull},
+      {OsaValueKind::kAddress, "-2", 0, 0xFFFFFFFFFFFFFFFEull},
+      {OsaValueKind::kFloat, R"("1.5")", 0, std::bit_cast<std::uint32_t>(1.5f)},
+      {OsaValueKind::kDouble, R"("-2.25e1")", 0, std::bit_cast<std::uint64_t>(-22.5)},
+      {OsaValueKind::kDouble, R"("%n%s%s")", 0, 7},
+      {OsaValueKind::kText, "4", 1, 7},
+      {OsaValueKind::kUInt32, R"("4")", 1, 7},
+      {OsaValueKind::kFloat, R"("")", 1, 7},
+      {OsaValueKind::kDouble, "4", 1, 7},
+      {OsaValueKind::kInt64, "null", 1, 7},
       {static_cast<OsaValueKind>(12), "4", 1, 7},
   };
   for (const Case& row : cases) {
@@ -58,13 +58,13 @@ TEST_F(ValueServiceTest, ExpressionOutputFollowsTheCallersKind) {
     EXPECT_EQ(Eval(row.output, &value), row.status);
     EXPECT_EQ(value.payload, row.payload);
   }
-  OsaValue value = MakeValue(OsaValueKind::UInt32, 7);
+  OsaValue value = MakeValue(OsaValueKind::kUInt32, 7);
   Answer(R"("return" : 0)");
   EXPECT_EQ(OSA_Service_ExpressionEval(&context, "x", &value, kOsaNoCore), 1u);
 }
 
 TEST_F(ValueServiceTest, ExpressionTextsAndPlaces) {
-  OsaValue value = MakeValue(OsaValueKind::Text);
+  OsaValue value = MakeValue(OsaValueKind::kText);
   EXPECT_EQ(Eval(R"("0x8000 <main>")", &value), 0u);
   EXPECT_EQ(value.text, "0x8000 <main>");
   EXPECT_EQ(Eval(R"("not read")", nullptr), 0u);
@@ -77,16 +77,16 @@ TEST_F(ValueServiceTest, MacroTextsConvertWithAutomaticBase) {
     std::uint64_t payload;
   };
   const Case cases[] = {
-      {"0x1F", OsaValueKind::UInt32, 31},
-      {"017", OsaValueKind::UInt32, 15},
-      {"  42", OsaValueKind::UInt32, 42},
-      {"-1", OsaValueKind::UInt64, ~0ull},
-      {"-1", OsaValueKind::UInt16, 0xFFFF},
-      {"99999999999999999999999", OsaValueKind::UInt64, ~0ull},
-      {"12abc", OsaValueKind::UInt32, 12},
-      {"none", OsaValueKind::UInt32, 0},
-      {"0x100000001", OsaValueKind::UInt32, 1},
-      {"3", OsaValueKind::Double, std::bit_cast<std::uint64_t>(3.0)},
+      {"0x1F", OsaValueKind::kUInt32, 31},
+      {"017", OsaValueKind::kUInt32, 15},
+      {"  42", OsaValueKind::kUInt32, 42},
+      {"-1", OsaValueKind::kUInt64, ~0ull},
+      {"-1", OsaValueKind::kUInt16, 0xFFFF},
+      {"99999999999999999999999", OsaValueKind::kUInt64, ~0ull},
+      {"12abc", OsaValueKind::kUInt32, 12},
+      {"none", OsaValueKind::kUInt32, 0},
+      {"0x100000001", OsaValueKind::kUInt32, 1},
+      {"3", OsaValueKind::kDouble, std::bit_cast<std::uint64_t>(3.0)},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.text);
@@ -97,10 +97,10 @@ TEST_F(ValueServiceTest, MacroTextsConvertWithAutomaticBase) {
 }
 
 TEST_F(ValueServiceTest, MacroTextKindAndFailures) {
-  OsaValue text = MakeValue(OsaValueKind::Text);
+  OsaValue text = MakeValue(OsaValueKind::kText);
   EXPECT_EQ(Macro("(1u << 5)", &text), 0u);
   EXPECT_EQ(text.text, "(1u << 5)");
-  OsaValue value = MakeValue(OsaValueKind::UInt32, 9);
+  OsaValue value = MakeValue(OsaValueKind::kUInt32, 9);
   Answer(R"("value" : "5", "return" : 4)");
   EXPECT_EQ(OSA_Service_MacroGetValue(&context, "M", 0, &value, kOsaNoCore), 4u);
   EXPECT_EQ(value.payload, 9u);

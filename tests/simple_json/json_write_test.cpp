@@ -49,11 +49,11 @@ TEST(JsonQuote, EveryByteValueHasItsDocumentedForm) {
   for (int byte = 0; byte < 256; ++byte) {
     const std::string quoted = Quoted(std::string(1, static_cast<char>(byte)));
     const bool plain = byte >= 0x20 && byte <= 0x7E && byte != '"' && byte != '\\';
-    const bool short_escape = byte == 0x08 || byte == 0x09 || byte == 0x0A || byte == 0x0C ||
-                              byte == 0x0D || byte == '"' || byte == '\\';
+    const bool shortEscape = byte == 0x08 || byte == 0x09 || byte == 0x0A || byte == 0x0C ||
+                             byte == 0x0D || byte == '"' || byte == '\\';
     if (plain) {
       EXPECT_EQ(quoted, "\"" + std::string(1, static_cast<char>(byte)) + "\"") << byte;
-    } else if (short_escape) {
+    } else if (shortEscape) {
       EXPECT_EQ(quoted.size(), 4u) << byte;
     } else {
       char expected[16];
