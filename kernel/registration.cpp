@@ -2,11 +2,11 @@
 // every slot starts empty, so the interface answers the methods the kernel
 // code does not serve with its defaults. This is where the kernel code's
 // KernelStatus becomes the interface's number.
+#include "kernel/registration.h"
 #include "kernel/attributes.h"
 #include "kernel/discovery.h"
 #include "kernel/kernel_status.h"
 #include "kernel/object_list.h"
-#include "kernel/registration.h"
 #include "kernel/task_registers.h"
 #include "kernel/task_status.h"
 #include "osa/plugin_api.h"
