@@ -6,15 +6,13 @@
 #include <cstdarg>
 #include <string>
 
+#include "osa/process_state.h"
 #include "runtime/history_log.h"
 #include "runtime/text_format.h"
 
 namespace {
 
 constexpr const char* kChannel = "OsaPluginTime";
-
-// Scopes nest with the service requests made from nested debugger requests.
-std::uint32_t gDepth = 0;
 
 // The entry being put together; each is recorded before the next is begun.
 std::string& EntryText() {
@@ -32,7 +30,7 @@ void AppendNumber(std::string& text, Number value) {
 }  // namespace
 
 OsaTimingScope::OsaTimingScope(const char* format, ...)
-    : depth_(++gDepth), start_(std::chrono::steady_clock::now()) {
+    : depth_(++OsaProcess().timingDepth), start_(std::chrono::steady_clock::now()) {
   std::string& text = EntryText();
   text.append("begin depth ");
   AppendNumber(text, depth_);
@@ -45,7 +43,7 @@ OsaTimingScope::OsaTimingScope(const char* format, ...)
 }
 
 OsaTimingScope::OsaTimingScope(const OsaTimingLabel& label)
-    : depth_(++gDepth), start_(std::chrono::steady_clock::now()) {
+    : depth_(++OsaProcess().timingDepth), start_(std::chrono::steady_clock::now()) {
   std::string& text = EntryText();
   text.append("begin depth ");
   AppendNumber(text, depth_);
@@ -67,9 +65,9 @@ OsaTimingScope::~OsaTimingScope() {
   AppendNumber(text, static_cast<long long>(micros));
   text.append(" us");
   HistoryLogTrace(kChannel, text);
-  --gDepth;
+  --OsaProcess().timingDepth;
 }
 
 std::uint32_t OsaPluginTimeDepth() {
-  return gDepth;
+  return OsaProcess().timingDepth;
 }

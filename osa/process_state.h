@@ -1,8 +1,9 @@
 // The interface's process-wide state in one record: the callback table and
 // its registrar, the outgoing-request service, the Exit state and the list
-// of service records with the request nesting. The interface's operations
-// (OSA_Client_CmdInit, the handlers, OsaContextCreate and the rest) name no
-// record, so they share the process's one, reached through OsaProcess().
+// of service records with the request nesting, and the depth of the timing
+// scopes. The interface's operations (OSA_Client_CmdInit, the handlers,
+// OsaContextCreate and the rest) name no record, so they share the
+// process's one, reached through OsaProcess().
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,7 @@ struct OsaProcessState {
   bool exitRequested = false;
   std::int32_t exitStatus = 0;  // no method changes it
   OsaContextRegistry contexts;
+  std::uint32_t timingDepth = 0;  // open timing scopes, nested like the requests
 };
 
 // The process's record, made on first use, so that a static initialiser
