@@ -12,31 +12,31 @@
 
 namespace {
 
-enum class Length { Default, Char, Short, Long, LongLong, Size, Max, Difference };
+enum class Length { kDefault, kChar, kShort, kLong, kLongLong, kSize, kMax, kDifference };
 
 // Reads the length modifier at *cursor and moves past it.
 Length ReadLength(const char** cursor) {
   const char* at = *cursor;
-  Length length = Length::Default;
+  Length length = Length::kDefault;
   switch (*at) {
     case 'h':
-      length = at[1] == 'h' ? Length::Char : Length::Short;
+      length = at[1] == 'h' ? Length::kChar : Length::kShort;
       at += at[1] == 'h' ? 2 : 1;
       break;
     case 'l':
-      length = at[1] == 'l' ? Length::LongLong : Length::Long;
+      length = at[1] == 'l' ? Length::kLongLong : Length::kLong;
       at += at[1] == 'l' ? 2 : 1;
       break;
     case 'z':
-      length = Length::Size;
+      length = Length::kSize;
       ++at;
       break;
     case 'j':
-      length = Length::Max;
+      length = Length::kMax;
       ++at;
       break;
     case 't':
-      length = Length::Difference;
+      length = Length::kDifference;
       ++at;
       break;
     default:
@@ -48,21 +48,21 @@ Length ReadLength(const char** cursor) {
 
 std::intmax_t SignedArgument(Length length, std::va_list& args) {
   switch (length) {
-    case Length::Char:
+    case Length::kChar:
       return static_cast<signed char>(va_arg(args, int));
-    case Length::Short:
+    case Length::kShort:
       return static_cast<short>(va_arg(args, int));
-    case Length::Long:
+    case Length::kLong:
       return va_arg(args, long);
-    case Length::LongLong:
+    case Length::kLongLong:
       return va_arg(args, long long);
-    case Length::Size:
+    case Length::kSize:
       return static_cast<std::make_signed_t<std::size_t>>(va_arg(args, std::size_t));
-    case Length::Max:
+    case Length::kMax:
       return va_arg(args, std::intmax_t);
-    case Length::Difference:
+    case Length::kDifference:
       return va_arg(args, std::ptrdiff_t);
-    case Length::Default:
+    case Length::kDefault:
       break;
   }
   return va_arg(args, int);
@@ -70,21 +70,21 @@ std::intmax_t SignedArgument(Length length, std::va_list& args) {
 
 std::uintmax_t UnsignedArgument(Length length, std::va_list& args) {
   switch (length) {
-    case Length::Char:
+    case Length::kChar:
       return static_cast<unsigned char>(va_arg(args, unsigned int));
-    case Length::Short:
+    case Length::kShort:
       return static_cast<unsigned short>(va_arg(args, unsigned int));
-    case Length::Long:
+    case Length::kLong:
       return va_arg(args, unsigned long);
-    case Length::LongLong:
+    case Length::kLongLong:
       return va_arg(args, unsigned long long);
-    case Length::Size:
+    case Length::kSize:
       return va_arg(args, std::size_t);
-    case Length::Max:
+    case Length::kMax:
       return va_arg(args, std::uintmax_t);
-    case Length::Difference:
+    case Length::kDifference:
       return static_cast<std::make_unsigned_t<std::ptrdiff_t>>(va_arg(args, std::ptrdiff_t));
-    case Length::Default:
+    case Length::kDefault:
       break;
   }
   return va_arg(args, unsigned int);
@@ -117,7 +117,7 @@ bool AppendDirect(std::string* text, const char* format, std::va_list& args) {
     cursor = percent + 1;
     const Length length = ReadLength(&cursor);
     const char conversion = *cursor++;
-    if (length != Length::Default &&
+    if (length != Length::kDefault &&
         (conversion == 's' || conversion == 'c' || conversion == '%')) {
       return false;
     }

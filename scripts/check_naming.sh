@@ -12,10 +12,6 @@
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 
-# Folders whose bad names are listed but do not fail the check yet: their
-# owners are renaming them. Remove a folder once it is clean.
-pending_folders=(runtime simple_json jsonrpc osa kernel plugin)
-
 checked_folders=(runtime simple_json jsonrpc osa kernel plugin process recorder model debugger tools
                  rsp dwarf proxy postmortem fuzz bench)
 
@@ -79,15 +75,8 @@ export tidy build out
 echo "$files" | xargs -P "${NAMING_JOBS:-2}" -n 1 bash -c 'tidy_one "$1"' tidy_one
 findings=$(cat "$out"/*.txt | naming_findings)
 
-pending_pattern="^($(alternatives "${pending_folders[@]}"))/"
-((${#pending_folders[@]} > 0)) || pending_pattern='^$'
-pending=$(echo "$findings" | grep -E "$pending_pattern")
-failing=$(echo "$findings" | grep -vE "$pending_pattern" | grep .)
+failing=$(echo "$findings" | grep .)
 
-if [[ -n $pending ]]; then
-  echo "pending renames in ${pending_folders[*]} ($(echo "$pending" | wc -l), not failing yet):"
-  echo "$pending"
-fi
 if [[ -n $failing ]]; then
   echo "names against .clang-tidy ($(echo "$failing" | wc -l)):"
   echo "$failing"
