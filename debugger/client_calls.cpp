@@ -85,7 +85,8 @@ std::int32_t DbgOsaInit(DbgSession* session, std::int64_t context, DbgOsaInitAns
   const std::int32_t status = Call(session, "OSA_Client_OsaInit", ContextParams(context), &result);
   if (status != 0) return status;
   DbgOsaInitAnswer read;
-  JsonObjectGetInteger(result.get(), "versionAcknowledge", &read.versionAcknowledge);
+  // Optional members: a missing one leaves the preset default.
+  (void)JsonObjectGetInteger(result.get(), "versionAcknowledge", &read.versionAcknowledge);
   const JsonValue* commands = nullptr;
   if (!JsonObjectGet(result.get(), "commands", &commands) ||
       commands->kind != JsonKind::JsonArray) {
@@ -125,9 +126,10 @@ std::int32_t DbgTargetInit(DbgSession* session, std::int64_t context, bool bigEn
   const std::int32_t status = Call(session, "OSA_Client_TargetInit", std::move(params), &result);
   if (status != 0) return status;
   DbgTargetInitAnswer read;
-  JsonObjectGetInteger(result.get(), "osaKernelMajorVersion", &read.osaKernelMajorVersion);
-  JsonObjectGetInteger(result.get(), "osaKernelMinorVersion", &read.osaKernelMinorVersion);
-  JsonObjectGetInteger(result.get(), "distinguishCpuModes", &read.distinguishCpuModes);
+  // Optional members: a missing one leaves the preset default.
+  (void)JsonObjectGetInteger(result.get(), "osaKernelMajorVersion", &read.osaKernelMajorVersion);
+  (void)JsonObjectGetInteger(result.get(), "osaKernelMinorVersion", &read.osaKernelMinorVersion);
+  (void)JsonObjectGetInteger(result.get(), "distinguishCpuModes", &read.distinguishCpuModes);
   *answer = read;
   return 0;
 }

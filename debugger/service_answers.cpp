@@ -173,7 +173,7 @@ bool ReadRegisterNumber(const JsonValue* params, std::uint32_t* number, std::int
       JsonObjectIndexOf(params, "taskId") >= 0) {
     return false;
   }
-  JsonObjectGetInteger(params, "width", &bytes);
+  (void)JsonObjectGetInteger(params, "width", &bytes);  // -1 without one: the full width
   *number = static_cast<std::uint32_t>(reg);
   *width = bytes;
   return true;

@@ -127,7 +127,7 @@ std::uint32_t OSA_Service_RegisterRead(OSA_ServiceCntx* context, const OsaRegist
     return kOsaServiceFailed;
   }
   // "value" is optional: without it the place keeps its contents.
-  JsonObjectGetInteger(result.get(), "value", value);
+  (void)JsonObjectGetInteger(result.get(), "value", value);
   return OsaServiceReturn(result.get());
 }
 

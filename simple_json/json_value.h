@@ -280,17 +280,25 @@ bool JsonObjectAddNull(JsonValue* object, std::string_view name);
 
 // Typed getters: false, with the output untouched, when out is null, the
 // member is missing or of another kind. No getter converts between kinds.
-// (The integer forms are not [[nodiscard]] yet: callers read optional
-// members into preset defaults and ignore the status.)
+// A caller that reads an optional member into a preset default discards
+// the status explicitly.
 // Narrow integer forms store the low bits with no range check.
-bool JsonObjectGetInteger(const JsonValue* object, std::string_view name, std::int64_t* out);
-bool JsonObjectGetInteger(const JsonValue* object, std::string_view name, std::uint64_t* out);
-bool JsonObjectGetInteger(const JsonValue* object, std::string_view name, std::int32_t* out);
-bool JsonObjectGetInteger(const JsonValue* object, std::string_view name, std::uint32_t* out);
-bool JsonObjectGetInteger(const JsonValue* object, std::string_view name, std::int16_t* out);
-bool JsonObjectGetInteger(const JsonValue* object, std::string_view name, std::uint16_t* out);
-bool JsonObjectGetInteger(const JsonValue* object, std::string_view name, std::int8_t* out);
-bool JsonObjectGetInteger(const JsonValue* object, std::string_view name, std::uint8_t* out);
+[[nodiscard]] bool JsonObjectGetInteger(const JsonValue* object, std::string_view name,
+                                        std::int64_t* out);
+[[nodiscard]] bool JsonObjectGetInteger(const JsonValue* object, std::string_view name,
+                                        std::uint64_t* out);
+[[nodiscard]] bool JsonObjectGetInteger(const JsonValue* object, std::string_view name,
+                                        std::int32_t* out);
+[[nodiscard]] bool JsonObjectGetInteger(const JsonValue* object, std::string_view name,
+                                        std::uint32_t* out);
+[[nodiscard]] bool JsonObjectGetInteger(const JsonValue* object, std::string_view name,
+                                        std::int16_t* out);
+[[nodiscard]] bool JsonObjectGetInteger(const JsonValue* object, std::string_view name,
+                                        std::uint16_t* out);
+[[nodiscard]] bool JsonObjectGetInteger(const JsonValue* object, std::string_view name,
+                                        std::int8_t* out);
+[[nodiscard]] bool JsonObjectGetInteger(const JsonValue* object, std::string_view name,
+                                        std::uint8_t* out);
 // Stores 1 when the payload is non-zero, else 0.
 [[nodiscard]] bool JsonObjectGetBoolean(const JsonValue* object, std::string_view name,
                                         std::uint8_t* out);
