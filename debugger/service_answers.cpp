@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 
+#include "runtime/text_format.h"
 #include "simple_json/json_write.h"
 
 namespace {
@@ -19,25 +19,16 @@ using AnswerHandler = std::int32_t (*)(DbgServiceState* state, const JsonValue* 
                                        std::string* result);
 
 // Member names here are short plain words: they need no escapes.
-constexpr std::size_t kLongestName = 16;
-
 void PutName(std::string* result, std::string_view name) {
   result->push_back('"');
   result->append(name);
   result->append("\" : ");
 }
 
-// The member goes in with one append: a name, its integer and the comma.
 void PutInteger(std::string* result, std::string_view name, std::int64_t value) {
-  char piece[kLongestName + 32];
-  char* at = piece;
-  *at++ = '"';
-  name = name.substr(0, kLongestName);
-  at = std::copy(name.begin(), name.end(), at);
-  at = std::copy_n("\" : ", 4, at);
-  at = std::to_chars(at, at + 20, value).ptr;
-  at = std::copy_n(", ", 2, at);
-  result->append(piece, at);
+  PutName(result, name);
+  RtAppendInteger(result, value);
+  result->append(", ");
 }
 
 void PutString(std::string* result, std::string_view name, std::string_view text) {
@@ -321,8 +312,7 @@ std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& req
   const JsonValue* id = nullptr;
   if (request.kind == JsonKind::JsonObject && JsonObjectGet(&request, "id", &id)) {
     if (id->kind == JsonKind::JsonInteger) {
-      char digits[24];
-      text.append(digits, std::to_chars(digits, digits + sizeof digits, id->number).ptr);
+      RtAppendInteger(&text, id->number);
     } else {
       JsonWrite(text, id);
     }

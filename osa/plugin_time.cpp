@@ -2,7 +2,6 @@
 // together in a reused text without printf for the parts the scope adds.
 #include "osa/plugin_time.h"
 
-#include <charconv>
 #include <cstdarg>
 #include <string>
 
@@ -21,19 +20,13 @@ std::string& EntryText() {
   return text;
 }
 
-template <typename Number>
-void AppendNumber(std::string& text, Number value) {
-  char digits[24];
-  text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
-
 }  // namespace
 
 OsaTimingScope::OsaTimingScope(const char* format, ...)
     : depth_(++OsaProcess().timingDepth), start_(std::chrono::steady_clock::now()) {
   std::string& text = EntryText();
   text.append("begin depth ");
-  AppendNumber(text, depth_);
+  RtAppendInteger(&text, depth_);
   text.append(": ");
   std::va_list args;
   va_start(args, format);
@@ -46,7 +39,7 @@ OsaTimingScope::OsaTimingScope(const OsaTimingLabel& label)
     : depth_(++OsaProcess().timingDepth), start_(std::chrono::steady_clock::now()) {
   std::string& text = EntryText();
   text.append("begin depth ");
-  AppendNumber(text, depth_);
+  RtAppendInteger(&text, depth_);
   text.append(": ");
   text.append(label.head);
   text.append(label.body);
@@ -60,9 +53,9 @@ OsaTimingScope::~OsaTimingScope() {
                           .count();
   std::string& text = EntryText();
   text.append("end depth ");
-  AppendNumber(text, depth_);
+  RtAppendInteger(&text, depth_);
   text.append(": ");
-  AppendNumber(text, static_cast<long long>(micros));
+  RtAppendInteger(&text, static_cast<long long>(micros));
   text.append(" us");
   HistoryLogTrace(kChannel, text);
   --OsaProcess().timingDepth;

@@ -2,7 +2,6 @@
 // hexadecimal digits, byte-swapped per element when the target's and the
 // host's byte orders differ, and the prefetch hint.
 #include <algorithm>
-#include <charconv>
 #include <cinttypes>
 #include <limits>
 #include <span>
@@ -14,6 +13,7 @@
 #include "osa/plugin_time.h"
 #include "osa/service_exchange.h"
 #include "osa/service_requests.h"
+#include "runtime/text_format.h"
 
 namespace {
 
@@ -65,14 +65,6 @@ bool DecodeHex(std::string_view text, std::span<std::uint8_t> out) {
   return true;
 }
 
-// Appends a number in the given base, lower-case digits, as printf's %lx
-// and %ld write them.
-template <typename Number>
-void AppendNumber(std::string* text, Number value, int base) {
-  char digits[24];
-  text->append(digits, std::to_chars(digits, digits + sizeof digits, value, base).ptr);
-}
-
 // Two lower-case digits per byte, as "%02x" writes them.
 std::string EncodeHex(std::span<const std::uint8_t> bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -95,11 +87,11 @@ std::uint32_t OSA_Service_MemoryRead(OSA_ServiceCntx* context, const OsaMemoryRa
   // scope copies the label at once, so one text per thread serves.
   thread_local std::string label;
   label.assign("MemRead(0x");
-  AppendNumber(&label, range.address, 16);
+  RtAppendInteger(&label, range.address, 16);
   label.append(", count ");
-  AppendNumber(&label, range.count, 10);
+  RtAppendInteger(&label, range.count, 10);
   label.append(", size ");
-  AppendNumber(&label, range.size, 10);
+  RtAppendInteger(&label, range.size, 10);
   label.push_back(')');
   OsaTimingScope timing(OsaTimingLabel{label});
   std::int64_t bytes = 0;

@@ -3,7 +3,6 @@
 // memory blocks handed to the kernel code.
 #include "osa/service_requests.h"
 
-#include <charconv>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -25,12 +24,6 @@
 namespace {
 
 using std::string_view_literals::operator""sv;
-
-// An integer as the JSON writer writes one.
-void AppendInteger(std::string* text, std::int64_t value) {
-  char digits[24];
-  text->append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
 
 }  // namespace
 
@@ -60,7 +53,7 @@ std::string* OsaParamsBegin(const OSA_ServiceCntx* context) {
   text.assign("{ ");
   JsonQuote(text, "context"sv);
   text.append(" : ");
-  AppendInteger(&text, static_cast<std::int64_t>(context->contextHandle));
+  RtAppendInteger(&text, static_cast<std::int64_t>(context->contextHandle));
   return &text;
 }
 
@@ -68,7 +61,7 @@ void OsaParamsInteger(std::string* params, std::string_view name, std::int64_t v
   params->append(", ");
   JsonQuote(*params, name);
   params->append(" : ");
-  AppendInteger(params, value);
+  RtAppendInteger(params, value);
 }
 
 void OsaParamsString(std::string* params, std::string_view name, const char* text) {

@@ -92,14 +92,13 @@ std::uintmax_t UnsignedArgument(Length length, std::va_list& args) {
 
 template <typename Number>
 void AppendNumber(std::string* text, Number value, int base, bool upper) {
-  char digits[32];
-  char* end = std::to_chars(digits, digits + sizeof digits, value, base).ptr;
+  const std::size_t start = text->size();
+  RtAppendInteger(text, value, base);
   if (upper) {
-    for (char* digit = digits; digit < end; ++digit) {
+    for (char* digit = text->data() + start; digit < text->data() + text->size(); ++digit) {
       if (*digit >= 'a' && *digit <= 'f') *digit = static_cast<char>(*digit - 'a' + 'A');
     }
   }
-  text->append(digits, end);
 }
 
 // Formats `format` in one pass while every conversion is one done here (no
