@@ -2,11 +2,14 @@
 // kind, dispatched on the value's first byte. Errors never stop the parse:
 // each is appended as an "Error: " line, and a container that stops early
 // hands its partial node up so the enclosing level carries on from there.
-// The tree goes into one arena per text; the items of open containers wait
-// on two stacks kept per thread, so that each container is laid out once,
-// at its exact size, when it closes. Until then nodes pass between the
-// steps as plain pointers into the arena: a failed parse releases the arena
-// whole, so nothing on the way needs an owner.
+// The tree goes into one arena per text, which starts with a copy of the text
+// itself, ended by a NUL and padding. The first NUL ends the text for every
+// step, so no step checks an end pointer, the block scans read whole blocks,
+// and strings are decoded and terminated where they stand. The items of open
+// containers wait on two stacks kept per thread, so that each container is
+// laid out once, at its exact size, when it closes. Until then nodes pass
+// between the steps as plain pointers into the arena: a failed parse
+// releases the arena whole, so nothing on the way needs an owner.
 #include "simple_json/json_parse.h"
 
 #include <array>
@@ -77,7 +80,8 @@ static_assert(kParseMessages.size() == static_cast<std::size_t>(ParseMessage::kC
 static_assert(!kParseMessages.back().empty(), "every message has a text");
 static_assert(kJsonMaxDepth == 512, "the nesting message names the limit");
 
-// Returned by SkipWhitespace at the end of the input; no byte value equals it.
+// Returned by SkipWhitespace at the end of the input (its first NUL); no
+// byte value equals it.
 constexpr int kEndOfInput = 256;
 
 using Storage = JsonStorageAccess;
@@ -102,11 +106,10 @@ struct ParseStacks {
 constexpr std::size_t kKeptStackBytes = 256 * 1024;
 
 struct JsonParser {
-  const char* cursor = nullptr;  // the current position in the input
-  const char* end = nullptr;     // the input's first NUL, or its end
-  int depth = 0;                 // containers currently open
-  bool gaveUp = false;           // nesting limit hit: every open container stops quietly
-  std::string error;             // accumulated "Error: " lines; empty while none
+  char* cursor = nullptr;  // the current position in the arena's copy of the input
+  int depth = 0;           // containers currently open
+  bool gaveUp = false;     // nesting limit hit: every open container stops quietly
+  std::string error;       // accumulated "Error: " lines; empty while none
   JsonArena* arena = nullptr;
   ParseStacks* stacks = nullptr;
 };
@@ -159,8 +162,13 @@ constexpr std::size_t kQuotedRestLimit = 256;
 // as not to split a UTF-8 sequence, and "..." follows; shorter rests are
 // quoted whole. Only the quoted rest is cut: the message's own words and the
 // quote marks around the rest always stay, so each line keeps its shape.
+// The rest is measured only as far as the cut, so deep cascades over long
+// texts stay linear.
 std::string RestOfInput(const JsonParser& parser) {
-  const std::string_view rest(parser.cursor, static_cast<std::size_t>(parser.end - parser.cursor));
+  std::size_t size = 0;
+  while (size <= kQuotedRestLimit && parser.cursor[size] != '\0')
+    ++size;
+  const std::string_view rest(parser.cursor, size);
   if (rest.size() <= kQuotedRestLimit) return std::string(rest);
   std::size_t cut = kQuotedRestLimit;
   const auto isContinuation = [&rest](std::size_t at) {
@@ -175,38 +183,29 @@ std::string RestOfInput(const JsonParser& parser) {
   return quoted;
 }
 
-// Wire text puts one blank between tokens, so the first byte mostly decides;
-// every blank is at most ' ', so one comparison passes over any other byte.
+// Wire text puts one blank between tokens, so a token, or a single blank
+// and the token after it, is settled without a loop; every blank is at most
+// ' ', so one comparison passes over any other byte.
 int SkipWhitespace(JsonParser& parser) {
-  const char* p = parser.cursor;
-  const char* const end = parser.end;
-  for (; p < end; ++p) {
-    const auto byte = static_cast<unsigned char>(*p);
-    if (byte > ' ' || !IsWhitespace(byte)) {
-      parser.cursor = p;
-      return byte;
-    }
-  }
-  parser.cursor = p;
-  return kEndOfInput;
-}
-
-bool Consume(JsonParser& parser, char expected, std::string_view where) {
-  if (parser.cursor < parser.end && *parser.cursor == expected) {
+  const auto* p = reinterpret_cast<const unsigned char*>(parser.cursor);
+  if (p[0] > ' ') return p[0];
+  if (p[0] == ' ' && p[1] > ' ') {
     ++parser.cursor;
-    return true;
+    return p[1];
   }
-  ReportError(parser, ParseMessage::kExpected,
-              {std::string_view(&expected, 1), where, RestOfInput(parser)});
-  return false;
+  while (IsWhitespace(*p))
+    ++p;
+  parser.cursor += p - reinterpret_cast<const unsigned char*>(parser.cursor);
+  return *p == '\0' ? kEndOfInput : *p;
 }
 
-bool MatchLiteral(JsonParser& parser, std::string_view word) {
-  if (static_cast<std::size_t>(parser.end - parser.cursor) < word.size() ||
-      std::memcmp(parser.cursor, word.data(), word.size()) != 0) {
-    return false;
-  }
-  parser.cursor += word.size();
+// The padding past the text's NUL keeps a word of the literal's length
+// readable, and a NUL in the text never matches a letter.
+template <std::size_t kSize>
+bool MatchLiteral(JsonParser& parser, const char (&word)[kSize]) {
+  static_assert(kSize - 1 < json_scan::kStopPadding);
+  if (std::memcmp(parser.cursor, word, kSize - 1) != 0) return false;
+  parser.cursor += kSize - 1;
   return true;
 }
 
@@ -219,43 +218,45 @@ JsonValue* NewNode(JsonParser& parser, JsonKind kind) {
   return JsonArenaNewNode(parser.arena, kind);
 }
 
-JsonValue* ParseValue(JsonParser& parser);
+JsonValue* ParseValue(JsonParser& parser, int c);
 
-JsonValue* ParseInteger(JsonParser& parser) {
+inline JsonValue* ParseInteger(JsonParser& parser) {
   constexpr std::uint64_t kLastSafeMagnitude = 0x1999999999999999;  // 1844674407370955161
   constexpr std::uint64_t kLargestNegativeMagnitude = 0x8000000000000000;
   // Nineteen decimal digits always fit in 64 bits; only longer runs (which
-  // leading zeros may still keep in range) need the check per digit.
+  // leading zeros may still keep in range) are read again with the check per
+  // digit.
   constexpr std::ptrdiff_t kUncheckedDigits = 19;
   const char* p = parser.cursor;
-  const char* const end = parser.end;
   const bool negative = *p == '-';
   if (negative) ++p;
   // A lone '-' has no magnitude at all; refuse it rather than read past it.
-  if (p >= end || !IsDigit(*p)) {
+  if (!IsDigit(*p)) {
     return ReportError(parser, ParseMessage::kMinusWithoutDigit, {RestOfInput(parser)});
   }
+  const char* const digits = p;
   std::uint64_t magnitude = 0;
-  const char* const uncheckedEnd = end - p > kUncheckedDigits ? p + kUncheckedDigits : end;
-  while (p < uncheckedEnd && IsDigit(*p)) {
+  while (IsDigit(*p)) {
     magnitude = magnitude * 10 + static_cast<unsigned>(*p - '0');
     ++p;
   }
-  if (p < end && IsDigit(*p)) {
+  if (p - digits > kUncheckedDigits) {
     bool outOfRange = false;
-    for (; p < end && IsDigit(*p); ++p) {
-      const auto digit = static_cast<unsigned>(*p - '0');
-      if (magnitude > kLastSafeMagnitude || (magnitude == kLastSafeMagnitude && digit > 5)) {
+    magnitude = 0;
+    for (const char* digit = digits; digit < p; ++digit) {
+      const auto value = static_cast<unsigned>(*digit - '0');
+      if (magnitude > kLastSafeMagnitude || (magnitude == kLastSafeMagnitude && value > 5)) {
         outOfRange = true;
+        break;
       }
-      if (!outOfRange) magnitude = magnitude * 10 + digit;
+      magnitude = magnitude * 10 + value;
     }
     if (outOfRange) return ReportError(parser, ParseMessage::kIntegerRange);
   }
   if (negative && magnitude > kLargestNegativeMagnitude) {
     return ReportError(parser, ParseMessage::kNegativeRange);
   }
-  parser.cursor = p;
+  parser.cursor += p - parser.cursor;
   JsonValue* node = NewNode(parser, JsonKind::JsonInteger);
   // Unsigned magnitudes above the signed range keep their 64-bit pattern.
   node->number = static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
@@ -279,9 +280,10 @@ JsonValue* ParseNull(JsonParser& parser) {
   return ReportError(parser, ParseMessage::kNull, {RestOfInput(parser)});
 }
 
-// Decodes the escape whose letter is at p (below the end) and steps p over
-// what it read.
-char DecodeEscape(const JsonParser& parser, const char*& p) {
+// Decodes the escape whose letter is at p (inside the string) and steps p
+// over what it read. The closing quote is no hex digit, so "\u" never reads
+// past its string.
+char DecodeEscape(const char*& p) {
   const auto letter = static_cast<unsigned char>(*p);
   ++p;
   switch (letter) {
@@ -300,7 +302,6 @@ char DecodeEscape(const JsonParser& parser, const char*& p) {
     default:
       return static_cast<char>(letter);
   }
-  if (parser.end - p < 4) return 'u';
   unsigned value = 0;
   for (int i = 0; i < 4; ++i) {
     const auto digit = static_cast<unsigned char>(p[i]);
@@ -312,60 +313,63 @@ char DecodeEscape(const JsonParser& parser, const char*& p) {
   return static_cast<char>(value & 0xFF);
 }
 
-// Reads the string whose opening quote is at the position into the arena:
-// *bytes (NUL-terminated) and *size. A backslash hides the byte after it, so the closing quote is
-// the first quote that no backslash hides; neither a hex digit of "\u" nor
-// any byte after a shortened one can be a quote, so this finds the same end
-// as decoding would. False after reporting an unterminated string, with the
-// position just past the opening quote.
-bool ScanString(JsonParser& parser, const char** text, std::size_t* textSize) {
-  const char* const start = ++parser.cursor;
-  const char* const end = parser.end;
-  const char* p = start;
-  bool escaped = false;
+// ScanString past the first backslash at p, kept out of line: few strings
+// hold escapes.
+[[gnu::noinline]] bool ScanEscapedString(JsonParser& parser, const char* p, const char** text,
+                                         std::size_t* textSize) {
+  char* const start = parser.cursor + 1;
   for (;;) {
-    p = json_scan::FindQuoteOrBackslash(p, end);
-    if (p == end) {
+    // The text's end, alone or right after a backslash.
+    if (*p == '\0' || p[1] == '\0') {
+      parser.cursor = start;
       ReportError(parser, ParseMessage::kUnterminatedString);
       return false;
     }
+    p = json_scan::FindStringStop(p + 2);
     if (*p == '"') break;
-    escaped = true;
-    if (end - p < 2) {  // a backslash as the last byte
-      ReportError(parser, ParseMessage::kUnterminatedString);
-      return false;
-    }
-    p += 2;
   }
-  const auto rawSize = static_cast<std::size_t>(p - start);
-  parser.cursor = p + 1;
-  auto* bytes = static_cast<char*>(JsonArenaAllocate(parser.arena, rawSize + 1));
-  std::size_t size = rawSize;
-  if (!escaped) {
-    std::memcpy(bytes, start, rawSize);
-  } else {
-    // A decoded NUL ends the stored text.
-    const char* in = start;
-    char* out = bytes;
-    while (in < p) {
-      if (*in != '\\') {
-        *out++ = *in++;
-        continue;
-      }
-      ++in;
-      const char byte = DecodeEscape(parser, in);
-      if (byte == '\0') break;
-      *out++ = byte;
+  char* const quote = start + (p - start);
+  parser.cursor = quote + 1;
+  // A decoded NUL ends the stored text.
+  const char* in = start;
+  char* out = start;
+  while (in < quote) {
+    if (*in != '\\') {
+      *out++ = *in++;
+      continue;
     }
-    size = static_cast<std::size_t>(out - bytes);
+    ++in;
+    const char byte = DecodeEscape(in);
+    if (byte == '\0') break;
+    *out++ = byte;
   }
-  bytes[size] = '\0';
-  *text = bytes;
-  *textSize = size;
+  *out = '\0';
+  *text = start;
+  *textSize = static_cast<std::size_t>(out - start);
   return true;
 }
 
-JsonValue* ParseString(JsonParser& parser) {
+// Reads the string whose opening quote is at the position, in place: the
+// bytes are decoded where they stand (never longer than their escapes) and
+// a NUL replaces the closing quote or follows the decoded bytes; *text and
+// *textSize give the result. A backslash hides the byte after it, so the
+// closing quote is the first quote that no backslash hides; neither a hex
+// digit of "\u" nor any byte after a shortened one can be a quote, so this
+// finds the same end as decoding would. False after reporting an
+// unterminated string, with the position just past the opening quote.
+inline bool ScanString(JsonParser& parser, const char** text, std::size_t* textSize) {
+  char* const start = parser.cursor + 1;
+  const char* const p = json_scan::FindStringStop(start);
+  if (*p != '"') return ScanEscapedString(parser, p, text, textSize);
+  char* const quote = start + (p - start);
+  *quote = '\0';
+  parser.cursor = quote + 1;
+  *text = start;
+  *textSize = static_cast<std::size_t>(quote - start);
+  return true;
+}
+
+inline JsonValue* ParseString(JsonParser& parser) {
   const char* text = nullptr;
   std::size_t size = 0;
   if (!ScanString(parser, &text, &size)) return nullptr;
@@ -408,6 +412,35 @@ JsonValue* CloseArray(JsonParser& parser, std::size_t first) {
   return array;
 }
 
+bool SameName(const PendingMember& one, const PendingMember& other) {
+  // Lengths, then first bytes (every name has at least its NUL), rule out
+  // nearly every pair before the bytes are compared.
+  return one.nameSize == other.nameSize && one.name[0] == other.name[0] &&
+         std::memcmp(one.name, other.name, one.nameSize) == 0;
+}
+
+// True when two of the pending members from `first` on share a name. Each
+// name marks one of 64 bits, picked by its length and first byte; only when
+// a bit is marked twice are the names compared pair by pair.
+bool HasRepeatedName(const std::vector<PendingMember>& stack, std::size_t first) {
+  std::uint64_t marks = 0;
+  bool clash = false;
+  for (std::size_t i = first; i < stack.size(); ++i) {
+    const std::uint64_t key =
+        (stack[i].nameSize << 8) | static_cast<unsigned char>(stack[i].name[0]);
+    const std::uint64_t mark = std::uint64_t{1} << ((key * 0x9E3779B97F4A7C15) >> 58);
+    clash = clash || (marks & mark) != 0;
+    marks |= mark;
+  }
+  if (!clash) return false;
+  for (std::size_t i = first + 1; i < stack.size(); ++i) {
+    for (std::size_t j = first; j < i; ++j) {
+      if (SameName(stack[i], stack[j])) return true;
+    }
+  }
+  return false;
+}
+
 // Lays the object's members, from `first` on the stack, out in the arena. A
 // name that occurs again keeps the position of its first occurrence and takes
 // the later value. Past kJsonIndexThreshold members the name index is built
@@ -422,6 +455,19 @@ JsonValue* CloseObject(JsonParser& parser, std::size_t first) {
   }
   auto* slots = Storage::ArenaSlots<JsonMember>(parser.arena, count);
   std::size_t kept = 0;
+  if (count <= kJsonIndexThreshold && !HasRepeatedName(stack, first)) {
+    // The common case: every member is laid out as it came.
+    for (std::size_t i = first; i < stack.size(); ++i) {
+      JsonMember* slot = new (&slots[kept]) JsonMember;
+      Storage::Borrow(slot->name, stack[i].name, stack[i].nameSize);
+      slot->value = JsonPtr(stack[i].value);
+      ++kept;
+    }
+    stack.resize(first);
+    Storage::Adopt(object->members, slots, static_cast<std::uint32_t>(kept));
+    object->capacity = CountedCapacity(kept);
+    return object;
+  }
   std::uint32_t* index = nullptr;
   std::size_t indexSize = 0;
   if (count > kJsonIndexThreshold) {
@@ -442,8 +488,7 @@ JsonValue* CloseObject(JsonParser& parser, std::size_t first) {
       }
     } else {
       for (std::size_t j = 0; j < kept; ++j) {
-        if (slots[j].name.size() == name.size() &&
-            std::memcmp(slots[j].name.data(), name.data(), name.size()) == 0) {
+        if (slots[j].name.view() == name) {
           found = j;
           break;
         }
@@ -467,138 +512,128 @@ JsonValue* CloseObject(JsonParser& parser, std::size_t first) {
   return object;
 }
 
+// Elements and commas alternate; each step looks at the next byte after
+// blanks. A failed element stops the array without a line of its own.
 JsonValue* ParseArray(JsonParser& parser) {
   if (!EnterContainer(parser)) return nullptr;
   ++parser.cursor;  // '['
   const std::size_t first = parser.stacks->elements.size();
-  enum class State { kStart, kAfterValue, kAfterComma } state = State::kStart;
+  ParseMessage misplaced = ParseMessage::kArrayBeginning;  // for ',' or ']' before an element
+  int c = SkipWhitespace(parser);
+  if (c == ']') {
+    ++parser.cursor;
+    --parser.depth;
+    return CloseArray(parser, first);
+  }
   for (;;) {
-    if (parser.gaveUp) break;
-    const int c = SkipWhitespace(parser);
     if (c == kEndOfInput) {
       ReportError(parser, ParseMessage::kArrayEnd);
       break;
     }
-    const char byte = static_cast<char>(c);
-    if (state == State::kAfterValue && c == ',') {
+    if (c == ',' || c == ']') {
+      const char byte = static_cast<char>(c);
+      ReportError(parser, misplaced, {ByteText(byte), RestOfInput(parser)});
+      break;
+    }
+    JsonValue* element = ParseValue(parser, c);
+    if (element == nullptr) break;
+    parser.stacks->elements.push_back(element);
+    if (parser.gaveUp) break;
+    c = SkipWhitespace(parser);
+    if (c == kEndOfInput) {
+      ReportError(parser, ParseMessage::kArrayEnd);
+      break;
+    }
+    if (c == ']') {
       ++parser.cursor;
-      state = State::kAfterComma;
-    } else if (state != State::kAfterComma && c == ']') {
-      ++parser.cursor;
       break;
-    } else if (state == State::kAfterComma && (c == ',' || c == ']')) {
-      ReportError(parser, ParseMessage::kArrayAfterComma, {ByteText(byte), RestOfInput(parser)});
-      break;
-    } else if (state == State::kStart && c == ',') {
-      ReportError(parser, ParseMessage::kArrayBeginning, {ByteText(byte), RestOfInput(parser)});
-      break;
-    } else if (state != State::kAfterValue) {
-      JsonValue* element = ParseValue(parser);
-      if (element == nullptr) break;
-      parser.stacks->elements.push_back(element);
-      state = State::kAfterValue;
-    } else {
+    }
+    if (c != ',') {
+      const char byte = static_cast<char>(c);
       ReportError(parser, ParseMessage::kArrayAfterValue, {ByteText(byte), RestOfInput(parser)});
       break;
     }
+    ++parser.cursor;
+    misplaced = ParseMessage::kArrayAfterComma;
+    c = SkipWhitespace(parser);
   }
   --parser.depth;
   return CloseArray(parser, first);
 }
 
-// The states of an object's contents and the byte that comes next decide
-// each step. A name is mostly followed by its colon and value at once, so
-// those steps run straight on, each making the same checks a fresh round of
-// the loop would make first.
+// Name, colon, value and comma follow each other straight on; each step
+// looks at the next byte after blanks, and the end of the input stops the
+// object at any of them with the same line. A failed value is recorded and
+// the object carries on from wherever the value stopped.
 JsonValue* ParseObject(JsonParser& parser) {
   if (!EnterContainer(parser)) return nullptr;
   ++parser.cursor;  // '{'
   const std::size_t first = parser.stacks->members.size();
-  const char* name = "";  // the pending member name
-  std::size_t nameSize = 0;
-  enum class State { kStart, kAfterName, kAfterColon, kAfterValue, kAfterComma };
-  State state = State::kStart;
-  bool open = true;
-  while (open && !parser.gaveUp) {
-    int c = SkipWhitespace(parser);
-    if (c == kEndOfInput) {
-      ReportError(parser, ParseMessage::kObjectEnd);
+  ParseMessage misplaced = ParseMessage::kObjectBeginning;  // for a byte where a name belongs
+  int c = SkipWhitespace(parser);
+  if (c == '}') {
+    ++parser.cursor;
+    --parser.depth;
+    return CloseObject(parser, first);
+  }
+  for (;;) {
+    if (c == kEndOfInput) break;
+    if (c != '"') {
+      const char byte = static_cast<char>(c);
+      ReportError(parser, misplaced, {ByteText(byte), RestOfInput(parser)});
       break;
     }
-    switch (state) {
-      case State::kStart:
-      case State::kAfterComma:
-        if (c != '"') {
-          if (state == State::kStart && c == '}') {
-            ++parser.cursor;
-          } else {
-            const char byte = static_cast<char>(c);
-            ReportError(parser,
-                        state == State::kStart ? ParseMessage::kObjectBeginning
-                                               : ParseMessage::kObjectAfterComma,
-                        {ByteText(byte), RestOfInput(parser)});
-          }
-          open = false;
-          break;
-        }
-        // An unterminated name is no name: its line is recorded, the object stops.
-        if (!ScanString(parser, &name, &nameSize)) {
-          open = false;
-          break;
-        }
-        state = State::kAfterName;
-        if (SkipWhitespace(parser) == kEndOfInput) break;
-        [[fallthrough]];
-      case State::kAfterName:
-        if (!Consume(parser, ':', "after name in object contents")) {
-          open = false;
-          break;
-        }
-        state = State::kAfterColon;
-        c = SkipWhitespace(parser);
-        if (c == kEndOfInput) break;
-        [[fallthrough]];
-      case State::kAfterColon: {
-        if (c == ',' || c == '}') {
-          const char byte = static_cast<char>(c);
-          ReportError(parser, ParseMessage::kObjectAfterColon,
-                      {ByteText(byte), RestOfInput(parser)});
-          open = false;
-          break;
-        }
-        JsonValue* value = ParseValue(parser);
-        if (parser.gaveUp) break;
-        if (value == nullptr) {
-          ReportError(parser, ParseMessage::kObjectSetFailed, {std::string_view(name, nameSize)});
-        } else {
-          parser.stacks->members.push_back(PendingMember{name, nameSize, value});
-        }
-        state = State::kAfterValue;
-        break;
-      }
-      case State::kAfterValue:
-        if (c == ',') {
-          ++parser.cursor;
-          state = State::kAfterComma;
-        } else {
-          if (c == '}') {
-            ++parser.cursor;
-          } else {
-            const char byte = static_cast<char>(c);
-            ReportError(parser, ParseMessage::kObjectAfterValue,
-                        {ByteText(byte), RestOfInput(parser)});
-          }
-          open = false;
-        }
-        break;
+    // An unterminated name is no name: its line is recorded, the object stops.
+    const char* name = nullptr;
+    std::size_t nameSize = 0;
+    if (!ScanString(parser, &name, &nameSize)) break;
+    c = SkipWhitespace(parser);
+    if (c == kEndOfInput) break;
+    if (c != ':') {
+      ReportError(parser, ParseMessage::kExpected,
+                  {":", "after name in object contents", RestOfInput(parser)});
+      break;
     }
+    ++parser.cursor;
+    c = SkipWhitespace(parser);
+    if (c == kEndOfInput) break;
+    if (c == ',' || c == '}') {
+      const char byte = static_cast<char>(c);
+      ReportError(parser, ParseMessage::kObjectAfterColon, {ByteText(byte), RestOfInput(parser)});
+      break;
+    }
+    // Texts and integers, the most common values, are read without a call.
+    JsonValue* value = c == '"'                 ? ParseString(parser)
+                       : c == '-' || IsDigit(c) ? ParseInteger(parser)
+                                                : ParseValue(parser, c);
+    if (parser.gaveUp) break;
+    if (value == nullptr) {
+      ReportError(parser, ParseMessage::kObjectSetFailed, {std::string_view(name, nameSize)});
+    } else {
+      parser.stacks->members.push_back(PendingMember{name, nameSize, value});
+    }
+    c = SkipWhitespace(parser);
+    if (c == kEndOfInput) break;
+    if (c == '}') {
+      ++parser.cursor;
+      break;
+    }
+    if (c != ',') {
+      const char byte = static_cast<char>(c);
+      ReportError(parser, ParseMessage::kObjectAfterValue, {ByteText(byte), RestOfInput(parser)});
+      break;
+    }
+    ++parser.cursor;
+    misplaced = ParseMessage::kObjectAfterComma;
+    c = SkipWhitespace(parser);
   }
+  if (c == kEndOfInput) ReportError(parser, ParseMessage::kObjectEnd);
   --parser.depth;
   return CloseObject(parser, first);
 }
 
-JsonValue* ParseValue(JsonParser& parser) {
-  const int c = SkipWhitespace(parser);
+// The value whose first byte, c, is at the position (after blanks).
+JsonValue* ParseValue(JsonParser& parser, int c) {
   switch (c) {
     case '0':
     case '1':
@@ -644,17 +679,23 @@ void TrimStacks(ParseStacks& stacks) {
   }
 }
 
+// The arena's copy of the text: its bytes, then kStopPadding NULs.
+char* CopyText(JsonArena* arena, std::string_view text) {
+  auto* copy = static_cast<char*>(JsonArenaAllocate(arena, text.size() + json_scan::kStopPadding));
+  if (!text.empty()) std::memcpy(copy, text.data(), text.size());
+  std::memset(copy + text.size(), 0, json_scan::kStopPadding);
+  return copy;
+}
+
 }  // namespace
 
 JsonPtr JsonParse(std::string_view text, std::string* error) {
   thread_local ParseStacks stacks;
-  text = text.substr(0, text.find('\0'));
   JsonParser parser;
-  parser.cursor = text.data();
-  parser.end = text.data() + text.size();
   parser.arena = JsonArenaCreate(text.size());
+  parser.cursor = CopyText(parser.arena, text);
   parser.stacks = &stacks;
-  JsonValue* const root = ParseValue(parser);
+  JsonValue* const root = ParseValue(parser, SkipWhitespace(parser));
   // Every container took its items off the stacks when it closed.
   TrimStacks(stacks);
   if (!parser.error.empty() || root == nullptr) {

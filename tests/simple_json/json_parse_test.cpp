@@ -94,18 +94,21 @@ INSTANTIATE_TEST_SUITE_P(
 // whatever follows the first value is ignored.
 INSTANTIATE_TEST_SUITE_P(
     Trees, JsonParseRows,
-    testing::Values(Row{"007", "7"}, Row{"-0", "0"}, Row{"12.5", "12"},
-                    Row{"-9223372036854775808", "-9223372036854775808"},
-                    Row{"9223372036854775807", "9223372036854775807"},
-                    Row{"9223372036854775808", "-9223372036854775808"},
-                    Row{"00000000000000000000000018446744073709551615", "-1"},
-                    Row{"trueish", "true"}, Row{"[1]\0garbage"s, "[ 1 ]"},
-                    Row{"  {\"a\" : 1}  trailing", "{ \"a\" : 1 }"}, Row{"[]", "[  ]"},
-                    Row{"[1,[2,[]],{\"a\":{}}]", "[ 1, [ 2, [  ] ], { \"a\" : {  } } ]"},
-                    Row{" { \"a\" \t: 1 ,\"b\" :[ false , null ] } ",
-                        "{ \"a\" : 1, \"b\" : [ false, null ] }"},
-                    // A repeated name keeps its first position and its last value.
-                    Row{"{\"k\":1,\"j\":0,\"k\":2}", "{ \"k\" : 2, \"j\" : 0 }"}),
+    testing::Values(
+        Row{"007", "7"}, Row{"-0", "0"}, Row{"12.5", "12"},
+        Row{"-9223372036854775808", "-9223372036854775808"},
+        Row{"9223372036854775807", "9223372036854775807"},
+        Row{"9223372036854775808", "-9223372036854775808"},
+        Row{"00000000000000000000000018446744073709551615", "-1"}, Row{"trueish", "true"},
+        Row{"[1]\0garbage"s, "[ 1 ]"}, Row{"  {\"a\" : 1}  trailing", "{ \"a\" : 1 }"},
+        Row{"[]", "[  ]"}, Row{"[1,[2,[]],{\"a\":{}}]", "[ 1, [ 2, [  ] ], { \"a\" : {  } } ]"},
+        Row{" { \"a\" \t: 1 ,\"b\" :[ false , null ] } ", "{ \"a\" : 1, \"b\" : [ false, null ] }"},
+        // A repeated name keeps its first position and its last value;
+        // names alike in length and first byte stay apart.
+        Row{"{\"k\":1,\"j\":0,\"k\":2}", "{ \"k\" : 2, \"j\" : 0 }"},
+        Row{"{\"ab\":1,\"ac\":2,\"\":3,\"ab\":4,\"\":5}", "{ \"ab\" : 4, \"ac\" : 2, \"\" : 5 }"},
+        // Strings decoded in place leave the text after them intact.
+        Row{R"({"n\u0041\"":"v\\","k":["\ty",1]})", R"({ "nA\"" : "v\\", "k" : [ "\ty", 1 ] })"}),
     RowName);
 
 // \u keeps the low byte of four hex digits; any other escaped character
