@@ -75,49 +75,104 @@ static_assert(ScanMatchesTable(), "block scan and escape table agree");
 // costs one room check and a copy of known length.
 class WireSink {
  public:
-  explicit WireSink(std::string& out) : out_(out), used_(out.size()) {}
+  explicit WireSink(std::string& out)
+      : out_(out), cursor_(out.data() + out.size()), limit_(cursor_) {}
   WireSink(const WireSink&) = delete;
   WireSink& operator=(const WireSink&) = delete;
-  ~WireSink() { out_.resize(used_); }
+  ~WireSink() { out_.resize(static_cast<std::size_t>(cursor_ - out_.data())); }
+
+  // At least `size` writable bytes at the cursor; Advance then counts the
+  // bytes written there.
+  char* Room(std::size_t size) {
+    if (static_cast<std::size_t>(limit_ - cursor_) < size) Grow(size);
+    return cursor_;
+  }
+  void Advance(std::size_t size) { cursor_ += size; }
 
   void Put(const char* bytes, std::size_t size) {
     std::memcpy(Room(size), bytes, size);
-    used_ += size;
+    cursor_ += size;
   }
   void Put(std::string_view text) { Put(text.data(), text.size()); }
   void Put(char byte) {
     *Room(1) = byte;
-    ++used_;
+    ++cursor_;
   }
   // Signed decimal as printf's "%lld" writes it, straight into the string.
   void PutInteger(std::int64_t value) {
     constexpr std::size_t kLongest = 20;  // "-9223372036854775808"
     char* at = Room(kLongest);
-    const auto result = std::to_chars(at, at + kLongest, value);
-    used_ += static_cast<std::size_t>(result.ptr - at);
+    cursor_ = std::to_chars(at, at + kLongest, value).ptr;
   }
 
  private:
-  char* Room(std::size_t size) {
-    if (out_.size() - used_ < size) out_.resize(2 * (used_ + size) + 64);
-    return out_.data() + used_;
+  void Grow(std::size_t size) {
+    const auto used = static_cast<std::size_t>(cursor_ - out_.data());
+    out_.resize(2 * (used + size) + 64);
+    cursor_ = out_.data() + used;
+    limit_ = out_.data() + out_.size();
   }
 
   std::string& out_;
-  std::size_t used_;
+  char* cursor_;
+  char* limit_;
 };
 
-void Quote(WireSink& sink, std::string_view text) {
-  sink.Put('"');
-  if (json_scan::NeedsNoEscape(text.data(), text.size())) {
-    sink.Put(text);
-    sink.Put('"');
-    return;
+// CopyPlain for texts of more than sixteen bytes, kept out of line so that
+// the short cases stay small where they are inlined.
+[[gnu::noinline]] bool CopyPlainLong(const char* in, std::size_t size, char* out) {
+  return json_scan::CopyPlainBlocks(in, size, out);
+}
+
+// Copies text to `out` when no byte of it needs an escape. Short texts are
+// tested and copied in the same one or two words, loaded from both ends (so
+// they may overlap); texts below four bytes are packed into one word with
+// plain filler. False, with `out` partly written, when some byte needs an
+// escape.
+inline bool CopyPlain(std::string_view text, char* out) {
+  const std::size_t size = text.size();
+  const char* const in = text.data();
+  if (size > 16) return CopyPlainLong(in, size, out);
+  if (size >= 8) {
+    const std::uint64_t head = json_scan::LoadWord(in);
+    const std::uint64_t tail = json_scan::LoadWord(in + size - 8);
+    if (!json_scan::PlainWord(head) || !json_scan::PlainWord(tail)) return false;
+    std::memcpy(out, &head, sizeof head);
+    std::memcpy(out + size - 8, &tail, sizeof tail);
+    return true;
   }
+  if (size >= 4) {
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, in, sizeof head);
+    std::memcpy(&tail, in + size - 4, sizeof tail);
+    if (!json_scan::PlainWord(std::uint64_t{head} | (std::uint64_t{tail} << 32))) return false;
+    std::memcpy(out, &head, sizeof head);
+    std::memcpy(out + size - 4, &tail, sizeof tail);
+    return true;
+  }
+  if (size == 0) return true;
+  // One to three bytes: the first, the middle and the last cover them all.
+  const auto first = static_cast<unsigned char>(in[0]);
+  const auto middle = static_cast<unsigned char>(in[size / 2]);
+  const auto last = static_cast<unsigned char>(in[size - 1]);
+  constexpr std::uint64_t kFiller = json_scan::kOnes * 'a' << 24;
+  if (!json_scan::PlainWord(kFiller | first | (middle << 8) | (std::uint64_t{last} << 16))) {
+    return false;
+  }
+  out[0] = static_cast<char>(first);
+  out[size / 2] = static_cast<char>(middle);
+  out[size - 1] = static_cast<char>(last);
+  return true;
+}
+
+// Quote for a text with bytes to escape: plain runs go out in one piece
+// between the escapes; the block scan finds where each run ends.
+[[gnu::noinline]] void QuoteEscaped(WireSink& sink, std::string_view text) {
+  sink.Put('"');
   const char* p = text.data();
   const char* const end = p + text.size();
   while (p < end) {
-    // Plain runs go out in one piece; the block scan finds where each ends.
     const char* runEnd = json_scan::FindEscapeByte(p, end);
     sink.Put(p, static_cast<std::size_t>(runEnd - p));
     p = runEnd;
@@ -131,7 +186,36 @@ void Quote(WireSink& sink, std::string_view text) {
   sink.Put('"');
 }
 
+inline void Quote(WireSink& sink, std::string_view text) {
+  char* const out = sink.Room(text.size() + 2);
+  if (CopyPlain(text, out + 1)) {
+    out[0] = '"';
+    out[text.size() + 1] = '"';
+    sink.Advance(text.size() + 2);
+    return;
+  }
+  QuoteEscaped(sink, text);
+}
+
 using namespace std::string_view_literals;
+
+void WriteWire(WireSink& sink, const JsonValue* value);
+
+// An item of a container: texts and integers, which most items are, are
+// written here without a call; anything else goes through WriteWire.
+inline void WriteItem(WireSink& sink, const JsonValue* value) {
+  if (value != nullptr) {
+    if (value->kind == JsonKind::JsonString && value->hasText) {
+      Quote(sink, value->text.view());
+      return;
+    }
+    if (value->kind == JsonKind::JsonInteger) {
+      sink.PutInteger(value->number);
+      return;
+    }
+  }
+  WriteWire(sink, value);
+}
 
 // The one-line wire form.
 void WriteWire(WireSink& sink, const JsonValue* value) {
@@ -161,7 +245,7 @@ void WriteWire(WireSink& sink, const JsonValue* value) {
         const JsonMember& member = value->members[i];
         Quote(sink, member.name.view());
         sink.Put(" : "sv);
-        WriteWire(sink, member.value.get());
+        WriteItem(sink, member.value.get());
       }
       sink.Put(" }"sv);
       return;
@@ -171,7 +255,7 @@ void WriteWire(WireSink& sink, const JsonValue* value) {
       const std::size_t count = value->elements.size();
       for (std::size_t i = 0; i < count; ++i) {
         if (i > 0) sink.Put(", "sv);
-        WriteWire(sink, value->elements[i].get());
+        WriteItem(sink, value->elements[i].get());
       }
       sink.Put(" ]"sv);
       return;
@@ -268,17 +352,17 @@ std::string& JsonQuote(std::string& out, const char* text) {
 
 std::string& JsonQuote(std::string& out, std::string_view text) {
   // A text with nothing to escape (names, most values) is appended in one
-  // piece, without a sink growing the string ahead of the bytes.
-  if (json_scan::NeedsNoEscape(text.data(), text.size())) {
-    // Short texts go in with their quotes in one append.
-    constexpr std::size_t kShortText = 62;
-    if (text.size() <= kShortText) {
-      char quoted[kShortText + 2];
+  // piece, without a sink growing the string ahead of the bytes. Short texts
+  // go in with their quotes in one append.
+  constexpr std::size_t kShortText = 62;
+  if (text.size() <= kShortText) {
+    char quoted[kShortText + 2];
+    if (CopyPlain(text, quoted + 1)) {
       quoted[0] = '"';
-      if (!text.empty()) std::memcpy(quoted + 1, text.data(), text.size());
       quoted[text.size() + 1] = '"';
       return out.append(quoted, text.size() + 2);
     }
+  } else if (json_scan::NeedsNoEscape(text.data(), text.size())) {
     out.push_back('"');
     out.append(text);
     out.push_back('"');

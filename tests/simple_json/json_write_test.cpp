@@ -63,6 +63,32 @@ TEST(JsonQuote, EveryByteValueHasItsDocumentedForm) {
   }
 }
 
+// Short texts are tested and copied in words loaded from both ends: a byte
+// to escape at any place of a text of any length is seen, in a member name,
+// a string value and a text quoted on its own (the node copies are exactly
+// sized, so the address sanitizer catches a read past them).
+TEST(JsonQuote, EscapeBytesAreSeenAtEveryPlaceOfShortTexts) {
+  for (std::size_t length = 0; length <= 40; ++length) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      for (const char stop : {'"', '\\', '\x1f', '\x7f', '\x80', 'z'}) {
+        std::string text(length, 'q');
+        if (at < length) text[at] = stop;
+        // Each byte's own form, as the test above pins it, without its quotes.
+        std::string expected = "\"";
+        for (const char byte : text) {
+          const std::string alone = Quoted(std::string(1, byte));
+          expected += alone.substr(1, alone.size() - 2);
+        }
+        expected += "\"";
+        ASSERT_EQ(Quoted(text), expected) << length << " " << at;
+        JsonPtr object = JsonNewObject();
+        JsonObjectAddString(object.get(), text, text);
+        ASSERT_EQ(Written(object.get()), "{ " + expected + " : " + expected + " }");
+      }
+    }
+  }
+}
+
 // Every byte value but NUL (which ends a stored string) must come back
 // unchanged after a write and a parse, alone and inside plain runs.
 TEST(JsonRoundTrip, AllByteValuesSurviveWriteAndParse) {
