@@ -111,12 +111,54 @@ bool CopyOutIntegers(const JsonValue* array, std::uint32_t first, Integer* out, 
   });
 }
 
+// ---- Member lookup ------------------------------------------------------------
+
+// True when the `size` bytes at a and b are equal. Names are short, so up to
+// sixteen bytes are compared in one or two words loaded from both ends (they
+// may overlap), never reading outside either text.
+inline bool SameBytes(const char* a, const char* b, std::size_t size) {
+  const auto load = [](const char* p, auto word) {
+    std::memcpy(&word, p, sizeof word);
+    return word;
+  };
+  if (size > 16) return std::memcmp(a, b, size) == 0;
+  if (size >= 8) {
+    return ((load(a, std::uint64_t{}) ^ load(b, std::uint64_t{})) |
+            (load(a + size - 8, std::uint64_t{}) ^ load(b + size - 8, std::uint64_t{}))) == 0;
+  }
+  if (size >= 4) {
+    return ((load(a, std::uint32_t{}) ^ load(b, std::uint32_t{})) |
+            (load(a + size - 4, std::uint32_t{}) ^ load(b + size - 4, std::uint32_t{}))) == 0;
+  }
+  // One to three bytes: the first, the middle and the last cover them all.
+  return size == 0 || (a[0] == b[0] && a[size / 2] == b[size / 2] && a[size - 1] == b[size - 1]);
+}
+
+std::size_t FindSlot(const JsonValue* object, std::string_view name);
+
+// Position of the first member named `name` in an object, or -1.
+inline std::int64_t FindMember(const JsonValue* object, std::string_view name) {
+  if (!object->memberIndex.empty()) {
+    return static_cast<std::int64_t>(object->memberIndex[FindSlot(object, name)]) - 1;
+  }
+  const std::size_t count = object->members.size();
+  const JsonMember* members = object->members.data();
+  for (std::size_t i = 0; i < count; ++i) {
+    const JsonText& candidate = members[i].name;
+    if (candidate.size() == name.size() && SameBytes(candidate.data(), name.data(), name.size())) {
+      return static_cast<std::int64_t>(i);
+    }
+  }
+  return -1;
+}
+
 // The member's value when it exists and has the wanted kind, else null.
 const JsonValue* MemberOfKind(const JsonValue* object, std::string_view name, JsonKind kind) {
-  const JsonValue* value = nullptr;
-  if (!JsonObjectGet(object, name, &value) || value == nullptr || value->kind != kind) {
-    return nullptr;
-  }
+  if (!IsObject(object)) return nullptr;
+  const std::int64_t index = FindMember(object, name);
+  if (index < 0) return nullptr;
+  const JsonValue* value = object->members[static_cast<std::size_t>(index)].value.get();
+  if (value == nullptr || value->kind != kind) return nullptr;
   return value;
 }
 
@@ -312,28 +354,7 @@ bool JsonArrayCopyOut(const JsonValue* array, std::uint32_t first, const char** 
 
 std::int64_t JsonObjectIndexOf(const JsonValue* object, std::string_view name) {
   if (object == nullptr) return -1;
-  if (!object->memberIndex.empty()) {
-    return static_cast<std::int64_t>(object->memberIndex[FindSlot(object, name)]) - 1;
-  }
-  const std::size_t count = object->members.size();
-  const JsonMember* members = object->members.data();
-  if (name.empty()) {
-    for (std::size_t i = 0; i < count; ++i) {
-      if (members[i].name.empty()) return static_cast<std::int64_t>(i);
-    }
-    return -1;
-  }
-  // Names of one length mostly differ in their first byte ("method",
-  // "params", "result"), so that is compared before the rest.
-  const char first = name.front();
-  for (std::size_t i = 0; i < count; ++i) {
-    const JsonText& candidate = members[i].name;
-    if (candidate.size() == name.size() && candidate.data()[0] == first &&
-        std::memcmp(candidate.data() + 1, name.data() + 1, name.size() - 1) == 0) {
-      return static_cast<std::int64_t>(i);
-    }
-  }
-  return -1;
+  return FindMember(object, name);
 }
 
 bool JsonObjectAdd(JsonValue* object, std::string_view name, JsonPtr value) {
@@ -359,7 +380,7 @@ bool JsonObjectSet(JsonValue* object, std::string_view name, JsonPtr value) {
 
 bool JsonObjectGet(const JsonValue* object, std::string_view name, const JsonValue** out) {
   if (!IsObject(object) || out == nullptr) return false;
-  const std::int64_t index = JsonObjectIndexOf(object, name);
+  const std::int64_t index = FindMember(object, name);
   if (index < 0) return false;
   *out = object->members[static_cast<std::size_t>(index)].value.get();
   return true;
@@ -367,7 +388,7 @@ bool JsonObjectGet(const JsonValue* object, std::string_view name, const JsonVal
 
 bool JsonObjectGet(JsonValue* object, std::string_view name, JsonValue** out) {
   if (!IsObject(object) || out == nullptr) return false;
-  const std::int64_t index = JsonObjectIndexOf(object, name);
+  const std::int64_t index = FindMember(object, name);
   if (index < 0) return false;
   *out = object->members[static_cast<std::size_t>(index)].value.get();
   return true;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "simple_json/json_parse.h"
 #include "simple_json/json_write.h"
@@ -114,6 +115,28 @@ TEST(JsonObjects, LookupsFindTheFirstMemberOfANameAtEverySize) {
     const JsonPtr parsed = JsonParse(Text(object.get()), &error);
     ASSERT_NE(parsed, nullptr) << error;
     EXPECT_EQ(Text(parsed.get()), Text(expected.get())) << size;
+  }
+}
+
+// Small objects compare names in words loaded from both ends: a name that
+// differs from the one sought in any single byte, at any length, is passed
+// over, and the lookup reads nothing outside either text.
+TEST(JsonObjects, ScanComparesEveryByteOfNamesOfEveryLength) {
+  for (std::size_t length = 0; length <= 20; ++length) {
+    const std::string name(length, 'n');
+    JsonPtr object = JsonNewObject();
+    for (std::size_t at = 0; at < length; ++at) {
+      std::string near = name;
+      near[at] = 'm';
+      JsonObjectAddInteger(object.get(), near, std::int64_t{0});
+    }
+    JsonObjectAddInteger(object.get(), name, std::int64_t{1});
+    const std::vector<char> sought(name.begin(), name.end());  // exact size for the sanitizer
+    std::int64_t value = 0;
+    ASSERT_TRUE(
+        JsonObjectGetInteger(object.get(), std::string_view(sought.data(), length), &value));
+    EXPECT_EQ(value, 1) << length;
+    EXPECT_EQ(JsonObjectIndexOf(object.get(), name), static_cast<std::int64_t>(length));
   }
 }
 
