@@ -40,6 +40,43 @@ void PutString(std::string* result, std::string_view name, std::string_view text
 // The only value type that the plug-in asks expressions to be evaluated as.
 constexpr std::int64_t kExpressionValueType = 11;
 
+// Empties the memo when the model it was filled from is not the state's any
+// more, or has gained types or symbols since.
+void CheckMemo(DbgServiceState* state) {
+  DbgExpressionMemo& memo = state->memo;
+  const model::TargetModel& target = *state->model;
+  if (memo.model == &target && memo.typeCount == target.types.types.size() &&
+      memo.symbolCount == target.symbols.symbols.size()) {
+    return;
+  }
+  memo.answers.clear();
+  memo.textBytes = 0;
+  memo.model = &target;
+  memo.typeCount = target.types.types.size();
+  memo.symbolCount = target.symbols.symbols.size();
+}
+
+// The expression's answer, from the memo when it was kept; an evaluation that
+// read no target state is kept while the memo has room. False on a failure.
+bool MemoAnswer(DbgServiceState* state, std::string_view expression, DbgMemoAnswer* answer) {
+  CheckMemo(state);
+  DbgExpressionMemo& memo = state->memo;
+  const auto found = memo.answers.find(expression);
+  if (found != memo.answers.end()) {
+    *answer = found->second;
+    return answer->ok;
+  }
+  bool readTarget = true;
+  answer->ok = model::ModelEvaluate(*state->model, expression, &answer->value, nullptr,
+                                    &readTarget);
+  if (!readTarget && memo.answers.size() < kDbgMemoMaxAnswers &&
+      memo.textBytes + expression.size() <= kDbgMemoMaxTextBytes) {
+    memo.answers.emplace(expression, *answer);
+    memo.textBytes += expression.size();
+  }
+  return answer->ok;
+}
+
 std::int32_t AnswerExpressionEval(DbgServiceState* state, const JsonValue* params,
                                   std::string* result) {
   const char* expression = nullptr;
@@ -48,9 +85,9 @@ std::int32_t AnswerExpressionEval(DbgServiceState* state, const JsonValue* param
       !JsonObjectGetInteger(params, "valueType", &valueType) || valueType != kExpressionValueType) {
     return kDbgServiceFailed;
   }
-  std::uint64_t value = 0;
-  if (!model::ModelEvaluate(*state->model, expression, &value, nullptr)) return kDbgServiceFailed;
-  PutInteger(result, "output", static_cast<std::int64_t>(value));
+  DbgMemoAnswer answer;
+  if (!MemoAnswer(state, expression, &answer)) return kDbgServiceFailed;
+  PutInteger(result, "output", static_cast<std::int64_t>(answer.value));
   return 0;
 }
 

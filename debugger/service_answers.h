@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "model/target_model.h"
@@ -19,6 +21,38 @@ struct DbgDisplayedMessage {
   std::string during;  // the client request being served when it came, as sent
 };
 
+// The answer to an expression that reads no target state: a value, or a failure.
+struct DbgMemoAnswer {
+  bool ok = false;
+  std::uint64_t value = 0;
+};
+
+// Hashes std::string keys and std::string_view probes alike, so a lookup
+// copies nothing.
+struct DbgTextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const noexcept {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+
+// Answers of expressions that read neither memory nor registers, by their
+// text: these depend on the types and symbols alone, which the plug-in asks
+// about again on every refresh. The answers hold only for the model they were
+// filled from, with the type and symbol counts it had then; whoever rebuilds
+// a model in place under a state empties the memo (`state->memo = {}`).
+struct DbgExpressionMemo {
+  const model::TargetModel* model = nullptr;
+  std::size_t typeCount = 0;
+  std::size_t symbolCount = 0;
+  std::size_t textBytes = 0;  // sum of the keys' lengths
+  std::unordered_map<std::string, DbgMemoAnswer, DbgTextHash, std::equal_to<>> answers;
+};
+
+// Bounds of the memo; past either, answers are still given but no longer kept.
+inline constexpr std::size_t kDbgMemoMaxAnswers = 4096;
+inline constexpr std::size_t kDbgMemoMaxTextBytes = std::size_t{256} << 10;
+
 // What the answering side keeps: the target it answers from (borrowed; it
 // must outlive the state, and writes go into it) and what it has collected.
 struct DbgServiceState {
@@ -29,6 +63,7 @@ struct DbgServiceState {
   // Requests past this many answered are refused (kDbgServiceFailed), so a
   // plug-in walking a corrupt target costs a bounded amount of work.
   std::uint64_t answerBudget = UINT64_MAX;
+  DbgExpressionMemo memo;
 };
 
 // The "return" of an answer that the model cannot give (unknown method,

@@ -41,6 +41,7 @@ struct Parser {
   size_t pos = 0;
   uint32_t depth = 0;
   uint32_t unevaluated = 0;  // inside sizeof: no memory is read
+  bool readTarget = false;   // a memory or register read was tried
   std::string error;
 };
 
@@ -214,6 +215,7 @@ bool ToRvalue(Parser* parser, const Value& value, Value* out) {
   const uint32_t size = SizeOf(*parser, value.type);
   uint64_t bits = 0;
   if (parser->unevaluated == 0) {
+    parser->readTarget = true;
     if (size < 1 || size > 8 ||
         !MemoryReadValue(*parser->target.memory, value.address, size, &bits)) {
       char text[64];
@@ -317,6 +319,7 @@ bool ParseDollar(Parser* parser, const Token& token, Value* out) {
   }
   for (uint32_t number = 0; number < kRegisterCount; ++number) {
     if (token.text != RegisterName(number)) continue;
+    parser->readTarget = true;
     uint64_t bits = 0;
     if (!RegisterRead(*parser->target.registers, number, &bits))
       return Fail(parser, "cannot read register $" + std::string(token.text));
@@ -576,8 +579,8 @@ bool ParseExpression(Parser* parser, Value* out) {
 }  // namespace
 
 bool EvaluateExpression(const EvalTarget& target, std::string_view text, uint64_t* value,
-                        std::string* error) {
-  Parser parser{target, {}, 0, 0, 0, {}};
+                        std::string* error, bool* readTarget) {
+  Parser parser{target, {}, 0, 0, 0, false, {}};
   Value result;
   bool ok = false;
   if (text.size() > kMaxExpressionLength) {
@@ -590,6 +593,7 @@ bool EvaluateExpression(const EvalTarget& target, std::string_view text, uint64_
       ok = true;
     }
   }
+  if (readTarget != nullptr) *readTarget = parser.readTarget;
   if (!ok) {
     if (error != nullptr)
       *error = parser.error.empty() ? "cannot evaluate expression" : parser.error;

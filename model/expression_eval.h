@@ -35,8 +35,12 @@ constexpr uint32_t kMaxExpressionDepth = 64;
 // Evaluates `text` to a value (signed types sign-extended to 64 bits, pointers
 // and addresses zero-extended). On failure returns false, leaves `value`
 // untouched and puts a readable reason into `error` (when given), for example
-// `no symbol "qx_missing" in the current context`.
+// `no symbol "qx_missing" in the current context`. `readTarget` (when given)
+// tells whether the evaluation tried to read memory or a register, failing or
+// not: without such a read the outcome depends on the text, types and symbols
+// alone.
 [[nodiscard]] bool EvaluateExpression(const EvalTarget& target, std::string_view text,
-                                      uint64_t* value, std::string* error);
+                                      uint64_t* value, std::string* error,
+                                      bool* readTarget = nullptr);
 
 }  // namespace model

@@ -30,8 +30,8 @@ void ModelInit(TargetModel* model, bool bigEndian) {
 }
 
 bool ModelEvaluate(const TargetModel& model, std::string_view expression, uint64_t* value,
-                   std::string* error) {
-  return EvaluateExpression(TargetOf(model), expression, value, error);
+                   std::string* error, bool* readTarget) {
+  return EvaluateExpression(TargetOf(model), expression, value, error, readTarget);
 }
 
 bool ModelPrintAddress(const TargetModel& model, std::string_view expression, std::string* text,

@@ -146,4 +146,55 @@ TEST_F(ServiceAnswers, CollectsDisplayedMessagesAndCopiesTheRequestId) {
             "{ \"jsonrpc\" : \"2.0\", \"result\" : { \"return\" : 1 }, \"id\" : null }");
 }
 
+// Every answer is the one a fresh evaluation gives: layout answers and
+// failures come back from the memo, memory and register reads never do, and
+// the memo forgets a model that changed or was swapped.
+TEST_F(ServiceAnswers, MemoGivesTheAnswersAFreshEvaluationGives) {
+  model::TypeId intType = 0;
+  ASSERT_TRUE(model::FindTypeByName(targetModel.types, "int", &intType));
+  ASSERT_TRUE(model::AddSymbol(&targetModel.symbols,
+                               {"counter", model::SymbolKind::kVariable, kRam, 4, intType}));
+  const auto evaluate = [this](const std::string& expression) {
+    return Answer(Request("OSA_Service_ExpressionEval", "\"expression\" : \"" + expression +
+                                                            "\", \"valueType\" : 11"));
+  };
+  const auto output = [](const std::string& value) {
+    return Result("\"output\" : " + value + ", \"return\" : 0");
+  };
+  const struct {
+    std::string expression;
+    std::string before;
+    std::string after;  // once memory, r4 and the symbols have changed
+    bool kept;
+  } rows[] = {
+      {"sizeof(int)*2+__ram_begin", output("536870920"), output("536870920"), true},
+      {"qx_missing", kFailed, kFailed, true},
+      {"$M_sym_exists(later)", output("0"), output("1"), true},
+      {"counter", output("2130641323"), output("5"), false},
+      {"$r4", output("4660"), output("9"), false},
+  };
+  for (int round = 0; round < 2; ++round) {
+    for (const auto& row : rows)
+      EXPECT_EQ(evaluate(row.expression), row.before) << row.expression;
+  }
+  for (const auto& row : rows)
+    EXPECT_EQ(state.memo.answers.count(row.expression), row.kept ? 1u : 0u) << row.expression;
+
+  EXPECT_EQ(Answer(Request("OSA_Service_MemoryWrite", kMemory + "536870912, \"count\" : 4, "
+                                                                "\"value\" : \"05000000\"")),
+            kDone);
+  EXPECT_EQ(Answer(Request("OSA_Service_RegisterWrite", "\"register\" : 4, \"value\" : 9")),
+            kDone);
+  ASSERT_TRUE(model::AddSymbol(&targetModel.symbols, {"later", model::SymbolKind::kLinker, 4}));
+  for (const auto& row : rows)
+    EXPECT_EQ(evaluate(row.expression), row.after) << row.expression;
+
+  // Another model: nothing of the first one's answers is served.
+  model::TargetModel other;
+  model::ModelInit(&other, false);
+  state.model = &other;
+  EXPECT_EQ(evaluate("sizeof(int)*2+__ram_begin"), kFailed);
+  EXPECT_EQ(state.memo.answers.size(), 1u);
+}
+
 }  // namespace

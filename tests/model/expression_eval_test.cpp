@@ -148,6 +148,33 @@ TEST(ExpressionEval, FailsWithAReadableReason) {
   }
 }
 
+// Only an answer that read no memory or register may be kept for the next
+// time the same text is asked; a tried read counts even when it failed.
+TEST(ExpressionEval, TellsWhetherItReadTargetState) {
+  TargetModel model;
+  BuildImage(&model, false);
+  const std::pair<const char*, bool> cases[] = {
+      {"&((NODE *)0)->inner.c[2]", false},
+      {"sizeof(((NODE *)0)->next->id)", false},
+      {"sizeof(g_count)", false},
+      {"&g_list[2]", false},
+      {"(unsigned int)&g_node", false},
+      {"$M_sym_exists(g_count)", false},
+      {"g_missing", false},
+      {"g_count", true},
+      {"g_unmapped", true},
+      {"((NODE *)0)->id", true},
+      {"&g_list[0]->next", true},
+      {"$pc", true},
+  };
+  for (const auto& [expression, reads] : cases) {
+    uint64_t value = 0;
+    bool readTarget = !reads;
+    (void)ModelEvaluate(model, expression, &value, nullptr, &readTarget);
+    EXPECT_EQ(reads, readTarget) << expression;
+  }
+}
+
 TEST(ExpressionEval, PrintsAddressesWithTheirSymbolAndNamesRoutines) {
   TargetModel model;
   BuildImage(&model, false);
