@@ -125,8 +125,69 @@ void JsonArenaFinish(JsonArena* arena, const JsonValue* root) noexcept {
     JsonArenaRelease(arena);
     return;
   }
-  arena->root = root;
+  arena->holders[0] = root;
   --arena->liveNodes;  // the parser's hold; the root's own count keeps it
+}
+
+namespace {
+
+// Nodes of the tree; in a pure arena every one of them lives in it.
+std::size_t CountNodes(const JsonValue* value) {
+  std::size_t count = 1;
+  for (const JsonMember& member : value->members) {
+    if (member.value != nullptr) count += CountNodes(member.value.get());
+  }
+  for (const JsonPtr& element : value->elements) {
+    if (element != nullptr) count += CountNodes(element.get());
+  }
+  return count;
+}
+
+// Frees a holder of a pure arena without visiting its nodes, releasing the
+// arena with the last one. False when the value holds no place.
+bool DropHolder(JsonArena* arena, const JsonValue* value) noexcept {
+  bool found = false;
+  bool others = false;
+  for (const JsonValue*& holder : arena->holders) {
+    if (holder == value) {
+      holder = nullptr;
+      found = true;
+    } else if (holder != nullptr) {
+      others = true;
+    }
+  }
+  if (!found) return false;
+  if (others) {
+    arena->countStale = true;
+  } else {
+    JsonArenaRelease(arena);
+  }
+  return true;
+}
+
+}  // namespace
+
+void JsonArenaSpoil(JsonArena* arena) noexcept {
+  if (arena->countStale) {
+    std::size_t count = 0;
+    for (const JsonValue* holder : arena->holders) {
+      if (holder != nullptr) count += CountNodes(holder);
+    }
+    arena->liveNodes = count;
+  }
+  arena->pure = false;
+}
+
+bool JsonArenaDetach(const JsonValue* container, const JsonValue* value) noexcept {
+  JsonArena* arena = container->arena;
+  if (arena == nullptr || !arena->pure || value->arena != arena) return false;
+  for (const JsonValue*& holder : arena->holders) {
+    if (holder == nullptr) {
+      holder = value;
+      return true;
+    }
+  }
+  return false;
 }
 
 void JsonDeleter::operator()(JsonValue* value) const noexcept {
@@ -136,10 +197,7 @@ void JsonDeleter::operator()(JsonValue* value) const noexcept {
     std::unique_ptr<JsonValue> owner(value);
     return;
   }
-  if (arena->pure && value == arena->root) {
-    JsonArenaRelease(arena);
-    return;
-  }
+  if (arena->pure && DropHolder(arena, value)) return;
   value->~JsonValue();
   if (--arena->liveNodes == 0) JsonArenaRelease(arena);
 }

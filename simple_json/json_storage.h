@@ -4,13 +4,15 @@
 // An arena serves one parsed text. Its first block holds the arena record and
 // is sized from the text's length; later blocks double. Every node carved from
 // it counts in liveNodes, plus one hold while the parser runs. While the arena
-// is "pure" (every live node is reachable from the root and no node owns heap
-// storage or a node from elsewhere), freeing the root releases every block at
-// once without visiting the nodes. The first change that breaks this clears
-// `pure`; from then on each node is destroyed on its own and the last one
-// releases the blocks.
+// is "pure" (every live node is reachable from one of its holders, the root
+// and the few subtrees taken out of the tree, and no node owns heap storage
+// or a node from elsewhere), a holder is freed without visiting its nodes and
+// the last one releases every block at once. The first change that breaks
+// this clears `pure`; from then on each node is destroyed on its own and the
+// last one releases the blocks.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <functional>
@@ -23,14 +25,23 @@
 
 struct JsonArenaBlock;
 
+// Trees that may keep a pure arena alive: the root and up to three subtrees
+// taken out of it (a request's "params", an answer's "result"); a subtree
+// taken out beyond them ends the arena's purity.
+inline constexpr std::size_t kJsonArenaHolders = 4;
+
 struct JsonArena {
   std::byte* cursor = nullptr;  // next free byte of the current block
   std::byte* limit = nullptr;   // end of the current block
   JsonArenaBlock* blocks = nullptr;
   std::size_t nextBlockSize = 0;
   std::size_t liveNodes = 1;  // the parser's hold until JsonArenaFinish
-  const JsonValue* root = nullptr;
+  // While pure: the root, then subtrees taken out of the tree; null once freed.
+  std::array<const JsonValue*, kJsonArenaHolders> holders{};
   bool pure = true;
+  // A holder was freed without its nodes being counted off, so liveNodes
+  // must be counted afresh before the arena stops being pure.
+  bool countStale = false;
 };
 
 // A new arena whose first block suits a text of `textSize` bytes.
@@ -66,11 +77,19 @@ inline JsonValue* JsonArenaNewNode(JsonArena* arena, JsonKind kind) {
 // (a failed parse) every block is released at once.
 void JsonArenaFinish(JsonArena* arena, const JsonValue* root) noexcept;
 
+// Ends the arena's purity, counting its live nodes afresh when needed.
+void JsonArenaSpoil(JsonArena* arena) noexcept;
+
 // The container is about to change in a way that an arena release without
 // visiting the nodes would not undo.
 inline void JsonArenaTouch(const JsonValue* container) {
-  if (container->arena != nullptr) container->arena->pure = false;
+  if (container->arena != nullptr && container->arena->pure) JsonArenaSpoil(container->arena);
 }
+
+// Makes `value`, about to be taken out of `container` in the same pure
+// arena, one of the arena's holders. False when it is not in such an arena
+// or every holder's place is taken.
+bool JsonArenaDetach(const JsonValue* container, const JsonValue* value) noexcept;
 
 struct JsonStorageAccess {
   // Lends `size` bytes at `data` that stay valid as long as the arena.

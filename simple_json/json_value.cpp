@@ -408,7 +408,9 @@ bool JsonObjectRemove(JsonValue* object, std::string_view name, JsonPtr* out) {
   if (copyOut) {
     *out = CopyScalar(*value);
   } else if (out != nullptr) {
-    JsonArenaTouch(object);
+    // A subtree taken out of a parsed tree becomes a holder of its arena,
+    // so that both still go without visiting their nodes.
+    if (!JsonArenaDetach(object, value)) JsonArenaTouch(object);
     *out = std::move(member.value);
   }
   member.value.reset();

@@ -54,6 +54,46 @@ TEST(JsonArenaLifetime, SubtreeTakenOutOutlivesTheTreeItCameFrom) {
   EXPECT_EQ(Written(subtree.get()), R"({ "text" : "kept", "list" : [ 1, [ 2, "x" ] ] })");
 }
 
+// Subtrees taken out share their tree's arena. Whatever their number (the
+// arena holds a few of them without visiting nodes), whichever goes first,
+// and whether a change follows after some are gone, every tree reads right
+// and the sanitizers see neither a leak nor a read of freed memory.
+TEST(JsonArenaLifetime, SubtreesTakenOutGoInAnyOrder) {
+  const char* const names[] = {"a", "b", "c", "d", "e"};
+  const char* const texts[] = {"[ 1 ]", "{ \"x\" : 2 }", "[ 3 ]", "[ 4 ]", "[ 5 ]"};
+  for (unsigned taken = 0; taken <= 5; ++taken) {
+    for (const bool treeFirst : {true, false}) {
+      for (const bool changeAfter : {false, true}) {
+        JsonPtr tree = Parsed(R"({"a":[1],"b":{"x":2},"c":[3],"d":[4],"e":[5],"f":6})");
+        std::vector<JsonPtr> subtrees;
+        for (unsigned i = 0; i < taken; ++i) {
+          subtrees.emplace_back();
+          ASSERT_TRUE(JsonObjectRemove(tree.get(), names[i], &subtrees.back()));
+        }
+        if (treeFirst) tree.reset();
+        if (!subtrees.empty()) subtrees.erase(subtrees.begin());
+        JsonValue* changed =
+            treeFirst ? (subtrees.empty() ? nullptr : subtrees.back().get()) : tree.get();
+        if (changeAfter && changed != nullptr) {
+          ASSERT_TRUE(changed->kind == JsonKind::JsonArray
+                          ? JsonArrayAppend(changed, JsonNewInteger(7))
+                          : JsonObjectAddInteger(changed, "y", std::int64_t{7}));
+        }
+        for (std::size_t i = 0; i < subtrees.size(); ++i) {
+          std::string expected = texts[i + 1];
+          if (changeAfter && subtrees[i].get() == changed) {
+            expected.insert(expected.size() - 2, i == 0 ? ", \"y\" : 7" : ", 7");
+          }
+          EXPECT_EQ(Written(subtrees[i].get()), expected);
+        }
+        if (!treeFirst) {
+          EXPECT_EQ(tree->count(), 6u - taken + (changeAfter ? 1u : 0u));
+        }
+      }
+    }
+  }
+}
+
 TEST(JsonArenaLifetime, ParsedAndHeapNodesMixInEitherDirection) {
   JsonPtr heap = JsonNewObject();
   JsonPtr parsed = Parsed(R"({"a":[1,2],"b":"two"})");
