@@ -1,9 +1,13 @@
-// Timing scopes on the "OsaPluginTime" history channel. The entries are put
-// together in a reused text without printf for the parts the scope adds.
+// Timing scopes on the "OsaPluginTime" history channel. Each event is one
+// clock reading, which stamps the entry and times the scope, and its pieces
+// go into the history without being put together first.
 #include "osa/plugin_time.h"
 
+#include <array>
+#include <charconv>
 #include <cstdarg>
 #include <string>
+#include <string_view>
 
 #include "osa/process_state.h"
 #include "runtime/history_log.h"
@@ -11,53 +15,52 @@
 
 namespace {
 
-constexpr const char* kChannel = "OsaPluginTime";
+constexpr std::string_view kChannel = "OsaPluginTime";
 
-// The entry being put together; each is recorded before the next is begun.
-std::string& EntryText() {
-  thread_local std::string text;
-  text.clear();
-  return text;
+// Room for the decimal digits of any 64-bit integer and its sign.
+using Digits = std::array<char, 24>;
+
+std::string_view DecimalText(Digits& digits, std::int64_t value) {
+  const char* const end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+  return std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data()));
+}
+
+// Records "begin depth N: " and the label's pieces, stamped `now`.
+void TraceBegin(std::uint32_t depth, std::int64_t now, std::string_view head,
+                std::string_view body = {}, std::string_view tail = {}) {
+  Digits digits;
+  const std::array<std::string_view, 6> parts = {
+      "begin depth ", DecimalText(digits, depth), ": ", head, body, tail};
+  HistoryLogTraceParts(kChannel, parts, now);
 }
 
 }  // namespace
 
+// The label is formatted once into a reused text; the entry's other pieces
+// go into the history as they are.
 OsaTimingScope::OsaTimingScope(const char* format, ...)
-    : depth_(++OsaProcess().timingDepth), start_(std::chrono::steady_clock::now()) {
-  std::string& text = EntryText();
-  text.append("begin depth ");
-  RtAppendInteger(&text, depth_);
-  text.append(": ");
+    : depth_(++OsaProcess().timingDepth), startMicros_(HistoryLogNowMicros()) {
+  thread_local std::string label;
+  label.clear();
   std::va_list args;
   va_start(args, format);
-  (void)RtAppendFormat(&text, format, args);  // a label that cannot be made stays empty
+  (void)RtAppendFormat(&label, format, args);  // a label that cannot be made stays empty
   va_end(args);
-  HistoryLogTrace(kChannel, text);
+  TraceBegin(depth_, startMicros_, label);
 }
 
 OsaTimingScope::OsaTimingScope(const OsaTimingLabel& label)
-    : depth_(++OsaProcess().timingDepth), start_(std::chrono::steady_clock::now()) {
-  std::string& text = EntryText();
-  text.append("begin depth ");
-  RtAppendInteger(&text, depth_);
-  text.append(": ");
-  text.append(label.head);
-  text.append(label.body);
-  text.append(label.tail);
-  HistoryLogTrace(kChannel, text);
+    : depth_(++OsaProcess().timingDepth), startMicros_(HistoryLogNowMicros()) {
+  TraceBegin(depth_, startMicros_, label.head, label.body, label.tail);
 }
 
 OsaTimingScope::~OsaTimingScope() {
-  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
-                          std::chrono::steady_clock::now() - start_)
-                          .count();
-  std::string& text = EntryText();
-  text.append("end depth ");
-  RtAppendInteger(&text, depth_);
-  text.append(": ");
-  RtAppendInteger(&text, static_cast<long long>(micros));
-  text.append(" us");
-  HistoryLogTrace(kChannel, text);
+  const std::int64_t now = HistoryLogNowMicros();
+  Digits depth;
+  Digits micros;
+  const std::array<std::string_view, 5> parts = {"end depth ", DecimalText(depth, depth_), ": ",
+                                                 DecimalText(micros, now - startMicros_), " us"};
+  HistoryLogTraceParts(kChannel, parts, now);
   --OsaProcess().timingDepth;
 }
 

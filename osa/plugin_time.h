@@ -3,7 +3,6 @@
 // duration in microseconds.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -25,7 +24,7 @@ class OsaTimingScope {
 
  private:
   std::uint32_t depth_;
-  std::chrono::steady_clock::time_point start_;
+  std::int64_t startMicros_;  // the begin event's time stamp
 };
 
 // Current nesting depth of open scopes.

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <span>
 
 #include "runtime/text_format.h"
 
@@ -176,11 +177,6 @@ void PushSize(HistoryBuffer& buffer, std::size_t stored) {
       static_cast<std::uint32_t>(stored);
 }
 
-std::int64_t NowMicros() {
-  using namespace std::chrono;
-  return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-}
-
 // Calls visit(header, channel, text) for each entry, oldest first; `scratch`
 // holds an entry that wraps round the end of the ring.
 template <typename Visit>
@@ -207,51 +203,84 @@ struct FileCloser {
   void operator()(std::FILE* file) const noexcept { std::fclose(file); }
 };
 
+// Copies `size` bytes of the concatenated parts into the ring from `offset`
+// on, wrapping at its end.
+void CopyPartsIn(HistoryBuffer& buffer, std::size_t offset, std::span<const std::string_view> parts,
+                 std::size_t size) {
+  for (const std::string_view part : parts) {
+    if (size == 0) return;
+    const std::size_t taken = part.size() < size ? part.size() : size;
+    CopyIn(buffer, offset, part.data(), taken);
+    offset += taken;
+    size -= taken;
+  }
+}
+
 }  // namespace
 
-void HistoryLogTrace(std::string_view channel, std::string_view text) {
+std::int64_t HistoryLogNowMicros() {
+  using namespace std::chrono;
+  // The wall clock read once, then the steady clock: one cheap reading per
+  // stamp, and stamps never run backwards when the wall clock is set.
+  static const system_clock::time_point wallStart = system_clock::now();
+  static const steady_clock::time_point steadyStart = steady_clock::now();
+  return duration_cast<microseconds>(wallStart.time_since_epoch()).count() +
+         duration_cast<microseconds>(steady_clock::now() - steadyStart).count();
+}
+
+void HistoryLogTraceParts(std::string_view channel, std::span<const std::string_view> parts,
+                          std::int64_t timeMicros) {
   HistoryBuffer& buffer = ThreadBuffer();
   const std::uint64_t budget = gHistoryLog.bufferSize.load();
+  std::size_t textSize = 0;
+  for (const std::string_view part : parts)
+    textSize += part.size();
   // An entry larger than the whole buffer keeps only what fits.
-  if (Cost(channel.size(), text.size()) > budget) {
+  if (Cost(channel.size(), textSize) > budget) {
     const std::uint64_t room =
         budget > channel.size() + kEntryOverhead ? budget - channel.size() - kEntryOverhead : 0;
-    text = text.substr(0, room);
+    if (textSize > room) textSize = static_cast<std::size_t>(room);
   }
   // Stored sizes, header included, are kept in 32 bits; no message comes
   // near that.
   constexpr std::size_t kLargestTexts = UINT32_MAX - sizeof(EntryHeader);
   if (channel.size() > kLargestTexts) channel = channel.substr(0, kLargestTexts);
-  if (text.size() > kLargestTexts - channel.size()) {
-    text = text.substr(0, kLargestTexts - channel.size());
-  }
+  if (textSize > kLargestTexts - channel.size()) textSize = kLargestTexts - channel.size();
   // An entry whose channel alone is over budget leaves nothing behind.
-  if (Cost(channel.size(), text.size()) > budget) {
+  if (Cost(channel.size(), textSize) > budget) {
     HistoryLogClear();
     return;
   }
-  Trim(buffer, Cost(channel.size(), text.size()));
-  const EntryHeader header{NowMicros(), static_cast<std::uint32_t>(channel.size()),
-                           static_cast<std::uint32_t>(text.size())};
-  const std::size_t stored = sizeof header + channel.size() + text.size();
+  Trim(buffer, Cost(channel.size(), textSize));
+  const EntryHeader header{timeMicros, static_cast<std::uint32_t>(channel.size()),
+                           static_cast<std::uint32_t>(textSize)};
+  const std::size_t stored = sizeof header + channel.size() + textSize;
   Reserve(buffer, stored);
   const std::size_t tail = Wrap(buffer, buffer.head + buffer.used);
   if (tail + stored <= buffer.capacity) {
     // The usual case: the entry fits before the end of the ring.
     char* place = buffer.ring.get() + tail;
     std::memcpy(place, &header, sizeof header);
+    place += sizeof header;
     // Empty views may hold no pointer at all, which memcpy must not see.
-    if (!channel.empty()) std::memcpy(place + sizeof header, channel.data(), channel.size());
-    if (!text.empty())
-      std::memcpy(place + sizeof header + channel.size(), text.data(), text.size());
+    if (!channel.empty()) std::memcpy(place, channel.data(), channel.size());
+    place += channel.size();
+    std::size_t left = textSize;
+    for (const std::string_view part : parts) {
+      const std::size_t taken = part.size() < left ? part.size() : left;
+      if (taken == 0) continue;
+      std::memcpy(place, part.data(), taken);
+      place += taken;
+      left -= taken;
+    }
   } else {
     CopyIn(buffer, tail, &header, sizeof header);
     CopyIn(buffer, tail + sizeof header, channel.data(), channel.size());
-    CopyIn(buffer, tail + sizeof header + channel.size(), text.data(), text.size());
+    CopyPartsIn(buffer, tail + sizeof header + channel.size(), parts, textSize);
   }
   PushSize(buffer, stored);
   buffer.used += stored;
-  buffer.bytes += Cost(channel.size(), text.size());
+  buffer.bytes += Cost(channel.size(), textSize);
   ++buffer.count;
   // The next entries go where the ring was last written a whole ring ago,
   // long gone from the caches: ask for those lines now, while the process
@@ -265,6 +294,10 @@ void HistoryLogTrace(std::string_view channel, std::string_view text) {
     for (std::size_t ahead = 0; ahead < kPrefetchedBytes; ahead += 64)
       __builtin_prefetch(ring + Wrap(buffer, next + ahead), 1);
   }
+}
+
+void HistoryLogTrace(std::string_view channel, std::string_view text) {
+  HistoryLogTraceParts(channel, {&text, 1}, HistoryLogNowMicros());
 }
 
 void HistoryLogTraceFormat(std::string_view channel, const char* format, ...) {

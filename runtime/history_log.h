@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,16 @@ struct HistoryLogEntry {
 
 // Records `text` on `channel` in the calling thread's history.
 void HistoryLogTrace(std::string_view channel, std::string_view text);
+
+// The time stamp an entry made now gets: microseconds since the epoch, by
+// the wall clock at the first stamp and a steady clock since, so stamps of
+// one process never go backwards.
+std::int64_t HistoryLogNowMicros();
+
+// Records the concatenation of `parts` on `channel`, stamped `timeMicros`
+// (from HistoryLogNowMicros), without putting the text together first.
+void HistoryLogTraceParts(std::string_view channel, std::span<const std::string_view> parts,
+                          std::int64_t timeMicros);
 
 // Records a printf-formatted text on `channel`.
 void HistoryLogTraceFormat(std::string_view channel, const char* format, ...)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -56,7 +58,8 @@ TEST_F(HistoryLogTest, OldestEntriesGoFirstWhenOverBudget) {
 
 // The budget charges each entry its two texts and 32 bytes, whatever the
 // storage; a model of that rule predicts which entries stay. Texts of many
-// sizes make entries wrap round the end of the storage at every offset.
+// sizes make entries wrap round the end of the storage at every offset;
+// every other text goes in as three pieces, which may wrap anywhere too.
 TEST_F(HistoryLogTest, KeepsWhatTheBudgetChargesAcrossWraps) {
   HistoryLogSetBufferSize(kHistoryLogMinBufferSize);
   std::deque<std::pair<std::string, std::string>> model;
@@ -65,7 +68,15 @@ TEST_F(HistoryLogTest, KeepsWhatTheBudgetChargesAcrossWraps) {
     const std::string channel = i % 3 == 0 ? "OSA__JSON__Write" : "c";
     const std::string text =
         std::to_string(i) + std::string(static_cast<std::size_t>(i * 37 % 997), 'a' + i % 26);
-    HistoryLogTrace(channel, text);
+    if (i % 2 == 0) {
+      HistoryLogTrace(channel, text);
+    } else {
+      const std::string_view whole(text);
+      const std::size_t third = whole.size() / 3;
+      const std::array<std::string_view, 3> parts = {
+          whole.substr(0, third), whole.substr(third, third), whole.substr(2 * third)};
+      HistoryLogTraceParts(channel, parts, HistoryLogNowMicros());
+    }
     model.emplace_back(channel, text);
     charged += channel.size() + text.size() + 32;
     while (charged > kHistoryLogMinBufferSize) {
@@ -95,6 +106,12 @@ TEST_F(HistoryLogTest, ShrinkingTheBudgetAndHugeTexts) {
   entries = HistoryLogEntries();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].text, std::string(kHistoryLogMinBufferSize - 2 - 32, 'y'));
+  const std::string tail(20000, 'z');
+  const std::array<std::string_view, 2> parts = {"head ", tail};
+  HistoryLogTraceParts("ch", parts, HistoryLogNowMicros());
+  entries = HistoryLogEntries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].text, "head " + std::string(kHistoryLogMinBufferSize - 2 - 32 - 5, 'z'));
 }
 
 // A budget above the first ring's size grows the ring with every entry kept.
