@@ -33,9 +33,25 @@ void OsaServiceAddTask(JsonValue* params, std::uint64_t taskId);
 // record (which fails like a null params object); the members follow in
 // order and OsaServiceSendText closes the object and sends it. The text is
 // copied into the request before anything else can be sent.
+// Member names are literals that the compiler checks need no escapes, so
+// they are written as they stand.
 [[nodiscard]] std::string* OsaParamsBegin(const OSA_ServiceCntx* context);
-void OsaParamsInteger(std::string* params, std::string_view name, std::int64_t value);
-void OsaParamsString(std::string* params, std::string_view name, const char* text);
+
+void OsaParamNameNeedsEscapes();  // never defined: naming it in a check fails the build
+
+struct OsaParamName {
+  consteval OsaParamName(const char* literal) : text(literal) {
+    for (const char byte : text) {
+      if (byte == '"' || byte == '\\' || static_cast<unsigned char>(byte) < 0x20) {
+        OsaParamNameNeedsEscapes();
+      }
+    }
+  }
+  std::string_view text;
+};
+
+void OsaParamsInteger(std::string* params, OsaParamName name, std::int64_t value);
+void OsaParamsString(std::string* params, OsaParamName name, const char* text);
 // As OsaServiceAddCore and OsaServiceAddTask.
 void OsaParamsCore(std::string* params, std::int64_t core);
 void OsaParamsTask(std::string* params, std::uint64_t taskId);

@@ -21,12 +21,6 @@
 
 // ---- The request pattern ------------------------------------------------------
 
-namespace {
-
-using std::string_view_literals::operator""sv;
-
-}  // namespace
-
 JsonPtr OsaServiceParams(const OSA_ServiceCntx* context) {
   if (context == nullptr) return nullptr;
   JsonPtr params = JsonNewObject();
@@ -50,24 +44,26 @@ bool OsaServiceSend(const char* method, JsonPtr params, JsonPtr* result) {
 std::string* OsaParamsBegin(const OSA_ServiceCntx* context) {
   if (context == nullptr) return nullptr;
   thread_local std::string text;
-  text.assign("{ ");
-  JsonQuote(text, "context"sv);
-  text.append(" : ");
+  text.assign("{ \"context\" : ");
   RtAppendInteger(&text, static_cast<std::int64_t>(context->contextHandle));
   return &text;
 }
 
-void OsaParamsInteger(std::string* params, std::string_view name, std::int64_t value) {
-  params->append(", ");
-  JsonQuote(*params, name);
-  params->append(" : ");
+namespace {
+
+void AppendName(std::string* params, OsaParamName name) {
+  params->append(", \"").append(name.text).append("\" : ");
+}
+
+}  // namespace
+
+void OsaParamsInteger(std::string* params, OsaParamName name, std::int64_t value) {
+  AppendName(params, name);
   RtAppendInteger(params, value);
 }
 
-void OsaParamsString(std::string* params, std::string_view name, const char* text) {
-  params->append(", ");
-  JsonQuote(*params, name);
-  params->append(" : ");
+void OsaParamsString(std::string* params, OsaParamName name, const char* text) {
+  AppendName(params, name);
   JsonQuote(*params, text);
 }
 
