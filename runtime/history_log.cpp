@@ -203,6 +203,33 @@ struct FileCloser {
   void operator()(std::FILE* file) const noexcept { std::fclose(file); }
 };
 
+// Copies the short pieces most entries are made of (channel names, digits,
+// separators) with a few word moves instead of a call; longer ones go to
+// memcpy. Overlapping moves write each byte once or twice, the same value.
+inline void CopyBytes(char* to, const char* from, std::size_t size) {
+  if (size > 16) {
+    std::memcpy(to, from, size);
+  } else if (size >= 8) {
+    std::uint64_t head;
+    std::uint64_t last;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&last, from + size - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + size - 8, &last, 8);
+  } else if (size >= 4) {
+    std::uint32_t head;
+    std::uint32_t last;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&last, from + size - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + size - 4, &last, 4);
+  } else if (size > 0) {
+    to[0] = from[0];
+    to[size / 2] = from[size / 2];
+    to[size - 1] = from[size - 1];
+  }
+}
+
 // Copies `size` bytes of the concatenated parts into the ring from `offset`
 // on, wrapping at its end.
 void CopyPartsIn(HistoryBuffer& buffer, std::size_t offset, std::span<const std::string_view> parts,
@@ -251,7 +278,8 @@ void HistoryLogTraceParts(std::string_view channel, std::span<const std::string_
     HistoryLogClear();
     return;
   }
-  Trim(buffer, Cost(channel.size(), textSize));
+  const std::uint64_t cost = Cost(channel.size(), textSize);
+  if (buffer.bytes + cost > budget) Trim(buffer, cost);
   const EntryHeader header{timeMicros, static_cast<std::uint32_t>(channel.size()),
                            static_cast<std::uint32_t>(textSize)};
   const std::size_t stored = sizeof header + channel.size() + textSize;
@@ -262,14 +290,12 @@ void HistoryLogTraceParts(std::string_view channel, std::span<const std::string_
     char* place = buffer.ring.get() + tail;
     std::memcpy(place, &header, sizeof header);
     place += sizeof header;
-    // Empty views may hold no pointer at all, which memcpy must not see.
-    if (!channel.empty()) std::memcpy(place, channel.data(), channel.size());
+    CopyBytes(place, channel.data(), channel.size());
     place += channel.size();
     std::size_t left = textSize;
     for (const std::string_view part : parts) {
       const std::size_t taken = part.size() < left ? part.size() : left;
-      if (taken == 0) continue;
-      std::memcpy(place, part.data(), taken);
+      CopyBytes(place, part.data(), taken);
       place += taken;
       left -= taken;
     }
@@ -279,20 +305,19 @@ void HistoryLogTraceParts(std::string_view channel, std::span<const std::string_
     CopyPartsIn(buffer, tail + sizeof header + channel.size(), parts, textSize);
   }
   PushSize(buffer, stored);
+  const std::size_t end = tail + stored;  // past the entry, before wrapping
   buffer.used += stored;
-  buffer.bytes += Cost(channel.size(), textSize);
+  buffer.bytes += cost;
   ++buffer.count;
   // The next entries go where the ring was last written a whole ring ago,
   // long gone from the caches: ask for those lines now, while the process
-  // goes on to answer, rather than wait for them at the next entry.
-  const std::size_t next = Wrap(buffer, buffer.head + buffer.used);
+  // goes on to answer, rather than wait for them at the next entry. Lines
+  // the entries before this one asked for already are not asked again.
+  constexpr std::size_t kLine = 64;
   const char* ring = buffer.ring.get();
-  if (next + kPrefetchedBytes <= buffer.capacity) {
-    for (std::size_t ahead = 0; ahead < kPrefetchedBytes; ahead += 64)
-      __builtin_prefetch(ring + next + ahead, 1);
-  } else {
-    for (std::size_t ahead = 0; ahead < kPrefetchedBytes; ahead += 64)
-      __builtin_prefetch(ring + Wrap(buffer, next + ahead), 1);
+  for (std::size_t line = ((tail + kPrefetchedBytes - 1) / kLine + 1) * kLine;
+       line < end + kPrefetchedBytes; line += kLine) {
+    __builtin_prefetch(ring + Wrap(buffer, line), 1);
   }
 }
 
