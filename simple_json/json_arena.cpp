@@ -126,6 +126,7 @@ void JsonArenaFinish(JsonArena* arena, const JsonValue* root) noexcept {
     return;
   }
   arena->holders[0] = root;
+  arena->holderCount = 1;
   --arena->liveNodes;  // the parser's hold; the root's own count keeps it
 }
 
@@ -146,21 +147,15 @@ std::size_t CountNodes(const JsonValue* value) {
 // Frees a holder of a pure arena without visiting its nodes, releasing the
 // arena with the last one. False when the value holds no place.
 bool DropHolder(JsonArena* arena, const JsonValue* value) noexcept {
-  bool found = false;
-  bool others = false;
-  for (const JsonValue*& holder : arena->holders) {
-    if (holder == value) {
-      holder = nullptr;
-      found = true;
-    } else if (holder != nullptr) {
-      others = true;
-    }
-  }
-  if (!found) return false;
-  if (others) {
-    arena->countStale = true;
-  } else {
+  std::size_t at = 0;
+  while (at < kJsonArenaHolders && arena->holders[at] != value)
+    ++at;
+  if (at == kJsonArenaHolders) return false;
+  arena->holders[at] = nullptr;
+  if (--arena->holderCount == 0) {
     JsonArenaRelease(arena);
+  } else {
+    arena->countStale = true;
   }
   return true;
 }
@@ -184,6 +179,7 @@ bool JsonArenaDetach(const JsonValue* container, const JsonValue* value) noexcep
   for (const JsonValue*& holder : arena->holders) {
     if (holder == nullptr) {
       holder = value;
+      ++arena->holderCount;
       return true;
     }
   }

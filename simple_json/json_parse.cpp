@@ -412,30 +412,28 @@ JsonValue* CloseArray(JsonParser& parser, std::size_t first) {
   return array;
 }
 
-bool SameName(const PendingMember& one, const PendingMember& other) {
-  // Lengths, then first bytes (every name has at least its NUL), rule out
-  // nearly every pair before the bytes are compared.
-  return one.nameSize == other.nameSize && one.name[0] == other.name[0] &&
-         std::memcmp(one.name, other.name, one.nameSize) == 0;
-}
-
 // True when two of the pending members from `first` on share a name. Each
-// name marks one of 64 bits, picked by its length and first byte; only when
-// a bit is marked twice are the names compared pair by pair.
+// name marks one of 64 bits, picked by its length and first byte (every name
+// has at least its NUL); only when a bit is marked twice are the names
+// compared pair by pair.
 bool HasRepeatedName(const std::vector<PendingMember>& stack, std::size_t first) {
   std::uint64_t marks = 0;
-  bool clash = false;
+  std::uint64_t clashes = 0;
   for (std::size_t i = first; i < stack.size(); ++i) {
     const std::uint64_t key =
         (stack[i].nameSize << 8) | static_cast<unsigned char>(stack[i].name[0]);
     const std::uint64_t mark = std::uint64_t{1} << ((key * 0x9E3779B97F4A7C15) >> 58);
-    clash = clash || (marks & mark) != 0;
+    clashes |= marks & mark;
     marks |= mark;
   }
-  if (!clash) return false;
+  if (clashes == 0) return false;
   for (std::size_t i = first + 1; i < stack.size(); ++i) {
+    const PendingMember& member = stack[i];
     for (std::size_t j = first; j < i; ++j) {
-      if (SameName(stack[i], stack[j])) return true;
+      if (stack[j].nameSize == member.nameSize &&
+          std::memcmp(stack[j].name, member.name, member.nameSize) == 0) {
+        return true;
+      }
     }
   }
   return false;
@@ -458,10 +456,8 @@ JsonValue* CloseObject(JsonParser& parser, std::size_t first) {
   if (count <= kJsonIndexThreshold && !HasRepeatedName(stack, first)) {
     // The common case: every member is laid out as it came.
     for (std::size_t i = first; i < stack.size(); ++i) {
-      JsonMember* slot = new (&slots[kept]) JsonMember;
-      Storage::Borrow(slot->name, stack[i].name, stack[i].nameSize);
-      slot->value = JsonPtr(stack[i].value);
-      ++kept;
+      new (&slots[kept++])
+          JsonMember{Storage::Lent(stack[i].name, stack[i].nameSize), JsonPtr(stack[i].value)};
     }
     stack.resize(first);
     Storage::Adopt(object->members, slots, static_cast<std::uint32_t>(kept));

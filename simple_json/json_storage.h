@@ -38,6 +38,7 @@ struct JsonArena {
   std::size_t liveNodes = 1;  // the parser's hold until JsonArenaFinish
   // While pure: the root, then subtrees taken out of the tree; null once freed.
   std::array<const JsonValue*, kJsonArenaHolders> holders{};
+  std::size_t holderCount = 0;  // holders not yet freed
   bool pure = true;
   // A holder was freed without its nodes being counted off, so liveNodes
   // must be counted afresh before the arena stops being pure.
@@ -92,6 +93,9 @@ inline void JsonArenaTouch(const JsonValue* container) {
 bool JsonArenaDetach(const JsonValue* container, const JsonValue* value) noexcept;
 
 struct JsonStorageAccess {
+  // A text lending `size` bytes at `data` that stay valid as long as the arena.
+  static JsonText Lent(const char* data, std::size_t size) { return JsonText(data, size); }
+
   // Lends `size` bytes at `data` that stay valid as long as the arena.
   static void Borrow(JsonText& text, const char* data, std::size_t size) {
     text.Drop();

@@ -87,6 +87,8 @@ class JsonText {
  private:
   friend struct JsonStorageAccess;
   static constexpr const char* kEmpty = "";
+  // Lends `size` bytes at `data`, for the library's storage code.
+  JsonText(const char* data, std::size_t size) : data_(data), size_(size), owned_(0) {}
   // Frees heap bytes and leaves the text empty.
   void Release() noexcept;
   void Drop() noexcept {
