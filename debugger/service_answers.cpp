@@ -146,6 +146,17 @@ bool ReadMemoryRange(const JsonValue* params, std::uint64_t* address, std::uint6
   return true;
 }
 
+// Two lower-case hex digits per byte into `digits`, which may overlap the
+// bytes from their middle on: the digits of byte i end before byte i + 1.
+void WriteHexDigits(const std::uint8_t* data, std::size_t count, char* digits) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  for (std::size_t index = 0; index < count; ++index) {
+    const std::uint8_t byte = data[index];
+    digits[2 * index] = kDigits[byte >> 4];
+    digits[2 * index + 1] = kDigits[byte & 0x0F];
+  }
+}
+
 std::int32_t AnswerMemoryRead(DbgServiceState* state, const JsonValue* params,
                               std::string* result) {
   std::uint64_t address = 0;
@@ -154,22 +165,19 @@ std::int32_t AnswerMemoryRead(DbgServiceState* state, const JsonValue* params,
   // The model holds one context; a request for another task's view of
   // memory cannot be answered.
   if (JsonObjectIndexOf(params, "taskId") >= 0) return kDbgServiceFailed;
-  std::vector<std::uint8_t> bytes(count);
-  if (!model::ModelMemoryRead(*state->model, address, count, bytes.data())) {
-    return kDbgServiceFailed;
-  }
-  // Hex digits need no escapes: they go straight into the answer.
-  static constexpr char kDigits[] = "0123456789abcdef";
+  // Hex digits need no escapes: they go straight into the answer. The bytes
+  // are read into the back half of their digits' room and spread from the
+  // front, so no buffer of their own is needed.
   PutName(result, "value");
-  const std::size_t start = result->size() + 1;
-  result->resize(start + 2 * bytes.size() + 3);
-  char* at = result->data() + start - 1;
-  *at++ = '"';
-  for (const std::uint8_t byte : bytes) {
-    *at++ = kDigits[byte >> 4];
-    *at++ = kDigits[byte & 0x0F];
-  }
-  std::copy_n("\", ", 3, at);
+  result->push_back('"');
+  const std::size_t start = result->size();
+  constexpr std::string_view kTail = "\", ";
+  result->resize(start + 2 * count + kTail.size());
+  char* const digits = result->data() + start;
+  auto* const bytes = reinterpret_cast<std::uint8_t*>(digits + count);
+  if (!model::ModelMemoryRead(*state->model, address, count, bytes)) return kDbgServiceFailed;
+  WriteHexDigits(bytes, count, digits);
+  std::copy_n(kTail.data(), kTail.size(), digits + 2 * count);
   return 0;
 }
 
@@ -324,10 +332,16 @@ bool DbgIsRequest(const JsonValue* message) {
 }
 
 std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& request) {
+  std::string text;
+  DbgWriteServiceAnswer(state, request, &text);
+  return text;
+}
+
+void DbgWriteServiceAnswer(DbgServiceState* state, const JsonValue& request, std::string* answer) {
   ++state->answered;
   // Room for the usual answer, so that it is not grown piece by piece.
   constexpr std::size_t kUsualAnswer = 256;
-  std::string text;
+  std::string& text = *answer;
   text.reserve(kUsualAnswer);
   text = "{ \"jsonrpc\" : \"2.0\", \"result\" : { ";
   const std::size_t members = text.size();
@@ -357,17 +371,11 @@ std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& req
     text.append("null");
   }
   text.append(" }");
-  return text;
 }
 
 std::string DbgHexEncode(const std::uint8_t* data, std::size_t count) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(2 * count);
-  for (std::size_t index = 0; index < count; ++index) {
-    text.push_back(kDigits[data[index] >> 4]);
-    text.push_back(kDigits[data[index] & 0x0F]);
-  }
+  std::string text(2 * count, '\0');
+  WriteHexDigits(data, count, text.data());
   return text;
 }
 

@@ -89,6 +89,10 @@ bool DbgIsRequest(const JsonValue* message);
 // defines them. Never fails: what cannot be answered gets a non-zero "return".
 std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& request);
 
+// The same answer written over *answer, whose room is kept: a caller that
+// answers request after request reuses one buffer.
+void DbgWriteServiceAnswer(DbgServiceState* state, const JsonValue& request, std::string* answer);
+
 // Bytes as hex text, two lower-case digits per byte ("ab01").
 std::string DbgHexEncode(const std::uint8_t* data, std::size_t count);
 

@@ -6,6 +6,7 @@
 
 #include "kernel/registration.h"
 #include "osa/entry.h"
+#include "runtime/text_format.h"
 #include "simple_json/json_parse.h"
 #include "simple_json/json_write.h"
 
@@ -41,7 +42,7 @@ const char* InProcessExchange(void* context, const char* request) {
   const JsonPtr tree = JsonParse(request, nullptr);
   // Only requests come from the plug-in while it serves one of ours.
   if (!DbgIsRequest(tree.get())) return nullptr;
-  session->inProcessAnswer = DbgAnswerServiceRequest(&session->service, *tree);
+  DbgWriteServiceAnswer(&session->service, *tree, &session->inProcessAnswer);
   Record(session, kDebuggerTag, session->inProcessAnswer);
   return session->inProcessAnswer.c_str();
 }
@@ -73,40 +74,51 @@ bool OpenInProcess(DbgSession* session, std::string* error) {
   return true;
 }
 
-std::string BuildRequest(std::string_view method, JsonPtr params, std::int64_t id) {
-  JsonPtr request = JsonNewObject();
-  JsonObjectAddString(request.get(), "jsonrpc", std::string_view("2.0"));
-  JsonObjectAddString(request.get(), "method", method);
-  JsonObjectAdd(request.get(), "params", params != nullptr ? std::move(params) : JsonNewObject());
-  JsonObjectAddInteger(request.get(), "id", id);
-  std::string text;
-  JsonWrite(text, request.get());
+// The text the JSON writer gives for the object { jsonrpc, method, params,
+// id }, written straight out: only the params are a tree.
+std::string BuildRequest(std::string_view method, const JsonValue* params, std::int64_t id) {
+  std::string text = "{ \"jsonrpc\" : \"2.0\", \"method\" : ";
+  JsonQuote(text, method);
+  text.append(", \"params\" : ");
+  if (params != nullptr) {
+    JsonWrite(text, params);
+  } else {
+    const JsonPtr empty = JsonNewObject();
+    JsonWrite(text, empty.get());
+  }
+  text.append(", \"id\" : ");
+  RtAppendInteger(&text, id);
+  text.append(" }");
   return text;
 }
 
 // Sends over the pipe and serves the plug-in's requests until a message that
-// is not a request arrives; that message is the answer.
-bool PipeExchange(DbgSession* session, const std::string& request, std::string* answer) {
+// is not a request arrives; that message is the answer, handed back with its
+// parse (null when it is not JSON) so that it is parsed once.
+bool PipeExchange(DbgSession* session, const std::string& request, std::string* answer,
+                  JsonPtr* answerTree) {
   DbgIoStatus status = DbgPluginSend(&session->process, request, session->timeout);
   if (status != DbgIoStatus::kOk) {
     return Fail(session, std::string("sending a request: ") + DbgIoStatusText(status));
   }
+  std::string message;  // one buffer each for every message and reply of the exchange
+  std::string reply;
   for (std::uint64_t served = 0;; ++served) {
-    std::string message;
     status = DbgPluginReceive(&session->process, &message, session->timeout);
     if (status != DbgIoStatus::kOk) {
       return Fail(session, std::string("waiting for the plug-in: ") + DbgIoStatusText(status));
     }
     Record(session, kPluginTag, message);
-    const JsonPtr tree = JsonParse(message, nullptr);
+    JsonPtr tree = JsonParse(message, nullptr);
     if (!DbgIsRequest(tree.get())) {
       *answer = std::move(message);
+      *answerTree = std::move(tree);
       return true;
     }
     if (served >= kDbgMaxServiceRequestsPerCall) {
       return Fail(session, "the plug-in sent too many service requests for one request");
     }
-    const std::string reply = DbgAnswerServiceRequest(&session->service, *tree);
+    DbgWriteServiceAnswer(&session->service, *tree, &reply);
     Record(session, kDebuggerTag, reply);
     status = DbgPluginSend(&session->process, reply, session->timeout);
     if (status != DbgIoStatus::kOk) {
@@ -156,22 +168,22 @@ bool DbgSessionCall(DbgSession* session, std::string_view method, JsonPtr params
     return false;
   }
   const std::int64_t id = session->nextId++;
-  const std::string request = BuildRequest(method, std::move(params), id);
+  const std::string request = BuildRequest(method, params.get(), id);
   Record(session, kDebuggerTag, request);
   session->service.during = request;
 
   std::string answer;
+  JsonPtr tree;
   if (session->transport == DbgTransport::kPipe) {
-    if (!PipeExchange(session, request, &answer)) return false;
+    if (!PipeExchange(session, request, &answer, &tree)) return false;
   } else {
     const char* const response = OSA_Client_CmdParser(request.c_str());
     if (response == nullptr) return Fail(session, "the plug-in made no response");
     answer = response;
     Record(session, kPluginTag, answer);
+    tree = JsonParse(answer, nullptr);
   }
 
-  std::string parseError;
-  JsonPtr tree = JsonParse(answer, &parseError);
   if (tree == nullptr || tree->kind != JsonKind::JsonObject) {
     return Fail(session, "the plug-in's response is not a JSON object: " + answer);
   }
