@@ -190,4 +190,36 @@ TEST(IsCompleteMessage, GivesTheLengthOfCompleteTexts) {
   }
 }
 
+// Texts without escapes are scanned block by block from the parity of their
+// quotes: many random texts of braces, quotes and plain bytes, split at
+// every third byte too, end where a scan of one byte at a time ends.
+TEST(ScanBraces, QuoteParityBlocksAgreeWithByteSteps) {
+  constexpr char kBytes[] = {'{', '}', '"', 'a', ' ', '{', '}'};
+  unsigned seed = 12345;
+  for (int round = 0; round < 2000; ++round) {
+    std::string text = "{";
+    const std::size_t size = 1 + round % 90;
+    for (std::size_t index = 0; index < size; ++index) {
+      seed = seed * 1103515245u + 12345u;
+      text.push_back(kBytes[(seed >> 16) % sizeof kBytes]);
+    }
+    OsaBraceScan single;
+    std::size_t singleEnd = 0;
+    bool singleClosed = false;
+    for (std::size_t index = 0; index < text.size() && !singleClosed; ++index) {
+      singleClosed = OsaScanBraces(&single, text.data() + index, 1, &singleEnd);
+      if (singleClosed) singleEnd = index + 1;
+    }
+    OsaBraceScan whole;
+    std::size_t wholeEnd = 0;
+    EXPECT_EQ(OsaScanBraces(&whole, text.data(), text.size(), &wholeEnd), singleClosed) << text;
+    if (singleClosed) {
+      EXPECT_EQ(wholeEnd, singleEnd) << text;
+    } else {
+      EXPECT_EQ(whole.depth, single.depth) << text;
+      EXPECT_EQ(whole.inString, single.inString) << text;
+    }
+  }
+}
+
 }  // namespace
