@@ -371,7 +371,7 @@ bool JsonObjectAdd(JsonValue* object, std::string_view name, JsonPtr value) {
 
 bool JsonObjectSet(JsonValue* object, std::string_view name, JsonPtr value) {
   if (!IsObject(object) || value == nullptr) return false;
-  const std::int64_t index = JsonObjectIndexOf(object, name);
+  const std::int64_t index = FindMember(object, name);
   if (index < 0) return JsonObjectAdd(object, name, std::move(value));
   JsonArenaTouch(object);
   Storage::At(object->members, static_cast<std::size_t>(index)).value = std::move(value);
@@ -396,7 +396,7 @@ bool JsonObjectGet(JsonValue* object, std::string_view name, JsonValue** out) {
 
 bool JsonObjectRemove(JsonValue* object, std::string_view name, JsonPtr* out) {
   if (!IsObject(object)) return false;
-  const std::int64_t index = JsonObjectIndexOf(object, name);
+  const std::int64_t index = FindMember(object, name);
   if (index < 0) return false;
   const auto position = static_cast<std::size_t>(index);
   JsonMember& member = Storage::At(object->members, position);
