@@ -238,16 +238,24 @@ void WriteWire(WireSink& sink, const JsonValue* value) {
       }
       return;
     case JsonKind::JsonObject: {
-      sink.Put("{ "sv);
       const std::size_t count = value->members.size();
       for (std::size_t i = 0; i < count; ++i) {
-        if (i > 0) sink.Put(", "sv);
         const JsonMember& member = value->members[i];
-        Quote(sink, member.name.view());
-        sink.Put(" : "sv);
+        const std::string_view name = member.name.view();
+        // "{ " or ", ", the quoted name and " : " go into one room.
+        char* const out = sink.Room(name.size() + 7);
+        std::memcpy(out, i == 0 ? "{ \"" : ", \"", 3);
+        if (CopyPlain(name, out + 3)) {
+          std::memcpy(out + 3 + name.size(), "\" : ", 4);
+          sink.Advance(name.size() + 7);
+        } else {
+          sink.Advance(2);
+          QuoteEscaped(sink, name);
+          sink.Put(" : "sv);
+        }
         WriteItem(sink, member.value.get());
       }
-      sink.Put(" }"sv);
+      sink.Put(count == 0 ? "{  }"sv : " }"sv);
       return;
     }
     case JsonKind::JsonArray: {
