@@ -91,6 +91,7 @@ bool OpenReadySession(DbgTransport transport, bool record, model::TargetModel* t
   options.pluginPath = OSA_PLUGIN_PATH;
   options.timeout = kTimeout;
   options.record = record;
+  options.expressionMemo = true;
   if (!DbgSessionOpen(options, target, session, error)) return false;
   DbgOsaInitAnswer init;
   DbgTargetInitAnswer answer;

@@ -154,6 +154,7 @@ int DbgFrontEndRun(const DbgFrontEndOptions& options, std::string* out, std::str
   conversation.session.transport = options.transport;
   conversation.session.pluginPath = options.pluginPath;
   conversation.session.record = !options.recordPath.empty();
+  conversation.session.expressionMemo = true;  // the model stays as built
   conversation.recordPath = options.recordPath;
   conversation.bigEndianTarget = target.manifest.bigEndian;
   conversation.cache = options.cache;

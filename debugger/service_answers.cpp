@@ -59,6 +59,10 @@ void CheckMemo(DbgServiceState* state) {
 // The expression's answer, from the memo when it was kept; an evaluation that
 // read no target state is kept while the memo has room. False on a failure.
 bool MemoAnswer(DbgServiceState* state, std::string_view expression, DbgMemoAnswer* answer) {
+  if (!state->memo.enabled) {
+    answer->ok = model::ModelEvaluate(*state->model, expression, &answer->value, nullptr);
+    return answer->ok;
+  }
   CheckMemo(state);
   DbgExpressionMemo& memo = state->memo;
   const auto found = memo.answers.find(expression);
@@ -67,8 +71,8 @@ bool MemoAnswer(DbgServiceState* state, std::string_view expression, DbgMemoAnsw
     return answer->ok;
   }
   bool readTarget = true;
-  answer->ok = model::ModelEvaluate(*state->model, expression, &answer->value, nullptr,
-                                    &readTarget);
+  answer->ok =
+      model::ModelEvaluate(*state->model, expression, &answer->value, nullptr, &readTarget);
   if (!readTarget && memo.answers.size() < kDbgMemoMaxAnswers &&
       memo.textBytes + expression.size() <= kDbgMemoMaxTextBytes) {
     memo.answers.emplace(expression, *answer);

@@ -39,9 +39,12 @@ struct DbgTextHash {
 // Answers of expressions that read neither memory nor registers, by their
 // text: these depend on the types and symbols alone, which the plug-in asks
 // about again on every refresh. The answers hold only for the model they were
-// filled from, with the type and symbol counts it had then; whoever rebuilds
-// a model in place under a state empties the memo (`state->memo = {}`).
+// filled from, with the type and symbol counts it had then. A symbol or type
+// changed in place goes unseen, so the memo is off unless the state's owner
+// turns it on for a model whose layout stays as built (the tools do; tests
+// that edit a model leave it off).
 struct DbgExpressionMemo {
+  bool enabled = false;
   const model::TargetModel* model = nullptr;
   std::size_t typeCount = 0;
   std::size_t symbolCount = 0;

@@ -149,6 +149,7 @@ bool DbgSessionOpen(const DbgSessionOptions& options, model::TargetModel* model,
   auto opened = std::make_unique<DbgSession>();
   opened->transport = options.transport;
   opened->service.model = model;
+  opened->service.memo.enabled = options.expressionMemo;
   opened->timeout = options.timeout;
   opened->recording = options.record;
   if (options.transport == DbgTransport::kPipe) {

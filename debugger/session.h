@@ -29,6 +29,9 @@ struct DbgSessionOptions {
   std::vector<std::string> pluginArguments;   // kPipe: argv[1] on; none for live mode
   std::chrono::milliseconds timeout{10'000};  // kPipe: bound of every wait
   bool record = false;                        // keep the conversation as record lines
+  // Answer layout expressions from a memo (see DbgExpressionMemo): only for a
+  // model whose types and symbols are not edited while the session lasts.
+  bool expressionMemo = false;
 };
 
 // Service requests answered during one client request beyond this make the

@@ -32,8 +32,7 @@ void ModelInit(TargetModel* model, bool bigEndian);
 // `value` is untouched and `error` (when given) holds a readable reason;
 // `readTarget` (when given) tells whether memory or a register was read.
 [[nodiscard]] bool ModelEvaluate(const TargetModel& model, std::string_view expression,
-                                 uint64_t* value, std::string* error,
-                                 bool* readTarget = nullptr);
+                                 uint64_t* value, std::string* error, bool* readTarget = nullptr);
 
 // The symbolic form of an expression's value, as "print /a" shows it:
 // "0x20001234 <qx_kernel_sched_info+4>", "0x8000101 <app_blink_expired+1>" or

@@ -143,6 +143,7 @@ int PmRun(const PmOptions& options, std::string* out, std::string* err) {
   conversation.program = "osa_postmortem";
   conversation.session.transport = options.transport;
   conversation.session.pluginPath = options.pluginPath;
+  conversation.session.expressionMemo = true;  // the dump's model stays as loaded
   conversation.session.record = !options.recordPath.empty();
   conversation.recordPath = options.recordPath;
   conversation.bigEndianTarget = target.memory.bigEndian;

@@ -40,6 +40,7 @@ void PluginBroke(Proxy* proxy) {
 bool StartPlugin(Proxy* proxy) {
   DbgSessionOptions options;
   options.transport = DbgTransport::kPipe;
+  options.expressionMemo = true;  // types and symbols come from the ELF once
   options.pluginPath = ProxyFindPlugin(proxy->selfPath, proxy->options->pluginPath);
   options.timeout = kPluginTimeout;
   std::string error;

@@ -150,13 +150,14 @@ TEST_F(ServiceAnswers, CollectsDisplayedMessagesAndCopiesTheRequestId) {
 // failures come back from the memo, memory and register reads never do, and
 // the memo forgets a model that changed or was swapped.
 TEST_F(ServiceAnswers, MemoGivesTheAnswersAFreshEvaluationGives) {
+  state.memo.enabled = true;
   model::TypeId intType = 0;
   ASSERT_TRUE(model::FindTypeByName(targetModel.types, "int", &intType));
   ASSERT_TRUE(model::AddSymbol(&targetModel.symbols,
                                {"counter", model::SymbolKind::kVariable, kRam, 4, intType}));
   const auto evaluate = [this](const std::string& expression) {
-    return Answer(Request("OSA_Service_ExpressionEval", "\"expression\" : \"" + expression +
-                                                            "\", \"valueType\" : 11"));
+    return Answer(Request("OSA_Service_ExpressionEval",
+                          "\"expression\" : \"" + expression + "\", \"valueType\" : 11"));
   };
   const auto output = [](const std::string& value) {
     return Result("\"output\" : " + value + ", \"return\" : 0");
@@ -183,8 +184,7 @@ TEST_F(ServiceAnswers, MemoGivesTheAnswersAFreshEvaluationGives) {
   EXPECT_EQ(Answer(Request("OSA_Service_MemoryWrite", kMemory + "536870912, \"count\" : 4, "
                                                                 "\"value\" : \"05000000\"")),
             kDone);
-  EXPECT_EQ(Answer(Request("OSA_Service_RegisterWrite", "\"register\" : 4, \"value\" : 9")),
-            kDone);
+  EXPECT_EQ(Answer(Request("OSA_Service_RegisterWrite", "\"register\" : 4, \"value\" : 9")), kDone);
   ASSERT_TRUE(model::AddSymbol(&targetModel.symbols, {"later", model::SymbolKind::kLinker, 4}));
   for (const auto& row : rows)
     EXPECT_EQ(evaluate(row.expression), row.after) << row.expression;
