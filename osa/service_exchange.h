@@ -3,6 +3,8 @@
 // process's JSON-RPC service, and the status read from "return".
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -33,25 +35,36 @@ void OsaServiceAddTask(JsonValue* params, std::uint64_t taskId);
 // record (which fails like a null params object); the members follow in
 // order and OsaServiceSendText closes the object and sends it. The text is
 // copied into the request before anything else can be sent.
-// Member names are literals that the compiler checks need no escapes, so
-// they are written as they stand.
+// Member names are literals that the compiler checks need no escapes; the
+// text in front of a member's value (", \"name\" : ") is made at compile time.
 [[nodiscard]] std::string* OsaParamsBegin(const OSA_ServiceCntx* context);
 
-void OsaParamNameNeedsEscapes();  // never defined: naming it in a check fails the build
+void OsaParamNameRefused();  // never defined: naming it in a check fails the build
 
 struct OsaParamName {
-  consteval OsaParamName(const char* literal) : text(literal) {
-    for (const char byte : text) {
+  static constexpr std::size_t kLongestPiece = 40;
+
+  consteval OsaParamName(const char* literal) {
+    const std::string_view name(literal);
+    if (name.size() + 7 > kLongestPiece) OsaParamNameRefused();
+    for (const char byte : name) {
       if (byte == '"' || byte == '\\' || static_cast<unsigned char>(byte) < 0x20) {
-        OsaParamNameNeedsEscapes();
+        OsaParamNameRefused();
       }
     }
+    for (const char byte : std::string_view(", \""))
+      piece[size++] = byte;
+    for (const char byte : name)
+      piece[size++] = byte;
+    for (const char byte : std::string_view("\" : "))
+      piece[size++] = byte;
   }
-  std::string_view text;
+  std::array<char, kLongestPiece> piece{};
+  std::size_t size = 0;
 };
 
-void OsaParamsInteger(std::string* params, OsaParamName name, std::int64_t value);
-void OsaParamsString(std::string* params, OsaParamName name, const char* text);
+void OsaParamsInteger(std::string* params, const OsaParamName& name, std::int64_t value);
+void OsaParamsString(std::string* params, const OsaParamName& name, const char* text);
 // As OsaServiceAddCore and OsaServiceAddTask.
 void OsaParamsCore(std::string* params, std::int64_t core);
 void OsaParamsTask(std::string* params, std::uint64_t taskId);

@@ -3,9 +3,12 @@
 // memory blocks handed to the kernel code.
 #include "osa/service_requests.h"
 
+#include <array>
+#include <charconv>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -49,21 +52,17 @@ std::string* OsaParamsBegin(const OSA_ServiceCntx* context) {
   return &text;
 }
 
-namespace {
-
-void AppendName(std::string* params, OsaParamName name) {
-  params->append(", \"").append(name.text).append("\" : ");
+// The piece and the digits are put together on the stack and appended once.
+void OsaParamsInteger(std::string* params, const OsaParamName& name, std::int64_t value) {
+  std::array<char, OsaParamName::kLongestPiece + 24> text;
+  std::memcpy(text.data(), name.piece.data(), OsaParamName::kLongestPiece);
+  const char* const end =
+      std::to_chars(text.data() + name.size, text.data() + text.size(), value).ptr;
+  params->append(text.data(), static_cast<std::size_t>(end - text.data()));
 }
 
-}  // namespace
-
-void OsaParamsInteger(std::string* params, OsaParamName name, std::int64_t value) {
-  AppendName(params, name);
-  RtAppendInteger(params, value);
-}
-
-void OsaParamsString(std::string* params, OsaParamName name, const char* text) {
-  AppendName(params, name);
+void OsaParamsString(std::string* params, const OsaParamName& name, const char* text) {
+  params->append(name.piece.data(), name.size);
   JsonQuote(*params, text);
 }
 
