@@ -1,19 +1,18 @@
 // A debugger's full refresh of the 32-task model kernel (every task and every
 // other object with all their attributes as text) against the osa_plugin
-// executable over real pipes, next to the same messages echoed through the
-// same kind of pipes by a child that only copies them back (cat), so that
-// the pipe's share of a refresh shows; and the refresh in-process, where no
-// pipe is involved at all. Counters: client requests per second, service
-// round trips per attribute, and the child's own CPU time per message it
-// handled, read with getrusage(RUSAGE_CHILDREN) once it has been reaped.
-// The pipe runs come twice: placed by the scheduler, and with the child kept
-// on the debugger's CPU, since a wake-up on another CPU can cost more than
-// the plug-in's own work. A third run of the pipe refresh turns the
-// plug-in's cache of target reads on ("cache on"), to count the round trips
-// it saves; a plug-in without the cache answers the command and asks as
-// often as ever (counter cache_on 0). The last benchmark keeps the plug-in
-// and cat alive side by side and takes turns, a refresh then its echo, so
-// that both are measured under the same conditions on a shared machine.
+// executable over real pipes, and in-process, where no pipe is involved at
+// all. Counters: client requests per second, service round trips per
+// attribute, and the child's own CPU time per message it handled, read with
+// getrusage(RUSAGE_CHILDREN) once it has been reaped. The pipe runs come
+// placed by the scheduler and with the child kept on the debugger's CPU,
+// since a wake-up on another CPU can cost more than the plug-in's own work;
+// a third run turns the plug-in's cache of target reads on ("cache on") to
+// count the round trips it saves (a plug-in without the cache answers the
+// command and asks as often as ever: counter cache_on 0). The last benchmark
+// keeps the plug-in and a child that only copies messages back (cat) alive
+// side by side and takes turns, a refresh and then the same messages echoed
+// through the same kind of pipes, so that the pipe's share of a refresh
+// shows and both sides meet the same conditions on a shared machine.
 #include <benchmark/benchmark.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -202,45 +201,6 @@ bool RefreshMessages(std::vector<std::string>* messages, std::string* error) {
   return true;
 }
 
-// The same number and sizes of round trips as one refresh, each message
-// echoed back by cat: what the pipes alone cost.
-void BM_EchoRefreshTraffic(benchmark::State& state) {
-  std::vector<std::string> messages;
-  std::string error;
-  if (!RefreshMessages(&messages, &error)) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
-  const SameCpu sameCpu(state.range(0) != 0);
-  const double cpuBefore = ChildrenCpuSeconds();
-  DbgPluginProcess echo;
-  if (!DbgPluginStart(std::string(kEchoPath), {}, &echo, &error)) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
-  std::uint64_t roundTrips = 0;
-  std::string back;
-  const auto started = std::chrono::steady_clock::now();
-  for (auto _ : state) {
-    for (const std::string& message : messages) {
-      if (DbgPluginSend(&echo, message, kTimeout) != DbgIoStatus::kOk ||
-          DbgPluginReceive(&echo, &back, kTimeout) != DbgIoStatus::kOk || back != message) {
-        state.SkipWithError("the echo child lost a message");
-        return;
-      }
-      ++roundTrips;
-    }
-  }
-  const std::chrono::duration<double, std::micro> wall = std::chrono::steady_clock::now() - started;
-  (void)DbgPluginFinish(&echo, kTimeout);
-  state.counters["round_trips_per_refresh"] = static_cast<double>(messages.size());
-  state.counters["round_trip_us"] =
-      roundTrips == 0 ? 0.0 : wall.count() / static_cast<double>(roundTrips);
-  state.counters["echo_cpu_us_per_msg"] =
-      roundTrips == 0 ? 0.0
-                      : (ChildrenCpuSeconds() - cpuBefore) * 1e6 / static_cast<double>(roundTrips);
-}
-
 // CPU time a live child has used so far, in seconds; 0 when it cannot be read.
 double ChildCpuSeconds(pid_t pid) {
   clockid_t clock = 0;
@@ -327,12 +287,6 @@ BENCHMARK(BM_FullRefreshPipe)
     ->Args({0, 0})
     ->Args({1, 0})
     ->Args({1, 1})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(BM_EchoRefreshTraffic)
-    ->ArgName("same_cpu")
-    ->Arg(0)
-    ->Arg(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_RefreshBesideEcho)

@@ -30,7 +30,7 @@ struct DbgMemoAnswer {
 // Hashes std::string keys and std::string_view probes alike, so a lookup
 // copies nothing.
 struct DbgTextHash {
-  using is_transparent = void;
+  using is_transparent = void;  // NOLINT(readability-identifier-naming): the library asks this name
   std::size_t operator()(std::string_view text) const noexcept {
     return std::hash<std::string_view>{}(text);
   }

@@ -22,6 +22,17 @@ enum class Step : std::uint8_t {
   kStop,      // the scan is over at this byte
 };
 
+#if defined(__SSE2__)
+// The bytes that matter to the scans, each filling a block.
+struct BlockBytes {
+  __m128i open = _mm_set1_epi8('{');
+  __m128i close = _mm_set1_epi8('}');
+  __m128i quote = _mm_set1_epi8('"');
+  __m128i backslash = _mm_set1_epi8('\\');
+  __m128i zero = _mm_setzero_si128();
+};
+#endif
+
 constexpr bool MattersToScans(char byte) {
   return byte == '{' || byte == '}' || byte == '"' || byte == '\\' || byte == '\0';
 }
@@ -33,17 +44,14 @@ template <typename Visit>
 inline std::size_t VisitBytesThatMatter(const char* text, std::size_t index, std::size_t length,
                                         Visit visit) {
 #if defined(__SSE2__)
-  const __m128i open = _mm_set1_epi8('{');
-  const __m128i close = _mm_set1_epi8('}');
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i backslash = _mm_set1_epi8('\\');
-  const __m128i zero = _mm_setzero_si128();
+  const BlockBytes bytes;
   while (length - index >= 16) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + index));
     const __m128i hits = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(block, open), _mm_cmpeq_epi8(block, close)),
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash)),
-                     _mm_cmpeq_epi8(block, zero)));
+        _mm_or_si128(_mm_cmpeq_epi8(block, bytes.open), _mm_cmpeq_epi8(block, bytes.close)),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, bytes.quote),
+                                  _mm_cmpeq_epi8(block, bytes.backslash)),
+                     _mm_cmpeq_epi8(block, bytes.zero)));
     auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
     std::size_t next = index + 16;
     while (mask != 0) {
@@ -134,11 +142,7 @@ bool OsaScanBraces(OsaBraceScan* scan, const char* text, std::size_t length, std
   // text, take no step per quote: which bytes lie inside strings follows
   // from the parity of the quotes before them, and only the braces outside
   // strings are visited. The first other block hands over to the walk.
-  const __m128i open = _mm_set1_epi8('{');
-  const __m128i close = _mm_set1_epi8('}');
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i backslash = _mm_set1_epi8('\\');
-  const __m128i zero = _mm_setzero_si128();
+  const BlockBytes bytes;
   while (index < length) {
     // The last bytes are copied into a block of blanks, which do not matter.
     alignas(16) char tail[16];
@@ -150,11 +154,12 @@ bool OsaScanBraces(OsaBraceScan* scan, const char* text, std::size_t length, std
       from = tail;
     }
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    if (_mm_movemask_epi8(
-            _mm_or_si128(_mm_cmpeq_epi8(block, backslash), _mm_cmpeq_epi8(block, zero))) != 0) {
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, bytes.backslash),
+                                       _mm_cmpeq_epi8(block, bytes.zero))) != 0) {
       break;
     }
-    const auto quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quote)));
+    const auto quotes =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, bytes.quote)));
     // Bit i: an odd number of quotes at or before byte i of the block.
     unsigned inside = quotes ^ (quotes << 1);
     inside ^= inside << 2;
@@ -162,9 +167,9 @@ bool OsaScanBraces(OsaBraceScan* scan, const char* text, std::size_t length, std
     inside ^= inside << 8;
     if (inString) inside = ~inside;
     const auto opens =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, open))) & ~inside;
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, bytes.open))) & ~inside;
     const auto closes =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, close))) & ~inside;
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, bytes.close))) & ~inside;
     for (unsigned braces = opens | closes; braces != 0; braces &= braces - 1) {
       const auto bit = static_cast<unsigned>(__builtin_ctz(braces));
       if ((opens >> bit) & 1u) {
