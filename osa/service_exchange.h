@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -42,22 +43,22 @@ void OsaServiceAddTask(JsonValue* params, std::uint64_t taskId);
 void OsaParamNameRefused();  // never defined: naming it in a check fails the build
 
 struct OsaParamName {
+  static constexpr std::string_view kBefore = ", \"";
+  static constexpr std::string_view kAfter = "\" : ";
   static constexpr std::size_t kLongestPiece = 40;
 
   consteval OsaParamName(const char* literal) {
     const std::string_view name(literal);
-    if (name.size() + 7 > kLongestPiece) OsaParamNameRefused();
+    if (kBefore.size() + name.size() + kAfter.size() > kLongestPiece) OsaParamNameRefused();
     for (const char byte : name) {
       if (byte == '"' || byte == '\\' || static_cast<unsigned char>(byte) < 0x20) {
         OsaParamNameRefused();
       }
     }
-    for (const char byte : std::string_view(", \""))
-      piece[size++] = byte;
-    for (const char byte : name)
-      piece[size++] = byte;
-    for (const char byte : std::string_view("\" : "))
-      piece[size++] = byte;
+    for (const std::string_view part : {kBefore, name, kAfter}) {
+      for (const char byte : part)
+        piece[size++] = byte;
+    }
   }
   std::array<char, kLongestPiece> piece{};
   std::size_t size = 0;

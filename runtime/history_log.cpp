@@ -203,26 +203,29 @@ struct FileCloser {
   void operator()(std::FILE* file) const noexcept { std::fclose(file); }
 };
 
+// Copies `size` bytes, at least one Word and at most two, as the first and
+// the last Word of the range; where they overlap, bytes are written twice
+// with the same value.
+template <typename Word>
+inline void CopyEnds(char* to, const char* from, std::size_t size) {
+  Word head;
+  Word last;
+  std::memcpy(&head, from, sizeof head);
+  std::memcpy(&last, from + size - sizeof last, sizeof last);
+  std::memcpy(to, &head, sizeof head);
+  std::memcpy(to + size - sizeof last, &last, sizeof last);
+}
+
 // Copies the short pieces most entries are made of (channel names, digits,
 // separators) with a few word moves instead of a call; longer ones go to
-// memcpy. Overlapping moves write each byte once or twice, the same value.
+// memcpy.
 inline void CopyBytes(char* to, const char* from, std::size_t size) {
   if (size > 16) {
     std::memcpy(to, from, size);
   } else if (size >= 8) {
-    std::uint64_t head;
-    std::uint64_t last;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&last, from + size - 8, 8);
-    std::memcpy(to, &head, 8);
-    std::memcpy(to + size - 8, &last, 8);
+    CopyEnds<std::uint64_t>(to, from, size);
   } else if (size >= 4) {
-    std::uint32_t head;
-    std::uint32_t last;
-    std::memcpy(&head, from, 4);
-    std::memcpy(&last, from + size - 4, 4);
-    std::memcpy(to, &head, 4);
-    std::memcpy(to + size - 4, &last, 4);
+    CopyEnds<std::uint32_t>(to, from, size);
   } else if (size > 0) {
     to[0] = from[0];
     to[size / 2] = from[size / 2];
