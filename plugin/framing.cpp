@@ -1,11 +1,12 @@
 // Brace-balance framing of JSON-RPC messages (see framing.h). The scans
 // visit only the bytes that can change their state: braces, quotes,
-// backslashes and the zero byte. Where the CPU allows it, sixteen bytes are
-// compared at once and the positions of those bytes in the block taken from
-// a bit mask, so a message costs a few steps per token rather than per byte;
-// the message scan goes further and steps only on braces outside strings.
+// backslashes and the zero byte. Where the CPU allows it, 16 or 32 bytes are
+// compared at once and the positions of those bytes taken from a bit mask;
+// text without escapes is walked 32 bytes at a time with a step only on the
+// braces outside strings, so a message costs a few steps per brace.
 #include "plugin/framing.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -82,6 +83,89 @@ inline std::size_t VisitBytesThatMatter(const char* text, std::size_t index, std
   return length;
 }
 
+#if defined(__SSE2__)
+// Where the bytes that matter lie in 32 bytes of text, bit i for byte i.
+struct Chunk {
+  std::uint32_t special;  // backslashes and zero bytes
+  std::uint32_t quotes;
+  std::uint32_t braces;
+};
+
+inline std::uint32_t ChunkBits(__m128i low, __m128i high) {
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(low)) |
+         static_cast<std::uint32_t>(_mm_movemask_epi8(high)) << 16;
+}
+
+inline __m128i EitherByte(__m128i block, __m128i first, __m128i second) {
+  return _mm_or_si128(_mm_cmpeq_epi8(block, first), _mm_cmpeq_epi8(block, second));
+}
+
+inline Chunk LoadChunk(const char* from, const BlockBytes& bytes) {
+  const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+  const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16));
+  return Chunk{ChunkBits(EitherByte(low, bytes.backslash, bytes.zero),
+                         EitherByte(high, bytes.backslash, bytes.zero)),
+               ChunkBits(_mm_cmpeq_epi8(low, bytes.quote), _mm_cmpeq_epi8(high, bytes.quote)),
+               ChunkBits(EitherByte(low, bytes.open, bytes.close),
+                         EitherByte(high, bytes.open, bytes.close))};
+}
+
+// Walks text[index, length) 32 bytes at a time while they hold no backslash
+// and no zero byte, which is nearly all of wire text: which bytes lie inside
+// strings follows from the parity of the quotes before them, so no step is
+// taken per quote, and brace(at) is called only for the braces outside
+// strings. *inString is carried over. Returns where the walk ended: at the
+// brace for which brace() returned true (*stopped set), at the start of the
+// first 32 bytes that hold a backslash or a zero byte, or at `length`. No
+// byte outside the range is read.
+template <typename Brace>
+inline std::size_t WalkPlainChunks(const char* text, std::size_t index, std::size_t length,
+                                   bool* inString, bool* stopped, Brace brace) {
+  const BlockBytes bytes;
+  bool quoted = *inString;
+  while (index < length) {
+    const std::size_t left = length - index;
+    Chunk chunk;
+    if (left >= 32) {
+      chunk = LoadChunk(text + index, bytes);
+    } else if (length >= 32) {
+      // The range's last 32 bytes, less those walked already.
+      chunk = LoadChunk(text + length - 32, bytes);
+      const auto walked = static_cast<unsigned>(32 - left);
+      chunk.special >>= walked;
+      chunk.quotes >>= walked;
+      chunk.braces >>= walked;
+    } else {
+      // A range shorter than that is copied into blanks, which do not matter.
+      alignas(16) char padded[32];
+      std::memset(padded, ' ', sizeof padded);
+      std::memcpy(padded, text + index, left);
+      chunk = LoadChunk(padded, bytes);
+    }
+    if (chunk.special != 0) break;
+    // Bit i: an odd number of quotes at or before byte i.
+    std::uint32_t inside = chunk.quotes ^ (chunk.quotes << 1);
+    inside ^= inside << 2;
+    inside ^= inside << 4;
+    inside ^= inside << 8;
+    inside ^= inside << 16;
+    if (quoted) inside = ~inside;
+    for (std::uint32_t outside = chunk.braces & ~inside; outside != 0; outside &= outside - 1) {
+      const std::size_t at = index + static_cast<unsigned>(std::countr_zero(outside));
+      if (brace(at)) {
+        *inString = false;
+        *stopped = true;
+        return at;
+      }
+    }
+    if (std::popcount(chunk.quotes) % 2 != 0) quoted = !quoted;
+    index += left < 32 ? left : 32;
+  }
+  *inString = quoted;
+  return index;
+}
+#endif
+
 }  // namespace
 
 bool OSA__JSON__IsComplete(const char* text) {
@@ -95,12 +179,30 @@ bool OsaIsCompleteMessage(const char* text, std::size_t* length) {
   while (text[start] == ' ' || text[start] == '\t' || text[start] == '\n')
     ++start;
   if (text[start] != '{') return false;
-  // The length first, so that the block scan has a bound to stay inside.
+  // The length first, so that the block scans have a bound to stay inside.
   const std::size_t size = start + std::strlen(text + start);
   long depth = 0;
   bool inString = false;
   bool closedEarly = false;
-  VisitBytesThatMatter(text, start, size, [&](std::size_t at) {
+  // A "}" at depth 0 makes the text never complete; the scan goes on only
+  // to find its length.
+  const auto brace = [&](char byte) {
+    if (byte == '{') {
+      ++depth;
+    } else {
+      if (depth == 0) closedEarly = true;
+      --depth;
+    }
+  };
+  std::size_t index = start;
+#if defined(__SSE2__)
+  bool stopped = false;
+  index = WalkPlainChunks(text, start, size, &inString, &stopped, [&](std::size_t at) {
+    brace(text[at]);
+    return false;
+  });
+#endif
+  VisitBytesThatMatter(text, index, size, [&](std::size_t at) {
     const char byte = text[at];
     if (inString) {
       if (byte == '"') {
@@ -108,15 +210,10 @@ bool OsaIsCompleteMessage(const char* text, std::size_t* length) {
       } else if (byte == '\\' && at + 1 < size) {  // passes over the next byte
         return Step::kSkipNext;
       }
-    } else if (byte == '{') {
-      ++depth;
-    } else if (byte == '}') {
-      // A "}" at depth 0 makes the text never complete; the scan goes on
-      // only to find its length.
-      if (depth == 0) closedEarly = true;
-      --depth;
     } else if (byte == '"') {
       inString = true;
+    } else if (byte == '{' || byte == '}') {
+      brace(byte);
     }
     return Step::kNext;
   });
@@ -138,52 +235,19 @@ bool OsaScanBraces(OsaBraceScan* scan, const char* text, std::size_t length, std
   bool inString = scan->inString;
   bool escaped = scan->escaped;  // still set only when there was no byte to take
 #if defined(__SSE2__)
-  // Blocks without a backslash or a zero byte, which is nearly all of wire
-  // text, take no step per quote: which bytes lie inside strings follows
-  // from the parity of the quotes before them, and only the braces outside
-  // strings are visited. The first other block hands over to the walk.
-  const BlockBytes bytes;
-  while (index < length) {
-    // The last bytes are copied into a block of blanks, which do not matter.
-    alignas(16) char tail[16];
-    const std::size_t taken = length - index < 16 ? length - index : 16;
-    const char* from = text + index;
-    if (taken < 16) {
-      std::memset(tail, ' ', sizeof tail);
-      std::memcpy(tail, from, taken);
-      from = tail;
+  index = WalkPlainChunks(text, index, length, &inString, &closed, [&](std::size_t at) {
+    if (text[at] == '{') {
+      ++depth;
+      return false;
     }
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, bytes.backslash),
-                                       _mm_cmpeq_epi8(block, bytes.zero))) != 0) {
-      break;
-    }
-    const auto quotes =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, bytes.quote)));
-    // Bit i: an odd number of quotes at or before byte i of the block.
-    unsigned inside = quotes ^ (quotes << 1);
-    inside ^= inside << 2;
-    inside ^= inside << 4;
-    inside ^= inside << 8;
-    if (inString) inside = ~inside;
-    const auto opens =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, bytes.open))) & ~inside;
-    const auto closes =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, bytes.close))) & ~inside;
-    for (unsigned braces = opens | closes; braces != 0; braces &= braces - 1) {
-      const auto bit = static_cast<unsigned>(__builtin_ctz(braces));
-      if ((opens >> bit) & 1u) {
-        ++depth;
-      } else if (depth > 0 && --depth == 0) {
-        scan->depth = 0;
-        scan->inString = false;
-        scan->escaped = false;
-        *end = index + bit + 1;
-        return true;
-      }
-    }
-    if (__builtin_popcount(quotes) % 2 != 0) inString = !inString;
-    index += taken;
+    return depth > 0 && --depth == 0;
+  });
+  if (closed) {
+    scan->depth = 0;
+    scan->inString = false;
+    scan->escaped = false;
+    *end = index + 1;
+    return true;
   }
 #endif
   const std::size_t stop = VisitBytesThatMatter(text, index, length, [&](std::size_t at) {

@@ -190,9 +190,29 @@ TEST(IsCompleteMessage, GivesTheLengthOfCompleteTexts) {
   }
 }
 
-// Texts without escapes are scanned block by block from the parity of their
-// quotes: many random texts of braces, quotes and plain bytes, split at
-// every third byte too, end where a scan of one byte at a time ends.
+// The completeness rules one byte at a time, for texts without escapes.
+bool CompleteByByteSteps(const std::string& text) {
+  long depth = 0;
+  bool inString = false;
+  bool closedEarly = false;
+  for (const char byte : text) {
+    if (inString) {
+      inString = byte != '"';
+    } else if (byte == '"') {
+      inString = true;
+    } else if (byte == '{') {
+      ++depth;
+    } else if (byte == '}') {
+      closedEarly = closedEarly || depth == 0;
+      --depth;
+    }
+  }
+  return !closedEarly && depth == 0 && !inString;
+}
+
+// Texts without escapes are scanned in blocks from the parity of their
+// quotes: many random texts of braces, quotes and plain bytes end where a
+// scan of one byte at a time ends, and are complete when such a scan says so.
 TEST(ScanBraces, QuoteParityBlocksAgreeWithByteSteps) {
   constexpr char kBytes[] = {'{', '}', '"', 'a', ' ', '{', '}'};
   unsigned seed = 12345;
@@ -210,11 +230,13 @@ TEST(ScanBraces, QuoteParityBlocksAgreeWithByteSteps) {
       singleClosed = OsaScanBraces(&single, text.data() + index, 1, &singleEnd);
       if (singleClosed) singleEnd = index + 1;
     }
+    EXPECT_EQ(OSA__JSON__IsComplete(text.c_str()), CompleteByByteSteps(text)) << text;
     OsaBraceScan whole;
     std::size_t wholeEnd = 0;
     EXPECT_EQ(OsaScanBraces(&whole, text.data(), text.size(), &wholeEnd), singleClosed) << text;
     if (singleClosed) {
       EXPECT_EQ(wholeEnd, singleEnd) << text;
+      EXPECT_TRUE(OSA__JSON__IsComplete(text.substr(0, singleEnd).c_str())) << text;
     } else {
       EXPECT_EQ(whole.depth, single.depth) << text;
       EXPECT_EQ(whole.inString, single.inString) << text;
