@@ -1,13 +1,12 @@
-// Timing scopes on the "OsaPluginTime" history channel. Each event is one
-// clock reading, which stamps the entry and times the scope, and its pieces
-// go into the history without being put together first.
+// Timing scopes on the "OsaPluginTime" history channel. The scope reads the
+// clock when it opens and when it closes, and its one entry is stamped with
+// the second reading; the entry's pieces go into the history without being
+// put together first.
 #include "osa/plugin_time.h"
 
-#include <array>
 #include <charconv>
 #include <cstdarg>
-#include <string>
-#include <string_view>
+#include <cstring>
 
 #include "osa/process_state.h"
 #include "runtime/history_log.h"
@@ -25,41 +24,52 @@ std::string_view DecimalText(Digits& digits, std::int64_t value) {
   return std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data()));
 }
 
-// Records "begin depth N: " and the label's pieces, stamped `now`.
-void TraceBegin(std::uint32_t depth, std::int64_t now, std::string_view head,
-                std::string_view body = {}, std::string_view tail = {}) {
-  Digits digits;
-  const std::array<std::string_view, 6> parts = {
-      "begin depth ", DecimalText(digits, depth), ": ", head, body, tail};
-  HistoryLogTraceParts(kChannel, parts, now);
-}
-
 }  // namespace
 
-// The label is formatted once into a reused text; the entry's other pieces
-// go into the history as they are.
 OsaTimingScope::OsaTimingScope(const char* format, ...)
     : depth_(++OsaProcess().timingDepth), startMicros_(HistoryLogNowMicros()) {
+  // Formatted into a reused text, then kept as any other label.
   thread_local std::string label;
   label.clear();
   std::va_list args;
   va_start(args, format);
   (void)RtAppendFormat(&label, format, args);  // a label that cannot be made stays empty
   va_end(args);
-  TraceBegin(depth_, startMicros_, label);
+  KeepLabel(OsaTimingLabel{label});
 }
 
 OsaTimingScope::OsaTimingScope(const OsaTimingLabel& label)
     : depth_(++OsaProcess().timingDepth), startMicros_(HistoryLogNowMicros()) {
-  TraceBegin(depth_, startMicros_, label.head, label.body, label.tail);
+  KeepLabel(label);
+}
+
+void OsaTimingScope::KeepLabel(const OsaTimingLabel& label) {
+  const std::size_t size = label.head.size() + label.body.size() + label.tail.size();
+  if (size > shortLabel_.size()) {
+    longLabel_.reserve(size);
+    longLabel_.append(label.head).append(label.body).append(label.tail);
+    return;
+  }
+  char* place = shortLabel_.data();
+  for (const std::string_view piece : {label.head, label.body, label.tail}) {
+    if (!piece.empty()) std::memcpy(place, piece.data(), piece.size());
+    place += piece.size();
+  }
+  labelSize_ = size;
+}
+
+std::string_view OsaTimingScope::Label() const {
+  if (!longLabel_.empty()) return longLabel_;
+  return std::string_view(shortLabel_.data(), labelSize_);
 }
 
 OsaTimingScope::~OsaTimingScope() {
   const std::int64_t now = HistoryLogNowMicros();
   Digits depth;
   Digits micros;
-  const std::array<std::string_view, 5> parts = {"end depth ", DecimalText(depth, depth_), ": ",
-                                                 DecimalText(micros, now - startMicros_), " us"};
+  const std::array<std::string_view, 6> parts = {"depth ", DecimalText(depth, depth_),
+                                                 ", ",     DecimalText(micros, now - startMicros_),
+                                                 " us: ",  Label()};
   HistoryLogTraceParts(kChannel, parts, now);
   --OsaProcess().timingDepth;
 }

@@ -1,9 +1,14 @@
-// Timing scopes on the "OsaPluginTime" history channel: a labelled begin
-// event with the nesting depth, and an end event with the depth and the
-// duration in microseconds.
+// Timing scopes on the "OsaPluginTime" history channel: when a scope
+// closes it leaves one entry with its nesting depth, its duration in
+// microseconds and its label. While it is open, the request it waits on is
+// in the history already (on "OSA__JSON__Write"), so a scope that never
+// closes still shows what it waited for.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // A label already put together, in up to three pieces written one after
@@ -23,8 +28,16 @@ class OsaTimingScope {
   OsaTimingScope& operator=(const OsaTimingScope&) = delete;
 
  private:
+  void KeepLabel(const OsaTimingLabel& label);
+  std::string_view Label() const;
+
   std::uint32_t depth_;
-  std::int64_t startMicros_;  // the begin event's time stamp
+  std::int64_t startMicros_;
+  // The label is copied at once, as the texts it is made from may be reused
+  // by scopes nested in this one; kept in place when short, as nearly all are.
+  std::array<char, 120> shortLabel_;
+  std::size_t labelSize_ = 0;
+  std::string longLabel_;
 };
 
 // Current nesting depth of open scopes.

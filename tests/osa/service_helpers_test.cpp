@@ -98,19 +98,27 @@ TEST_F(ServiceTest, TimedWrappersLogTheirLabelsAndDepth) {
   (void)OSA_Service_StructFieldSearch(&context, "QX_TASK", "name", 0, &u32, nullptr, nullptr,
                                       nullptr, kOsaNoCore);
   (void)OSA_Service_ThreadRegisterWrite(&context, 1, 2, 3, kOsaNoCore);  // not timed
+  // One entry per scope as it closes, inner scopes first: depth, duration, label.
   const std::vector<std::string> texts = TimingTexts();
-  ASSERT_EQ(texts.size(), 8u);
-  EXPECT_EQ(texts[1], "begin depth 2: RegRead(13)");
-  EXPECT_EQ(texts[2].rfind("end depth 2: ", 0), 0u);
-  EXPECT_EQ(texts[3].substr(texts[3].size() - 3), " us");
-  EXPECT_EQ(texts[4], "begin depth 1: MemRead(0x20000000, count 2, size 4)");
-  EXPECT_EQ(texts[6], "begin depth 1: StructField(QX_TASK.name)");
+  ASSERT_EQ(texts.size(), 4u);
+  const std::pair<const char*, const char*> expected[] = {
+      {"depth 2, ", ": RegRead(13)"},
+      {"depth 1, ", ": ExprEval(a)"},
+      {"depth 1, ", ": MemRead(0x20000000, count 2, size 4)"},
+      {"depth 1, ", ": StructField(QX_TASK.name)"}};
+  for (std::size_t index = 0; index < texts.size(); ++index) {
+    const auto& [head, tail] = expected[index];
+    EXPECT_TRUE(texts[index].starts_with(head) && texts[index].ends_with(tail) &&
+                texts[index].find(" us: ") != std::string::npos)
+        << texts[index];
+  }
   EXPECT_EQ(OsaPluginTimeDepth(), 0u);
 }
 
 // The labels of the two wrappers timed for nearly every attribute are put
 // together without printf and must read as printf writes them, for
-// addresses and counts of every size and sign, and for null expressions.
+// addresses and counts of every size and sign, and for null and long
+// expressions.
 TEST_F(ServiceTest, HotWrapperLabelsReadAsPrintfWritesThem) {
   struct Case {
     std::uint64_t address;
@@ -126,21 +134,22 @@ TEST_F(ServiceTest, HotWrapperLabelsReadAsPrintfWritesThem) {
   for (const Case& c : cases) {
     (void)OSA_Service_MemoryRead(&context, 0, c.address, c.count, c.size, nullptr, 0, kOsaNoCore);
     char text[128];
-    std::snprintf(text, sizeof text,
-                  "begin depth 1: MemRead(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")",
+    std::snprintf(text, sizeof text, "MemRead(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")",
                   c.address, c.count, c.size);
     expected.emplace_back(text);
   }
-  for (const char* expression : {"&((QX_TASK *)0)->core", "", static_cast<const char*>(nullptr)}) {
+  const std::string longExpression(200, 'x');  // longer than a label kept in place
+  for (const char* expression :
+       {"&((QX_TASK *)0)->core", "", static_cast<const char*>(nullptr), longExpression.c_str()}) {
     (void)OSA_Service_ExpressionEval(&context, expression, nullptr, kOsaNoCore);
-    expected.push_back(std::string("begin depth 1: ExprEval(") +
-                       (expression != nullptr ? expression : "(null)") + ")");
+    expected.push_back(std::string("ExprEval(") + (expression != nullptr ? expression : "(null)") +
+                       ")");
   }
-  std::vector<std::string> begins;
+  std::vector<std::string> labels;
   for (const std::string& text : TimingTexts()) {
-    if (text.rfind("begin ", 0) == 0) begins.push_back(text);
+    labels.push_back(text.substr(text.find(" us: ") + 5));
   }
-  EXPECT_EQ(begins, expected);
+  EXPECT_EQ(labels, expected);
 }
 
 // ---- Lists -----------------------------------------------------------------------
