@@ -27,8 +27,16 @@ DbgIoStatus ReadReady(DbgPluginProcess* process) {
   char chunk[65536];
   const ssize_t got = read(process->running.fromStdout.Get(), chunk, sizeof(chunk));
   if (got > 0) {
-    process->pending.append(chunk, static_cast<std::size_t>(got));
-    return process->pending.size() > kDbgMaxMessageBytes ? DbgIoStatus::kGarbage : DbgIoStatus::kOk;
+    std::string& pending = process->pending;
+    // Bytes already handed out go now; usually that is all of them.
+    if (process->taken == pending.size()) {
+      pending.clear();
+    } else if (process->taken > 0) {
+      pending.erase(0, process->taken);
+    }
+    process->taken = 0;
+    pending.append(chunk, static_cast<std::size_t>(got));
+    return pending.size() > kDbgMaxMessageBytes ? DbgIoStatus::kGarbage : DbgIoStatus::kOk;
   }
   if (got == 0) return DbgIoStatus::kClosed;
   return errno == EINTR || errno == EAGAIN ? DbgIoStatus::kOk : DbgIoStatus::kFailed;
@@ -56,22 +64,27 @@ ssize_t WriteWithoutSigpipe(int fd, const char* data, std::size_t size) {
 
 // The first whole message in pending, taken out; false while there is none.
 // Blanks before a message are dropped; any other byte there is garbage.
-bool TakeMessage(DbgPluginProcess* process, std::string* message, bool* garbage) {
-  std::string& pending = process->pending;
-  pending.erase(0, OsaCountLeadingBlanks(pending.data(), pending.size()));
-  if (pending.empty()) return false;
-  if (pending[0] != '{') {
+bool TakeMessage(DbgPluginProcess* process, std::string_view* message, bool* garbage) {
+  const std::string& pending = process->pending;
+  const char* const rest = pending.data() + process->taken;
+  const std::size_t restSize = pending.size() - process->taken;
+  const std::size_t blanks = OsaCountLeadingBlanks(rest, restSize);
+  process->taken += blanks;
+  if (blanks == restSize) return false;
+  const char* const start = rest + blanks;
+  const std::size_t size = restSize - blanks;
+  if (start[0] != '{') {
     *garbage = true;
     return false;
   }
   std::size_t end = 0;
-  if (!OsaFrameFirstObject(pending.data(), pending.size(), &end)) {
+  if (!OsaFrameFirstObject(start, size, &end)) {
     // A NUL byte inside the text stops the framing for good.
-    *garbage = std::memchr(pending.data(), '\0', pending.size()) != nullptr;
+    *garbage = std::memchr(start, '\0', size) != nullptr;
     return false;
   }
-  message->assign(pending, 0, end);
-  pending.erase(0, end);
+  *message = std::string_view(start, end);
+  process->taken += end;
   return true;
 }
 
@@ -106,6 +119,7 @@ bool DbgPluginStart(const std::string& path, const std::vector<std::string>& arg
   }
   process->running = std::move(running);
   process->pending.clear();
+  process->taken = 0;
   return true;
 }
 
@@ -147,11 +161,20 @@ DbgIoStatus DbgPluginSend(DbgPluginProcess* process, std::string_view message,
 
 DbgIoStatus DbgPluginReceive(DbgPluginProcess* process, std::string* message,
                              std::chrono::milliseconds timeout) {
+  std::string_view text;
+  const DbgIoStatus status = DbgPluginReceiveView(process, &text, timeout);
+  if (status == DbgIoStatus::kOk) message->assign(text);
+  return status;
+}
+
+DbgIoStatus DbgPluginReceiveView(DbgPluginProcess* process, std::string_view* message,
+                                 std::chrono::milliseconds timeout) {
+  // A message already whole needs no clock.
+  bool garbage = false;
+  if (TakeMessage(process, message, &garbage)) return DbgIoStatus::kOk;
+  if (garbage) return DbgIoStatus::kGarbage;
   const Clock::time_point deadline = Clock::now() + timeout;
   for (;;) {
-    bool garbage = false;
-    if (TakeMessage(process, message, &garbage)) return DbgIoStatus::kOk;
-    if (garbage) return DbgIoStatus::kGarbage;
     if (!process->running.fromStdout.Valid()) return DbgIoStatus::kClosed;
     pollfd fd = {process->running.fromStdout.Get(), POLLIN, 0};
     const int ready = poll(&fd, 1, MillisecondsLeft(deadline));
@@ -164,6 +187,8 @@ DbgIoStatus DbgPluginReceive(DbgPluginProcess* process, std::string* message,
     } else if (status != DbgIoStatus::kOk) {
       return status;
     }
+    if (TakeMessage(process, message, &garbage)) return DbgIoStatus::kOk;
+    if (garbage) return DbgIoStatus::kGarbage;
   }
 }
 

@@ -20,7 +20,10 @@ inline constexpr std::size_t kDbgMaxMessageBytes = std::size_t{16} << 20;
 // record closes them and stops (ProcStop) and reaps a child that still runs.
 struct DbgPluginProcess {
   ProcRunning running;  // toStdin and fromStdout; standard error is ours
-  std::string pending;  // bytes received that are not yet a whole message
+  // Bytes received; those before `taken` were handed out already and are
+  // dropped only when more bytes come, so taking a message moves nothing.
+  std::string pending;
+  std::size_t taken = 0;
 };
 
 enum class DbgIoStatus : unsigned char {
@@ -50,6 +53,11 @@ const char* DbgIoStatusText(DbgIoStatus status);
 // around it) into *message; bytes after it stay pending.
 [[nodiscard]] DbgIoStatus DbgPluginReceive(DbgPluginProcess* process, std::string* message,
                                            std::chrono::milliseconds timeout);
+
+// The same, lending the message's text instead of copying it: the view stays
+// valid until the next call on the process.
+[[nodiscard]] DbgIoStatus DbgPluginReceiveView(DbgPluginProcess* process, std::string_view* message,
+                                               std::chrono::milliseconds timeout);
 
 // Closes the child's input and waits for it to end within `timeout`, then
 // kills it. Returns its exit code, 128 plus the signal that ended it, or -1

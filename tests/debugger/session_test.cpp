@@ -124,6 +124,42 @@ TEST_F(Sessions, ABrokenPluginFailsTheCallInsteadOfHanging) {
   }
 }
 
+// Messages come out one at a time whatever the reads cut them into: several
+// in one write, blanks around them, one split over two writes; a byte that
+// cannot begin a message after them is garbage, an end after them is kClosed.
+TEST_F(Sessions, ReceivesTheMessagesOfAPipeOneByOne) {
+  const struct {
+    std::string script;
+    std::vector<std::string> messages;
+    DbgIoStatus end;
+  } rows[] = {
+      {"printf '{\"a\":1}  \\n{\"b\":[2]}\\n'", {"{\"a\":1}", "{\"b\":[2]}"}, DbgIoStatus::kClosed},
+      {"printf '\\n {\"a\":\"}\"}{}'", {"{\"a\":\"}\"}", "{}"}, DbgIoStatus::kClosed},
+      {"printf '{\"a\":1'; sleep 0.2; printf '}\\n{\"b\":2}'",
+       {"{\"a\":1}", "{\"b\":2}"},
+       DbgIoStatus::kClosed},
+      {"printf '{\"a\":1} x'", {"{\"a\":1}"}, DbgIoStatus::kGarbage},
+  };
+  for (const auto& row : rows) {
+    DbgPluginProcess process;
+    std::string error;
+    ASSERT_TRUE(DbgPluginStart("/bin/sh", {"-c", row.script}, &process, &error)) << error;
+    const std::chrono::milliseconds timeout(2000);
+    for (std::size_t index = 0; index < row.messages.size(); ++index) {
+      // Both forms of receive take from the same pending bytes.
+      std::string copied;
+      std::string_view lent;
+      const DbgIoStatus status = index % 2 == 0 ? DbgPluginReceiveView(&process, &lent, timeout)
+                                                : DbgPluginReceive(&process, &copied, timeout);
+      ASSERT_EQ(status, DbgIoStatus::kOk) << row.script;
+      EXPECT_EQ(index % 2 == 0 ? std::string(lent) : copied, row.messages[index]) << row.script;
+    }
+    std::string_view rest;
+    EXPECT_EQ(DbgPluginReceiveView(&process, &rest, timeout), row.end) << row.script;
+    (void)DbgPluginFinish(&process, timeout);
+  }
+}
+
 // The last task's link points at the second task, so a walk of the task
 // ring never gets back to where it started: the plug-in ends the walk when
 // the second task comes round again, each task shown once.
