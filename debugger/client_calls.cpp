@@ -1,44 +1,102 @@
 // The debugger's OSA_Client_* requests (see client_calls.h).
 #include "debugger/client_calls.h"
 
+#include <initializer_list>
 #include <utility>
+
+#include "debugger/text_pieces.h"
+#include "runtime/text_format.h"
+#include "simple_json/json_write.h"
 
 namespace {
 
-JsonPtr ContextParams(std::int64_t context) {
-  JsonPtr params = JsonNewObject();
-  JsonObjectAddInteger(params.get(), "context", context);
-  return params;
+// Params are written as text, exactly as the JSON writer writes an object
+// ("{ ", members joined by ", ", " }"), into the session's reused room; the
+// member names are plain words that need no escapes.
+std::string* BeginParams(DbgSession* session) {
+  session->params.assign("{ ");
+  return &session->params;
 }
 
-JsonPtr ObjectParams(std::int64_t context, std::int32_t type) {
-  JsonPtr params = ContextParams(context);
-  JsonObjectAddInteger(params.get(), "objTypeId", type);
-  return params;
+void PutName(std::string* params, std::string_view name) {
+  if (params->size() > 2) params->append(", ");
+  params->push_back('"');
+  params->append(name);
+  params->append("\" : ");
 }
 
-JsonPtr TaskParams(std::int64_t context, std::uint64_t taskId) {
-  JsonPtr params = ContextParams(context);
-  JsonObjectAddInteger(params.get(), "taskId", taskId);
-  return params;
+void AddInteger(std::string* params, std::string_view name, std::int64_t value) {
+  PutName(params, name);
+  RtAppendInteger(params, value);
 }
 
-// Sends the request and reads "return"; *result keeps the answer's members.
-std::int32_t Call(DbgSession* session, std::string_view method, JsonPtr params, JsonPtr* result) {
-  JsonPtr answer;
-  if (!DbgSessionCall(session, method, std::move(params), &answer)) return kDbgNoAnswer;
+// A text value ends at its first NUL byte, as a tree's string does.
+void AddText(std::string* params, std::string_view name, std::string_view value) {
+  PutName(params, name);
+  JsonQuote(*params, value.substr(0, value.find('\0')));
+}
+
+std::string_view EndParams(std::string* params) {
+  params->append(" }");
+  return *params;
+}
+
+// Params of integers alone, as the JSON writer writes them, put together in
+// a stack buffer and stored in one piece. Each member comes as its text up
+// to the value ("{ \"context\" : ", ", \"objTypeId\" : ", ...) and the value.
+using IntegerMember = std::pair<std::string_view, std::int64_t>;
+
+std::string_view IntegerParams(DbgSession* session, std::initializer_list<IntegerMember> members) {
+  char room[256];
+  std::size_t most = 2;
+  for (const IntegerMember& member : members)
+    most += member.first.size() + kDbgIntegerDigits;
+  if (most > sizeof room) {  // not for the members written here; kept for safety
+    session->params.clear();
+    for (const IntegerMember& member : members) {
+      session->params.append(member.first);
+      RtAppendInteger(&session->params, member.second);
+    }
+    session->params.append(" }");
+    return session->params;
+  }
+  char* out = room;
+  for (const IntegerMember& member : members) {
+    out = DbgPutInteger(DbgPutText(out, member.first), member.second);
+  }
+  out = DbgPutLiteral(out, " }");
+  session->params.assign(room, static_cast<std::size_t>(out - room));
+  return session->params;
+}
+
+std::string_view ContextParams(DbgSession* session, std::int64_t context) {
+  return IntegerParams(session, {{"{ \"context\" : ", context}});
+}
+
+std::string_view ObjectParams(DbgSession* session, std::int64_t context, std::int32_t type) {
+  return IntegerParams(session, {{"{ \"context\" : ", context}, {", \"objTypeId\" : ", type}});
+}
+
+std::string_view TaskParams(DbgSession* session, std::int64_t context, std::uint64_t taskId) {
+  return IntegerParams(session, {{"{ \"context\" : ", context},
+                                 {", \"taskId\" : ", static_cast<std::int64_t>(taskId)}});
+}
+
+// Sends the request and reads "return"; *answer keeps the whole answer.
+std::int32_t Call(DbgSession* session, std::string_view method, std::string_view params,
+                  DbgAnswer* answer) {
+  if (!DbgSessionCallText(session, method, params, answer)) return kDbgNoAnswer;
   std::int32_t status = 0;
-  if (!JsonObjectGetInteger(answer.get(), "return", &status)) {
+  if (!JsonObjectGetInteger(answer->result, "return", &status)) {
     session->lastError = std::string(method) + ": the answer has no \"return\"";
     return kDbgNoAnswer;
   }
-  *result = std::move(answer);
   return status;
 }
 
-std::int32_t CallStatus(DbgSession* session, std::string_view method, JsonPtr params) {
-  JsonPtr result;
-  return Call(session, method, std::move(params), &result);
+std::int32_t CallStatus(DbgSession* session, std::string_view method, std::string_view params) {
+  DbgAnswer answer;
+  return Call(session, method, params, &answer);
 }
 
 // A status-0 answer that lacks a member the method promises is no answer.
@@ -48,48 +106,51 @@ std::int32_t Missing(DbgSession* session, std::string_view method, std::string_v
 }
 
 // The text member `member` of a status-0 answer into *out.
-std::int32_t CallText(DbgSession* session, std::string_view method, JsonPtr params,
+std::int32_t CallText(DbgSession* session, std::string_view method, std::string_view params,
                       std::string_view member, std::string* out) {
-  JsonPtr result;
-  const std::int32_t status = Call(session, method, std::move(params), &result);
+  DbgAnswer answer;
+  const std::int32_t status = Call(session, method, params, &answer);
   if (status != 0) return status;
-  const char* text = nullptr;
-  if (!JsonObjectGetString(result.get(), member, &text)) return Missing(session, method, member);
-  out->assign(text != nullptr ? text : "");
+  const JsonValue* text = nullptr;
+  if (!JsonObjectGet(answer.result, member, &text) || text->kind != JsonKind::JsonString) {
+    return Missing(session, method, member);
+  }
+  out->assign(text->text.view());
   return 0;
 }
 
 // The integer member `member` of a status-0 answer into *out.
 template <typename Integer>
-std::int32_t CallNumber(DbgSession* session, std::string_view method, JsonPtr params,
+std::int32_t CallNumber(DbgSession* session, std::string_view method, std::string_view params,
                         std::string_view member, Integer* out) {
-  JsonPtr result;
-  const std::int32_t status = Call(session, method, std::move(params), &result);
+  DbgAnswer answer;
+  const std::int32_t status = Call(session, method, params, &answer);
   if (status != 0) return status;
-  if (!JsonObjectGetInteger(result.get(), member, out)) return Missing(session, method, member);
+  if (!JsonObjectGetInteger(answer.result, member, out)) return Missing(session, method, member);
   return 0;
 }
 
-JsonPtr AttributeParams(std::int64_t context, std::int32_t type, std::int32_t attribute,
-                        std::int32_t valueType) {
-  JsonPtr params = ObjectParams(context, type);
-  JsonObjectAddInteger(params.get(), "objAtrId", attribute);
-  JsonObjectAddInteger(params.get(), "valueType", valueType);
-  return params;
+std::string_view AttributeParams(DbgSession* session, std::int64_t context, std::int32_t type,
+                                 std::int32_t attribute, std::int32_t valueType) {
+  return IntegerParams(session, {{"{ \"context\" : ", context},
+                                 {", \"objTypeId\" : ", type},
+                                 {", \"objAtrId\" : ", attribute},
+                                 {", \"valueType\" : ", valueType}});
 }
 
 }  // namespace
 
 std::int32_t DbgOsaInit(DbgSession* session, std::int64_t context, DbgOsaInitAnswer* answer) {
-  JsonPtr result;
-  const std::int32_t status = Call(session, "OSA_Client_OsaInit", ContextParams(context), &result);
+  DbgAnswer reply;
+  const std::int32_t status =
+      Call(session, "OSA_Client_OsaInit", ContextParams(session, context), &reply);
   if (status != 0) return status;
+  const JsonValue* const result = reply.result;
   DbgOsaInitAnswer read;
   // Optional members: a missing one leaves the preset default.
-  (void)JsonObjectGetInteger(result.get(), "versionAcknowledge", &read.versionAcknowledge);
+  (void)JsonObjectGetInteger(result, "versionAcknowledge", &read.versionAcknowledge);
   const JsonValue* commands = nullptr;
-  if (!JsonObjectGet(result.get(), "commands", &commands) ||
-      commands->kind != JsonKind::JsonArray) {
+  if (!JsonObjectGet(result, "commands", &commands) || commands->kind != JsonKind::JsonArray) {
     return Missing(session, "OSA_Client_OsaInit", "commands");
   }
   for (const JsonPtr& element : commands->elements) {
@@ -100,7 +161,7 @@ std::int32_t DbgOsaInit(DbgSession* session, std::int64_t context, DbgOsaInitAns
 }
 
 std::int32_t DbgOsaCleanup(DbgSession* session, std::int64_t context) {
-  return CallStatus(session, "OSA_Client_OsaCleanup", ContextParams(context));
+  return CallStatus(session, "OSA_Client_OsaCleanup", ContextParams(session, context));
 }
 
 bool DbgOffersCommand(const DbgOsaInitAnswer& answer, std::string_view method) {
@@ -116,59 +177,62 @@ bool DbgOffersKernelAwareness(const DbgOsaInitAnswer& answer) {
 
 std::int32_t DbgTargetInit(DbgSession* session, std::int64_t context, bool bigEndianTarget,
                            DbgTargetInitAnswer* answer) {
-  JsonPtr params = ContextParams(context);
-  JsonObjectAddInteger(params.get(), "majorCpuType", kDbgCortexMMajorCpuType);
-  JsonObjectAddInteger(params.get(), "minorCpuType", kDbgCortexMMinorCpuType);
-  JsonObjectAddInteger(params.get(), "bigEndianTarget", std::int32_t{bigEndianTarget ? 1 : 0});
-  JsonObjectAddInteger(params.get(), "bigEndianHost", std::int32_t{0});
-  JsonObjectAddInteger(params.get(), "coreCount", std::int32_t{1});
-  JsonPtr result;
-  const std::int32_t status = Call(session, "OSA_Client_TargetInit", std::move(params), &result);
+  const std::string_view params =
+      IntegerParams(session, {{"{ \"context\" : ", context},
+                              {", \"majorCpuType\" : ", kDbgCortexMMajorCpuType},
+                              {", \"minorCpuType\" : ", kDbgCortexMMinorCpuType},
+                              {", \"bigEndianTarget\" : ", bigEndianTarget ? 1 : 0},
+                              {", \"bigEndianHost\" : ", 0},
+                              {", \"coreCount\" : ", 1}});
+  DbgAnswer reply;
+  const std::int32_t status = Call(session, "OSA_Client_TargetInit", params, &reply);
   if (status != 0) return status;
+  const JsonValue* const result = reply.result;
   DbgTargetInitAnswer read;
   // Optional members: a missing one leaves the preset default.
-  (void)JsonObjectGetInteger(result.get(), "osaKernelMajorVersion", &read.osaKernelMajorVersion);
-  (void)JsonObjectGetInteger(result.get(), "osaKernelMinorVersion", &read.osaKernelMinorVersion);
-  (void)JsonObjectGetInteger(result.get(), "distinguishCpuModes", &read.distinguishCpuModes);
+  (void)JsonObjectGetInteger(result, "osaKernelMajorVersion", &read.osaKernelMajorVersion);
+  (void)JsonObjectGetInteger(result, "osaKernelMinorVersion", &read.osaKernelMinorVersion);
+  (void)JsonObjectGetInteger(result, "distinguishCpuModes", &read.distinguishCpuModes);
   *answer = read;
   return 0;
 }
 
 std::int32_t DbgTargetCleanup(DbgSession* session, std::int64_t context) {
-  return CallStatus(session, "OSA_Client_TargetCleanup", ContextParams(context));
+  return CallStatus(session, "OSA_Client_TargetCleanup", ContextParams(session, context));
 }
 
 std::int32_t DbgTargetNotify(DbgSession* session, std::int64_t context, std::int32_t notice) {
-  JsonPtr params = ContextParams(context);
-  JsonObjectAddInteger(params.get(), "notice", notice);
-  return CallStatus(session, "OSA_Client_TargetNotify", std::move(params));
+  return CallStatus(
+      session, "OSA_Client_TargetNotify",
+      IntegerParams(session, {{"{ \"context\" : ", context}, {", \"notice\" : ", notice}}));
 }
 
 std::int32_t DbgObjectListInit(DbgSession* session, std::int64_t context, std::int32_t type) {
-  return CallStatus(session, "OSA_Client_ObjectListInit", ObjectParams(context, type));
+  return CallStatus(session, "OSA_Client_ObjectListInit", ObjectParams(session, context, type));
 }
 
 std::int32_t DbgObjectListNext(DbgSession* session, std::int64_t context, std::int32_t type) {
-  return CallStatus(session, "OSA_Client_ObjectListNext", ObjectParams(context, type));
+  return CallStatus(session, "OSA_Client_ObjectListNext", ObjectParams(session, context, type));
 }
 
 std::int32_t DbgObjectListCleanup(DbgSession* session, std::int64_t context, std::int32_t type) {
-  return CallStatus(session, "OSA_Client_ObjectListCleanup", ObjectParams(context, type));
+  return CallStatus(session, "OSA_Client_ObjectListCleanup", ObjectParams(session, context, type));
 }
 
 std::int32_t DbgObjectListAttributeText(DbgSession* session, std::int64_t context,
                                         std::int32_t type, std::int32_t attribute,
                                         std::string* text) {
   return CallText(session, "OSA_Client_ObjectListAttribute",
-                  AttributeParams(context, type, attribute, kDbgValueText), "objAtrValue", text);
+                  AttributeParams(session, context, type, attribute, kDbgValueText), "objAtrValue",
+                  text);
 }
 
 std::int32_t DbgObjectListAttributeNumber(DbgSession* session, std::int64_t context,
                                           std::int32_t type, std::int32_t attribute,
                                           std::uint64_t* number) {
   return CallNumber(session, "OSA_Client_ObjectListAttribute",
-                    AttributeParams(context, type, attribute, kDbgValueNumber), "objAtrValue",
-                    number);
+                    AttributeParams(session, context, type, attribute, kDbgValueNumber),
+                    "objAtrValue", number);
 }
 
 DbgWalkEnd DbgObjectListWalk(DbgSession* session, std::int64_t context, std::int32_t type,
@@ -200,50 +264,61 @@ DbgWalkEnd DbgObjectListWalk(DbgSession* session, std::int64_t context, std::int
 
 std::int32_t DbgTaskRegisterRead(DbgSession* session, std::int64_t context, std::uint64_t taskId,
                                  std::int32_t reg, std::uint64_t* value) {
-  JsonPtr params = TaskParams(context, taskId);
-  JsonObjectAddInteger(params.get(), "register", reg);
-  return CallNumber(session, "OSA_Client_TaskRegisterRead", std::move(params), "value", value);
+  const std::string_view params =
+      IntegerParams(session, {{"{ \"context\" : ", context},
+                              {", \"taskId\" : ", static_cast<std::int64_t>(taskId)},
+                              {", \"register\" : ", reg}});
+  return CallNumber(session, "OSA_Client_TaskRegisterRead", params, "value", value);
 }
 
 std::int32_t DbgTaskRegisterWrite(DbgSession* session, std::int64_t context, std::uint64_t taskId,
                                   std::int32_t reg, std::uint64_t value) {
-  JsonPtr params = TaskParams(context, taskId);
-  JsonObjectAddInteger(params.get(), "register", reg);
-  JsonObjectAddInteger(params.get(), "value", value);
-  return CallStatus(session, "OSA_Client_TaskRegisterWrite", std::move(params));
+  const std::string_view params =
+      IntegerParams(session, {{"{ \"context\" : ", context},
+                              {", \"taskId\" : ", static_cast<std::int64_t>(taskId)},
+                              {", \"register\" : ", reg},
+                              {", \"value\" : ", static_cast<std::int64_t>(value)}});
+  return CallStatus(session, "OSA_Client_TaskRegisterWrite", params);
 }
 
 std::int32_t DbgTaskStatusGet(DbgSession* session, std::int64_t context, std::uint64_t taskId,
                               std::string* status) {
-  return CallText(session, "OSA_Client_TaskStatusGet", TaskParams(context, taskId), "status",
-                  status);
+  return CallText(session, "OSA_Client_TaskStatusGet", TaskParams(session, context, taskId),
+                  "status", status);
 }
 
 std::int32_t DbgTaskNameGet(DbgSession* session, std::int64_t context, std::uint64_t taskId,
                             std::string* name) {
-  return CallText(session, "OSA_Client_TaskNameGet", TaskParams(context, taskId), "name", name);
+  return CallText(session, "OSA_Client_TaskNameGet", TaskParams(session, context, taskId), "name",
+                  name);
 }
 
 std::int32_t DbgCurrentTaskGet(DbgSession* session, std::int64_t context, std::uint64_t* taskId) {
-  JsonPtr params = ContextParams(context);
-  JsonObjectAddInteger(params.get(), "checkInKernel", std::int32_t{0});
-  return CallNumber(session, "OSA_Client_CurrentTaskGet", std::move(params), "taskId", taskId);
+  const std::string_view params =
+      IntegerParams(session, {{"{ \"context\" : ", context}, {", \"checkInKernel\" : ", 0}});
+  return CallNumber(session, "OSA_Client_CurrentTaskGet", params, "taskId", taskId);
 }
 
 std::int32_t DbgTaskLsoGet(DbgSession* session, std::int64_t context, std::uint64_t taskId,
                            std::int64_t* offset) {
-  return CallNumber(session, "OSA_Client_TaskLsoGet", TaskParams(context, taskId), "offset",
-                    offset);
+  return CallNumber(session, "OSA_Client_TaskLsoGet", TaskParams(session, context, taskId),
+                    "offset", offset);
 }
 
 std::int32_t DbgOsaCmdExecute(DbgSession* session, std::int64_t context, std::string_view command,
                               JsonPtr* result) {
-  JsonPtr params = ContextParams(context);
-  JsonObjectAddString(params.get(), "command", command);
-  JsonPtr answer;
+  std::string* params = BeginParams(session);
+  AddInteger(params, "context", context);
+  AddText(params, "command", command);
+  DbgAnswer answer;
   const std::int32_t status =
-      Call(session, "OSA_Client_OsaCmd_Execute", std::move(params), &answer);
-  if (status == 0) *result = std::move(answer);
+      Call(session, "OSA_Client_OsaCmd_Execute", EndParams(params), &answer);
+  if (status == 0) {
+    // The caller owns the result's members: they are taken out of the answer.
+    JsonPtr member;
+    (void)JsonObjectRemove(answer.tree.get(), "result", &member);
+    *result = std::move(member);
+  }
   return status;
 }
 
@@ -260,20 +335,21 @@ std::int32_t DbgCacheSet(DbgSession* session, std::int64_t context, bool on, boo
 std::int32_t DbgGuiObjectCheck(DbgSession* session, std::int64_t context, std::string_view typeName,
                                std::int32_t type, std::int32_t visible, std::string* shownName,
                                std::int32_t* shownVisible) {
-  JsonPtr params = ContextParams(context);
-  JsonObjectAddString(params.get(), "objTypeName", typeName);
-  JsonObjectAddInteger(params.get(), "objTypeId", type);
-  JsonObjectAddInteger(params.get(), "visible", visible);
-  JsonPtr result;
+  std::string* params = BeginParams(session);
+  AddInteger(params, "context", context);
+  AddText(params, "objTypeName", typeName);
+  AddInteger(params, "objTypeId", type);
+  AddInteger(params, "visible", visible);
+  DbgAnswer answer;
   const std::int32_t status =
-      Call(session, "OSA_Client_GuiObjectCheck", std::move(params), &result);
+      Call(session, "OSA_Client_GuiObjectCheck", EndParams(params), &answer);
   if (status != 0) return status;
   const char* name = nullptr;
   std::int32_t shown = 0;
-  if (!JsonObjectGetString(result.get(), "objTypeName", &name)) {
+  if (!JsonObjectGetString(answer.result, "objTypeName", &name)) {
     return Missing(session, "OSA_Client_GuiObjectCheck", "objTypeName");
   }
-  if (!JsonObjectGetInteger(result.get(), "visible", &shown)) {
+  if (!JsonObjectGetInteger(answer.result, "visible", &shown)) {
     return Missing(session, "OSA_Client_GuiObjectCheck", "visible");
   }
   shownName->assign(name != nullptr ? name : "");
@@ -282,5 +358,6 @@ std::int32_t DbgGuiObjectCheck(DbgSession* session, std::int64_t context, std::s
 }
 
 std::int32_t DbgExit(DbgSession* session, std::int32_t* exitCode) {
-  return CallNumber(session, "OSA_Client_Exit", JsonNewObject(), "exitCode", exitCode);
+  return CallNumber(session, "OSA_Client_Exit", EndParams(BeginParams(session)), "exitCode",
+                    exitCode);
 }

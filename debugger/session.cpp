@@ -75,52 +75,46 @@ bool OpenInProcess(DbgSession* session, std::string* error) {
 }
 
 // The text the JSON writer gives for the object { jsonrpc, method, params,
-// id }, written straight out: only the params are a tree.
-std::string BuildRequest(std::string_view method, const JsonValue* params, std::int64_t id) {
-  std::string text = "{ \"jsonrpc\" : \"2.0\", \"method\" : ";
-  JsonQuote(text, method);
-  text.append(", \"params\" : ");
-  if (params != nullptr) {
-    JsonWrite(text, params);
-  } else {
-    const JsonPtr empty = JsonNewObject();
-    JsonWrite(text, empty.get());
-  }
-  text.append(", \"id\" : ");
-  RtAppendInteger(&text, id);
-  text.append(" }");
-  return text;
+// id }, written over *text: the params come as text already.
+void BuildRequest(std::string* text, std::string_view method, std::string_view params,
+                  std::int64_t id) {
+  text->assign("{ \"jsonrpc\" : \"2.0\", \"method\" : ");
+  JsonQuote(*text, method);
+  text->append(", \"params\" : ");
+  text->append(params);
+  text->append(", \"id\" : ");
+  RtAppendInteger(text, id);
+  text->append(" }");
 }
 
-// Sends over the pipe and serves the plug-in's requests until a message that
-// is not a request arrives; that message is the answer, handed back with its
-// parse (null when it is not JSON) so that it is parsed once.
-bool PipeExchange(DbgSession* session, const std::string& request, std::string* answer,
-                  JsonPtr* answerTree) {
-  DbgIoStatus status = DbgPluginSend(&session->process, request, session->timeout);
+// Sends the session's request over the pipe and serves the plug-in's
+// requests until a message that is not a request arrives; that message is
+// the answer, handed back with its parse (null when it is not JSON) so that
+// it is parsed once. The answer's text stays valid until the next exchange.
+bool PipeExchange(DbgSession* session, std::string_view* answer, JsonPtr* answerTree) {
+  DbgIoStatus status = DbgPluginSend(&session->process, session->request, session->timeout);
   if (status != DbgIoStatus::kOk) {
     return Fail(session, std::string("sending a request: ") + DbgIoStatusText(status));
   }
-  std::string message;  // one buffer each for every message and reply of the exchange
-  std::string reply;
   for (std::uint64_t served = 0;; ++served) {
-    status = DbgPluginReceive(&session->process, &message, session->timeout);
+    std::string_view message;
+    status = DbgPluginReceiveView(&session->process, &message, session->timeout);
     if (status != DbgIoStatus::kOk) {
       return Fail(session, std::string("waiting for the plug-in: ") + DbgIoStatusText(status));
     }
     Record(session, kPluginTag, message);
     JsonPtr tree = JsonParse(message, nullptr);
     if (!DbgIsRequest(tree.get())) {
-      *answer = std::move(message);
+      *answer = message;
       *answerTree = std::move(tree);
       return true;
     }
     if (served >= kDbgMaxServiceRequestsPerCall) {
       return Fail(session, "the plug-in sent too many service requests for one request");
     }
-    DbgWriteServiceAnswer(&session->service, *tree, &reply);
-    Record(session, kDebuggerTag, reply);
-    status = DbgPluginSend(&session->process, reply, session->timeout);
+    DbgWriteServiceAnswer(&session->service, *tree, &session->reply);
+    Record(session, kDebuggerTag, session->reply);
+    status = DbgPluginSend(&session->process, session->reply, session->timeout);
     if (status != DbgIoStatus::kOk) {
       return Fail(session, std::string("answering the plug-in: ") + DbgIoStatusText(status));
     }
@@ -163,42 +157,63 @@ bool DbgSessionOpen(const DbgSessionOptions& options, model::TargetModel* model,
   return true;
 }
 
-bool DbgSessionCall(DbgSession* session, std::string_view method, JsonPtr params, JsonPtr* result) {
+bool DbgSessionCallText(DbgSession* session, std::string_view method, std::string_view params,
+                        DbgAnswer* answer) {
   if (session->broken) {
     session->lastError = "the conversation with the plug-in has already failed";
     return false;
   }
   const std::int64_t id = session->nextId++;
-  const std::string request = BuildRequest(method, params.get(), id);
-  Record(session, kDebuggerTag, request);
-  session->service.during = request;
+  BuildRequest(&session->request, method, params, id);
+  Record(session, kDebuggerTag, session->request);
+  session->service.during = session->request;
 
-  std::string answer;
+  std::string_view text;
   JsonPtr tree;
   if (session->transport == DbgTransport::kPipe) {
-    if (!PipeExchange(session, request, &answer, &tree)) return false;
+    if (!PipeExchange(session, &text, &tree)) return false;
   } else {
-    const char* const response = OSA_Client_CmdParser(request.c_str());
+    const char* const response = OSA_Client_CmdParser(session->request.c_str());
     if (response == nullptr) return Fail(session, "the plug-in made no response");
-    answer = response;
-    Record(session, kPluginTag, answer);
-    tree = JsonParse(answer, nullptr);
+    text = response;
+    Record(session, kPluginTag, text);
+    tree = JsonParse(text, nullptr);
   }
 
   if (tree == nullptr || tree->kind != JsonKind::JsonObject) {
-    return Fail(session, "the plug-in's response is not a JSON object: " + answer);
+    return Fail(session, "the plug-in's response is not a JSON object: " + std::string(text));
   }
   std::int64_t answerId = -1;
   if (!JsonObjectGetInteger(tree.get(), "id", &answerId) || answerId != id) {
-    return Fail(session, "the plug-in's response does not carry the request's id: " + answer);
+    return Fail(session,
+                "the plug-in's response does not carry the request's id: " + std::string(text));
   }
   if (JsonObjectIndexOf(tree.get(), "error") >= 0) {
     // An error response is an answer: the conversation goes on.
-    session->lastError = "the plug-in answered with an error: " + answer;
+    session->lastError = "the plug-in answered with an error: " + std::string(text);
     return false;
   }
+  const JsonValue* result = nullptr;
+  if (!JsonObjectGet(tree.get(), "result", &result) || result->kind != JsonKind::JsonObject) {
+    result = nullptr;
+  }
+  answer->tree = std::move(tree);
+  answer->result = result;
+  return true;
+}
+
+bool DbgSessionCall(DbgSession* session, std::string_view method, JsonPtr params, JsonPtr* result) {
+  std::string text;
+  if (params != nullptr) {
+    JsonWrite(text, params.get());
+  } else {
+    const JsonPtr empty = JsonNewObject();
+    JsonWrite(text, empty.get());
+  }
+  DbgAnswer answer;
+  if (!DbgSessionCallText(session, method, text, &answer)) return false;
   JsonPtr member;
-  if (!JsonObjectRemove(tree.get(), "result", &member) || member == nullptr ||
+  if (!JsonObjectRemove(answer.tree.get(), "result", &member) || member == nullptr ||
       member->kind != JsonKind::JsonObject) {
     member = JsonNewObject();
   }

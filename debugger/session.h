@@ -50,6 +50,12 @@ struct DbgSession {
   std::uint64_t recordLines = 0;
   DbgPluginProcess process;     // kPipe
   std::string inProcessAnswer;  // kInProcess: the answer last handed to the plug-in
+  // Rooms reused from call to call, so a call allocates nothing once they
+  // have grown: the client request, the params text the client calls write,
+  // and the service answer being sent.
+  std::string request;
+  std::string params;
+  std::string reply;
 
   DbgSession() = default;
   DbgSession(const DbgSession&) = delete;
@@ -72,6 +78,19 @@ struct DbgSession {
 // After a failed exchange the session is broken and every later call fails.
 [[nodiscard]] bool DbgSessionCall(DbgSession* session, std::string_view method, JsonPtr params,
                                   JsonPtr* result);
+
+// A client answer kept whole: its tree and, lent from it, the "result"
+// member when that is an object (null otherwise).
+struct DbgAnswer {
+  JsonPtr tree;
+  const JsonValue* result = nullptr;
+};
+
+// As DbgSessionCall, with the params given as the text the JSON writer makes
+// of them and the answer kept whole, so that no tree is built for the request
+// and none is taken apart for the answer.
+[[nodiscard]] bool DbgSessionCallText(DbgSession* session, std::string_view method,
+                                      std::string_view params, DbgAnswer* answer);
 
 // Ends the conversation: kPipe closes the plug-in's input and returns its
 // exit code (-1 when it could not be had; a child that does not end within
