@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 
+#include "debugger/text_pieces.h"
 #include "runtime/text_format.h"
 #include "simple_json/json_write.h"
 
@@ -25,10 +28,17 @@ void PutName(std::string* result, std::string_view name) {
   result->append("\" : ");
 }
 
-void PutInteger(std::string* result, std::string_view name, std::int64_t value) {
-  PutName(result, name);
-  RtAppendInteger(result, value);
-  result->append(", ");
+// `"name" : value, ` in one append; names are literals of a few letters.
+template <std::size_t N>
+void PutInteger(std::string* result, const char (&name)[N], std::int64_t value) {
+  static_assert(N <= 16, "a longer name needs a larger buffer");
+  char room[16 + 6 + kDbgIntegerDigits];
+  char* out = room;
+  *out++ = '"';
+  out = DbgPutLiteral(out, name);
+  out = DbgPutInteger(DbgPutLiteral(out, "\" : "), value);
+  out = DbgPutLiteral(out, ", ");
+  result->append(room, static_cast<std::size_t>(out - room));
 }
 
 void PutString(std::string* result, std::string_view name, std::string_view text) {
@@ -321,6 +331,29 @@ AnswerHandler FindHandler(std::string_view method) {
   return nullptr;
 }
 
+// The members of a request that every answer needs, found in one pass over
+// its members; the first member of each name counts, as in a lookup.
+struct RequestParts {
+  const JsonValue* method = nullptr;
+  const JsonValue* params = nullptr;
+  const JsonValue* id = nullptr;
+};
+
+void FindRequestParts(const JsonValue& request, RequestParts* parts) {
+  for (const JsonMember& member : request.members) {
+    const std::string_view name = member.name.view();
+    const JsonValue** slot = nullptr;
+    if (name == "method") {
+      slot = &parts->method;
+    } else if (name == "params") {
+      slot = &parts->params;
+    } else if (name == "id") {
+      slot = &parts->id;
+    }
+    if (slot != nullptr && *slot == nullptr) *slot = member.value.get();
+  }
+}
+
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -350,31 +383,50 @@ void DbgWriteServiceAnswer(DbgServiceState* state, const JsonValue& request, std
   text = "{ \"jsonrpc\" : \"2.0\", \"result\" : { ";
   const std::size_t members = text.size();
   std::int32_t status = kDbgServiceFailed;
-  const char* method = nullptr;
-  const JsonValue* params = nullptr;
+  RequestParts parts;
+  if (request.kind == JsonKind::JsonObject) FindRequestParts(request, &parts);
   if (state->model != nullptr && state->answered <= state->answerBudget &&
-      request.kind == JsonKind::JsonObject && JsonObjectGetString(&request, "method", &method) &&
-      method != nullptr && JsonObjectGet(&request, "params", &params) &&
-      params->kind == JsonKind::JsonObject) {
-    const AnswerHandler handler = FindHandler(method);
-    if (handler != nullptr) status = handler(state, params, &text);
+      parts.method != nullptr && parts.method->kind == JsonKind::JsonString &&
+      parts.method->hasText && parts.params != nullptr &&
+      parts.params->kind == JsonKind::JsonObject) {
+    const AnswerHandler handler = FindHandler(parts.method->text.view());
+    if (handler != nullptr) status = handler(state, parts.params, &text);
   }
   // A failed answer carries "return" alone, whatever the handler added.
   if (status != 0) text.resize(members);
-  PutInteger(&text, "return", status);
-  text.resize(text.size() - 2);  // the ", " after the last member
-  text.append(" }, \"id\" : ");
-  const JsonValue* id = nullptr;
-  if (request.kind == JsonKind::JsonObject && JsonObjectGet(&request, "id", &id)) {
-    if (id->kind == JsonKind::JsonInteger) {
-      RtAppendInteger(&text, id->number);
-    } else {
-      JsonWrite(text, id);
-    }
+  // "return" and the id, which is nearly always an integer, in one append.
+  char room[64];
+  char* out = DbgPutInteger(DbgPutLiteral(room, "\"return\" : "), status);
+  out = DbgPutLiteral(out, " }, \"id\" : ");
+  if (parts.id != nullptr && parts.id->kind == JsonKind::JsonInteger) {
+    out = DbgPutLiteral(DbgPutInteger(out, parts.id->number), " }");
+    text.append(room, static_cast<std::size_t>(out - room));
+    return;
+  }
+  text.append(room, static_cast<std::size_t>(out - room));
+  if (parts.id != nullptr) {
+    JsonWrite(text, parts.id);
   } else {
     text.append("null");
   }
   text.append(" }");
+}
+
+std::size_t DbgTextHashOf(std::string_view text) noexcept {
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15;
+  std::uint64_t hash = text.size() * kMultiplier;
+  std::size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + at, 8);
+    hash = (std::rotl(hash, 23) ^ word) * kMultiplier;
+  }
+  if (at < text.size()) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + at, text.size() - at);
+    hash = (std::rotl(hash, 23) ^ word) * kMultiplier;
+  }
+  return static_cast<std::size_t>(hash ^ (hash >> 29));
 }
 
 std::string DbgHexEncode(const std::uint8_t* data, std::size_t count) {

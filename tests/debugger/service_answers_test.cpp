@@ -197,4 +197,17 @@ TEST_F(ServiceAnswers, MemoGivesTheAnswersAFreshEvaluationGives) {
   EXPECT_EQ(state.memo.answers.size(), 1u);
 }
 
+// The memo's hash sees every byte: texts one byte apart, in the words or in
+// the tail, or one byte longer, hash apart; a key and a view of it alike.
+TEST(MemoHash, EveryByteCounts) {
+  const std::string base = "sizeof(((QX_TASK *)536871696)->stack_size)";
+  for (std::size_t at = 0; at < base.size(); ++at) {
+    std::string changed = base;
+    changed[at] = static_cast<char>(changed[at] ^ 0x20);
+    EXPECT_NE(DbgTextHashOf(changed), DbgTextHashOf(base)) << at;
+    EXPECT_NE(DbgTextHashOf(base.substr(0, at)), DbgTextHashOf(base.substr(0, at + 1))) << at;
+  }
+  EXPECT_EQ(DbgTextHash{}(base), DbgTextHash{}(std::string_view(base)));
+}
+
 }  // namespace
