@@ -142,21 +142,43 @@ std::int32_t AnswerCommandExec(DbgServiceState* state, const JsonValue* params,
   return kDbgServiceFailed;
 }
 
+// The first member of each of `names` in `object` (null where none), found
+// in one pass over its members instead of one search per name.
+template <std::size_t N>
+std::array<const JsonValue*, N> FindMembers(const JsonValue* object,
+                                            const std::array<std::string_view, N>& names) {
+  std::array<const JsonValue*, N> found{};
+  for (const JsonMember& member : object->members) {
+    for (std::size_t index = 0; index < N; ++index) {
+      if (found[index] == nullptr && member.name.view() == names[index]) {
+        found[index] = member.value.get();
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+bool IsInteger(const JsonValue* value) {
+  return value != nullptr && value->kind == JsonKind::JsonInteger;
+}
+
 // Address and byte count of a memory request; false when either is missing,
-// the count is not positive or above the bound.
-bool ReadMemoryRange(const JsonValue* params, std::uint64_t* address, std::uint64_t* count) {
-  std::int64_t memorySpace = 0;
-  std::uint64_t at = 0;
-  std::int64_t bytes = 0;
+// the count is not positive or above the bound. *taskGiven tells whether the
+// request names a task.
+bool ReadMemoryRange(const JsonValue* params, std::uint64_t* address, std::uint64_t* count,
+                     bool* taskGiven) {
+  static constexpr std::array<std::string_view, 4> kNames = {"memorySpace", "address", "count",
+                                                             "taskId"};
+  const std::array<const JsonValue*, 4> found = FindMembers(params, kNames);
   // Every memory space names the model's one address space.
-  if (!JsonObjectGetInteger(params, "memorySpace", &memorySpace) ||
-      !JsonObjectGetInteger(params, "address", &at) ||
-      !JsonObjectGetInteger(params, "count", &bytes) || bytes <= 0 ||
-      static_cast<std::uint64_t>(bytes) > kDbgMaxMemoryBytes) {
+  if (!IsInteger(found[0]) || !IsInteger(found[1]) || !IsInteger(found[2]) ||
+      found[2]->number <= 0 || static_cast<std::uint64_t>(found[2]->number) > kDbgMaxMemoryBytes) {
     return false;
   }
-  *address = at;
-  *count = static_cast<std::uint64_t>(bytes);
+  *address = static_cast<std::uint64_t>(found[1]->number);
+  *count = static_cast<std::uint64_t>(found[2]->number);
+  *taskGiven = found[3] != nullptr;
   return true;
 }
 
@@ -175,10 +197,12 @@ std::int32_t AnswerMemoryRead(DbgServiceState* state, const JsonValue* params,
                               std::string* result) {
   std::uint64_t address = 0;
   std::uint64_t count = 0;
-  if (!ReadMemoryRange(params, &address, &count)) return kDbgServiceFailed;
+  bool taskGiven = false;
   // The model holds one context; a request for another task's view of
   // memory cannot be answered.
-  if (JsonObjectIndexOf(params, "taskId") >= 0) return kDbgServiceFailed;
+  if (!ReadMemoryRange(params, &address, &count, &taskGiven) || taskGiven) {
+    return kDbgServiceFailed;
+  }
   // Hex digits need no escapes: they go straight into the answer. The bytes
   // are read into the back half of their digits' room and spread from the
   // front, so no buffer of their own is needed.
@@ -201,8 +225,9 @@ std::int32_t AnswerMemoryWrite(DbgServiceState* state, const JsonValue* params,
   std::uint64_t address = 0;
   std::uint64_t count = 0;
   const char* text = nullptr;
-  if (!ReadMemoryRange(params, &address, &count) || !JsonObjectGetString(params, "value", &text) ||
-      text == nullptr) {
+  bool taskGiven = false;
+  if (!ReadMemoryRange(params, &address, &count, &taskGiven) ||
+      !JsonObjectGetString(params, "value", &text) || text == nullptr) {
     return kDbgServiceFailed;
   }
   std::vector<std::uint8_t> bytes;

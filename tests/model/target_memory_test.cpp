@@ -24,6 +24,7 @@ TEST(TargetMemory, ReadsAndWritesOnlyMappedBytes) {
   uint8_t out[4] = {9, 9, 9, 9};
   EXPECT_TRUE(MemoryRead(memory, 0x100E, 4, out));
   EXPECT_EQ(0, memcmp(out, data, 4));
+  EXPECT_TRUE(MemoryRead(memory, 0x101C, 4, out));  // up to the last mapped byte
 
   uint8_t untouched[4] = {7, 7, 7, 7};
   EXPECT_FALSE(MemoryRead(memory, 0x101E, 4, untouched));  // last two bytes unmapped
