@@ -379,27 +379,8 @@ void FindRequestParts(const JsonValue& request, RequestParts* parts) {
   }
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
-
-bool DbgIsRequest(const JsonValue* message) {
-  return message != nullptr && message->kind == JsonKind::JsonObject &&
-         JsonObjectIndexOf(message, "method") >= 0;
-}
-
-std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& request) {
-  std::string text;
-  DbgWriteServiceAnswer(state, request, &text);
-  return text;
-}
-
-void DbgWriteServiceAnswer(DbgServiceState* state, const JsonValue& request, std::string* answer) {
+// The answer to a request whose parts were found, written over *answer.
+void WriteAnswer(DbgServiceState* state, const RequestParts& parts, std::string* answer) {
   ++state->answered;
   // Room for the usual answer, so that it is not grown piece by piece.
   constexpr std::size_t kUsualAnswer = 256;
@@ -408,8 +389,6 @@ void DbgWriteServiceAnswer(DbgServiceState* state, const JsonValue& request, std
   text = "{ \"jsonrpc\" : \"2.0\", \"result\" : { ";
   const std::size_t members = text.size();
   std::int32_t status = kDbgServiceFailed;
-  RequestParts parts;
-  if (request.kind == JsonKind::JsonObject) FindRequestParts(request, &parts);
   if (state->model != nullptr && state->answered <= state->answerBudget &&
       parts.method != nullptr && parts.method->kind == JsonKind::JsonString &&
       parts.method->hasText && parts.params != nullptr &&
@@ -435,6 +414,41 @@ void DbgWriteServiceAnswer(DbgServiceState* state, const JsonValue& request, std
     text.append("null");
   }
   text.append(" }");
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool DbgIsRequest(const JsonValue* message) {
+  return message != nullptr && message->kind == JsonKind::JsonObject &&
+         JsonObjectIndexOf(message, "method") >= 0;
+}
+
+std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& request) {
+  std::string text;
+  DbgWriteServiceAnswer(state, request, &text);
+  return text;
+}
+
+void DbgWriteServiceAnswer(DbgServiceState* state, const JsonValue& request, std::string* answer) {
+  RequestParts parts;
+  if (request.kind == JsonKind::JsonObject) FindRequestParts(request, &parts);
+  WriteAnswer(state, parts, answer);
+}
+
+bool DbgServeIfRequest(DbgServiceState* state, const JsonValue* message, std::string* answer) {
+  if (message == nullptr || message->kind != JsonKind::JsonObject) return false;
+  RequestParts parts;
+  FindRequestParts(*message, &parts);
+  if (parts.method == nullptr) return false;
+  WriteAnswer(state, parts, answer);
+  return true;
 }
 
 std::size_t DbgTextHashOf(std::string_view text) noexcept {

@@ -99,6 +99,11 @@ std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& req
 // answers request after request reuses one buffer.
 void DbgWriteServiceAnswer(DbgServiceState* state, const JsonValue& request, std::string* answer);
 
+// Answers `message` over *answer when it is a request (as DbgIsRequest
+// tells) and returns true; returns false, writing and counting nothing, for
+// anything else. One pass over the message serves both questions.
+bool DbgServeIfRequest(DbgServiceState* state, const JsonValue* message, std::string* answer);
+
 // Bytes as hex text, two lower-case digits per byte ("ab01").
 std::string DbgHexEncode(const std::uint8_t* data, std::size_t count);
 

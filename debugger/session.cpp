@@ -104,21 +104,45 @@ bool PipeExchange(DbgSession* session, std::string_view* answer, JsonPtr* answer
     }
     Record(session, kPluginTag, message);
     JsonPtr tree = JsonParse(message, nullptr);
-    if (!DbgIsRequest(tree.get())) {
+    if (served >= kDbgMaxServiceRequestsPerCall && DbgIsRequest(tree.get())) {
+      return Fail(session, "the plug-in sent too many service requests for one request");
+    }
+    if (!DbgServeIfRequest(&session->service, tree.get(), &session->reply)) {
       *answer = message;
       *answerTree = std::move(tree);
       return true;
     }
-    if (served >= kDbgMaxServiceRequestsPerCall) {
-      return Fail(session, "the plug-in sent too many service requests for one request");
-    }
-    DbgWriteServiceAnswer(&session->service, *tree, &session->reply);
     Record(session, kDebuggerTag, session->reply);
     status = DbgPluginSend(&session->process, session->reply, session->timeout);
     if (status != DbgIoStatus::kOk) {
       return Fail(session, std::string("answering the plug-in: ") + DbgIoStatusText(status));
     }
   }
+}
+
+// The members of a client answer that the session looks at, found in one
+// pass; the first member of each name counts, as in a lookup.
+struct AnswerParts {
+  const JsonValue* id = nullptr;
+  const JsonValue* error = nullptr;
+  const JsonValue* result = nullptr;
+};
+
+AnswerParts FindAnswerParts(const JsonValue& answer) {
+  AnswerParts parts;
+  for (const JsonMember& member : answer.members) {
+    const std::string_view name = member.name.view();
+    const JsonValue** slot = nullptr;
+    if (name == "id") {
+      slot = &parts.id;
+    } else if (name == "result") {
+      slot = &parts.result;
+    } else if (name == "error") {
+      slot = &parts.error;
+    }
+    if (slot != nullptr && *slot == nullptr) *slot = member.value.get();
+  }
+  return parts;
 }
 
 }  // namespace
@@ -183,22 +207,20 @@ bool DbgSessionCallText(DbgSession* session, std::string_view method, std::strin
   if (tree == nullptr || tree->kind != JsonKind::JsonObject) {
     return Fail(session, "the plug-in's response is not a JSON object: " + std::string(text));
   }
-  std::int64_t answerId = -1;
-  if (!JsonObjectGetInteger(tree.get(), "id", &answerId) || answerId != id) {
+  const AnswerParts parts = FindAnswerParts(*tree);
+  if (parts.id == nullptr || parts.id->kind != JsonKind::JsonInteger || parts.id->number != id) {
     return Fail(session,
                 "the plug-in's response does not carry the request's id: " + std::string(text));
   }
-  if (JsonObjectIndexOf(tree.get(), "error") >= 0) {
+  if (parts.error != nullptr) {
     // An error response is an answer: the conversation goes on.
     session->lastError = "the plug-in answered with an error: " + std::string(text);
     return false;
   }
-  const JsonValue* result = nullptr;
-  if (!JsonObjectGet(tree.get(), "result", &result) || result->kind != JsonKind::JsonObject) {
-    result = nullptr;
-  }
   answer->tree = std::move(tree);
-  answer->result = result;
+  answer->result = parts.result != nullptr && parts.result->kind == JsonKind::JsonObject
+                       ? parts.result
+                       : nullptr;
   return true;
 }
 

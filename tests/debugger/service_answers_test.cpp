@@ -197,6 +197,33 @@ TEST_F(ServiceAnswers, MemoGivesTheAnswersAFreshEvaluationGives) {
   EXPECT_EQ(state.memo.answers.size(), 1u);
 }
 
+// Only a message with a "method" is served and counted; answers and
+// non-objects are left to the caller untouched.
+TEST_F(ServiceAnswers, ServesOnlyRequests) {
+  const struct {
+    std::string message;
+    bool served;
+  } rows[] = {
+      {Request("OSA_Service_TargetStatus", "\"x\" : 0"), true},
+      {"{ \"method\" : 5, \"id\" : 7 }", true},
+      {kDone, false},
+      {"[ 1 ]", false},
+  };
+  for (const auto& row : rows) {
+    const JsonPtr tree = JsonParse(row.message, nullptr);
+    std::string answer = "kept";
+    const std::uint64_t before = state.answered;
+    EXPECT_EQ(DbgServeIfRequest(&state, tree.get(), &answer), row.served) << row.message;
+    EXPECT_EQ(state.answered - before, row.served ? 1u : 0u) << row.message;
+    if (row.served) {
+      EXPECT_EQ(answer, DbgAnswerServiceRequest(&state, *tree)) << row.message;
+    } else {
+      EXPECT_EQ(answer, "kept") << row.message;
+    }
+  }
+  EXPECT_FALSE(DbgServeIfRequest(&state, nullptr, nullptr));
+}
+
 // The memo's hash sees every byte: texts one byte apart, in the words or in
 // the tail, or one byte longer, hash apart; a key and a view of it alike.
 TEST(MemoHash, EveryByteCounts) {
