@@ -47,6 +47,27 @@ void PutString(std::string* result, std::string_view name, std::string_view text
   result->append(", ");
 }
 
+// The first member of each of `names` in `object` (null where none), found
+// in one pass over its members instead of one search per name.
+template <std::size_t N>
+std::array<const JsonValue*, N> FindMembers(const JsonValue* object,
+                                            const std::array<std::string_view, N>& names) {
+  std::array<const JsonValue*, N> found{};
+  for (const JsonMember& member : object->members) {
+    for (std::size_t index = 0; index < N; ++index) {
+      if (found[index] == nullptr && member.name.view() == names[index]) {
+        found[index] = member.value.get();
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+bool IsInteger(const JsonValue* value) {
+  return value != nullptr && value->kind == JsonKind::JsonInteger;
+}
+
 // The only value type that the plug-in asks expressions to be evaluated as.
 constexpr std::int64_t kExpressionValueType = 11;
 
@@ -93,14 +114,15 @@ bool MemoAnswer(DbgServiceState* state, std::string_view expression, DbgMemoAnsw
 
 std::int32_t AnswerExpressionEval(DbgServiceState* state, const JsonValue* params,
                                   std::string* result) {
-  const char* expression = nullptr;
-  std::int64_t valueType = 0;
-  if (!JsonObjectGetString(params, "expression", &expression) || expression == nullptr ||
-      !JsonObjectGetInteger(params, "valueType", &valueType) || valueType != kExpressionValueType) {
+  static constexpr std::array<std::string_view, 2> kNames = {"expression", "valueType"};
+  const std::array<const JsonValue*, 2> found = FindMembers(params, kNames);
+  const JsonValue* const expression = found[0];
+  if (expression == nullptr || expression->kind != JsonKind::JsonString || !expression->hasText ||
+      !IsInteger(found[1]) || found[1]->number != kExpressionValueType) {
     return kDbgServiceFailed;
   }
   DbgMemoAnswer answer;
-  if (!MemoAnswer(state, expression, &answer)) return kDbgServiceFailed;
+  if (!MemoAnswer(state, expression->text.view(), &answer)) return kDbgServiceFailed;
   PutInteger(result, "output", static_cast<std::int64_t>(answer.value));
   return 0;
 }
@@ -140,27 +162,6 @@ std::int32_t AnswerCommandExec(DbgServiceState* state, const JsonValue* params,
     return 0;
   }
   return kDbgServiceFailed;
-}
-
-// The first member of each of `names` in `object` (null where none), found
-// in one pass over its members instead of one search per name.
-template <std::size_t N>
-std::array<const JsonValue*, N> FindMembers(const JsonValue* object,
-                                            const std::array<std::string_view, N>& names) {
-  std::array<const JsonValue*, N> found{};
-  for (const JsonMember& member : object->members) {
-    for (std::size_t index = 0; index < N; ++index) {
-      if (found[index] == nullptr && member.name.view() == names[index]) {
-        found[index] = member.value.get();
-        break;
-      }
-    }
-  }
-  return found;
-}
-
-bool IsInteger(const JsonValue* value) {
-  return value != nullptr && value->kind == JsonKind::JsonInteger;
 }
 
 // Address and byte count of a memory request; false when either is missing,

@@ -90,6 +90,8 @@ bool ParseNumber(std::string_view text, size_t* length, uint64_t* number) {
 }
 
 bool Tokenize(Parser* parser, std::string_view text) {
+  // Every token but the end takes a byte at least: one allocation holds them.
+  parser->tokens.reserve(text.size() + 1);
   size_t i = 0;
   while (i < text.size()) {
     const char c = text[i];
