@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -77,14 +79,11 @@ std::string FormatHex(std::uint32_t x) {
   return std::string(buffer.data());
 }
 
-KernelStatus EvaluateFormatted(OSA_ServiceCntx* context, OsaValue* out, OsaValueKind kind,
-                               const char* pattern, ...) {
-  std::array<char, kExpressionBufferSize> expression;
-  std::va_list args;
-  va_start(args, pattern);
-  FormatExpression(&expression, pattern, args);
-  va_end(args);
+namespace {
 
+// Evaluates the formatted expression (see EvaluateFormatted).
+KernelStatus EvaluateExpression(OSA_ServiceCntx* context, OsaValue* out, OsaValueKind kind,
+                                const std::array<char, kExpressionBufferSize>& expression) {
   OsaValue value;
   value.kind = kind;
   if (kind == OsaValueKind::kText) {
@@ -102,6 +101,46 @@ KernelStatus EvaluateFormatted(OSA_ServiceCntx* context, OsaValue* out, OsaValue
   }
   *out = std::move(value);
   return KernelStatus::kOk;
+}
+
+}  // namespace
+
+KernelStatus EvaluateFormatted(OSA_ServiceCntx* context, OsaValue* out, OsaValueKind kind,
+                               const char* pattern, ...) {
+  std::array<char, kExpressionBufferSize> expression;
+  std::va_list args;
+  va_start(args, pattern);
+  FormatExpression(&expression, pattern, args);
+  va_end(args);
+  return EvaluateExpression(context, out, kind, expression);
+}
+
+std::size_t FormatMemberExpression(const ObjectMember& member, MemberExpression which,
+                                   std::span<char> buffer) {
+  if (buffer.empty()) return 0;
+  // Written as printf writes "&((%s *)%u)->%s" and "sizeof(((%s *)%u)->%s)",
+  // cut to the buffer's size less one.
+  std::array<char, 16> digits;
+  const char* const digitsEnd =
+      std::to_chars(digits.data(), digits.data() + digits.size(), member.base).ptr;
+  const bool size = which == MemberExpression::kSize;
+  const std::string_view pieces[] = {
+      size ? "sizeof(((" : "&((",
+      member.typeName != nullptr ? member.typeName : "(null)",
+      " *)",
+      std::string_view(digits.data(), static_cast<std::size_t>(digitsEnd - digits.data())),
+      ")->",
+      member.path != nullptr ? member.path : "(null)",
+      size ? ")" : ""};
+  std::size_t used = 0;
+  const std::size_t room = buffer.size() - 1;
+  for (const std::string_view piece : pieces) {
+    const std::size_t taken = std::min(piece.size(), room - used);
+    std::memcpy(buffer.data() + used, piece.data(), taken);
+    used += taken;
+  }
+  buffer[used] = '\0';
+  return used;
 }
 
 KernelStatus EvaluateLayout(OSA_ServiceCntx* context, const KernelContext& kernel, OsaValue* out,
@@ -204,9 +243,9 @@ KernelStatus MemberAddress(OSA_ServiceCntx* context, TargetCache* cache, const O
   if (!CacheFindMember(cache, member.typeName, member.path, layout)) {
     OsaValue value;
     *layout = CachedMemberLayout{};
-    layout->addressStatus =
-        EvaluateFormatted(context, &value, OsaValueKind::kUInt32, "&((%s *)%u)->%s",
-                          member.typeName, member.base, member.path);
+    std::array<char, kExpressionBufferSize> expression;
+    (void)FormatMemberExpression(member, MemberExpression::kAddress, expression);
+    layout->addressStatus = EvaluateExpression(context, &value, OsaValueKind::kUInt32, expression);
     // Offsets wrap like the addresses they come from.
     layout->offset = Low32(value.payload) - member.base;
     CacheKeepMember(cache, member.typeName, member.path, *layout);
@@ -220,9 +259,9 @@ KernelStatus MemberSize(OSA_ServiceCntx* context, TargetCache* cache, const Obje
                         CachedMemberLayout* layout, std::uint32_t* size) {
   if (!layout->haveSize) {
     OsaValue value;
-    layout->sizeStatus =
-        EvaluateFormatted(context, &value, OsaValueKind::kUInt32, "sizeof(((%s *)%u)->%s)",
-                          member.typeName, member.base, member.path);
+    std::array<char, kExpressionBufferSize> expression;
+    (void)FormatMemberExpression(member, MemberExpression::kSize, expression);
+    layout->sizeStatus = EvaluateExpression(context, &value, OsaValueKind::kUInt32, expression);
     layout->size = Low32(value.payload);
     layout->haveSize = true;
     CacheKeepMember(cache, member.typeName, member.path, *layout);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "kernel/kernel_context.h"
@@ -29,6 +30,16 @@ struct ObjectMember {
   std::uint32_t base;
   const char* path;
 };
+
+// The two expressions asked of a member: its address, "&((<type> *)<base>)-><path>",
+// and its size, "sizeof(((<type> *)<base>)-><path>)".
+enum class MemberExpression : std::uint8_t { kAddress, kSize };
+
+// Writes the expression into `buffer` as printf would (null texts as
+// "(null)"), cut to the buffer's size less one and terminated; returns its
+// length. Made without printf, as it is asked for nearly every attribute.
+std::size_t FormatMemberExpression(const ObjectMember& member, MemberExpression which,
+                                   std::span<char> buffer);
 
 // How a member read as text is shown.
 enum class MemberText : std::uint8_t {

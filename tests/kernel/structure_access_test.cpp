@@ -4,7 +4,10 @@
 // and target texts read in pieces, priorities, and expression evaluation.
 #include "kernel/structure_access.h"
 
+#include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/kernel/kernel_harness.h"
 
@@ -326,6 +329,44 @@ TEST_F(StructureAccess, TextEvaluationPrintsAndLongExpressionsAreCut) {
   const Texts cut = RequestsWith("OSA_Service_ExpressionEval");
   ASSERT_EQ(cut.size(), 1u);
   EXPECT_NE(cut[0].find("\"" + std::string(2047, 'z') + "\""), std::string::npos);
+}
+
+// The member expressions made without printf read as printf writes them,
+// null texts and cuts at the buffer's end included.
+TEST(MemberExpressions, ReadAsPrintfWritesThem) {
+  const std::string longName(3000, 't');
+  struct Row {
+    ObjectMember member;
+    std::size_t bufferSize;
+  };
+  const Row rows[] = {
+      {{"QX_TASK", 0x20000100, "wait_timer.active.next"}, 2048},
+      {{"T", 0, "m"}, 2048},
+      {{"T", 4294967295u, "m"}, 2048},
+      {{nullptr, 7, nullptr}, 2048},
+      {{longName.c_str(), 1, "m"}, 2048},
+      {{"QX_TASK", 123, "name"}, 12},
+      {{"QX_TASK", 123, "name"}, 1},
+  };
+  for (const Row& row : rows) {
+    for (const MemberExpression which : {MemberExpression::kAddress, MemberExpression::kSize}) {
+      const bool address = which == MemberExpression::kAddress;
+      std::vector<char> expected(row.bufferSize);
+      const auto* typeName = row.member.typeName != nullptr ? row.member.typeName : "(null)";
+      const auto* path = row.member.path != nullptr ? row.member.path : "(null)";
+      if (address) {
+        std::snprintf(expected.data(), expected.size(), "&((%s *)%u)->%s", typeName,
+                      row.member.base, path);
+      } else {
+        std::snprintf(expected.data(), expected.size(), "sizeof(((%s *)%u)->%s)", typeName,
+                      row.member.base, path);
+      }
+      std::vector<char> made(row.bufferSize, 'x');
+      const std::size_t length = FormatMemberExpression(row.member, which, made);
+      EXPECT_STREQ(made.data(), expected.data()) << address << " " << row.bufferSize;
+      EXPECT_EQ(length, std::strlen(expected.data()));
+    }
+  }
 }
 
 }  // namespace
