@@ -2,7 +2,9 @@
 #include "osa/context.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -62,24 +64,56 @@ OsaContextPtr OsaContextHold(const OSA_ServiceCntx* context) {
 }
 
 OSA_ServiceCntx* OsaRequestDecode(const JsonValue* params, JsonValue* result) {
-  std::uint64_t handle = 0;
-  if (!OsaParam(params, "context", &handle)) return nullptr;
-  OSA_ServiceCntx* context = OsaContextFind(handle);
+  // The request-scoped members, found in one pass over params rather than
+  // a lookup each: every client request carries them. Read by the rules of
+  // every parameter (integers only; the first member of a name counts).
+  enum Member : std::uint8_t {
+    kContext,
+    kInUserMode,
+    kAbortAction,
+    kVexloInValidation,
+    kHostCoreId,
+    kUnifiedMcOsa,
+    kMcIsFrozen,
+    kTraecIsActive,
+    kMemberCount
+  };
+  static constexpr std::array<std::string_view, kMemberCount> kNames = {
+      "context",    "inUserMode",   "abortAction", "vexloInValidation",
+      "hostCoreId", "unifiedMcOsa", "mcIsFrozen",  "traecIsActive"};
+  std::array<const JsonValue*, kMemberCount> found{};
+  if (params == nullptr || params->kind != JsonKind::JsonObject) return nullptr;
+  unsigned seen = 0;
+  for (const JsonMember& member : params->members) {
+    const std::string_view name = member.name.view();
+    for (unsigned index = 0; index < kMemberCount; ++index) {
+      if (name != kNames[index]) continue;
+      if ((seen & (1u << index)) == 0 && member.value != nullptr &&
+          member.value->kind == JsonKind::JsonInteger) {
+        found[index] = member.value.get();
+      }
+      seen |= 1u << index;
+      break;
+    }
+  }
+  const auto flagOr = [&found](Member which, bool fallback) {
+    return found[which] != nullptr ? found[which]->number != 0 : fallback;
+  };
+  if (found[kContext] == nullptr) return nullptr;
+  OSA_ServiceCntx* context = OsaContextFind(static_cast<std::uint64_t>(found[kContext]->number));
   if (context == nullptr) return nullptr;
 
-  context->inUserMode = OsaParamFlagOr(params, "inUserMode", false);
-  context->abortAction = OsaParamFlagOr(params, "abortAction", false);
-  context->vexloInValidation = OsaParamFlagOr(params, "vexloInValidation", false);
+  context->inUserMode = flagOr(kInUserMode, false);
+  context->abortAction = flagOr(kAbortAction, false);
+  context->vexloInValidation = flagOr(kVexloInValidation, false);
   // 1-based on the wire; 0 and absent both mean no core. Unsigned
   // arithmetic keeps the smallest integer from overflowing.
-  const std::uint64_t hostCoreId = OsaParamOr<std::uint64_t>(params, "hostCoreId", 0);
+  const std::uint64_t hostCoreId =
+      found[kHostCoreId] != nullptr ? static_cast<std::uint64_t>(found[kHostCoreId]->number) : 0;
   context->hostCoreIndex = static_cast<std::int64_t>(hostCoreId - 1);
-  context->unifiedMcOsa = OsaParamFlagOr(params, "unifiedMcOsa", false) ? 1 : 0;
-  context->mcIsFrozen = OsaParamFlagOr(params, "mcIsFrozen", false) ? 1 : 0;
-  bool traecIsActive = false;
-  if (OsaParamFlag(params, "traecIsActive", &traecIsActive)) {
-    context->traecIsActive = traecIsActive;
-  }
+  context->unifiedMcOsa = flagOr(kUnifiedMcOsa, false) ? 1 : 0;
+  context->mcIsFrozen = flagOr(kMcIsFrozen, false) ? 1 : 0;
+  if (found[kTraecIsActive] != nullptr) context->traecIsActive = flagOr(kTraecIsActive, false);
 
   context->previousParams = context->currentParams;
   context->currentParams = params;
