@@ -32,7 +32,8 @@ const char* OsaLiveExchange(OsaTransport* transport, OsaWaits* waits, const char
   char buffer[kOsaReceiveBufferSize];
   for (;;) {
     int error = 0;
-    const OsaReceiveStatus received = OsaReceiveMessage(transport, buffer, &error);
+    std::size_t size = 0;
+    const OsaReceiveStatus received = OsaReceiveMessage(transport, buffer, &error, &size);
     if (received == OsaReceiveStatus::kFailed) {
       std::fprintf(stderr, "OSA plugin: Failed to get valid resonse: %s", buffer);
       return nullptr;
@@ -40,12 +41,13 @@ const char* OsaLiveExchange(OsaTransport* transport, OsaWaits* waits, const char
     // An answer too long to read fails this request, as a failed read does;
     // the receive path has reported it.
     if (received == OsaReceiveStatus::kOversize) return nullptr;
-    JsonPtr message = JsonParse(std::string_view(buffer), nullptr);
+    const std::string_view text(buffer, size);
+    JsonPtr message = JsonParse(text, nullptr);
     const JsonValue* method = nullptr;
     if (message == nullptr || message->kind != JsonKind::JsonObject ||
         !JsonObjectGet(message.get(), "method", &method)) {
       if (tree != nullptr) *tree = std::move(message);
-      return OsaKeepAnswer(waits, buffer);
+      return OsaKeepAnswer(waits, text);
     }
     std::string refusal;
     const char* response = OsaServeNestedRequest(*waits, buffer, message.get(), &refusal);

@@ -119,7 +119,8 @@ bool OSA__JSON__Write(const char* text, std::int32_t length) {
   return OsaTransportWrite(OsaProcessConversation().transport, text, length);
 }
 
-OsaReceiveStatus OsaReceiveMessage(OsaTransport* transport, char* buffer, int* error) {
+OsaReceiveStatus OsaReceiveMessage(OsaTransport* transport, char* buffer, int* error,
+                                   std::size_t* size) {
   SkippedBytes skipped;
   OsaBraceScan scan;
   bool started = false;
@@ -167,7 +168,10 @@ OsaReceiveStatus OsaReceiveMessage(OsaTransport* transport, char* buffer, int* e
     if (!closed) continue;
     buffer[length] = '\0';
     ReportSkipped(skipped);
-    if (discarded == 0) return OsaReceiveStatus::kMessage;
+    if (discarded == 0) {
+      if (size != nullptr) *size = length;
+      return OsaReceiveStatus::kMessage;
+    }
     ReportBytes("Skipped a message longer than 65535 bytes", length + discarded, buffer,
                 kShownBytes);
     return OsaReceiveStatus::kOversize;

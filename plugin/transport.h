@@ -69,5 +69,8 @@ enum class OsaReceiveStatus {
 // with a line on stderr); the message after it frames as usual. Failed
 // when the input ends or fails first: `buffer` then holds the part of a
 // message received so far (its first kOsaMaxMessageLength bytes at most,
-// empty between messages) and *error the errno of the failed read.
-[[nodiscard]] OsaReceiveStatus OsaReceiveMessage(OsaTransport* transport, char* buffer, int* error);
+// empty between messages) and *error the errno of the failed read. With a
+// message, *size (when asked) is its length, which a NUL byte never cuts:
+// framing stops at one.
+[[nodiscard]] OsaReceiveStatus OsaReceiveMessage(OsaTransport* transport, char* buffer, int* error,
+                                                 std::size_t* size = nullptr);
