@@ -1,6 +1,7 @@
 // The parser's arena (blocks, growth, release) and the deleter that frees a
 // node wherever it lives, with the text storage it needs.
 #include <algorithm>
+#include <cstdint>
 
 #include "simple_json/json_storage.h"
 
@@ -37,41 +38,63 @@ void FreeBlock(JsonArenaBlock* block) noexcept {
 // above kSpareMax go back to the heap.
 constexpr std::size_t kSpareMax = 64 * 1024;
 
-struct SpareBlock {
-  JsonArenaBlock* block = nullptr;
-  ~SpareBlock();
+// The spare block lives in plain thread_locals, which every parse reads
+// without a guard. The holder whose destructor frees the block when the
+// thread ends is armed when the thread first keeps one; once it is gone
+// (trees freed later, during the thread's or the process's exit), blocks go
+// straight back to the heap.
+enum class SpareState : std::uint8_t { kUnarmed, kArmed, kClosed };
+
+thread_local JsonArenaBlock* gSpareBlock = nullptr;  // null whenever closed
+thread_local SpareState gSpareState = SpareState::kUnarmed;
+
+struct SpareHolder {
+  bool armed = false;
+  ~SpareHolder();
 };
 
-// Set once the thread's spare holder is gone (trees freed later, during the
-// thread's or the process's exit, hand their blocks straight back).
-thread_local bool gSpareClosed = false;
-thread_local SpareBlock gSpare;
+thread_local SpareHolder gSpareHolder;
 
-SpareBlock::~SpareBlock() {
-  gSpareClosed = true;
-  if (block != nullptr) FreeBlock(block);
-  block = nullptr;
+SpareHolder::~SpareHolder() {
+  gSpareState = SpareState::kClosed;
+  if (gSpareBlock != nullptr) FreeBlock(gSpareBlock);
+  gSpareBlock = nullptr;
 }
 
 JsonArenaBlock* TakeBlock(std::size_t size) {
-  if (!gSpareClosed && gSpare.block != nullptr && gSpare.block->size >= size) {
-    JsonArenaBlock* block = gSpare.block;
-    gSpare.block = nullptr;
-    block->next = nullptr;
-    return block;
+  JsonArenaBlock* block = gSpareBlock;
+  if (block != nullptr && block->size >= size) {
+    gSpareBlock = nullptr;
+    return block;  // kept with no next block
   }
   return NewBlock(size);
 }
 
-void GiveBackBlock(JsonArenaBlock* block) noexcept {
-  if (!gSpareClosed && block->size <= kSpareMax) {
-    if (gSpare.block == nullptr) {
-      gSpare.block = block;
-      return;
-    }
-    if (gSpare.block->size < block->size) std::swap(gSpare.block, block);
+// GiveBackBlock when the spare's place is taken or not yet armed.
+[[gnu::noinline]] void KeepOrFreeBlock(JsonArenaBlock* block) noexcept {
+  if (gSpareState == SpareState::kClosed || block->size > kSpareMax) {
+    FreeBlock(block);
+    return;
   }
+  if (gSpareState == SpareState::kUnarmed) {
+    gSpareHolder.armed = true;  // its first use registers its destructor
+    gSpareState = SpareState::kArmed;
+  }
+  if (gSpareBlock == nullptr) {
+    gSpareBlock = block;
+    return;
+  }
+  if (gSpareBlock->size < block->size) std::swap(gSpareBlock, block);
   FreeBlock(block);
+}
+
+// Keeps the block, which has no next block, as the spare or frees it.
+void GiveBackBlock(JsonArenaBlock* block) noexcept {
+  if (gSpareBlock == nullptr && gSpareState == SpareState::kArmed && block->size <= kSpareMax) {
+    gSpareBlock = block;
+    return;
+  }
+  KeepOrFreeBlock(block);
 }
 
 }  // namespace
@@ -86,12 +109,13 @@ JsonArena* JsonArenaCreate(std::size_t textSize) {
   JsonArenaBlock* block = TakeBlock(size);
   size = block->size;
   std::byte* start = reinterpret_cast<std::byte*>(block) + kBlockHead;
-  auto* arena = new (start) JsonArena();
-  arena->blocks = block;
-  arena->cursor = start + kArenaHead;
-  arena->limit = reinterpret_cast<std::byte*>(block) + size;
-  arena->nextBlockSize = size * 2;
-  return arena;
+  // Built aside and copied in: the copy takes a few wide stores where
+  // building in place starts with a string store over the whole record.
+  const JsonArena fresh{.cursor = start + kArenaHead,
+                        .limit = reinterpret_cast<std::byte*>(block) + size,
+                        .blocks = block,
+                        .nextBlockSize = size * 2};
+  return new (start) JsonArena(fresh);
 }
 
 void* JsonArenaGrow(JsonArena* arena, std::size_t size) {
@@ -118,16 +142,6 @@ void JsonArenaRelease(JsonArena* arena) noexcept {
   arena->~JsonArena();
   first->next = nullptr;
   GiveBackBlock(first);
-}
-
-void JsonArenaFinish(JsonArena* arena, const JsonValue* root) noexcept {
-  if (root == nullptr) {
-    JsonArenaRelease(arena);
-    return;
-  }
-  arena->holders[0] = root;
-  arena->holderCount = 1;
-  --arena->liveNodes;  // the parser's hold; the root's own count keeps it
 }
 
 namespace {
@@ -193,7 +207,14 @@ void JsonDeleter::operator()(JsonValue* value) const noexcept {
     std::unique_ptr<JsonValue> owner(value);
     return;
   }
-  if (arena->pure && DropHolder(arena, value)) return;
+  if (arena->pure) {
+    // The usual case: a whole parsed tree goes.
+    if (arena->holderCount == 1 && arena->holders[0] == value) {
+      JsonArenaRelease(arena);
+      return;
+    }
+    if (DropHolder(arena, value)) return;
+  }
   value->~JsonValue();
   if (--arena->liveNodes == 0) JsonArenaRelease(arena);
 }

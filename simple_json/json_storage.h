@@ -76,7 +76,15 @@ inline JsonValue* JsonArenaNewNode(JsonArena* arena, JsonKind kind) {
 
 // Ends a parse. With a root the tree owns the arena from now on; without one
 // (a failed parse) every block is released at once.
-void JsonArenaFinish(JsonArena* arena, const JsonValue* root) noexcept;
+inline void JsonArenaFinish(JsonArena* arena, const JsonValue* root) noexcept {
+  if (root == nullptr) {
+    JsonArenaRelease(arena);
+    return;
+  }
+  arena->holders[0] = root;
+  arena->holderCount = 1;
+  --arena->liveNodes;  // the parser's hold; the root's own count keeps it
+}
 
 // Ends the arena's purity, counting its live nodes afresh when needed.
 void JsonArenaSpoil(JsonArena* arena) noexcept;
@@ -115,10 +123,10 @@ struct JsonStorageAccess {
     text.owned_ = 1;
   }
 
-  // Points the vector at `size` items already built in arena slots.
+  // Points the vector, empty as in a new node, at `size` items already built
+  // in arena slots.
   template <typename Item>
   static void Adopt(JsonVector<Item>& vector, Item* data, std::uint32_t size) {
-    vector.Reset();
     vector.data_ = data;
     vector.size_ = size;
     vector.capacity_ = size;

@@ -11,6 +11,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "simple_json/byte_scan.h"
@@ -123,6 +124,35 @@ TEST(JsonArenaLifetime, ScalarTakenOutKeepsItsValue) {
   }
 }
 
+// A freed tree's first block serves the thread's next parse. Trees that
+// outlive later parses, trees freed on another thread, and a tree freed
+// during its thread's exit after the thread's spare block is gone must all
+// read right, with no leak or stale read for the sanitizers to find.
+TEST(JsonArenaLifetime, FirstBlocksPassBetweenTreesAndThreads) {
+  constexpr const char* kText = R"({ "id" : 7, "result" : { "output" : 42, "return" : 0 } })";
+  std::vector<JsonPtr> kept;
+  for (int i = 0; i < 4; ++i) {
+    kept.push_back(Parsed(kText));
+    Parsed(kText).reset();
+  }
+  JsonPtr fromThread;
+  std::thread([&] {
+    thread_local JsonPtr late;
+    late.reset();  // made here, before the spare's holder, so it is freed after it
+    late = Parsed(kText);
+    Parsed(kText).reset();
+    kept.back().reset();  // a tree of the main thread, freed here
+    fromThread = Parsed(kText);
+    late = Parsed(kText);
+  }).join();
+  kept.pop_back();
+  kept.push_back(std::move(fromThread));
+  for (int i = 0; i < 3; ++i)
+    Parsed(kText).reset();
+  for (const JsonPtr& tree : kept)
+    EXPECT_EQ(Written(tree.get()), kText);
+}
+
 // ---- Changes to parsed containers ---------------------------------------------
 
 TEST(JsonParsedContainers, GrowAndChangeLikeBuiltOnes) {
@@ -138,6 +168,33 @@ TEST(JsonParsedContainers, GrowAndChangeLikeBuiltOnes) {
   ASSERT_TRUE(JsonObjectSet(tree.get(), "name", JsonNewInteger(1)));
   ASSERT_TRUE(JsonObjectRemove(tree.get(), "list"));
   EXPECT_EQ(Written(tree.get()), R"({ "name" : 1, "extra" : "e" })");
+}
+
+// Parsed objects of every small size, with and without a repeated name,
+// match the same objects built member by member, before and after growing.
+TEST(JsonParsedContainers, ObjectsOfEverySizeMatchBuiltOnes) {
+  for (int size = 0; size <= 6; ++size) {
+    for (const bool repeat : {false, true}) {
+      std::string text = "{";
+      JsonPtr built = JsonNewObject();
+      for (int i = 0; i < size; ++i) {
+        const int name = repeat && i == size - 1 ? 0 : i;
+        text += (i == 0 ? " \"m" : ", \"m") + std::to_string(name) + "\" : " + std::to_string(i);
+        ASSERT_TRUE(JsonObjectSet(built.get(), "m" + std::to_string(name), JsonNewInteger(i)));
+      }
+      JsonPtr parsed = Parsed(text + " }");
+      ASSERT_NE(parsed, nullptr);
+      for (int step = 0; step < 2; ++step) {
+        EXPECT_EQ(parsed->capacity, built->capacity) << text;
+        EXPECT_EQ(Written(parsed.get()), Written(built.get())) << text;
+        for (int extra = 0; extra < 3; ++extra) {
+          const std::string name = "x" + std::to_string(extra);
+          ASSERT_TRUE(JsonObjectAddInteger(parsed.get(), name, std::int64_t{extra}));
+          ASSERT_TRUE(JsonObjectAddInteger(built.get(), name, std::int64_t{extra}));
+        }
+      }
+    }
+  }
 }
 
 // Past the index threshold the parser builds the name index itself; later
