@@ -5,11 +5,12 @@
 // The tree goes into one arena per text, which starts with a copy of the text
 // itself, ended by a NUL and padding. The first NUL ends the text for every
 // step, so no step checks an end pointer, the block scans read whole blocks,
-// and strings are decoded and terminated where they stand. The items of open
-// containers wait on two stacks kept per thread, so that each container is
-// laid out once, at its exact size, when it closes. Until then nodes pass
-// between the steps as plain pointers into the arena: a failed parse
-// releases the arena whole, so nothing on the way needs an owner.
+// and strings are decoded and terminated where they stand. An object builds
+// its first few members in place, in slots taken when it opens; the other
+// items of open containers wait on two stacks kept per thread, so that each
+// container is laid out once, at its exact size, when it closes. Until then
+// nodes pass between the steps as plain pointers into the arena: a failed
+// parse releases the arena whole, so nothing on the way needs an owner.
 #include "simple_json/json_parse.h"
 
 #include <array>
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -100,6 +102,12 @@ struct ParseStacks {
   std::vector<JsonValue*> elements;
   std::vector<PendingMember> members;
 };
+
+// Members that an object builds in place before it needs the members stack;
+// most objects of a message have no more. Up to this count the laid-out
+// object reports the initial capacity, as one built member by member would.
+constexpr std::size_t kDirectMembers = 4;
+static_assert(kDirectMembers <= kJsonInitialCapacity);
 
 // Stacks grown past this many bytes are given back after the parse rather
 // than kept for the next one.
@@ -443,10 +451,9 @@ bool HasRepeatedName(const std::vector<PendingMember>& stack, std::size_t first)
 // name that occurs again keeps the position of its first occurrence and takes
 // the later value. Past kJsonIndexThreshold members the name index is built
 // here, in the arena, and finds the duplicates in linear time.
-JsonValue* CloseObject(JsonParser& parser, std::size_t first) {
+JsonValue* CloseObject(JsonParser& parser, JsonValue* object, std::size_t first) {
   std::vector<PendingMember>& stack = parser.stacks->members;
   const std::size_t count = stack.size() - first;
-  JsonValue* object = NewNode(parser, JsonKind::JsonObject);
   if (count == 0) {
     object->capacity = CountedCapacity(0);
     return object;
@@ -557,21 +564,117 @@ JsonValue* ParseArray(JsonParser& parser) {
   return CloseArray(parser, first);
 }
 
+// An object being read. Its node is made when it opens. Its first
+// kDirectMembers members are built in place in `slots`, taken at the same
+// time, so that most objects of a message are laid out as they are read; a
+// further member moves them onto the members stack, from `first` on, where
+// the rest join them until the object closes.
+struct OpenObject {
+  JsonValue* node = nullptr;
+  JsonMember* slots = nullptr;
+  std::size_t count = 0;  // members so far, wherever they are
+  std::size_t first = 0;  // on the members stack, once count > kDirectMembers
+};
+
+// Moves the `count` members built in `slots` onto the members stack and
+// returns where they start there. The object record stays out of it, so that
+// its fields can live in registers.
+std::size_t SpillMembers(JsonParser& parser, JsonMember* slots, std::size_t count) {
+  std::vector<PendingMember>& stack = parser.stacks->members;
+  const std::size_t first = stack.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    JsonMember& member = slots[i];
+    stack.push_back(PendingMember{member.name.data(), member.name.size(), member.value.release()});
+    std::destroy_at(&member);
+  }
+  return first;
+}
+
+void AddMember(JsonParser& parser, OpenObject& object, const char* name, std::size_t nameSize,
+               JsonValue* value) {
+  if (object.count < kDirectMembers) {
+    new (&object.slots[object.count]) JsonMember{Storage::Lent(name, nameSize), JsonPtr(value)};
+  } else {
+    if (object.count == kDirectMembers) {
+      object.first = SpillMembers(parser, object.slots, object.count);
+    }
+    parser.stacks->members.push_back(PendingMember{name, nameSize, value});
+  }
+  ++object.count;
+}
+
+// True when two of the `count` members in `slots` share a name. With so few
+// members each pair is looked at; most pairs differ in size or first byte.
+// Inlined where the count is known to be small, the loops unroll.
+[[gnu::always_inline]] inline bool HasRepeatedName(const JsonMember* slots, std::size_t count) {
+  for (std::size_t i = 1; i < count; ++i) {
+    const std::string_view name = slots[i].name.view();
+    for (std::size_t j = 0; j < i; ++j) {
+      const std::string_view other = slots[j].name.view();
+      if (other.size() == name.size() && other.data()[0] == name.data()[0] && other == name) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// CloseObject's path for members on the stack, or for members in the slots
+// that share a name; kept out of line, as few objects take it.
+[[gnu::noinline]] JsonValue* CloseSpilledObject(JsonParser& parser, const OpenObject& object) {
+  std::size_t first = object.first;
+  if (object.count <= kDirectMembers) first = SpillMembers(parser, object.slots, object.count);
+  return CloseObject(parser, object.node, first);
+}
+
+// Lays the object out: members still in its slots stay there unless two of
+// them share a name, which the stack's path settles.
+inline JsonValue* CloseObject(JsonParser& parser, const OpenObject& object) {
+  if (object.count > kDirectMembers || HasRepeatedName(object.slots, object.count)) {
+    return CloseSpilledObject(parser, object);
+  }
+  if (object.count != 0) {
+    Storage::Adopt(object.node->members, object.slots, static_cast<std::uint32_t>(object.count));
+  }
+  object.node->capacity = CountedCapacity(object.count);
+  return object.node;
+}
+
+// Four bytes from p, p[0] in the lowest; the padding keeps them readable.
+std::uint32_t PeekFour(const char* p) {
+  std::uint32_t word;
+  static_assert(sizeof word <= json_scan::kStopPadding);
+  std::memcpy(&word, p, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
+  return word;
+}
+
+// The first three bytes of a word as PeekFour reads them.
+constexpr std::uint32_t ThreeBytes(char first, char second, char third) {
+  return static_cast<unsigned char>(first) |
+         (std::uint32_t{static_cast<unsigned char>(second)} << 8) |
+         (std::uint32_t{static_cast<unsigned char>(third)} << 16);
+}
+
 // Name, colon, value and comma follow each other straight on; each step
 // looks at the next byte after blanks, and the end of the input stops the
 // object at any of them with the same line. A failed value is recorded and
-// the object carries on from wherever the value stopped.
+// the object carries on from wherever the value stopped. The wire's " : "
+// before a value and ", \"" before a name are each taken in one step, which
+// ends where the steps one by one would.
 JsonValue* ParseObject(JsonParser& parser) {
   if (!EnterContainer(parser)) return nullptr;
   ++parser.cursor;  // '{'
-  const std::size_t first = parser.stacks->members.size();
+  OpenObject object;
+  object.node = NewNode(parser, JsonKind::JsonObject);
   ParseMessage misplaced = ParseMessage::kObjectBeginning;  // for a byte where a name belongs
   int c = SkipWhitespace(parser);
   if (c == '}') {
     ++parser.cursor;
     --parser.depth;
-    return CloseObject(parser, first);
+    return CloseObject(parser, object);
   }
+  object.slots = Storage::ArenaSlots<JsonMember>(parser.arena, kDirectMembers);
   for (;;) {
     if (c == kEndOfInput) break;
     if (c != '"') {
@@ -583,30 +686,48 @@ JsonValue* ParseObject(JsonParser& parser) {
     const char* name = nullptr;
     std::size_t nameSize = 0;
     if (!ScanString(parser, &name, &nameSize)) break;
-    c = SkipWhitespace(parser);
-    if (c == kEndOfInput) break;
-    if (c != ':') {
-      ReportError(parser, ParseMessage::kExpected,
-                  {":", "after name in object contents", RestOfInput(parser)});
-      break;
+    const std::uint32_t afterName = PeekFour(parser.cursor);
+    if ((afterName & 0xFFFFFF) == ThreeBytes(' ', ':', ' ') && (afterName >> 24) > ' ') {
+      parser.cursor += 3;
+      c = static_cast<int>(afterName >> 24);
+    } else {
+      c = SkipWhitespace(parser);
+      if (c == kEndOfInput) break;
+      if (c != ':') {
+        ReportError(parser, ParseMessage::kExpected,
+                    {":", "after name in object contents", RestOfInput(parser)});
+        break;
+      }
+      ++parser.cursor;
+      c = SkipWhitespace(parser);
+      if (c == kEndOfInput) break;
     }
-    ++parser.cursor;
-    c = SkipWhitespace(parser);
-    if (c == kEndOfInput) break;
-    if (c == ',' || c == '}') {
-      const char byte = static_cast<char>(c);
-      ReportError(parser, ParseMessage::kObjectAfterColon, {ByteText(byte), RestOfInput(parser)});
-      break;
+    // Texts and integers, the most common values, are read without a call;
+    // only a container can hit the nesting limit.
+    JsonValue* value = nullptr;
+    if (c == '"') {
+      value = ParseString(parser);
+    } else if (c == '-' || IsDigit(c)) {
+      value = ParseInteger(parser);
+    } else {
+      if (c == ',' || c == '}') {
+        const char byte = static_cast<char>(c);
+        ReportError(parser, ParseMessage::kObjectAfterColon, {ByteText(byte), RestOfInput(parser)});
+        break;
+      }
+      value = ParseValue(parser, c);
+      if (parser.gaveUp) break;
     }
-    // Texts and integers, the most common values, are read without a call.
-    JsonValue* value = c == '"'                 ? ParseString(parser)
-                       : c == '-' || IsDigit(c) ? ParseInteger(parser)
-                                                : ParseValue(parser, c);
-    if (parser.gaveUp) break;
     if (value == nullptr) {
       ReportError(parser, ParseMessage::kObjectSetFailed, {std::string_view(name, nameSize)});
     } else {
-      parser.stacks->members.push_back(PendingMember{name, nameSize, value});
+      AddMember(parser, object, name, nameSize, value);
+    }
+    if ((PeekFour(parser.cursor) & 0xFFFFFF) == ThreeBytes(',', ' ', '"')) {
+      parser.cursor += 2;
+      misplaced = ParseMessage::kObjectAfterComma;
+      c = '"';
+      continue;
     }
     c = SkipWhitespace(parser);
     if (c == kEndOfInput) break;
@@ -625,7 +746,7 @@ JsonValue* ParseObject(JsonParser& parser) {
   }
   if (c == kEndOfInput) ReportError(parser, ParseMessage::kObjectEnd);
   --parser.depth;
-  return CloseObject(parser, first);
+  return CloseObject(parser, object);
 }
 
 // The value whose first byte, c, is at the position (after blanks).

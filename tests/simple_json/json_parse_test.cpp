@@ -111,6 +111,32 @@ INSTANTIATE_TEST_SUITE_P(
         Row{R"({"n\u0041\"":"v\\","k":["\ty",1]})", R"({ "nA\"" : "v\\", "k" : [ "\ty", 1 ] })"}),
     RowName);
 
+// Objects spaced as on the wire, where " : " and ", \"" are each taken in
+// one step, and texts that differ from that spacing in one byte. Up to four
+// members are laid out as they come and a fifth moves them aside; a repeated
+// name keeps its first place either way.
+INSTANTIATE_TEST_SUITE_P(
+    WireSpacing, JsonParseRows,
+    testing::Values(
+        Row{R"({ "a" : 1, "b" : "x", "c" : { "d" : [ 1 ] }, "e" : true })",
+            R"({ "a" : 1, "b" : "x", "c" : { "d" : [ 1 ] }, "e" : true })"},
+        Row{R"({ "a" : 1, "b" : 2, "c" : 3, "d" : 4, "e" : 5, "a" : 6 })",
+            R"({ "a" : 6, "b" : 2, "c" : 3, "d" : 4, "e" : 5 })"},
+        Row{R"({ "a" : 1, "b" : 2, "b" : 3, "a" : 4 })", R"({ "a" : 4, "b" : 3 })"},
+        Row{"{ \"a\" :  1 ,\t\"b\" :\n\"x\" }", R"({ "a" : 1, "b" : "x" })"},
+        Row{R"({ "a" : })", "Error: unexpected '}' after colon in object contents, got '}'"},
+        Row{R"({ "a" : , "b" : 1 })",
+            R"(Error: unexpected ',' after colon in object contents, got ', "b" : 1 }')"},
+        Row{R"({ "a" : )", "Error: unexpected end of input while parsing object"},
+        Row{R"({ "a" : 1, ")", "Error: unterminated string constant"},
+        Row{R"({ "a" : 1, , "b" : 2 })",
+            R"(Error: unexpected ',' after comma in object contents, got ', "b" : 2 }')"},
+        Row{R"({ "a" : 1, "b" : x })",
+            "Error: unexpected character 'x', expected a value, got: 'x }'\n"
+            "Error: failed to set 'b' property in object\n"
+            "Error: unexpected 'x' after value in object contents, got 'x }'"}),
+    RowName);
+
 // \u keeps the low byte of four hex digits; any other escaped character
 // stands for itself. The writer shows bytes outside ASCII as \u00XX.
 INSTANTIATE_TEST_SUITE_P(Strings, JsonParseRows,
