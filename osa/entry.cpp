@@ -9,11 +9,6 @@
 #include "osa/process_state.h"
 #include "osa/status.h"
 
-OsaProcessState& OsaProcess() {
-  static OsaProcessState state;
-  return state;
-}
-
 OsaPluginCallbacks& OsaCallbacks() {
   return OsaProcess().callbacks;
 }

@@ -35,5 +35,9 @@ struct OsaProcessState {
 };
 
 // The process's record, made on first use, so that a static initialiser
-// (the shared library's registrar) may reach it before main.
-OsaProcessState& OsaProcess();
+// (the shared library's registrar) may reach it before main. Inline, as
+// every request reaches it several times.
+inline OsaProcessState& OsaProcess() {
+  static OsaProcessState state;
+  return state;
+}
