@@ -29,9 +29,9 @@ void PutName(std::string* result, std::string_view name) {
 }
 
 // `"name" : value, ` in one append; names are literals of a few letters.
-template <std::size_t N>
-void PutInteger(std::string* result, const char (&name)[N], std::int64_t value) {
-  static_assert(N <= 16, "a longer name needs a larger buffer");
+template <std::size_t kSize>
+void PutInteger(std::string* result, const char (&name)[kSize], std::int64_t value) {
+  static_assert(kSize <= 16, "a longer name needs a larger buffer");
   char room[16 + 6 + kDbgIntegerDigits];
   char* out = room;
   *out++ = '"';
@@ -49,12 +49,12 @@ void PutString(std::string* result, std::string_view name, std::string_view text
 
 // The first member of each of `names` in `object` (null where none), found
 // in one pass over its members instead of one search per name.
-template <std::size_t N>
-std::array<const JsonValue*, N> FindMembers(const JsonValue* object,
-                                            const std::array<std::string_view, N>& names) {
-  std::array<const JsonValue*, N> found{};
+template <std::size_t kSize>
+std::array<const JsonValue*, kSize> FindMembers(const JsonValue* object,
+                                                const std::array<std::string_view, kSize>& names) {
+  std::array<const JsonValue*, kSize> found{};
   for (const JsonMember& member : object->members) {
-    for (std::size_t index = 0; index < N; ++index) {
+    for (std::size_t index = 0; index < kSize; ++index) {
       if (found[index] == nullptr && member.name.view() == names[index]) {
         found[index] = member.value.get();
         break;

@@ -15,10 +15,10 @@ inline constexpr std::size_t kDbgIntegerDigits = 20;
 
 // A string literal without its NUL; its size is known here, so the copy is
 // a few moves.
-template <std::size_t N>
-char* DbgPutLiteral(char* out, const char (&piece)[N]) {
-  std::memcpy(out, piece, N - 1);
-  return out + (N - 1);
+template <std::size_t kSize>
+char* DbgPutLiteral(char* out, const char (&piece)[kSize]) {
+  std::memcpy(out, piece, kSize - 1);
+  return out + (kSize - 1);
 }
 
 inline char* DbgPutText(char* out, std::string_view piece) {
