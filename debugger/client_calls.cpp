@@ -4,7 +4,6 @@
 #include <initializer_list>
 #include <utility>
 
-#include "debugger/text_pieces.h"
 #include "runtime/text_format.h"
 #include "simple_json/json_write.h"
 
@@ -41,45 +40,27 @@ std::string_view EndParams(std::string* params) {
   return *params;
 }
 
-// Params of integers alone, as the JSON writer writes them, put together in
-// a stack buffer and stored in one piece. Each member comes as its text up
-// to the value ("{ \"context\" : ", ", \"objTypeId\" : ", ...) and the value.
+// Params of integers alone, each member by its name and value.
 using IntegerMember = std::pair<std::string_view, std::int64_t>;
 
 std::string_view IntegerParams(DbgSession* session, std::initializer_list<IntegerMember> members) {
-  char room[256];
-  std::size_t most = 2;
-  for (const IntegerMember& member : members)
-    most += member.first.size() + kDbgIntegerDigits;
-  if (most > sizeof room) {  // not for the members written here; kept for safety
-    session->params.clear();
-    for (const IntegerMember& member : members) {
-      session->params.append(member.first);
-      RtAppendInteger(&session->params, member.second);
-    }
-    session->params.append(" }");
-    return session->params;
-  }
-  char* out = room;
-  for (const IntegerMember& member : members) {
-    out = DbgPutInteger(DbgPutText(out, member.first), member.second);
-  }
-  out = DbgPutLiteral(out, " }");
-  session->params.assign(room, static_cast<std::size_t>(out - room));
-  return session->params;
+  std::string* params = BeginParams(session);
+  for (const auto& [name, value] : members)
+    AddInteger(params, name, value);
+  return EndParams(params);
 }
 
 std::string_view ContextParams(DbgSession* session, std::int64_t context) {
-  return IntegerParams(session, {{"{ \"context\" : ", context}});
+  return IntegerParams(session, {{"context", context}});
 }
 
 std::string_view ObjectParams(DbgSession* session, std::int64_t context, std::int32_t type) {
-  return IntegerParams(session, {{"{ \"context\" : ", context}, {", \"objTypeId\" : ", type}});
+  return IntegerParams(session, {{"context", context}, {"objTypeId", type}});
 }
 
 std::string_view TaskParams(DbgSession* session, std::int64_t context, std::uint64_t taskId) {
-  return IntegerParams(session, {{"{ \"context\" : ", context},
-                                 {", \"taskId\" : ", static_cast<std::int64_t>(taskId)}});
+  return IntegerParams(session,
+                       {{"context", context}, {"taskId", static_cast<std::int64_t>(taskId)}});
 }
 
 // Sends the request and reads "return"; *answer keeps the whole answer.
@@ -132,10 +113,10 @@ std::int32_t CallNumber(DbgSession* session, std::string_view method, std::strin
 
 std::string_view AttributeParams(DbgSession* session, std::int64_t context, std::int32_t type,
                                  std::int32_t attribute, std::int32_t valueType) {
-  return IntegerParams(session, {{"{ \"context\" : ", context},
-                                 {", \"objTypeId\" : ", type},
-                                 {", \"objAtrId\" : ", attribute},
-                                 {", \"valueType\" : ", valueType}});
+  return IntegerParams(session, {{"context", context},
+                                 {"objTypeId", type},
+                                 {"objAtrId", attribute},
+                                 {"valueType", valueType}});
 }
 
 }  // namespace
@@ -178,12 +159,12 @@ bool DbgOffersKernelAwareness(const DbgOsaInitAnswer& answer) {
 std::int32_t DbgTargetInit(DbgSession* session, std::int64_t context, bool bigEndianTarget,
                            DbgTargetInitAnswer* answer) {
   const std::string_view params =
-      IntegerParams(session, {{"{ \"context\" : ", context},
-                              {", \"majorCpuType\" : ", kDbgCortexMMajorCpuType},
-                              {", \"minorCpuType\" : ", kDbgCortexMMinorCpuType},
-                              {", \"bigEndianTarget\" : ", bigEndianTarget ? 1 : 0},
-                              {", \"bigEndianHost\" : ", 0},
-                              {", \"coreCount\" : ", 1}});
+      IntegerParams(session, {{"context", context},
+                              {"majorCpuType", kDbgCortexMMajorCpuType},
+                              {"minorCpuType", kDbgCortexMMinorCpuType},
+                              {"bigEndianTarget", bigEndianTarget ? 1 : 0},
+                              {"bigEndianHost", 0},
+                              {"coreCount", 1}});
   DbgAnswer reply;
   const std::int32_t status = Call(session, "OSA_Client_TargetInit", params, &reply);
   if (status != 0) return status;
@@ -202,9 +183,8 @@ std::int32_t DbgTargetCleanup(DbgSession* session, std::int64_t context) {
 }
 
 std::int32_t DbgTargetNotify(DbgSession* session, std::int64_t context, std::int32_t notice) {
-  return CallStatus(
-      session, "OSA_Client_TargetNotify",
-      IntegerParams(session, {{"{ \"context\" : ", context}, {", \"notice\" : ", notice}}));
+  return CallStatus(session, "OSA_Client_TargetNotify",
+                    IntegerParams(session, {{"context", context}, {"notice", notice}}));
 }
 
 std::int32_t DbgObjectListInit(DbgSession* session, std::int64_t context, std::int32_t type) {
@@ -264,20 +244,19 @@ DbgWalkEnd DbgObjectListWalk(DbgSession* session, std::int64_t context, std::int
 
 std::int32_t DbgTaskRegisterRead(DbgSession* session, std::int64_t context, std::uint64_t taskId,
                                  std::int32_t reg, std::uint64_t* value) {
-  const std::string_view params =
-      IntegerParams(session, {{"{ \"context\" : ", context},
-                              {", \"taskId\" : ", static_cast<std::int64_t>(taskId)},
-                              {", \"register\" : ", reg}});
+  const std::string_view params = IntegerParams(
+      session,
+      {{"context", context}, {"taskId", static_cast<std::int64_t>(taskId)}, {"register", reg}});
   return CallNumber(session, "OSA_Client_TaskRegisterRead", params, "value", value);
 }
 
 std::int32_t DbgTaskRegisterWrite(DbgSession* session, std::int64_t context, std::uint64_t taskId,
                                   std::int32_t reg, std::uint64_t value) {
   const std::string_view params =
-      IntegerParams(session, {{"{ \"context\" : ", context},
-                              {", \"taskId\" : ", static_cast<std::int64_t>(taskId)},
-                              {", \"register\" : ", reg},
-                              {", \"value\" : ", static_cast<std::int64_t>(value)}});
+      IntegerParams(session, {{"context", context},
+                              {"taskId", static_cast<std::int64_t>(taskId)},
+                              {"register", reg},
+                              {"value", static_cast<std::int64_t>(value)}});
   return CallStatus(session, "OSA_Client_TaskRegisterWrite", params);
 }
 
@@ -295,7 +274,7 @@ std::int32_t DbgTaskNameGet(DbgSession* session, std::int64_t context, std::uint
 
 std::int32_t DbgCurrentTaskGet(DbgSession* session, std::int64_t context, std::uint64_t* taskId) {
   const std::string_view params =
-      IntegerParams(session, {{"{ \"context\" : ", context}, {", \"checkInKernel\" : ", 0}});
+      IntegerParams(session, {{"context", context}, {"checkInKernel", 0}});
   return CallNumber(session, "OSA_Client_CurrentTaskGet", params, "taskId", taskId);
 }
 

@@ -47,23 +47,6 @@ void PutString(std::string* result, std::string_view name, std::string_view text
   result->append(", ");
 }
 
-// The first member of each of `names` in `object` (null where none), found
-// in one pass over its members instead of one search per name.
-template <std::size_t kSize>
-std::array<const JsonValue*, kSize> FindMembers(const JsonValue* object,
-                                                const std::array<std::string_view, kSize>& names) {
-  std::array<const JsonValue*, kSize> found{};
-  for (const JsonMember& member : object->members) {
-    for (std::size_t index = 0; index < kSize; ++index) {
-      if (found[index] == nullptr && member.name.view() == names[index]) {
-        found[index] = member.value.get();
-        break;
-      }
-    }
-  }
-  return found;
-}
-
 bool IsInteger(const JsonValue* value) {
   return value != nullptr && value->kind == JsonKind::JsonInteger;
 }
@@ -115,7 +98,7 @@ bool MemoAnswer(DbgServiceState* state, std::string_view expression, DbgMemoAnsw
 std::int32_t AnswerExpressionEval(DbgServiceState* state, const JsonValue* params,
                                   std::string* result) {
   static constexpr std::array<std::string_view, 2> kNames = {"expression", "valueType"};
-  const std::array<const JsonValue*, 2> found = FindMembers(params, kNames);
+  const std::array<const JsonValue*, 2> found = JsonObjectFindMembers(params, kNames);
   const JsonValue* const expression = found[0];
   if (expression == nullptr || expression->kind != JsonKind::JsonString || !expression->hasText ||
       !IsInteger(found[1]) || found[1]->number != kExpressionValueType) {
@@ -171,7 +154,7 @@ bool ReadMemoryRange(const JsonValue* params, std::uint64_t* address, std::uint6
                      bool* taskGiven) {
   static constexpr std::array<std::string_view, 4> kNames = {"memorySpace", "address", "count",
                                                              "taskId"};
-  const std::array<const JsonValue*, 4> found = FindMembers(params, kNames);
+  const std::array<const JsonValue*, 4> found = JsonObjectFindMembers(params, kNames);
   // Every memory space names the model's one address space.
   if (!IsInteger(found[0]) || !IsInteger(found[1]) || !IsInteger(found[2]) ||
       found[2]->number <= 0 || static_cast<std::uint64_t>(found[2]->number) > kDbgMaxMemoryBytes) {
@@ -365,19 +348,10 @@ struct RequestParts {
   const JsonValue* id = nullptr;
 };
 
-void FindRequestParts(const JsonValue& request, RequestParts* parts) {
-  for (const JsonMember& member : request.members) {
-    const std::string_view name = member.name.view();
-    const JsonValue** slot = nullptr;
-    if (name == "method") {
-      slot = &parts->method;
-    } else if (name == "params") {
-      slot = &parts->params;
-    } else if (name == "id") {
-      slot = &parts->id;
-    }
-    if (slot != nullptr && *slot == nullptr) *slot = member.value.get();
-  }
+RequestParts FindRequestParts(const JsonValue* request) {
+  static constexpr std::array<std::string_view, 3> kNames = {"method", "params", "id"};
+  const std::array<const JsonValue*, 3> found = JsonObjectFindMembers(request, kNames);
+  return {found[0], found[1], found[2]};
 }
 
 // The answer to a request whose parts were found, written over *answer.
@@ -438,15 +412,11 @@ std::string DbgAnswerServiceRequest(DbgServiceState* state, const JsonValue& req
 }
 
 void DbgWriteServiceAnswer(DbgServiceState* state, const JsonValue& request, std::string* answer) {
-  RequestParts parts;
-  if (request.kind == JsonKind::JsonObject) FindRequestParts(request, &parts);
-  WriteAnswer(state, parts, answer);
+  WriteAnswer(state, FindRequestParts(&request), answer);
 }
 
 bool DbgServeIfRequest(DbgServiceState* state, const JsonValue* message, std::string* answer) {
-  if (message == nullptr || message->kind != JsonKind::JsonObject) return false;
-  RequestParts parts;
-  FindRequestParts(*message, &parts);
+  const RequestParts parts = FindRequestParts(message);
   if (parts.method == nullptr) return false;
   WriteAnswer(state, parts, answer);
   return true;

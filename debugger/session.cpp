@@ -1,12 +1,13 @@
 // A debugger's conversation with the plug-in (see session.h).
 #include "debugger/session.h"
 
+#include <array>
 #include <cstdio>
 #include <utility>
 
+#include "jsonrpc/client.h"
 #include "kernel/registration.h"
 #include "osa/entry.h"
-#include "runtime/text_format.h"
 #include "simple_json/json_parse.h"
 #include "simple_json/json_write.h"
 
@@ -74,19 +75,6 @@ bool OpenInProcess(DbgSession* session, std::string* error) {
   return true;
 }
 
-// The text the JSON writer gives for the object { jsonrpc, method, params,
-// id }, written over *text: the params come as text already.
-void BuildRequest(std::string* text, std::string_view method, std::string_view params,
-                  std::int64_t id) {
-  text->assign("{ \"jsonrpc\" : \"2.0\", \"method\" : ");
-  JsonQuote(*text, method);
-  text->append(", \"params\" : ");
-  text->append(params);
-  text->append(", \"id\" : ");
-  RtAppendInteger(text, id);
-  text->append(" }");
-}
-
 // Sends the session's request over the pipe and serves the plug-in's
 // requests until a message that is not a request arrives; that message is
 // the answer, handed back with its parse (null when it is not JSON) so that
@@ -129,20 +117,9 @@ struct AnswerParts {
 };
 
 AnswerParts FindAnswerParts(const JsonValue& answer) {
-  AnswerParts parts;
-  for (const JsonMember& member : answer.members) {
-    const std::string_view name = member.name.view();
-    const JsonValue** slot = nullptr;
-    if (name == "id") {
-      slot = &parts.id;
-    } else if (name == "result") {
-      slot = &parts.result;
-    } else if (name == "error") {
-      slot = &parts.error;
-    }
-    if (slot != nullptr && *slot == nullptr) *slot = member.value.get();
-  }
-  return parts;
+  static constexpr std::array<std::string_view, 3> kNames = {"id", "error", "result"};
+  const std::array<const JsonValue*, 3> found = JsonObjectFindMembers(&answer, kNames);
+  return {found[0], found[1], found[2]};
 }
 
 }  // namespace
@@ -188,7 +165,7 @@ bool DbgSessionCallText(DbgSession* session, std::string_view method, std::strin
     return false;
   }
   const std::int64_t id = session->nextId++;
-  BuildRequest(&session->request, method, params, id);
+  JrWriteRequest(&session->request, method, params, id);
   Record(session, kDebuggerTag, session->request);
   session->service.during = session->request;
 

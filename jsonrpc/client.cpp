@@ -27,25 +27,6 @@ struct SendDepthScope {
   JsonRpcService* service_;
 };
 
-// Writes the request text for `method` with `params` (a tree, or when null
-// the written text `paramsText`) and `id` into *text, pieces in wire order.
-void BuildRequest(std::string* text, const char* method, const JsonValue* params,
-                  std::string_view paramsText, std::int64_t id) {
-  text->assign("{ \"jsonrpc\" : \"2.0\", \"method\" : ");
-  JsonQuote(*text, method);
-  text->append(", \"params\" : ");
-  if (params != nullptr) {
-    JsonWrite(*text, params);
-  } else {
-    text->append(paramsText);
-  }
-  text->append(", \"id\" : ");
-  char digits[24];
-  const auto converted = std::to_chars(digits, digits + sizeof digits, id);
-  text->append(digits, converted.ptr);
-  text->append(" }");
-}
-
 // The "message" text of an answer's "error" member; empty when the member is
 // not an object or has no string "message".
 const char* ErrorMessage(const JsonValue* error) {
@@ -95,8 +76,14 @@ JrSendStatus SendRequest(JsonRpcService* service, const char* method, JsonPtr pa
   std::deque<std::string>& texts = service->requestTexts;
   if (texts.size() <= service->sendDepth) texts.resize(service->sendDepth + 1);
   std::string& request = texts[service->sendDepth];
-  BuildRequest(&request, method, params.get(), paramsText, service->nextId);
-  params.reset();
+  if (params != nullptr) {
+    std::string written;  // rare: most requests come with their params as text
+    JsonWrite(written, params.get());
+    params.reset();
+    JrWriteRequest(&request, name, written, service->nextId);
+  } else {
+    JrWriteRequest(&request, name, paramsText, service->nextId);
+  }
   ++service->nextId;
 
   JrLog(service, "SEND", "%s", request.c_str());
@@ -133,6 +120,19 @@ JrSendStatus SendRequest(JsonRpcService* service, const char* method, JsonPtr pa
 }
 
 }  // namespace
+
+void JrWriteRequest(std::string* text, std::string_view method, std::string_view params,
+                    std::int64_t id) {
+  text->assign("{ \"jsonrpc\" : \"2.0\", \"method\" : ");
+  JsonQuote(*text, method);
+  text->append(", \"params\" : ");
+  text->append(params);
+  text->append(", \"id\" : ");
+  char digits[24];
+  const auto converted = std::to_chars(digits, digits + sizeof digits, id);
+  text->append(digits, converted.ptr);
+  text->append(" }");
+}
 
 void JrInitService(JsonRpcService* service, JrSendFunction send) {
   if (service == nullptr) return;

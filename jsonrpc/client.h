@@ -41,6 +41,12 @@ struct JsonRpcService {
   std::size_t sendDepth = 0;  // sends open now
 };
 
+// Writes the text of request `id` for `method` with the params object
+// already written as `params` over *text, as every request goes on the wire:
+// { "jsonrpc" : "2.0", "method" : ..., "params" : ..., "id" : ... }.
+void JrWriteRequest(std::string* text, std::string_view method, std::string_view params,
+                    std::int64_t id);
+
 // Why a request failed, or that it did not.
 enum class JrSendStatus {
   kAnswered,     // the answer parsed and holds no "error" member

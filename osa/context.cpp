@@ -81,39 +81,29 @@ OSA_ServiceCntx* OsaRequestDecode(const JsonValue* params, JsonValue* result) {
   static constexpr std::array<std::string_view, kMemberCount> kNames = {
       "context",    "inUserMode",   "abortAction", "vexloInValidation",
       "hostCoreId", "unifiedMcOsa", "mcIsFrozen",  "traecIsActive"};
-  std::array<const JsonValue*, kMemberCount> found{};
-  if (params == nullptr || params->kind != JsonKind::JsonObject) return nullptr;
-  unsigned seen = 0;
-  for (const JsonMember& member : params->members) {
-    const std::string_view name = member.name.view();
-    for (unsigned index = 0; index < kMemberCount; ++index) {
-      if (name != kNames[index]) continue;
-      if ((seen & (1u << index)) == 0 && member.value != nullptr &&
-          member.value->kind == JsonKind::JsonInteger) {
-        found[index] = member.value.get();
-      }
-      seen |= 1u << index;
-      break;
-    }
+  std::array<const JsonValue*, kMemberCount> found = JsonObjectFindMembers(params, kNames);
+  for (const JsonValue*& value : found) {
+    if (value != nullptr && value->kind != JsonKind::JsonInteger) value = nullptr;
   }
-  const auto flagOr = [&found](Member which, bool fallback) {
-    return found[which] != nullptr ? found[which]->number != 0 : fallback;
+  // A flag: a non-zero integer; false when absent.
+  const auto flag = [&found](Member which) {
+    return found[which] != nullptr && found[which]->number != 0;
   };
   if (found[kContext] == nullptr) return nullptr;
   OSA_ServiceCntx* context = OsaContextFind(static_cast<std::uint64_t>(found[kContext]->number));
   if (context == nullptr) return nullptr;
 
-  context->inUserMode = flagOr(kInUserMode, false);
-  context->abortAction = flagOr(kAbortAction, false);
-  context->vexloInValidation = flagOr(kVexloInValidation, false);
+  context->inUserMode = flag(kInUserMode);
+  context->abortAction = flag(kAbortAction);
+  context->vexloInValidation = flag(kVexloInValidation);
   // 1-based on the wire; 0 and absent both mean no core. Unsigned
   // arithmetic keeps the smallest integer from overflowing.
   const std::uint64_t hostCoreId =
       found[kHostCoreId] != nullptr ? static_cast<std::uint64_t>(found[kHostCoreId]->number) : 0;
   context->hostCoreIndex = static_cast<std::int64_t>(hostCoreId - 1);
-  context->unifiedMcOsa = flagOr(kUnifiedMcOsa, false) ? 1 : 0;
-  context->mcIsFrozen = flagOr(kMcIsFrozen, false) ? 1 : 0;
-  if (found[kTraecIsActive] != nullptr) context->traecIsActive = flagOr(kTraecIsActive, false);
+  context->unifiedMcOsa = flag(kUnifiedMcOsa) ? 1 : 0;
+  context->mcIsFrozen = flag(kMcIsFrozen) ? 1 : 0;
+  if (found[kTraecIsActive] != nullptr) context->traecIsActive = flag(kTraecIsActive);
 
   context->previousParams = context->currentParams;
   context->currentParams = params;

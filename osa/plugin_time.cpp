@@ -28,14 +28,12 @@ std::string_view DecimalText(Digits& digits, std::int64_t value) {
 
 OsaTimingScope::OsaTimingScope(const char* format, ...)
     : depth_(++OsaProcess().timingDepth), startMicros_(HistoryLogNowMicros()) {
-  // Formatted into a reused text, then kept as any other label.
-  thread_local std::string label;
-  label.clear();
+  // These labels belong to the rarer requests: they are formatted straight
+  // into the scope's own text.
   std::va_list args;
   va_start(args, format);
-  (void)RtAppendFormat(&label, format, args);  // a label that cannot be made stays empty
+  (void)RtAppendFormat(&longLabel_, format, args);  // a label that cannot be made stays empty
   va_end(args);
-  KeepLabel(OsaTimingLabel{label});
 }
 
 OsaTimingScope::OsaTimingScope(const OsaTimingLabel& label)

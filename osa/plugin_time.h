@@ -34,7 +34,8 @@ class OsaTimingScope {
   std::uint32_t depth_;
   std::int64_t startMicros_;
   // The label is copied at once, as the texts it is made from may be reused
-  // by scopes nested in this one; kept in place when short, as nearly all are.
+  // by scopes nested in this one: in place when it is short, as the labels of
+  // the frequent requests are, else (and when formatted) in longLabel_.
   std::array<char, 120> shortLabel_;
   std::size_t labelSize_ = 0;
   std::string longLabel_;

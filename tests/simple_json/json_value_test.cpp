@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -95,6 +96,14 @@ TEST(JsonObjects, LookupsFindTheFirstMemberOfANameAtEverySize) {
       EXPECT_EQ(JsonObjectIndexOf(object.get(), name), scanFor(object.get(), name)) << size;
     }
     EXPECT_EQ(JsonObjectIndexOf(object.get(), "new"), size - 2) << size;
+    // The one-pass search finds what a lookup finds, name by name.
+    static constexpr std::array<std::string_view, 4> kSought = {"m1", "new", "m3", "absent"};
+    const std::array<const JsonValue*, 4> found = JsonObjectFindMembers(object.get(), kSought);
+    for (std::size_t k = 0; k < kSought.size(); ++k) {
+      const std::int64_t at = JsonObjectIndexOf(object.get(), kSought[k]);
+      EXPECT_EQ(found[k], at < 0 ? nullptr : object->members[at].value.get()) << kSought[k];
+    }
+    EXPECT_EQ(JsonObjectFindMembers(JsonNewInteger(1).get(), kSought)[0], nullptr);
     std::int64_t value = 0;
     ASSERT_TRUE(JsonObjectGetInteger(object.get(), "m0", &value));
     EXPECT_EQ(value, names);
