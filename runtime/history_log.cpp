@@ -288,7 +288,7 @@ void HistoryLogTraceParts(std::string_view channel, std::span<const std::string_
     return;
   }
   const std::uint64_t cost = Cost(channel.size(), textSize);
-  Trim(buffer, cost);
+  if (buffer.bytes + cost > budget) Trim(buffer, cost);
   const EntryHeader header{timeMicros, static_cast<std::uint32_t>(channel.size()),
                            static_cast<std::uint32_t>(textSize)};
   const std::size_t stored = sizeof header + channel.size() + textSize;

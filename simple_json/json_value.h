@@ -252,9 +252,10 @@ bool JsonArrayAppendList(JsonValue* array, const char* const* list, std::uint32_
 
 // The first member of each of `names` (null where there is none, and all
 // null when `object` is not an object), found in one pass over the members
-// instead of a search per name: for readers of a few known members.
+// instead of a search per name: for readers of a few known members. Inlined,
+// so that comparisons with the caller's constant names are folded.
 template <std::size_t kCount>
-std::array<const JsonValue*, kCount> JsonObjectFindMembers(
+[[gnu::always_inline]] inline std::array<const JsonValue*, kCount> JsonObjectFindMembers(
     const JsonValue* object, const std::array<std::string_view, kCount>& names) {
   std::array<const JsonValue*, kCount> found{};
   if (object == nullptr || object->kind != JsonKind::JsonObject) return found;
@@ -262,7 +263,12 @@ std::array<const JsonValue*, kCount> JsonObjectFindMembers(
   for (const JsonMember& member : object->members) {
     const std::string_view name = member.name.view();
     for (std::size_t index = 0; index < kCount; ++index) {
-      if (name != names[index]) continue;
+      // Sizes and first bytes tell most names apart before a comparison.
+      const std::string_view sought = names[index];
+      if (name.size() != sought.size() || (!name.empty() && name.front() != sought.front()) ||
+          name != sought) {
+        continue;
+      }
       if (!seen[index]) found[index] = member.value.get();
       seen[index] = true;
       break;
