@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "plugin/framing.h"
+#include "simple_json/json_parse.h"
 
 namespace {
 
@@ -63,8 +64,10 @@ ssize_t WriteWithoutSigpipe(int fd, const char* data, std::size_t size) {
 }
 
 // The first whole message in pending, taken out; false while there is none.
-// Blanks before a message are dropped; any other byte there is garbage.
-bool TakeMessage(DbgPluginProcess* process, std::string_view* message, bool* garbage) {
+// Blanks before a message are dropped; any other byte there is garbage. With
+// `tree`, the message's parse goes there too (null when it is not JSON).
+bool TakeMessage(DbgPluginProcess* process, std::string_view* message, bool* garbage,
+                 JsonPtr* tree) {
   const std::string& pending = process->pending;
   const char* const rest = pending.data() + process->taken;
   const std::size_t restSize = pending.size() - process->taken;
@@ -78,14 +81,54 @@ bool TakeMessage(DbgPluginProcess* process, std::string_view* message, bool* gar
     return false;
   }
   std::size_t end = 0;
+  // A message that ends the bytes received, as nearly every one does, is
+  // parsed at once: for a well-formed object the parse ends where the
+  // framing would, so the framing's own pass is saved. Anything else (an
+  // object cut short, text that is not JSON, a message followed by part of
+  // the next) is framed first, and only the framed text is parsed.
+  if (tree != nullptr && OsaEndsWithCloseBrace(start, size)) {
+    JsonPtr parsed = JsonParse(std::string_view(start, size), nullptr, &end);
+    if (parsed != nullptr) {
+      *message = std::string_view(start, end);
+      *tree = std::move(parsed);
+      process->taken += end;
+      return true;
+    }
+  }
   if (!OsaFrameFirstObject(start, size, &end)) {
     // A NUL byte inside the text stops the framing for good.
     *garbage = std::memchr(start, '\0', size) != nullptr;
     return false;
   }
   *message = std::string_view(start, end);
+  if (tree != nullptr) *tree = JsonParse(*message, nullptr);
   process->taken += end;
   return true;
+}
+
+DbgIoStatus ReceiveMessage(DbgPluginProcess* process, std::string_view* message, JsonPtr* tree,
+                           std::chrono::milliseconds timeout) {
+  // A message already whole needs no clock.
+  bool garbage = false;
+  if (TakeMessage(process, message, &garbage, tree)) return DbgIoStatus::kOk;
+  if (garbage) return DbgIoStatus::kGarbage;
+  const Clock::time_point deadline = Clock::now() + timeout;
+  for (;;) {
+    if (!process->running.fromStdout.Valid()) return DbgIoStatus::kClosed;
+    pollfd fd = {process->running.fromStdout.Get(), POLLIN, 0};
+    const int ready = poll(&fd, 1, MillisecondsLeft(deadline));
+    if (ready < 0 && errno != EINTR) return DbgIoStatus::kFailed;
+    if (ready == 0) return DbgIoStatus::kTimeout;
+    if (ready < 0) continue;
+    const DbgIoStatus status = ReadReady(process);
+    if (status == DbgIoStatus::kClosed) {
+      process->running.fromStdout.Reset();
+    } else if (status != DbgIoStatus::kOk) {
+      return status;
+    }
+    if (TakeMessage(process, message, &garbage, tree)) return DbgIoStatus::kOk;
+    if (garbage) return DbgIoStatus::kGarbage;
+  }
 }
 
 }  // namespace
@@ -182,27 +225,12 @@ DbgIoStatus DbgPluginReceive(DbgPluginProcess* process, std::string* message,
 
 DbgIoStatus DbgPluginReceiveView(DbgPluginProcess* process, std::string_view* message,
                                  std::chrono::milliseconds timeout) {
-  // A message already whole needs no clock.
-  bool garbage = false;
-  if (TakeMessage(process, message, &garbage)) return DbgIoStatus::kOk;
-  if (garbage) return DbgIoStatus::kGarbage;
-  const Clock::time_point deadline = Clock::now() + timeout;
-  for (;;) {
-    if (!process->running.fromStdout.Valid()) return DbgIoStatus::kClosed;
-    pollfd fd = {process->running.fromStdout.Get(), POLLIN, 0};
-    const int ready = poll(&fd, 1, MillisecondsLeft(deadline));
-    if (ready < 0 && errno != EINTR) return DbgIoStatus::kFailed;
-    if (ready == 0) return DbgIoStatus::kTimeout;
-    if (ready < 0) continue;
-    const DbgIoStatus status = ReadReady(process);
-    if (status == DbgIoStatus::kClosed) {
-      process->running.fromStdout.Reset();
-    } else if (status != DbgIoStatus::kOk) {
-      return status;
-    }
-    if (TakeMessage(process, message, &garbage)) return DbgIoStatus::kOk;
-    if (garbage) return DbgIoStatus::kGarbage;
-  }
+  return ReceiveMessage(process, message, nullptr, timeout);
+}
+
+DbgIoStatus DbgPluginReceiveParsed(DbgPluginProcess* process, std::string_view* message,
+                                   JsonPtr* tree, std::chrono::milliseconds timeout) {
+  return ReceiveMessage(process, message, tree, timeout);
 }
 
 int DbgPluginFinish(DbgPluginProcess* process, std::chrono::milliseconds timeout) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "process/child.h"
+#include "simple_json/json_value.h"
 
 // An unfinished message larger than this ends the conversation, so a peer
 // that never closes its braces cannot exhaust memory.
@@ -58,6 +59,12 @@ const char* DbgIoStatusText(DbgIoStatus status);
 // valid until the next call on the process.
 [[nodiscard]] DbgIoStatus DbgPluginReceiveView(DbgPluginProcess* process, std::string_view* message,
                                                std::chrono::milliseconds timeout);
+
+// The same, also handing over the message's parse (null when the text is
+// not JSON), taken on the way where that saves a pass over the text.
+[[nodiscard]] DbgIoStatus DbgPluginReceiveParsed(DbgPluginProcess* process,
+                                                 std::string_view* message, JsonPtr* tree,
+                                                 std::chrono::milliseconds timeout);
 
 // Closes the child's input and waits for it to end within `timeout`, then
 // kills it. Returns its exit code, 128 plus the signal that ended it, or -1

@@ -86,12 +86,12 @@ bool PipeExchange(DbgSession* session, std::string_view* answer, JsonPtr* answer
   }
   for (std::uint64_t served = 0;; ++served) {
     std::string_view message;
-    status = DbgPluginReceiveView(&session->process, &message, session->timeout);
+    JsonPtr tree;
+    status = DbgPluginReceiveParsed(&session->process, &message, &tree, session->timeout);
     if (status != DbgIoStatus::kOk) {
       return Fail(session, std::string("waiting for the plug-in: ") + DbgIoStatusText(status));
     }
     Record(session, kPluginTag, message);
-    JsonPtr tree = JsonParse(message, nullptr);
     if (served >= kDbgMaxServiceRequestsPerCall && DbgIsRequest(tree.get())) {
       return Fail(session, "the plug-in sent too many service requests for one request");
     }

@@ -807,10 +807,15 @@ char* CopyText(JsonArena* arena, std::string_view text) {
 }  // namespace
 
 JsonPtr JsonParse(std::string_view text, std::string* error) {
+  return JsonParse(text, error, nullptr);
+}
+
+JsonPtr JsonParse(std::string_view text, std::string* error, std::size_t* end) {
   thread_local ParseStacks stacks;
   JsonParser parser;
   parser.arena = JsonArenaCreate(text.size());
-  parser.cursor = CopyText(parser.arena, text);
+  char* const copy = CopyText(parser.arena, text);
+  parser.cursor = copy;
   parser.stacks = &stacks;
   JsonValue* const root = ParseValue(parser, SkipWhitespace(parser));
   // Every container took its items off the stacks when it closed.
@@ -822,6 +827,7 @@ JsonPtr JsonParse(std::string_view text, std::string* error) {
     if (error != nullptr) *error = std::move(parser.error);
     return nullptr;
   }
+  if (end != nullptr) *end = static_cast<std::size_t>(parser.cursor - copy);
   JsonArenaFinish(parser.arena, root);
   JsonPtr tree(root);
   if (error != nullptr) error->clear();

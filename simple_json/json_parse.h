@@ -17,3 +17,7 @@ inline constexpr int kJsonMaxDepth = 512;
 // error lines joined by line feeds. A line that quotes the rest of the input
 // quotes at most 256 bytes of it, then "...". `error` may be null.
 [[nodiscard]] JsonPtr JsonParse(std::string_view text, std::string* error);
+// The same, also setting *end (when not null) to the offset just past the
+// value in a successful parse, so that a caller reading a stream of
+// messages can tell where the next one begins.
+[[nodiscard]] JsonPtr JsonParse(std::string_view text, std::string* error, std::size_t* end);

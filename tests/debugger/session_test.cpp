@@ -14,6 +14,7 @@
 
 #include "debugger/client_calls.h"
 #include "model/kernel_builder.h"
+#include "simple_json/json_parse.h"
 #include "tests/plugin/child_pipes.h"
 
 namespace {
@@ -125,8 +126,11 @@ TEST_F(Sessions, ABrokenPluginFailsTheCallInsteadOfHanging) {
 }
 
 // Messages come out one at a time whatever the reads cut them into: several
-// in one write, blanks around them, one split over two writes; a byte that
-// cannot begin a message after them is garbage, an end after them is kClosed.
+// in one write, blanks around them, one split over two writes (once right
+// after an inner object); a byte that cannot begin a message after them is
+// garbage, an end after them is kClosed. Each row is read twice: by the two
+// plain receives in turn, and with the parse handed over, which must frame
+// alike and give a tree exactly for the texts that are JSON.
 TEST_F(Sessions, ReceivesTheMessagesOfAPipeOneByOne) {
   const struct {
     std::string script;
@@ -138,25 +142,41 @@ TEST_F(Sessions, ReceivesTheMessagesOfAPipeOneByOne) {
       {"printf '{\"a\":1'; sleep 0.2; printf '}\\n{\"b\":2}'",
        {"{\"a\":1}", "{\"b\":2}"},
        DbgIoStatus::kClosed},
+      {"printf '{\"a\":{\"b\":1}'; sleep 0.2; printf '}{\"c\":}'",
+       {"{\"a\":{\"b\":1}}", "{\"c\":}"},
+       DbgIoStatus::kClosed},
       {"printf '{\"a\":1} x'", {"{\"a\":1}"}, DbgIoStatus::kGarbage},
   };
-  for (const auto& row : rows) {
-    DbgPluginProcess process;
-    std::string error;
-    ASSERT_TRUE(DbgPluginStart("/bin/sh", {"-c", row.script}, &process, &error)) << error;
-    const std::chrono::milliseconds timeout(2000);
-    for (std::size_t index = 0; index < row.messages.size(); ++index) {
-      // Both forms of receive take from the same pending bytes.
-      std::string copied;
-      std::string_view lent;
-      const DbgIoStatus status = index % 2 == 0 ? DbgPluginReceiveView(&process, &lent, timeout)
-                                                : DbgPluginReceive(&process, &copied, timeout);
-      ASSERT_EQ(status, DbgIoStatus::kOk) << row.script;
-      EXPECT_EQ(index % 2 == 0 ? std::string(lent) : copied, row.messages[index]) << row.script;
+  for (const bool parsed : {false, true}) {
+    for (const auto& row : rows) {
+      DbgPluginProcess process;
+      std::string error;
+      ASSERT_TRUE(DbgPluginStart("/bin/sh", {"-c", row.script}, &process, &error)) << error;
+      const std::chrono::milliseconds timeout(2000);
+      for (std::size_t index = 0; index < row.messages.size(); ++index) {
+        std::string copied;
+        std::string_view lent;
+        JsonPtr tree;
+        DbgIoStatus status;
+        if (parsed) {
+          status = DbgPluginReceiveParsed(&process, &lent, &tree, timeout);
+          copied = lent;
+        } else if (index % 2 == 0) {
+          status = DbgPluginReceiveView(&process, &lent, timeout);
+          copied = lent;
+        } else {
+          status = DbgPluginReceive(&process, &copied, timeout);
+        }
+        ASSERT_EQ(status, DbgIoStatus::kOk) << row.script;
+        EXPECT_EQ(copied, row.messages[index]) << row.script;
+        if (parsed) {
+          EXPECT_EQ(tree != nullptr, JsonParse(copied, nullptr) != nullptr) << copied;
+        }
+      }
+      std::string_view rest;
+      EXPECT_EQ(DbgPluginReceiveView(&process, &rest, timeout), row.end) << row.script;
+      (void)DbgPluginFinish(&process, timeout);
     }
-    std::string_view rest;
-    EXPECT_EQ(DbgPluginReceiveView(&process, &rest, timeout), row.end) << row.script;
-    (void)DbgPluginFinish(&process, timeout);
   }
 }
 

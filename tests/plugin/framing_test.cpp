@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <string_view>
+
+#include "simple_json/json_parse.h"
 
 namespace {
 
@@ -242,6 +246,65 @@ TEST(ScanBraces, QuoteParityBlocksAgreeWithByteSteps) {
       EXPECT_EQ(whole.inString, single.inString) << text;
     }
   }
+}
+
+// A receiver may parse a message before framing it and take the parse's end
+// as the message's end: that holds only if every text that parses as an
+// object ends, by the framing, exactly where its parse ends. Random objects
+// with braces, quotes and escapes in their strings, each also with one byte
+// changed, are held to that.
+TEST(FrameFirstObject, EndsWhereAParsedObjectEnds) {
+  unsigned seed = 777;
+  const auto next = [&seed](unsigned range) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % range;
+  };
+  constexpr std::string_view kStringBytes[] = {"a", "{", "}", "\\\"", "\\\\", "\\u007b", "[", " "};
+  constexpr char kAnyBytes[] = {'{', '}', '"', '\\', ':', ',', '1', ']', ' ', '\0'};
+  std::function<void(std::string*, int)> value = [&](std::string* text, int depth) {
+    switch (depth > 3 ? next(2) : next(4)) {
+      case 0:
+        text->append(std::to_string(next(1000)));
+        break;
+      case 1:
+        text->push_back('"');
+        for (unsigned count = next(6); count > 0; --count)
+          text->append(kStringBytes[next(8)]);
+        text->push_back('"');
+        break;
+      case 2:
+        text->push_back('[');
+        for (unsigned count = next(3); count > 0; --count) {
+          value(text, depth + 1);
+          if (count > 1) text->push_back(',');
+        }
+        text->push_back(']');
+        break;
+      default:
+        text->push_back('{');
+        for (unsigned count = next(3); count > 0; --count) {
+          text->append("\"k\" : ");
+          value(text, depth + 1);
+          if (count > 1) text->append(", ");
+        }
+        text->push_back('}');
+    }
+  };
+  int parsed = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string text = "{ \"m\" : ";
+    value(&text, 0);
+    text.append(next(2) == 0 ? " }" : " } {\"");
+    if (round % 2 == 1)
+      text[1 + next(static_cast<unsigned>(text.size() - 1))] = kAnyBytes[next(10)];
+    std::size_t parseEnd = 0;
+    if (JsonParse(text, nullptr, &parseEnd) == nullptr) continue;
+    ++parsed;
+    std::size_t frameEnd = 0;
+    EXPECT_TRUE(OsaFrameFirstObject(text.data(), text.size(), &frameEnd)) << text;
+    EXPECT_EQ(frameEnd, parseEnd) << text;
+  }
+  EXPECT_GT(parsed, 1500);
 }
 
 }  // namespace
