@@ -33,7 +33,8 @@ const char* OsaLiveExchange(OsaTransport* transport, OsaWaits* waits, const char
   for (;;) {
     int error = 0;
     std::size_t size = 0;
-    const OsaReceiveStatus received = OsaReceiveMessage(transport, buffer, &error, &size);
+    JsonPtr message;
+    const OsaReceiveStatus received = OsaReceiveMessage(transport, buffer, &error, &size, &message);
     if (received == OsaReceiveStatus::kFailed) {
       std::fprintf(stderr, "OSA plugin: Failed to get valid resonse: %s", buffer);
       return nullptr;
@@ -42,7 +43,7 @@ const char* OsaLiveExchange(OsaTransport* transport, OsaWaits* waits, const char
     // the receive path has reported it.
     if (received == OsaReceiveStatus::kOversize) return nullptr;
     const std::string_view text(buffer, size);
-    JsonPtr message = JsonParse(text, nullptr);
+    if (message == nullptr) message = JsonParse(text, nullptr);
     const JsonValue* method = nullptr;
     if (message == nullptr || message->kind != JsonKind::JsonObject ||
         !JsonObjectGet(message.get(), "method", &method)) {

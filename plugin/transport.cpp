@@ -13,6 +13,7 @@
 #include "plugin/conversation.h"
 #include "plugin/framing.h"
 #include "runtime/history_log.h"
+#include "simple_json/json_parse.h"
 
 namespace {
 
@@ -120,7 +121,7 @@ bool OSA__JSON__Write(const char* text, std::int32_t length) {
 }
 
 OsaReceiveStatus OsaReceiveMessage(OsaTransport* transport, char* buffer, int* error,
-                                   std::size_t* size) {
+                                   std::size_t* size, JsonPtr* tree) {
   SkippedBytes skipped;
   OsaBraceScan scan;
   bool started = false;
@@ -150,6 +151,24 @@ OsaReceiveStatus OsaReceiveMessage(OsaTransport* transport, char* buffer, int* e
       transport->queueStart += index;
       started = index < available;
       continue;
+    }
+    // A message that arrived whole, ending the bytes read, is parsed at once:
+    // a well-formed object ends where its framing would, so the framing's
+    // pass is saved. What does not parse is framed as usual; the caller
+    // parses it then.
+    if (tree != nullptr && length == 0 && available <= kOsaMaxMessageLength &&
+        OsaEndsWithCloseBrace(next, available)) {
+      std::size_t end = 0;
+      JsonPtr parsed = JsonParse(std::string_view(next, available), nullptr, &end);
+      if (parsed != nullptr) {
+        std::memcpy(buffer, next, end);
+        buffer[end] = '\0';
+        transport->queueStart += end;
+        ReportSkipped(skipped);
+        if (size != nullptr) *size = end;
+        *tree = std::move(parsed);
+        return OsaReceiveStatus::kMessage;
+      }
     }
     // Until the buffer is full, scan only what still fits; beyond that, go on
     // counting braces over the bytes dropped, to find where the message ends.

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "simple_json/json_value.h"
+
 // Size of every receive buffer: one message of at most 65,535 bytes plus its
 // terminating zero byte. Each wait holds one on its own stack frame.
 inline constexpr std::int32_t kOsaReceiveBufferSize = 0x10000;
@@ -71,6 +73,8 @@ enum class OsaReceiveStatus {
 // message received so far (its first kOsaMaxMessageLength bytes at most,
 // empty between messages) and *error the errno of the failed read. With a
 // message, *size (when asked) is its length, which a NUL byte never cuts:
-// framing stops at one.
+// framing stops at one. With `tree`, a message parsed on the way is handed
+// over there; it stays null when the message still needs its parse.
 [[nodiscard]] OsaReceiveStatus OsaReceiveMessage(OsaTransport* transport, char* buffer, int* error,
-                                                 std::size_t* size = nullptr);
+                                                 std::size_t* size = nullptr,
+                                                 JsonPtr* tree = nullptr);

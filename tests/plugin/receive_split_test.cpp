@@ -13,6 +13,8 @@
 
 #include "plugin/transport.h"
 #include "runtime/history_log.h"
+#include "simple_json/json_parse.h"
+#include "simple_json/json_write.h"
 
 namespace {
 
@@ -43,34 +45,53 @@ std::vector<std::string> ReadTexts() {
   return texts;
 }
 
-// Receives everything; "<failed errno>" ends the list.
-std::vector<std::string> ReceiveAll(OsaTransport* transport) {
+// Receives everything; "<failed errno>" ends the list. With `parsed`, the
+// parse is asked for too: a message comes with a tree only if its text
+// parses, and then with that very tree.
+std::vector<std::string> ReceiveAll(OsaTransport* transport, bool parsed = false) {
   std::vector<std::string> messages;
   for (;;) {
     char buffer[kOsaReceiveBufferSize];
     int error = -1;
-    const OsaReceiveStatus status = OsaReceiveMessage(transport, buffer, &error);
+    JsonPtr tree;
+    const OsaReceiveStatus status =
+        OsaReceiveMessage(transport, buffer, &error, nullptr, parsed ? &tree : nullptr);
     if (status == OsaReceiveStatus::kFailed) {
       messages.push_back("<failed " + std::to_string(error) + ">" + buffer);
       return messages;
     }
     messages.emplace_back(status == OsaReceiveStatus::kMessage ? buffer : "<oversize>");
+    if (tree != nullptr) {
+      const JsonPtr again = JsonParse(buffer, nullptr);
+      std::string expectedText;
+      std::string treeText;
+      EXPECT_TRUE(again != nullptr &&
+                  JsonWrite(expectedText, again.get()) == JsonWrite(treeText, tree.get()))
+          << buffer;
+    }
   }
 }
 
 const std::string kFirst = R"({ "a" : "x{\"}\\", "b" : { "c" : "}" } })";
 const std::string kSecond = R"({ "id" : 2 })";
 
+// Both with and without the parse on the way; a brace-balanced text that is
+// not JSON is framed alike either way.
 TEST(ReceiveSplit, TwoMessagesCutAtEveryPosition) {
-  const std::string stream = kFirst + " \n" + kSecond;
-  const std::vector<std::string> expected = {kFirst, kSecond, "<failed 0>"};
-  for (std::size_t cut = 1; cut < stream.size(); ++cut) {
-    HistoryLogClear();
-    const std::vector<std::string> pieces = {stream.substr(0, cut), stream.substr(cut)};
-    const PieceInput input(pieces);
-    EXPECT_EQ(ReceiveAll(input.transport.get()), expected) << "cut " << cut;
-    // Each piece came in a read of its own, recorded as it arrived.
-    EXPECT_EQ(ReadTexts(), (std::vector<std::string>{pieces[0], pieces[1], ""})) << "cut " << cut;
+  for (const std::string& first : {kFirst, std::string(R"({ "a" : { } : })")}) {
+    const std::string stream = first + " \n" + kSecond;
+    const std::vector<std::string> expected = {first, kSecond, "<failed 0>"};
+    for (const bool parsed : {false, true}) {
+      for (std::size_t cut = 1; cut < stream.size(); ++cut) {
+        HistoryLogClear();
+        const std::vector<std::string> pieces = {stream.substr(0, cut), stream.substr(cut)};
+        const PieceInput input(pieces);
+        EXPECT_EQ(ReceiveAll(input.transport.get(), parsed), expected) << "cut " << cut;
+        // Each piece came in a read of its own, recorded as it arrived.
+        EXPECT_EQ(ReadTexts(), (std::vector<std::string>{pieces[0], pieces[1], ""}))
+            << "cut " << cut;
+      }
+    }
   }
 }
 
