@@ -64,6 +64,7 @@ void CheckMemo(DbgServiceState* state) {
     return;
   }
   memo.answers.clear();
+  memo.last = nullptr;
   memo.textBytes = 0;
   memo.model = &target;
   memo.typeCount = target.types.types.size();
@@ -79,9 +80,15 @@ bool MemoAnswer(DbgServiceState* state, std::string_view expression, DbgMemoAnsw
   }
   CheckMemo(state);
   DbgExpressionMemo& memo = state->memo;
-  const auto found = memo.answers.find(expression);
-  if (found != memo.answers.end()) {
-    *answer = found->second;
+  DbgMemoEntry* entry = memo.last != nullptr ? memo.last->next : nullptr;
+  if (entry == nullptr || entry->key != expression) {
+    const auto found = memo.answers.find(expression);
+    entry = found != memo.answers.end() ? &found->second : nullptr;
+  }
+  if (entry != nullptr) {
+    if (memo.last != nullptr) memo.last->next = entry;
+    memo.last = entry;
+    *answer = entry->answer;
     return answer->ok;
   }
   bool readTarget = true;
@@ -89,7 +96,10 @@ bool MemoAnswer(DbgServiceState* state, std::string_view expression, DbgMemoAnsw
       model::ModelEvaluate(*state->model, expression, &answer->value, nullptr, &readTarget);
   if (!readTarget && memo.answers.size() < kDbgMemoMaxAnswers &&
       memo.textBytes + expression.size() <= kDbgMemoMaxTextBytes) {
-    memo.answers.emplace(expression, *answer);
+    const auto kept = memo.answers.emplace(expression, DbgMemoEntry{*answer, {}, nullptr}).first;
+    kept->second.key = kept->first;
+    if (memo.last != nullptr) memo.last->next = &kept->second;
+    memo.last = &kept->second;
     memo.textBytes += expression.size();
   }
   return answer->ok;

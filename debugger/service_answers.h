@@ -46,13 +46,23 @@ struct DbgTextHash {
 // changed in place goes unseen, so the memo is off unless the state's owner
 // turns it on for a model whose layout stays as built (the tools do; tests
 // that edit a model leave it off).
+// A refresh asks the same expressions in the same order as the one before,
+// so each entry remembers the entry asked for after it last time; that one
+// is tried by a plain comparison before the hash lookup.
+struct DbgMemoEntry {
+  DbgMemoAnswer answer;
+  std::string_view key;          // the entry's own key, held by its map node
+  DbgMemoEntry* next = nullptr;  // the kept entry asked for after this one last time
+};
+
 struct DbgExpressionMemo {
   bool enabled = false;
   const model::TargetModel* model = nullptr;
   std::size_t typeCount = 0;
   std::size_t symbolCount = 0;
   std::size_t textBytes = 0;  // sum of the keys' lengths
-  std::unordered_map<std::string, DbgMemoAnswer, DbgTextHash, std::equal_to<>> answers;
+  std::unordered_map<std::string, DbgMemoEntry, DbgTextHash, std::equal_to<>> answers;
+  DbgMemoEntry* last = nullptr;  // the kept entry asked for last; null after a clear
 };
 
 // Bounds of the memo; past either, answers are still given but no longer kept.

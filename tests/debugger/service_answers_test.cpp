@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "simple_json/json_parse.h"
 
 namespace {
@@ -195,6 +198,30 @@ TEST_F(ServiceAnswers, MemoGivesTheAnswersAFreshEvaluationGives) {
   state.model = &other;
   EXPECT_EQ(evaluate("sizeof(int)*2+__ram_begin"), kFailed);
   EXPECT_EQ(state.memo.answers.size(), 1u);
+}
+
+// Kept answers asked for in orders other than the one they were kept in,
+// repeated, or with answers that are never kept between them, are each
+// still their own expression's answer.
+TEST_F(ServiceAnswers, MemoAnswersWhateverTheOrder) {
+  const std::string texts[] = {"sizeof(int)", "sizeof(int)*3", "__ram_begin+1", "qx_missing",
+                               "$r4"};
+  const auto evaluate = [this](const std::string& expression) {
+    return Answer(Request("OSA_Service_ExpressionEval",
+                          "\"expression\" : \"" + expression + "\", \"valueType\" : 11"));
+  };
+  std::vector<std::string> fresh;
+  for (const std::string& text : texts)
+    fresh.push_back(evaluate(text));
+  state.memo.enabled = true;
+  const std::vector<int> orders[] = {
+      {0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}, {2, 0, 4, 1, 3}, {1, 1, 0, 0, 4, 4, 2}, {3, 4, 3, 2, 1, 0},
+  };
+  for (const std::vector<int>& order : orders) {
+    for (const int at : order)
+      EXPECT_EQ(evaluate(texts[at]), fresh[at]) << texts[at];
+  }
+  EXPECT_EQ(state.memo.answers.size(), 4u);
 }
 
 // Only a message with a "method" is served and counted; answers and
