@@ -35,25 +35,8 @@ JrMethodHandler FindHandler(const JrBindingMap& bindings, std::string_view name)
   return entry == bindings.end() ? nullptr : entry->second;
 }
 
-}  // namespace
-
-void JrDispatcherCreateBindings(JrDispatcher* dispatcher) {
-  if (!dispatcher->bindings) dispatcher->bindings.emplace();
-}
-
-void JrDispatcherBind(JrDispatcher* dispatcher, std::string_view name, JrMethodHandler handler) {
-  // A binding made before the map exists creates it rather than being lost.
-  JrDispatcherCreateBindings(dispatcher);
-  (*dispatcher->bindings)[std::string(name)] = handler;
-}
-
-const char* JrDispatcherHandle(JrDispatcher* dispatcher, const char* text) {
-  std::string parseError;
-  JsonPtr request =
-      JsonParse(text == nullptr ? std::string_view() : std::string_view(text), &parseError);
-  if (!parseError.empty()) {
-    return JrDispatcherError(dispatcher, kJrParseError, parseError, nullptr, nullptr);
-  }
+// The envelope checks and the call, on a request that parsed.
+const char* Serve(JrDispatcher* dispatcher, JsonPtr request) {
   if (request == nullptr || request->kind != JsonKind::JsonObject) {
     return JrDispatcherError(dispatcher, kJrInvalidRequest, "expected object at top level", nullptr,
                              std::move(request));
@@ -95,6 +78,37 @@ const char* JrDispatcherHandle(JrDispatcher* dispatcher, const char* text) {
   // before it returns; this call makes its own response only afterwards.
   JsonPtr result = handler(params);
   return JrDispatcherResult(dispatcher, std::move(result), std::move(id), std::move(request));
+}
+
+const char* HandleText(JrDispatcher* dispatcher, const char* text) {
+  std::string parseError;
+  JsonPtr request =
+      JsonParse(text == nullptr ? std::string_view() : std::string_view(text), &parseError);
+  if (!parseError.empty()) {
+    return JrDispatcherError(dispatcher, kJrParseError, parseError, nullptr, nullptr);
+  }
+  return Serve(dispatcher, std::move(request));
+}
+
+}  // namespace
+
+void JrDispatcherCreateBindings(JrDispatcher* dispatcher) {
+  if (!dispatcher->bindings) dispatcher->bindings.emplace();
+}
+
+void JrDispatcherBind(JrDispatcher* dispatcher, std::string_view name, JrMethodHandler handler) {
+  // A binding made before the map exists creates it rather than being lost.
+  JrDispatcherCreateBindings(dispatcher);
+  (*dispatcher->bindings)[std::string(name)] = handler;
+}
+
+const char* JrDispatcherHandle(JrDispatcher* dispatcher, const char* text) {
+  return JrDispatcherHandleParsed(dispatcher, text, nullptr);
+}
+
+const char* JrDispatcherHandleParsed(JrDispatcher* dispatcher, const char* text, JsonPtr request) {
+  if (request == nullptr) return HandleText(dispatcher, text);
+  return Serve(dispatcher, std::move(request));
 }
 
 const char* JrDispatcherResult(JrDispatcher* dispatcher, JsonPtr result, JsonPtr id,
@@ -139,6 +153,10 @@ void JrBindMethod(std::string_view name, JrMethodHandler handler) {
 
 const char* JrHandleRequest(const char* text) {
   return JrDispatcherHandle(&ProcessDispatcher(), text);
+}
+
+const char* JrHandleParsedRequest(const char* text, JsonPtr request) {
+  return JrDispatcherHandleParsed(&ProcessDispatcher(), text, std::move(request));
 }
 
 const char* JrMakeResult(JsonPtr result, JsonPtr id, JsonPtr request) {

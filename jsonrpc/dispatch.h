@@ -55,6 +55,11 @@ void JrDispatcherBind(JrDispatcher* dispatcher, std::string_view name, JrMethodH
 // makes its next response. Never null.
 const char* JrDispatcherHandle(JrDispatcher* dispatcher, const char* text);
 
+// As JrDispatcherHandle for a text whose parse the caller has already made:
+// `request` is that parse, or null when the text still needs one (it is then
+// parsed here, with the same error answers).
+const char* JrDispatcherHandleParsed(JrDispatcher* dispatcher, const char* text, JsonPtr request);
+
 // Builds { "jsonrpc" : "2.0", "result" : R, "id" : I } and keeps it; the
 // request tree is freed first.
 const char* JrDispatcherResult(JrDispatcher* dispatcher, JsonPtr result, JsonPtr id,
@@ -70,6 +75,7 @@ const char* JrDispatcherError(JrDispatcher* dispatcher, std::int32_t code, std::
 void JrCreateBindings();
 void JrBindMethod(std::string_view name, JrMethodHandler handler);
 const char* JrHandleRequest(const char* text);
+const char* JrHandleParsedRequest(const char* text, JsonPtr request);
 const char* JrMakeResult(JsonPtr result, JsonPtr id, JsonPtr request);
 const char* JrMakeError(std::int32_t code, std::string_view message, JsonPtr id, JsonPtr request);
 // Replaces the process-wide dispatcher's kept response with `text` and

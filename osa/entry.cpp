@@ -2,6 +2,8 @@
 // (callback table, service, Exit state) behind them.
 #include "osa/entry.h"
 
+#include <utility>
+
 #include "jsonrpc/dispatch.h"
 #include "osa/methods.h"
 #include "osa/params.h"
@@ -59,3 +61,7 @@ OSA_EXPORT const char* OSA_Client_CmdParser(const char* text) {
 }
 
 }  // extern "C"
+
+const char* OsaClientCmdParserParsed(const char* text, JsonPtr request) {
+  return JrHandleParsedRequest(text, std::move(request));
+}

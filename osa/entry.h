@@ -21,6 +21,10 @@ OSA_EXPORT void OSA_Client_CmdInit(int argc, const char* const* argv, JrSendFunc
 OSA_EXPORT const char* OSA_Client_CmdParser(const char* text);
 }
 
+// OSA_Client_CmdParser for a message whose parse the caller made on the way
+// in (`request`, or null when the text still needs its parse).
+const char* OsaClientCmdParserParsed(const char* text, JsonPtr request);
+
 // The outgoing-request service; null until OSA_Client_CmdInit has run.
 JsonRpcService* OsaRpcService();
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "jsonrpc/dispatch.h"
 #include "osa/entry.h"
@@ -23,7 +24,10 @@ std::int32_t OsaRunMessageLoop(OsaTransport* transport) {
     }
     char buffer[kOsaReceiveBufferSize];
     int error = 0;
-    const OsaReceiveStatus received = OsaReceiveMessage(transport, buffer, &error);
+    // A request that arrived whole is parsed on the way in, and only once.
+    JsonPtr request;
+    const OsaReceiveStatus received =
+        OsaReceiveMessage(transport, buffer, &error, nullptr, &request);
     if (received == OsaReceiveStatus::kFailed) {
       if (buffer[0] != '\0') {
         std::fprintf(stderr, "OSA plugin: Failed to get valid request: %s (err %d)\n", buffer,
@@ -38,8 +42,9 @@ std::int32_t OsaRunMessageLoop(OsaTransport* transport) {
     if (received == OsaReceiveStatus::kOversize) {
       OsaMakeErrorResponse(kJrInvalidRequest, "request larger than 65535 bytes", nullptr, &refusal);
     }
-    const char* response =
-        received == OsaReceiveStatus::kOversize ? refusal.c_str() : OSA_Client_CmdParser(buffer);
+    const char* response = received == OsaReceiveStatus::kOversize
+                               ? refusal.c_str()
+                               : OsaClientCmdParserParsed(buffer, std::move(request));
     std::size_t length = 0;
     if (!OsaIsCompleteMessage(response, &length)) {
       std::fprintf(stderr, "OSA plugin: Got invalid response: %s (err %d)\n",

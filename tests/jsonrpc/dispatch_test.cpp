@@ -1,13 +1,16 @@
 // Dispatch: the envelope checks in their fixed order, ids echoed with their
 // own kind, params lent to handlers, nested dispatch, and the exact result
-// and error texts. Each test dispatches through a dispatcher record of its own.
+// and error texts, the same when the request comes parsed already. Each test
+// dispatches through a dispatcher record of its own.
 #include "jsonrpc/dispatch.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
+#include "simple_json/json_parse.h"
 #include "simple_json/json_write.h"
 
 namespace {
@@ -51,6 +54,17 @@ class Dispatch : public testing::Test {
 
   const char* Handle(const char* text) { return JrDispatcherHandle(&dispatcher, text); }
 
+  // Handles the text as it comes and again with its parse handed over (null
+  // when it does not parse); both answers must be the same.
+  std::string HandleBothWays(const char* text) {
+    const std::string answer = Handle(text);
+    std::string error;
+    JsonPtr parsed = JsonParse(text == nullptr ? "" : text, &error);
+    if (!error.empty()) parsed.reset();
+    EXPECT_EQ(JrDispatcherHandleParsed(&dispatcher, text, std::move(parsed)), answer);
+    return answer;
+  }
+
   JrDispatcher dispatcher;
 };
 
@@ -87,7 +101,7 @@ TEST_F(Dispatch, EachFailedCheckAndWhichComesFirst) {
   };
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.request == nullptr ? "(null)" : row.request);
-    EXPECT_EQ(Handle(row.request), Error(row.code, row.quotedMessage, row.id));
+    EXPECT_EQ(HandleBothWays(row.request), Error(row.code, row.quotedMessage, row.id));
   }
   EXPECT_EQ(gParams, "(not called)");
 }
@@ -109,7 +123,7 @@ TEST_F(Dispatch, ResultTextsEchoTheIdAndIgnoreEnvelopeExtras) {
   };
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.request);
-    EXPECT_STREQ(Handle(row.request), row.response);
+    EXPECT_EQ(HandleBothWays(row.request), row.response);
   }
   EXPECT_EQ(gParams, R"({ "a" : 1 })");
   Handle(R"({"id":1,"method":"Inspect","params":"text"})");
