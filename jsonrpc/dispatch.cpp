@@ -2,6 +2,7 @@
 // envelope checks in their fixed order and the response texts.
 #include "jsonrpc/dispatch.h"
 
+#include <array>
 #include <charconv>
 #include <utility>
 
@@ -28,6 +29,34 @@ const char* KeepNextResponse(JrDispatcher* dispatcher) {
   return dispatcher->kept.c_str();
 }
 
+// Writes { "jsonrpc" : "2.0", "result" : R, "id" : I } and keeps it.
+const char* ResultAnswer(JrDispatcher* dispatcher, const JsonValue* result, const JsonValue* id) {
+  std::string& text = NextResponse(dispatcher);
+  text.append("{ \"jsonrpc\" : \"2.0\", \"result\" : ");
+  JsonWrite(text, result);
+  text.append(", \"id\" : ");
+  JsonWrite(text, id);
+  text.append(" }");
+  return KeepNextResponse(dispatcher);
+}
+
+// Writes the error response and keeps it; a null id writes null.
+const char* ErrorAnswer(JrDispatcher* dispatcher, std::int32_t code, std::string_view message,
+                        const JsonValue* id) {
+  std::string& text = NextResponse(dispatcher);
+  text.append("{ \"jsonrpc\" : \"2.0\", \"error\" : { \"code\" : ");
+  char digits[16];
+  const auto converted = std::to_chars(digits, digits + sizeof digits, code);
+  text.append(digits, converted.ptr);
+  text.append(", \"message\" : ");
+  JsonQuote(text, message);
+  // The error object closes without a blank before its brace.
+  text.append("}, \"id\" : ");
+  JsonWrite(text, id);
+  text.append(" }");
+  return KeepNextResponse(dispatcher);
+}
+
 // The handler bound to `name`, or null when the name is unbound (or was bound
 // to no handler, which is answered as unbound rather than called).
 JrMethodHandler FindHandler(const JrBindingMap& bindings, std::string_view name) {
@@ -38,46 +67,39 @@ JrMethodHandler FindHandler(const JrBindingMap& bindings, std::string_view name)
 // The envelope checks and the call, on a request that parsed.
 const char* Serve(JrDispatcher* dispatcher, JsonPtr request) {
   if (request == nullptr || request->kind != JsonKind::JsonObject) {
-    return JrDispatcherError(dispatcher, kJrInvalidRequest, "expected object at top level", nullptr,
-                             std::move(request));
+    return ErrorAnswer(dispatcher, kJrInvalidRequest, "expected object at top level", nullptr);
   }
 
-  JsonPtr id;
-  if (!JsonObjectRemove(request.get(), "id", &id)) {
-    return JrDispatcherError(dispatcher, kJrInvalidParams, "missing request id", nullptr,
-                             std::move(request));
+  // One pass finds the first member of each name; the id stays in the
+  // request, which lives until the response is written.
+  constexpr std::array<std::string_view, 3> kNames = {"id", "method", "params"};
+  const auto [id, method, params] = JsonObjectFindMembers(request.get(), kNames);
+  if (id == nullptr) {
+    return ErrorAnswer(dispatcher, kJrInvalidParams, "missing request id", nullptr);
   }
   if (id->kind != JsonKind::JsonNull && id->kind != JsonKind::JsonInteger &&
       id->kind != JsonKind::JsonString) {
-    return JrDispatcherError(dispatcher, kJrInvalidParams, "invalid request id type", std::move(id),
-                             std::move(request));
+    return ErrorAnswer(dispatcher, kJrInvalidParams, "invalid request id type", id);
   }
-
-  const char* method = nullptr;
-  if (!JsonObjectGetString(request.get(), "method", &method)) {
-    return JrDispatcherError(dispatcher, kJrInvalidRequest, "missing message name", std::move(id),
-                             std::move(request));
+  if (method == nullptr || method->kind != JsonKind::JsonString) {
+    return ErrorAnswer(dispatcher, kJrInvalidRequest, "missing message name", id);
   }
-  const JsonValue* params = nullptr;
-  if (!JsonObjectGet(request.get(), "params", &params)) {
-    return JrDispatcherError(dispatcher, kJrInvalidParams, "missing argument list", std::move(id),
-                             std::move(request));
+  if (params == nullptr) {
+    return ErrorAnswer(dispatcher, kJrInvalidParams, "missing argument list", id);
   }
   if (!dispatcher->bindings) {
-    return JrDispatcherError(dispatcher, kJrInternalError, "no method bindings found",
-                             std::move(id), std::move(request));
+    return ErrorAnswer(dispatcher, kJrInternalError, "no method bindings found", id);
   }
   const JrMethodHandler handler = FindHandler(
-      *dispatcher->bindings, method == nullptr ? std::string_view() : std::string_view(method));
+      *dispatcher->bindings, method->hasText ? method->text.view() : std::string_view());
   if (handler == nullptr) {
-    return JrDispatcherError(dispatcher, kJrMethodNotFound, "unknown message", std::move(id),
-                             std::move(request));
+    return ErrorAnswer(dispatcher, kJrMethodNotFound, "unknown message", id);
   }
 
   // The handler may serve nested requests (and replace the kept response)
   // before it returns; this call makes its own response only afterwards.
-  JsonPtr result = handler(params);
-  return JrDispatcherResult(dispatcher, std::move(result), std::move(id), std::move(request));
+  const JsonPtr result = handler(params);
+  return ResultAnswer(dispatcher, result.get(), id);
 }
 
 const char* HandleText(JrDispatcher* dispatcher, const char* text) {
@@ -85,7 +107,7 @@ const char* HandleText(JrDispatcher* dispatcher, const char* text) {
   JsonPtr request =
       JsonParse(text == nullptr ? std::string_view() : std::string_view(text), &parseError);
   if (!parseError.empty()) {
-    return JrDispatcherError(dispatcher, kJrParseError, parseError, nullptr, nullptr);
+    return ErrorAnswer(dispatcher, kJrParseError, parseError, nullptr);
   }
   return Serve(dispatcher, std::move(request));
 }
@@ -114,33 +136,13 @@ const char* JrDispatcherHandleParsed(JrDispatcher* dispatcher, const char* text,
 const char* JrDispatcherResult(JrDispatcher* dispatcher, JsonPtr result, JsonPtr id,
                                JsonPtr request) {
   request.reset();  // the params value goes with the request tree
-  std::string& text = NextResponse(dispatcher);
-  text.append("{ \"jsonrpc\" : \"2.0\", \"result\" : ");
-  JsonWrite(text, result.get());
-  result.reset();
-  text.append(", \"id\" : ");
-  JsonWrite(text, id.get());
-  id.reset();
-  text.append(" }");
-  return KeepNextResponse(dispatcher);
+  return ResultAnswer(dispatcher, result.get(), id.get());
 }
 
 const char* JrDispatcherError(JrDispatcher* dispatcher, std::int32_t code, std::string_view message,
                               JsonPtr id, JsonPtr request) {
   request.reset();
-  std::string& text = NextResponse(dispatcher);
-  text.append("{ \"jsonrpc\" : \"2.0\", \"error\" : { \"code\" : ");
-  char digits[16];
-  const auto converted = std::to_chars(digits, digits + sizeof digits, code);
-  text.append(digits, converted.ptr);
-  text.append(", \"message\" : ");
-  JsonQuote(text, message);
-  // The error object closes without a blank before its brace.
-  text.append("}, \"id\" : ");
-  JsonWrite(text, id.get());  // no id writes null
-  id.reset();
-  text.append(" }");
-  return KeepNextResponse(dispatcher);
+  return ErrorAnswer(dispatcher, code, message, id.get());
 }
 
 void JrCreateBindings() {
