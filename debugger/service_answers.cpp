@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstring>
 
+#include "debugger/member_layout.h"
 #include "debugger/text_pieces.h"
 #include "runtime/text_format.h"
 #include "simple_json/json_write.h"
@@ -108,7 +109,10 @@ bool MemoAnswer(DbgServiceState* state, std::string_view expression, DbgMemoAnsw
 std::int32_t AnswerExpressionEval(DbgServiceState* state, const JsonValue* params,
                                   std::string* result) {
   static constexpr std::array<std::string_view, 2> kNames = {"expression", "valueType"};
-  const std::array<const JsonValue*, 2> found = JsonObjectFindMembers(params, kNames);
+  const std::array<const JsonValue*, 2> found =
+      DbgHasLayout(params, "context", "expression", "valueType", "searchFlag")
+          ? std::array<const JsonValue*, 2>{DbgMemberAt(params, 1), DbgMemberAt(params, 2)}
+          : JsonObjectFindMembers(params, kNames);
   const JsonValue* const expression = found[0];
   if (expression == nullptr || expression->kind != JsonKind::JsonString || !expression->hasText ||
       !IsInteger(found[1]) || found[1]->number != kExpressionValueType) {
@@ -164,7 +168,11 @@ bool ReadMemoryRange(const JsonValue* params, std::uint64_t* address, std::uint6
                      bool* taskGiven) {
   static constexpr std::array<std::string_view, 4> kNames = {"memorySpace", "address", "count",
                                                              "taskId"};
-  const std::array<const JsonValue*, 4> found = JsonObjectFindMembers(params, kNames);
+  const std::array<const JsonValue*, 4> found =
+      DbgHasLayout(params, "context", "memorySpace", "address", "count")
+          ? std::array<const JsonValue*, 4>{DbgMemberAt(params, 1), DbgMemberAt(params, 2),
+                                            DbgMemberAt(params, 3), nullptr}
+          : JsonObjectFindMembers(params, kNames);
   // Every memory space names the model's one address space.
   if (!IsInteger(found[0]) || !IsInteger(found[1]) || !IsInteger(found[2]) ||
       found[2]->number <= 0 || static_cast<std::uint64_t>(found[2]->number) > kDbgMaxMemoryBytes) {
@@ -359,6 +367,11 @@ struct RequestParts {
 };
 
 RequestParts FindRequestParts(const JsonValue* request) {
+  if (DbgHasLayout(request, "jsonrpc", "method", "params", "id")) {
+    return {DbgMemberAt(request, 1), DbgMemberAt(request, 2), DbgMemberAt(request, 3)};
+  }
+  if (DbgHasLayout(request, "jsonrpc", "result", "id"))
+    return {nullptr, nullptr, DbgMemberAt(request, 2)};
   static constexpr std::array<std::string_view, 3> kNames = {"method", "params", "id"};
   const std::array<const JsonValue*, 3> found = JsonObjectFindMembers(request, kNames);
   return {found[0], found[1], found[2]};

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "debugger/member_layout.h"
 #include "jsonrpc/client.h"
 #include "kernel/registration.h"
 #include "osa/entry.h"
@@ -117,6 +118,9 @@ struct AnswerParts {
 };
 
 AnswerParts FindAnswerParts(const JsonValue& answer) {
+  if (DbgHasLayout(&answer, "jsonrpc", "result", "id")) {
+    return {DbgMemberAt(&answer, 2), nullptr, DbgMemberAt(&answer, 1)};
+  }
   static constexpr std::array<std::string_view, 3> kNames = {"id", "error", "result"};
   const std::array<const JsonValue*, 3> found = JsonObjectFindMembers(&answer, kNames);
   return {found[0], found[1], found[2]};

@@ -200,6 +200,50 @@ TEST_F(ServiceAnswers, MemoGivesTheAnswersAFreshEvaluationGives) {
   EXPECT_EQ(state.memo.answers.size(), 1u);
 }
 
+// The plug-in's own layout of a request is read by place; the same members
+// in another order, a name off by a letter, or a repeated name (the parse
+// keeps the later value) get the answers a search by name gives.
+TEST_F(ServiceAnswers, AnswersAnyLayoutOfTheMembers) {
+  const std::string read = "\"method\" : \"OSA_Service_MemoryRead\"";
+  const std::string eval = "\"method\" : \"OSA_Service_ExpressionEval\"";
+  const std::string bytes = Result("\"value\" : \"ab01ff7e\", \"return\" : 0");
+  const std::string sum = Result("\"output\" : 536870914, \"return\" : 0");
+  const std::string memory = "\"params\" : { \"context\" : 1, " + kMemory + "536870912, ";
+  const std::string expression =
+      "\"expression\" : \"__ram_begin+2\", \"valueType\" : 11, \"searchFlag\" : 0";
+  const struct {
+    std::string request;
+    std::string answer;
+  } rows[] = {
+      {"{ \"jsonrpc\" : \"2.0\", " + read + ", " + memory + "\"count\" : 4 }, \"id\" : 7 }", bytes},
+      {"{ \"id\" : 7, " + memory + "\"count\" : 4 }, " + read + ", \"jsonrpc\" : \"2.0\" }", bytes},
+      {"{ \"jsonrpc\" : \"2.0\", " + read + ", " + memory + "\"count\" : 4, \"count\" : 2 }, " +
+           "\"id\" : 7 }",
+       Result("\"value\" : \"ab01\", \"return\" : 0")},
+      {"{ \"jsonrpc\" : \"2.0\", " + memory + "\"count\" : 4 }, " + read + ", \"id\" : 7 }", bytes},
+      {"{ \"jsonrpc\" : \"2.0\", " + read +
+           ", \"params\" : { \"address\" : 536870912, \"memorySpace\" : 4, \"context\" : 1, "
+           "\"count\" : 4 }, \"id\" : 7 }",
+       bytes},
+      {"{ \"jsonrpc\" : \"2.0\", " + read + ", " + memory + "\"counts\" : 4 }, \"id\" : 7 }",
+       kFailed},
+      {"{ \"jsonrpc\" : \"2.0\", " + read + ", " + memory + "\"count\" : 4 }, \"ids\" : 7 }",
+       "{ \"jsonrpc\" : \"2.0\", \"result\" : { \"value\" : \"ab01ff7e\", \"return\" : 0 }, "
+       "\"id\" : null }"},
+      {"{ \"jsonrpc\" : \"2.0\", " + eval + ", \"params\" : { \"context\" : 1, " + expression +
+           " }, \"id\" : 7 }",
+       sum},
+      {"{ \"jsonrpc\" : \"2.0\", " + eval + ", \"params\" : { \"searchFlag\" : 0, " + expression +
+           ", \"context\" : 1 }, \"id\" : 7 }",
+       sum},
+      {"{ \"jsonrpc\" : \"2.0\", " + eval + ", \"params\" : { \"context\" : 1, " + expression +
+           ", \"expression\" : \"1\" }, \"id\" : 7 }",
+       Result("\"output\" : 1, \"return\" : 0")},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(Answer(row.request), row.answer) << row.request;
+}
+
 // Kept answers asked for in orders other than the one they were kept in,
 // repeated, or with answers that are never kept between them, are each
 // still their own expression's answer.
