@@ -1,6 +1,7 @@
 // The parser's arena (blocks, growth, release) and the deleter that frees a
 // node wherever it lives, with the text storage it needs.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "simple_json/json_storage.h"
@@ -22,6 +23,10 @@ constexpr std::size_t kFirstBlockMin = 2048;
 constexpr std::size_t kFirstBlockMax = std::size_t{1} << 20;
 constexpr std::size_t kBytesPerTextByte = 12;
 
+// First block of a built tree: a root object with a few scalar members
+// (a handler's answer) fits it.
+constexpr std::size_t kBuildFirstBlock = 1024;
+
 JsonArenaBlock* NewBlock(std::size_t size) {
   std::byte* bytes = std::allocator<std::byte>().allocate(size);
   return new (bytes) JsonArenaBlock{nullptr, size};
@@ -33,19 +38,22 @@ void FreeBlock(JsonArenaBlock* block) noexcept {
   std::allocator<std::byte>().deallocate(reinterpret_cast<std::byte*>(block), size);
 }
 
-// One released first block kept per thread for the next text: messages come
-// one after another, so this saves a heap round trip per message. Blocks
-// above kSpareMax go back to the heap.
+// A few released first blocks kept per thread for the next trees: a request
+// tree, its answer being built and the service answers parsed meanwhile come
+// and go in turn, so this saves a heap round trip per tree. Blocks above
+// kSpareMax go back to the heap.
 constexpr std::size_t kSpareMax = 64 * 1024;
+constexpr std::size_t kSpareCount = 4;
 
-// The spare block lives in plain thread_locals, which every parse reads
-// without a guard. The holder whose destructor frees the block when the
+// The spare blocks live in plain thread_locals, which every new arena reads
+// without a guard. The holder whose destructor frees the blocks when the
 // thread ends is armed when the thread first keeps one; once it is gone
 // (trees freed later, during the thread's or the process's exit), blocks go
 // straight back to the heap.
 enum class SpareState : std::uint8_t { kUnarmed, kArmed, kClosed };
 
-thread_local JsonArenaBlock* gSpareBlock = nullptr;  // null whenever closed
+thread_local std::array<JsonArenaBlock*, kSpareCount> gSpareBlocks{};  // [0, gSpareCount)
+thread_local std::size_t gSpareCount = 0;                              // 0 whenever closed
 thread_local SpareState gSpareState = SpareState::kUnarmed;
 
 struct SpareHolder {
@@ -57,20 +65,28 @@ thread_local SpareHolder gSpareHolder;
 
 SpareHolder::~SpareHolder() {
   gSpareState = SpareState::kClosed;
-  if (gSpareBlock != nullptr) FreeBlock(gSpareBlock);
-  gSpareBlock = nullptr;
+  for (std::size_t i = 0; i < gSpareCount; ++i)
+    FreeBlock(gSpareBlocks[i]);
+  gSpareCount = 0;
 }
 
+// The smallest spare block of at least `size` bytes, else a new one.
 JsonArenaBlock* TakeBlock(std::size_t size) {
-  JsonArenaBlock* block = gSpareBlock;
-  if (block != nullptr && block->size >= size) {
-    gSpareBlock = nullptr;
-    return block;  // kept with no next block
+  std::size_t best = kSpareCount;
+  for (std::size_t i = 0; i < gSpareCount; ++i) {
+    const std::size_t candidate = gSpareBlocks[i]->size;
+    if (candidate >= size && (best == kSpareCount || candidate < gSpareBlocks[best]->size)) {
+      best = i;
+    }
   }
-  return NewBlock(size);
+  if (best == kSpareCount) return NewBlock(size);
+  JsonArenaBlock* block = gSpareBlocks[best];
+  gSpareBlocks[best] = gSpareBlocks[--gSpareCount];
+  return block;  // kept with no next block
 }
 
-// GiveBackBlock when the spare's place is taken or not yet armed.
+// GiveBackBlock when every spare place is taken or none is armed yet: the
+// smallest block of all goes back to the heap.
 [[gnu::noinline]] void KeepOrFreeBlock(JsonArenaBlock* block) noexcept {
   if (gSpareState == SpareState::kClosed || block->size > kSpareMax) {
     FreeBlock(block);
@@ -80,21 +96,39 @@ JsonArenaBlock* TakeBlock(std::size_t size) {
     gSpareHolder.armed = true;  // its first use registers its destructor
     gSpareState = SpareState::kArmed;
   }
-  if (gSpareBlock == nullptr) {
-    gSpareBlock = block;
+  if (gSpareCount < kSpareCount) {
+    gSpareBlocks[gSpareCount++] = block;
     return;
   }
-  if (gSpareBlock->size < block->size) std::swap(gSpareBlock, block);
+  std::size_t smallest = 0;
+  for (std::size_t i = 1; i < kSpareCount; ++i) {
+    if (gSpareBlocks[i]->size < gSpareBlocks[smallest]->size) smallest = i;
+  }
+  if (gSpareBlocks[smallest]->size < block->size) std::swap(gSpareBlocks[smallest], block);
   FreeBlock(block);
 }
 
-// Keeps the block, which has no next block, as the spare or frees it.
+// Keeps the block, which has no next block, as a spare or frees it.
 void GiveBackBlock(JsonArenaBlock* block) noexcept {
-  if (gSpareBlock == nullptr && gSpareState == SpareState::kArmed && block->size <= kSpareMax) {
-    gSpareBlock = block;
+  if (gSpareCount < kSpareCount && gSpareState == SpareState::kArmed && block->size <= kSpareMax) {
+    gSpareBlocks[gSpareCount++] = block;
     return;
   }
   KeepOrFreeBlock(block);
+}
+
+// A new arena whose first block has at least `size` bytes.
+JsonArena* CreateArena(std::size_t size) {
+  JsonArenaBlock* block = TakeBlock(size);
+  size = block->size;
+  std::byte* start = reinterpret_cast<std::byte*>(block) + kBlockHead;
+  // Built aside and copied in: the copy takes a few wide stores where
+  // building in place starts with a string store over the whole record.
+  const JsonArena fresh{.cursor = start + kArenaHead,
+                        .limit = reinterpret_cast<std::byte*>(block) + size,
+                        .blocks = block,
+                        .nextBlockSize = size * 2};
+  return new (start) JsonArena(fresh);
 }
 
 }  // namespace
@@ -106,16 +140,11 @@ JsonArena* JsonArenaCreate(std::size_t textSize) {
   } else {
     size = kFirstBlockMax;
   }
-  JsonArenaBlock* block = TakeBlock(size);
-  size = block->size;
-  std::byte* start = reinterpret_cast<std::byte*>(block) + kBlockHead;
-  // Built aside and copied in: the copy takes a few wide stores where
-  // building in place starts with a string store over the whole record.
-  const JsonArena fresh{.cursor = start + kArenaHead,
-                        .limit = reinterpret_cast<std::byte*>(block) + size,
-                        .blocks = block,
-                        .nextBlockSize = size * 2};
-  return new (start) JsonArena(fresh);
+  return CreateArena(size);
+}
+
+JsonArena* JsonArenaCreateForBuild() {
+  return CreateArena(kBuildFirstBlock);
 }
 
 void* JsonArenaGrow(JsonArena* arena, std::size_t size) {

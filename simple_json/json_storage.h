@@ -1,15 +1,18 @@
-// Inside the JSON library: the parser's arena, and write access to the text
-// and vector storage of nodes. Nothing outside simple_json/ includes this.
+// Inside the JSON library: the arenas of parsed and built trees, and write
+// access to the text and vector storage of nodes. Nothing outside
+// simple_json/ includes this.
 //
-// An arena serves one parsed text. Its first block holds the arena record and
-// is sized from the text's length; later blocks double. Every node carved from
-// it counts in liveNodes, plus one hold while the parser runs. While the arena
+// An arena serves one parsed text or one built container. Its first block
+// holds the arena record and is sized from the text's length (small for a
+// built one); later blocks double. Every node carved from it counts in
+// liveNodes, plus one hold while the parser runs. While the arena
 // is "pure" (every live node is reachable from one of its holders, the root
 // and the few subtrees taken out of the tree, and no node owns heap storage
 // or a node from elsewhere), a holder is freed without visiting its nodes and
 // the last one releases every block at once. The first change that breaks
 // this clears `pure`; from then on each node is destroyed on its own and the
-// last one releases the blocks.
+// last one releases the blocks. While it is pure, what is added to its
+// containers (names, slots, nodes made beside them) is carved from it too.
 #pragma once
 
 #include <array>
@@ -47,6 +50,9 @@ struct JsonArena {
 
 // A new arena whose first block suits a text of `textSize` bytes.
 JsonArena* JsonArenaCreate(std::size_t textSize);
+
+// A new arena for a tree built by the constructors, which starts small.
+JsonArena* JsonArenaCreateForBuild();
 
 // Carves `size` bytes aligned to 8 from a new block (the slow path).
 void* JsonArenaGrow(JsonArena* arena, std::size_t size);
@@ -95,6 +101,25 @@ inline void JsonArenaTouch(const JsonValue* container) {
   if (container->arena != nullptr && container->arena->pure) JsonArenaSpoil(container->arena);
 }
 
+// True when `value` may go into `container` with the arena staying pure:
+// both live in the same pure arena and the value is no holder (a fresh node
+// made beside the container, not a subtree taken out earlier).
+inline bool JsonArenaKeepsPure(const JsonValue* container, const JsonValue* value) {
+  const JsonArena* arena = container->arena;
+  if (arena == nullptr || !arena->pure || value->arena != arena) return false;
+  for (const JsonValue* holder : arena->holders) {
+    if (holder == value) return false;
+  }
+  return true;
+}
+
+// The pure arena that additions to `container` are carved from, or null
+// when they go to the heap.
+inline JsonArena* JsonPureArena(const JsonValue* container) {
+  JsonArena* arena = container->arena;
+  return arena != nullptr && arena->pure ? arena : nullptr;
+}
+
 // Makes `value`, about to be taken out of `container` in the same pure
 // arena, one of the arena's holders. False when it is not in such an arena
 // or every holder's place is taken.
@@ -121,6 +146,15 @@ struct JsonStorageAccess {
     text.data_ = owner.release();
     text.size_ = bytes.size();
     text.owned_ = 1;
+  }
+
+  // An arena copy of the bytes up to the first NUL.
+  static void CopyInto(JsonText& text, JsonArena* arena, std::string_view bytes) {
+    bytes = bytes.substr(0, bytes.find('\0'));
+    auto* copy = static_cast<char*>(JsonArenaAllocate(arena, bytes.size() + 1));
+    std::memcpy(copy, bytes.data(), bytes.size());
+    copy[bytes.size()] = '\0';
+    Borrow(text, copy, bytes.size());
   }
 
   // Points the vector, empty as in a new node, at `size` items already built
@@ -151,6 +185,22 @@ struct JsonStorageAccess {
     vector.data_ = slots;
     vector.capacity_ = capacity;
     vector.owned_ = 1;
+  }
+
+  // Moves the items to arena slots for at least `capacity` items; the old
+  // arena slots stay with the arena until it goes.
+  template <typename Item>
+  static void ReserveIn(JsonVector<Item>& vector, JsonArena* arena, std::uint32_t capacity) {
+    if (capacity <= vector.capacity_) return;
+    Item* slots = ArenaSlots<Item>(arena, capacity);
+    for (std::uint32_t i = 0; i < vector.size_; ++i) {
+      new (&slots[i]) Item(std::move(vector.data_[i]));
+      vector.data_[i].~Item();
+    }
+    if (vector.owned_ != 0) std::allocator<Item>().deallocate(vector.data_, vector.capacity_);
+    vector.data_ = slots;
+    vector.capacity_ = capacity;
+    vector.owned_ = 0;
   }
 
   // Appends into a free slot; the caller made room.

@@ -20,30 +20,82 @@ JsonPtr NewHeapNode(JsonKind kind) {
   return JsonPtr(owner.release());
 }
 
+// A new node beside `container`: in its arena while that is pure, so that
+// the tree can still go at once, else on the heap.
+JsonPtr NewNodeBeside(const JsonValue* container, JsonKind kind) {
+  JsonArena* arena = JsonPureArena(container);
+  if (arena == nullptr) return NewHeapNode(kind);
+  return JsonPtr(JsonArenaNewNode(arena, kind));
+}
+
+// A built container is the root of a tree in an arena of its own, so that
+// what is added with the typed operations comes from a few blocks and the
+// whole tree goes at once, as a parsed one does.
 JsonPtr NewContainer(JsonKind kind) {
-  JsonPtr node = NewHeapNode(kind);
+  JsonArena* arena = JsonArenaCreateForBuild();
+  JsonValue* node = JsonArenaNewNode(arena, kind);
   node->capacity = kJsonInitialCapacity;
   if (kind == JsonKind::JsonObject) {
-    Storage::Reserve(node->members, kJsonInitialCapacity);
+    Storage::ReserveIn(node->members, arena, kJsonInitialCapacity);
   } else {
-    Storage::Reserve(node->elements, kJsonInitialCapacity);
+    Storage::ReserveIn(node->elements, arena, kJsonInitialCapacity);
   }
+  JsonArenaFinish(arena, node);
+  return JsonPtr(node);
+}
+
+// The text of a string node, or the name of a member of `container`, kept
+// where the container keeps its storage.
+void CopyTextBeside(const JsonValue* container, JsonText& text, std::string_view bytes) {
+  JsonArena* arena = JsonPureArena(container);
+  if (arena == nullptr) {
+    Storage::Copy(text, bytes);
+  } else {
+    Storage::CopyInto(text, arena, bytes);
+  }
+}
+
+JsonPtr NewNumberBeside(const JsonValue* container, JsonKind kind, std::int64_t number) {
+  JsonPtr node = NewNodeBeside(container, kind);
+  node->number = number;
+  return node;
+}
+
+// A null text gives a string node with no text.
+JsonPtr NewStringBeside(const JsonValue* container, const char* text) {
+  JsonPtr node = NewNodeBeside(container, JsonKind::JsonString);
+  if (text != nullptr) {
+    node->hasText = true;
+    CopyTextBeside(node.get(), node->text, text);
+  }
+  return node;
+}
+
+JsonPtr NewStringBeside(const JsonValue* container, std::string_view text) {
+  JsonPtr node = NewNodeBeside(container, JsonKind::JsonString);
+  node->hasText = true;
+  CopyTextBeside(node.get(), node->text, text);
   return node;
 }
 
 // Doubles the counted capacity of a full container before an insertion, so
 // that it runs 4, 8, 16, ... and never shrinks, and makes sure a slot is
 // free. A parsed container's slots hold exactly its items, so its first
-// insertion moves them to the heap.
+// insertion moves them: to new slots in its arena while that is pure, else
+// to the heap.
 template <typename Slot>
 void MakeRoomForOne(JsonValue* container, JsonVector<Slot>& slots) {
   if (slots.size() >= container->capacity) {
     container->capacity = container->capacity == 0 ? kJsonInitialCapacity : container->capacity * 2;
   }
   if (slots.size() >= slots.capacity()) {
-    JsonArenaTouch(container);
-    const std::size_t wanted = std::max<std::size_t>(container->capacity, slots.size() + 1);
-    Storage::Reserve(slots, static_cast<std::uint32_t>(wanted));
+    const auto wanted =
+        static_cast<std::uint32_t>(std::max<std::size_t>(container->capacity, slots.size() + 1));
+    if (JsonArena* arena = JsonPureArena(container)) {
+      Storage::ReserveIn(slots, arena, wanted);
+    } else {
+      Storage::Reserve(slots, wanted);
+    }
   }
 }
 
@@ -69,7 +121,7 @@ JsonPtr CopyScalar(const JsonValue& value) {
 }
 
 void Append(JsonValue* array, JsonPtr value) {
-  JsonArenaTouch(array);
+  if (!JsonArenaKeepsPure(array, value.get())) JsonArenaTouch(array);
   MakeRoomForOne(array, array->elements);
   Storage::Push(array->elements, std::move(value));
 }
@@ -84,8 +136,9 @@ bool AppendList(JsonValue* array, const Item* list, std::uint32_t n, MakeNode ma
 
 template <typename Integer>
 bool AppendIntegers(JsonValue* array, const Integer* list, std::uint32_t n) {
-  return AppendList(array, list, n,
-                    [](Integer item) { return JsonNewInteger(static_cast<std::int64_t>(item)); });
+  return AppendList(array, list, n, [array](Integer item) {
+    return NewNumberBeside(array, JsonKind::JsonInteger, static_cast<std::int64_t>(item));
+  });
 }
 
 // Walks elements first .. first+n-1; `take` stores one element and says
@@ -296,10 +349,13 @@ bool JsonArrayAppendList(JsonValue* array, const std::uint64_t* list, std::uint3
   return AppendIntegers(array, list, n);
 }
 bool JsonArrayAppendList(JsonValue* array, const bool* list, std::uint32_t n) {
-  return AppendList(array, list, n, [](bool flag) { return JsonNewBoolean(flag ? 1 : 0); });
+  return AppendList(array, list, n, [array](bool flag) {
+    return NewNumberBeside(array, JsonKind::JsonBoolean, flag ? 1 : 0);
+  });
 }
 bool JsonArrayAppendList(JsonValue* array, const char* const* list, std::uint32_t n) {
-  return AppendList(array, list, n, [](const char* text) { return JsonNewString(text); });
+  return AppendList(array, list, n,
+                    [array](const char* text) { return NewStringBeside(array, text); });
 }
 
 bool JsonArrayCopyOut(const JsonValue* array, std::uint32_t first, std::int8_t* out,
@@ -359,10 +415,10 @@ std::int64_t JsonObjectIndexOf(const JsonValue* object, std::string_view name) {
 
 bool JsonObjectAdd(JsonValue* object, std::string_view name, JsonPtr value) {
   if (!IsObject(object) || value == nullptr) return false;
-  JsonArenaTouch(object);
+  if (!JsonArenaKeepsPure(object, value.get())) JsonArenaTouch(object);
   MakeRoomForOne(object, object->members);
   JsonMember member;
-  Storage::Copy(member.name, name);
+  CopyTextBeside(object, member.name, name);
   member.value = std::move(value);
   Storage::Push(object->members, std::move(member));
   IndexAppendedMember(object);
@@ -421,39 +477,51 @@ bool JsonObjectRemove(JsonValue* object, std::string_view name, JsonPtr* out) {
   return true;
 }
 
+namespace {
+
+// A typed setter's node, made beside the object.
+bool AddBeside(JsonValue* object, std::string_view name, JsonKind kind, std::int64_t number) {
+  if (!IsObject(object)) return false;
+  return JsonObjectAdd(object, name, NewNumberBeside(object, kind, number));
+}
+
+}  // namespace
+
 bool JsonObjectAddInteger(JsonValue* object, std::string_view name, std::int64_t value) {
-  return JsonObjectAdd(object, name, JsonNewInteger(value));
+  return AddBeside(object, name, JsonKind::JsonInteger, value);
 }
 bool JsonObjectAddInteger(JsonValue* object, std::string_view name, std::uint64_t value) {
-  return JsonObjectAdd(object, name, JsonNewInteger(static_cast<std::int64_t>(value)));
+  return AddBeside(object, name, JsonKind::JsonInteger, static_cast<std::int64_t>(value));
 }
 bool JsonObjectAddInteger(JsonValue* object, std::string_view name, std::int32_t value) {
-  return JsonObjectAdd(object, name, JsonNewInteger(value));
+  return AddBeside(object, name, JsonKind::JsonInteger, value);
 }
 bool JsonObjectAddInteger(JsonValue* object, std::string_view name, std::uint32_t value) {
-  return JsonObjectAdd(object, name, JsonNewInteger(value));
+  return AddBeside(object, name, JsonKind::JsonInteger, value);
 }
 bool JsonObjectAddInteger(JsonValue* object, std::string_view name, std::uint16_t value) {
-  return JsonObjectAdd(object, name, JsonNewInteger(value));
+  return AddBeside(object, name, JsonKind::JsonInteger, value);
 }
 bool JsonObjectAddInteger(JsonValue* object, std::string_view name, std::uint8_t value) {
-  return JsonObjectAdd(object, name, JsonNewInteger(value));
+  return AddBeside(object, name, JsonKind::JsonInteger, value);
 }
 
 bool JsonObjectAddBoolean(JsonValue* object, std::string_view name, std::uint8_t flag) {
-  return JsonObjectAdd(object, name, JsonNewBoolean(flag));
+  return AddBeside(object, name, JsonKind::JsonBoolean, flag);
 }
 
 bool JsonObjectAddString(JsonValue* object, std::string_view name, const char* text) {
-  return JsonObjectAdd(object, name, JsonNewString(text));
+  if (!IsObject(object)) return false;
+  return JsonObjectAdd(object, name, NewStringBeside(object, text));
 }
 
 bool JsonObjectAddString(JsonValue* object, std::string_view name, std::string_view text) {
-  return JsonObjectAdd(object, name, JsonNewString(text));
+  if (!IsObject(object)) return false;
+  return JsonObjectAdd(object, name, NewStringBeside(object, text));
 }
 
 bool JsonObjectAddNull(JsonValue* object, std::string_view name) {
-  return JsonObjectAdd(object, name, JsonNewNull());
+  return AddBeside(object, name, JsonKind::JsonNull, 0);
 }
 
 bool JsonObjectGetInteger(const JsonValue* object, std::string_view name, std::int64_t* out) {

@@ -8,12 +8,15 @@
 // removed. No operation throws, prints or reports exhaustion: the runtime's
 // allocator ends the process when memory runs out.
 //
-// Storage: nodes made by the constructors below live on the heap, one block
-// each. A tree made by the parser lives in one arena per text: its nodes,
+// Storage: a tree made by the parser lives in one arena per text: its nodes,
 // names, texts and vectors are carved from a few large blocks, and the arena
 // is released when its last node is freed, so a subtree taken out of a
-// parsed tree (JsonObjectRemove) stays valid after the rest is freed. Both
-// kinds mix freely in one tree; JsonPtr's deleter knows each node's home.
+// parsed tree (JsonObjectRemove) stays valid after the rest is freed. A new
+// object or array starts an arena of its own in the same way, and what the
+// typed setters and list appends add to a container goes into the
+// container's arena, so a built answer also goes at once. Scalars made by
+// the constructors live on the heap, one block each. All kinds mix freely in
+// one tree; JsonPtr's deleter knows each node's home.
 #pragma once
 
 #include <array>
@@ -172,7 +175,7 @@ struct JsonValue {
   // member positions that finds the first member of each name, so that
   // building and searching large objects stays linear; else empty.
   JsonVector<std::uint32_t> memberIndex;
-  // The parser's arena that holds this node, or null for a heap node.
+  // The arena that holds this node, or null for a heap node.
   JsonArena* arena = nullptr;
 
   // Number of members (objects) or elements (arrays); 0 for scalars.

@@ -1,5 +1,5 @@
-// Storage of parsed trees and the fast paths: arena lifetime when subtrees
-// leave a parsed tree or heap nodes enter one, changes to parsed containers,
+// Storage of parsed and built trees and the fast paths: arena lifetime when
+// subtrees leave a tree or heap nodes enter one, changes to parsed containers,
 // the block scans at every alignment and at the very end of a buffer, and
 // integers through parse and write.
 #include <gtest/gtest.h>
@@ -151,6 +151,100 @@ TEST(JsonArenaLifetime, FirstBlocksPassBetweenTreesAndThreads) {
     Parsed(kText).reset();
   for (const JsonPtr& tree : kept)
     EXPECT_EQ(Written(tree.get()), kText);
+}
+
+// ---- Built trees ------------------------------------------------------------------
+
+// Built containers and parsed ones keep what the typed setters add in their
+// own arena. A heap node, another tree or a subtree taken out and put back
+// may enter before or after those additions, past the index threshold or
+// not; every tree reads right and the sanitizers see no leak or stale read.
+TEST(JsonBuiltTrees, ForeignNodesEnterBeforeOrAfterTypedAdditions) {
+  enum class Foreign { kNone, kHeapScalar, kBuiltTree, kParsedTree, kOwnSubtree };
+  for (const Foreign foreign : {Foreign::kNone, Foreign::kHeapScalar, Foreign::kBuiltTree,
+                                Foreign::kParsedTree, Foreign::kOwnSubtree}) {
+    for (const bool parsedRoot : {false, true}) {
+      for (const int members : {3, 20}) {  // 20 passes the index threshold
+        for (const bool foreignFirst : {true, false}) {
+          JsonPtr root = parsedRoot ? Parsed(R"({"p":[1,{"q":2}]})") : JsonNewObject();
+          std::vector<std::string> parts;  // the members as written
+          if (parsedRoot) parts.emplace_back(R"("p" : [ 1, { "q" : 2 } ])");
+          const auto addForeign = [&] {
+            JsonPtr value;
+            std::string text;
+            switch (foreign) {
+              case Foreign::kNone:
+                return;
+              case Foreign::kHeapScalar:
+                value = JsonNewString("heap"), text = R"("heap")";
+                break;
+              case Foreign::kBuiltTree: {
+                value = JsonNewArray();
+                const std::int32_t list[] = {4, 5};
+                ASSERT_TRUE(JsonArrayAppendList(value.get(), list, 2));
+                text = "[ 4, 5 ]";
+                break;
+              }
+              case Foreign::kParsedTree:
+                value = Parsed(R"({"x":[true]})"), text = R"({ "x" : [ true ] })";
+                break;
+              case Foreign::kOwnSubtree:
+                if (!parsedRoot) return;
+                ASSERT_TRUE(JsonObjectRemove(root.get(), "p", &value));
+                parts.erase(parts.begin());
+                text = R"([ 1, { "q" : 2 } ])";
+                break;
+            }
+            ASSERT_TRUE(JsonObjectAdd(root.get(), "f", std::move(value)));
+            parts.push_back(R"("f" : )" + text);
+          };
+          if (foreignFirst) addForeign();
+          for (int i = 0; i < members; ++i) {
+            const std::string name = "m" + std::to_string(i);
+            if (i % 2 == 0) {
+              ASSERT_TRUE(JsonObjectAddInteger(root.get(), name, std::int64_t{i}));
+              parts.push_back("\"" + name + "\" : " + std::to_string(i));
+            } else {
+              ASSERT_TRUE(JsonObjectAddString(root.get(), name, "s" + std::to_string(i)));
+              parts.push_back("\"" + name + "\" : \"s" + std::to_string(i) + "\"");
+            }
+          }
+          if (!foreignFirst) addForeign();
+          std::string expected = "{";
+          for (std::size_t i = 0; i < parts.size(); ++i)
+            expected += (i == 0 ? " " : ", ") + parts[i];
+          EXPECT_EQ(Written(root.get()), expected + " }");
+          std::int64_t last = -1;
+          const int even = (members - 1) & ~1;
+          EXPECT_TRUE(JsonObjectGetInteger(root.get(), "m" + std::to_string(even), &last));
+          EXPECT_EQ(last, even);
+        }
+      }
+    }
+  }
+}
+
+// A subtree taken out of a built tree, and a built tree's lists grown past
+// its first block, outlive the root.
+TEST(JsonBuiltTrees, ListsGrowPastTheFirstBlockAndOutliveTheirRoot) {
+  std::vector<std::int64_t> numbers(300);
+  for (std::size_t i = 0; i < numbers.size(); ++i)
+    numbers[i] = static_cast<std::int64_t>(i) * 3 - 100;
+  std::vector<const char*> names(40, "name");
+  JsonPtr root = JsonNewObject();
+  JsonPtr list = JsonNewArray();
+  ASSERT_TRUE(JsonArrayAppendList(list.get(), numbers.data(), 300));
+  ASSERT_TRUE(JsonArrayAppendList(list.get(), names.data(), 40));
+  ASSERT_TRUE(JsonObjectAdd(root.get(), "list", std::move(list)));
+  ASSERT_TRUE(JsonObjectRemove(root.get(), "list", &list));
+  root.reset();
+  ASSERT_EQ(list->count(), 340u);
+  std::vector<std::int64_t> back(300);
+  ASSERT_TRUE(JsonArrayCopyOut(list.get(), 0, back.data(), 300));
+  EXPECT_EQ(back, numbers);
+  const char* text = nullptr;
+  ASSERT_TRUE(JsonArrayCopyOut(list.get(), 339, &text, 1));
+  EXPECT_STREQ(text, "name");
 }
 
 // ---- Changes to parsed containers ---------------------------------------------
