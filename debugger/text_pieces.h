@@ -26,11 +26,6 @@ inline char* DbgPutText(char* out, std::string_view piece) {
   return out + piece.size();
 }
 
-// A single digit, as every status is, goes without the general conversion.
 inline char* DbgPutInteger(char* out, std::int64_t value) {
-  if (static_cast<std::uint64_t>(value) < 10) {
-    *out = static_cast<char>('0' + value);
-    return out + 1;
-  }
   return std::to_chars(out, out + kDbgIntegerDigits, value).ptr;
 }
