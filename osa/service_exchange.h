@@ -76,6 +76,10 @@ void OsaParamsTask(std::string* params, std::uint64_t taskId);
 // or not an integer.
 [[nodiscard]] std::uint32_t OsaServiceReturn(const JsonValue* result);
 
+// The same for the "return" member already found (null when missing), for
+// readers that find it in one pass with the answer's other members.
+[[nodiscard]] std::uint32_t OsaServiceReturnOf(const JsonValue* status);
+
 // Send and status in one, for requests whose answers carry no results.
 [[nodiscard]] std::uint32_t OsaServiceCall(const char* method, JsonPtr params);
 

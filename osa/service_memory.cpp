@@ -2,6 +2,7 @@
 // hexadecimal digits, byte-swapped per element when the target's and the
 // host's byte orders differ, and the prefetch hint.
 #include <algorithm>
+#include <array>
 #include <cinttypes>
 #include <limits>
 #include <span>
@@ -105,16 +106,17 @@ std::uint32_t OSA_Service_MemoryRead(OSA_ServiceCntx* context, const OsaMemoryRa
   OsaParamsCore(params, range.core);
   JsonPtr result;
   if (!OsaServiceSendText("OSA_Service_MemoryRead", params, &result)) return kOsaServiceFailed;
-  const char* value = nullptr;
-  if (!JsonObjectGetString(result.get(), "value", &value) || value == nullptr) {
+  constexpr std::array<std::string_view, 2> kNames = {"value", "return"};
+  const auto [value, status] = JsonObjectFindMembers(result.get(), kNames);
+  if (value == nullptr || value->kind != JsonKind::JsonString || !value->hasText) {
     return kOsaServiceFailed;
   }
-  const std::string_view text(value);
+  const std::string_view text = value->text.view();
   if (text.size() != static_cast<std::uint64_t>(bytes) * 2) return kOsaServiceFailed;
   const std::span<std::uint8_t> out(buffer, static_cast<std::size_t>(bytes));
   if (!DecodeHex(text, out)) return kOsaServiceFailed;
   if (NeedsSwap(context, range.size)) SwapElements(out, range.size);
-  return OsaServiceReturn(result.get());
+  return OsaServiceReturnOf(status);
 }
 
 std::uint32_t OSA_Service_MemoryRead(OSA_ServiceCntx* context, std::int32_t memorySpace,

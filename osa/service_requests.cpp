@@ -86,6 +86,11 @@ std::uint32_t OsaServiceReturn(const JsonValue* result) {
   return status;
 }
 
+std::uint32_t OsaServiceReturnOf(const JsonValue* status) {
+  if (status == nullptr || status->kind != JsonKind::JsonInteger) return kOsaServiceFailed;
+  return static_cast<std::uint32_t>(status->number);
+}
+
 std::uint32_t OsaServiceCall(const char* method, JsonPtr params) {
   JsonPtr result;
   if (!OsaServiceSend(method, std::move(params), &result)) return kOsaServiceFailed;

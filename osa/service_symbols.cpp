@@ -1,11 +1,13 @@
 // The service wrappers that ask about the target program's debug
 // information: expressions, strings, commands, symbols, structure layouts,
 // macros and enumerations.
+#include <array>
 #include <bit>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "osa/plugin_time.h"
@@ -17,17 +19,24 @@ namespace {
 // The value type asked of every expression evaluation: a 64-bit integer.
 constexpr std::int32_t kExpressionValueType = 11;
 
-// Decodes "output" by the kind already set in *value. False when the member
-// does not suit the kind, or the kind is unknown.
-bool ReadExpressionOutput(const JsonValue* result, OsaValue* value) {
+// Decodes the answer's "output" member (null when missing) by the kind
+// already set in *value. False when the member does not suit the kind, or the
+// kind is unknown.
+bool ReadExpressionOutput(const JsonValue* output, OsaValue* value) {
+  // Lends the text of a string member (null for a node without one).
+  const auto lendText = [output](const char** out) {
+    if (output == nullptr || output->kind != JsonKind::JsonString) return false;
+    *out = output->hasText ? output->text.c_str() : nullptr;
+    return true;
+  };
   switch (value->kind) {
     case OsaValueKind::kText: {
-      const char* text = nullptr;
-      if (!JsonObjectGetString(result, "output", &text)) return false;
-      if (text == nullptr) {
+      const char* chars = nullptr;
+      if (!lendText(&chars)) return false;
+      if (chars == nullptr) {
         value->text.reset();
       } else {
-        value->text = std::string(text);
+        value->text = std::string(chars);
       }
       return true;
     }
@@ -40,14 +49,13 @@ bool ReadExpressionOutput(const JsonValue* result, OsaValue* value) {
     case OsaValueKind::kAddress:
     case OsaValueKind::kInt64:
     case OsaValueKind::kUInt64: {
-      std::int64_t number = 0;
-      if (!JsonObjectGetInteger(result, "output", &number)) return false;
-      return OsaValueStoreNumber(value, static_cast<std::uint64_t>(number));
+      if (output == nullptr || output->kind != JsonKind::JsonInteger) return false;
+      return OsaValueStoreNumber(value, static_cast<std::uint64_t>(output->number));
     }
     case OsaValueKind::kFloat:
     case OsaValueKind::kDouble: {
       const char* text = nullptr;
-      if (!JsonObjectGetString(result, "output", &text) || text == nullptr || *text == '\0') {
+      if (!lendText(&text) || text == nullptr || *text == '\0') {
         return false;
       }
       // The debugger's text is only ever the input of the conversion; text
@@ -83,8 +91,10 @@ std::uint32_t OSA_Service_ExpressionEval(OSA_ServiceCntx* context, const char* e
   OsaParamsCore(params, core);
   JsonPtr result;
   if (!OsaServiceSendText("OSA_Service_ExpressionEval", params, &result)) return kOsaServiceFailed;
-  if (value != nullptr && !ReadExpressionOutput(result.get(), value)) return kOsaServiceFailed;
-  return OsaServiceReturn(result.get());
+  constexpr std::array<std::string_view, 2> kNames = {"output", "return"};
+  const auto [output, status] = JsonObjectFindMembers(result.get(), kNames);
+  if (value != nullptr && !ReadExpressionOutput(output, value)) return kOsaServiceFailed;
+  return OsaServiceReturnOf(status);
 }
 
 std::uint32_t OSA_Service_ExpressionEval(OSA_ServiceCntx* context, const char* expression,

@@ -63,6 +63,29 @@ TEST_F(ValueServiceTest, ExpressionOutputFollowsTheCallersKind) {
   EXPECT_EQ(OSA_Service_ExpressionEval(&context, "x", &value, kOsaNoCore), 1u);
 }
 
+// A status that is missing or no integer fails, one that is wider is cut to
+// 32 bits; the output is decoded either way.
+TEST_F(ValueServiceTest, ExpressionStatusIsReadBesideTheOutput) {
+  struct Case {
+    const char* answer;
+    std::uint32_t status;
+    std::uint64_t payload;
+  };
+  const Case cases[] = {
+      {R"("output" : 3)", 1, 3},
+      {R"("return" : "0", "output" : 3)", 1, 3},
+      {R"("return" : 4294967298, "output" : 3)", 2, 3},
+      {R"("output" : "3", "return" : 0)", 1, 7},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.answer);
+    Answer(row.answer);
+    OsaValue value = MakeValue(OsaValueKind::kUInt32, 7);
+    EXPECT_EQ(OSA_Service_ExpressionEval(&context, "x", &value, kOsaNoCore), row.status);
+    EXPECT_EQ(value.payload, row.payload);
+  }
+}
+
 TEST_F(ValueServiceTest, ExpressionTextsAndPlaces) {
   OsaValue value = MakeValue(OsaValueKind::kText);
   EXPECT_EQ(Eval(R"("0x8000 <main>")", &value), 0u);
