@@ -2,6 +2,7 @@
 // exchange through the send function and the unpacking of the answer.
 #include "jsonrpc/client.h"
 
+#include <array>
 #include <charconv>
 #include <cstdarg>
 #include <cstdio>
@@ -59,10 +60,11 @@ const char* Exchange(JsonRpcService* service, const char* request, JsonPtr* tree
 }
 
 // Sends one request whose params are the tree `params` or, when it is
-// null, the written text `paramsText`, and unpacks the answer (see
-// JrSendTree).
+// null, the written text `paramsText`. When the answer is taken, *kept
+// holds its tree and *result lends its "result" member, if any (see
+// JrSendTextKeep).
 JrSendStatus SendRequest(JsonRpcService* service, const char* method, JsonPtr params,
-                         std::string_view paramsText, JsonPtr* result) {
+                         std::string_view paramsText, JsonPtr* kept, const JsonValue** result) {
   if (service == nullptr || (service->send == nullptr && service->sendWithContext == nullptr &&
                              service->sendParsed == nullptr)) {
     params.reset();
@@ -107,16 +109,25 @@ JrSendStatus SendRequest(JsonRpcService* service, const char* method, JsonPtr pa
   // without a result. The answer's "jsonrpc" and "id" are not looked at.
   if (tree == nullptr || tree->kind != JsonKind::JsonObject) return JrSendStatus::kAnswered;
 
-  const JsonValue* error = nullptr;
-  if (JsonObjectGet(tree.get(), "error", &error)) {
+  constexpr std::array<std::string_view, 2> kNames = {"error", "result"};
+  const auto [error, value] = JsonObjectFindMembers(tree.get(), kNames);
+  if (error != nullptr) {
     JrLog(service, "ERROR", "[JrSendRequest] %s request failed: %s", name, ErrorMessage(error));
     return JrSendStatus::kErrorAnswer;
   }
+  *result = value;
+  *kept = std::move(tree);
+  return JrSendStatus::kAnswered;
+}
+
+// Takes the answer's "result" member out for a caller that owns it.
+JrSendStatus TakeResult(JrSendStatus status, const JsonPtr& answer, const JsonValue* lent,
+                        JsonPtr* result) {
   JsonPtr value;
-  if (result != nullptr && JsonObjectRemove(tree.get(), "result", &value)) {
+  if (lent != nullptr && result != nullptr && JsonObjectRemove(answer.get(), "result", &value)) {
     *result = std::move(value);
   }
-  return JrSendStatus::kAnswered;
+  return status;
 }
 
 }  // namespace
@@ -144,13 +155,26 @@ void JrInitService(JsonRpcService* service, JrSendFunction send) {
 
 JrSendStatus JrSendTree(JsonRpcService* service, const char* method, JsonPtr params,
                         JsonPtr* result) {
-  if (params == nullptr) return SendRequest(service, method, nullptr, "null", result);
-  return SendRequest(service, method, std::move(params), {}, result);
+  JsonPtr answer;
+  const JsonValue* lent = nullptr;
+  const JrSendStatus status =
+      params == nullptr ? SendRequest(service, method, nullptr, "null", &answer, &lent)
+                        : SendRequest(service, method, std::move(params), {}, &answer, &lent);
+  return TakeResult(status, answer, lent, result);
 }
 
 JrSendStatus JrSendText(JsonRpcService* service, const char* method, std::string_view params,
                         JsonPtr* result) {
-  return SendRequest(service, method, nullptr, params, result);
+  JsonPtr answer;
+  const JsonValue* lent = nullptr;
+  const JrSendStatus status = SendRequest(service, method, nullptr, params, &answer, &lent);
+  return TakeResult(status, answer, lent, result);
+}
+
+JrSendStatus JrSendTextKeep(JsonRpcService* service, const char* method, std::string_view params,
+                            JsonPtr* answer, const JsonValue** result) {
+  *result = nullptr;
+  return SendRequest(service, method, nullptr, params, answer, result);
 }
 
 bool JrSendRequest(JsonRpcService* service, const char* method, JsonPtr params, JsonPtr* result) {

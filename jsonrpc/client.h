@@ -72,6 +72,14 @@ void JrInitService(JsonRpcService* service, JrSendFunction send);
 [[nodiscard]] JrSendStatus JrSendText(JsonRpcService* service, const char* method,
                                       std::string_view params, JsonPtr* result);
 
+// JrSendText that keeps the whole answer instead of taking its "result"
+// member out: when the answer is taken, *answer holds its tree and *result
+// lends its "result" member (null when it has none), valid while *answer
+// lives; otherwise both stay null.
+[[nodiscard]] JrSendStatus JrSendTextKeep(JsonRpcService* service, const char* method,
+                                          std::string_view params, JsonPtr* answer,
+                                          const JsonValue** result);
+
 // JrSendTree, true when the answer was taken.
 [[nodiscard]] bool JrSendRequest(JsonRpcService* service, const char* method, JsonPtr params,
                                  JsonPtr* result);

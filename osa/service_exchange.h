@@ -69,8 +69,11 @@ void OsaParamsString(std::string* params, const OsaParamName& name, const char* 
 // As OsaServiceAddCore and OsaServiceAddTask.
 void OsaParamsCore(std::string* params, std::int64_t core);
 void OsaParamsTask(std::string* params, std::uint64_t taskId);
-// OsaServiceSend for params from OsaParamsBegin (false for null params).
-[[nodiscard]] bool OsaServiceSendText(const char* method, std::string* params, JsonPtr* result);
+// OsaServiceSend for params from OsaParamsBegin (false for null params),
+// keeping the whole answer: *answer holds its tree and *result lends its
+// "result" member (null when it has none) while *answer lives.
+[[nodiscard]] bool OsaServiceSendText(const char* method, std::string* params, JsonPtr* answer,
+                                      const JsonValue** result);
 
 // The answer's "return" as an unsigned 32-bit status; 1 when it is missing
 // or not an integer.

@@ -104,10 +104,12 @@ std::uint32_t OSA_Service_MemoryRead(OSA_ServiceCntx* context, const OsaMemoryRa
   OsaParamsInteger(params, "count", bytes);
   OsaParamsTask(params, range.taskId);
   OsaParamsCore(params, range.core);
-  JsonPtr result;
-  if (!OsaServiceSendText("OSA_Service_MemoryRead", params, &result)) return kOsaServiceFailed;
+  JsonPtr answer;
+  const JsonValue* result = nullptr;
+  if (!OsaServiceSendText("OSA_Service_MemoryRead", params, &answer, &result))
+    return kOsaServiceFailed;
   constexpr std::array<std::string_view, 2> kNames = {"value", "return"};
-  const auto [value, status] = JsonObjectFindMembers(result.get(), kNames);
+  const auto [value, status] = JsonObjectFindMembers(result, kNames);
   if (value == nullptr || value->kind != JsonKind::JsonString || !value->hasText) {
     return kOsaServiceFailed;
   }

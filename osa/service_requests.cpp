@@ -74,10 +74,13 @@ void OsaParamsTask(std::string* params, std::uint64_t taskId) {
   if (taskId != 0) OsaParamsInteger(params, "taskId", static_cast<std::int64_t>(taskId));
 }
 
-bool OsaServiceSendText(const char* method, std::string* params, JsonPtr* result) {
+bool OsaServiceSendText(const char* method, std::string* params, JsonPtr* answer,
+                        const JsonValue** result) {
+  *result = nullptr;
   if (params == nullptr) return false;
   params->append(" }");
-  return JrSendRequestText(OsaRpcService(), method, *params, result);
+  return JrSendTextKeep(OsaRpcService(), method, *params, answer, result) ==
+         JrSendStatus::kAnswered;
 }
 
 std::uint32_t OsaServiceReturn(const JsonValue* result) {

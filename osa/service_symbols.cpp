@@ -89,10 +89,12 @@ std::uint32_t OSA_Service_ExpressionEval(OSA_ServiceCntx* context, const char* e
   OsaParamsInteger(params, "valueType", kExpressionValueType);
   OsaParamsInteger(params, "searchFlag", searchFlag);
   OsaParamsCore(params, core);
-  JsonPtr result;
-  if (!OsaServiceSendText("OSA_Service_ExpressionEval", params, &result)) return kOsaServiceFailed;
+  JsonPtr answer;
+  const JsonValue* result = nullptr;
+  if (!OsaServiceSendText("OSA_Service_ExpressionEval", params, &answer, &result))
+    return kOsaServiceFailed;
   constexpr std::array<std::string_view, 2> kNames = {"output", "return"};
-  const auto [output, status] = JsonObjectFindMembers(result.get(), kNames);
+  const auto [output, status] = JsonObjectFindMembers(result, kNames);
   if (value != nullptr && !ReadExpressionOutput(output, value)) return kOsaServiceFailed;
   return OsaServiceReturnOf(status);
 }

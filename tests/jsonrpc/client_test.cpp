@@ -122,6 +122,14 @@ TEST_F(SendRequest, AnswersAreReadByTheirMembersOnly) {
       std::string written = "(none)";
       if (result != nullptr) JsonWrite(written = "", result.get());
       EXPECT_EQ(written, row.result == nullptr ? "(none)" : row.result);
+      // Kept in the answer rather than taken out, the same result is lent.
+      Answer(row.answer);
+      JsonPtr answer;
+      const JsonValue* lent = nullptr;
+      EXPECT_EQ(JrSendTextKeep(&service, "Read%s", "{ }", &answer, &lent), row.status);
+      std::string kept = "(none)";
+      if (lent != nullptr) JsonWrite(kept = "", lent);
+      EXPECT_EQ(kept, written);
     }
   }
 }

@@ -257,8 +257,9 @@ TEST(OsaParamsTextTest, MatchesTheWrittenTree) {
 // params tree does.
 TEST_F(ServiceTest, TextParamsOfANullRecordSendNothing) {
   const std::int64_t nextId = OsaRpcService()->nextId;
-  JsonPtr result;
-  EXPECT_FALSE(OsaServiceSendText("OSA_Service_MemoryRead", nullptr, &result));
+  JsonPtr answer;
+  const JsonValue* result = nullptr;
+  EXPECT_FALSE(OsaServiceSendText("OSA_Service_MemoryRead", nullptr, &answer, &result));
   EXPECT_EQ(OSA_Service_ExpressionEval(nullptr, "x", nullptr, kOsaNoCore), 1u);
   EXPECT_TRUE(Sent().empty());
   EXPECT_EQ(OsaRpcService()->nextId, nextId);
