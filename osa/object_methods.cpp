@@ -1,8 +1,11 @@
 // Handlers of the object-list cursor (Init, Next, Attribute, Cleanup) and of
 // the object and memory-layout queries: GuiObjectCheck, ObjectChangedCheck,
 // LifeCycleCountsGet, PageTableGet and KernelMemoryRegionsGet.
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "osa/context.h"
@@ -26,17 +29,59 @@ struct ObjectListTarget {
   }
 };
 
+// The members an object-list request names its target and attribute by,
+// found in one pass over params; the target's come first.
+enum ListMember : std::uint8_t {
+  kObjTypeId,
+  kParentObjTypeId,
+  kParentObjId,
+  kParentObjListId,
+  kObjAtrId,
+  kValueType,
+  kListMembers
+};
+constexpr std::array<std::string_view, kListMembers> kListNames = {
+    "objTypeId", "parentObjTypeId", "parentObjId", "parentObjListId", "objAtrId", "valueType"};
+constexpr std::size_t kTargetMembers = kObjAtrId;
+
+// The integer members among `names` (null where one is missing or holds no
+// integer), read by the rules of every parameter.
+template <std::size_t kCount>
+std::array<const JsonValue*, kCount> IntegerMembers(
+    const JsonValue* params, const std::array<std::string_view, kCount>& names) {
+  std::array<const JsonValue*, kCount> found = JsonObjectFindMembers(params, names);
+  for (const JsonValue*& value : found) {
+    if (value != nullptr && value->kind != JsonKind::JsonInteger) value = nullptr;
+  }
+  return found;
+}
+
 // False when "objTypeId" is missing, or a parent type is given without
 // "parentObjId".
-bool ReadObjectListTarget(const JsonValue* params, ObjectListTarget* out) {
+bool TargetFrom(const JsonValue* const* found, ObjectListTarget* out) {
   ObjectListTarget target;
-  if (!OsaParam(params, "objTypeId", &target.objTypeId)) return false;
-  if (OsaParam(params, "parentObjTypeId", &target.parent.parentObjTypeId)) {
-    if (!OsaParam(params, "parentObjId", &target.parent.parentObjId)) return false;
-    OsaParam(params, "parentObjListId", &target.parent.parentObjListId);
+  if (found[kObjTypeId] == nullptr) return false;
+  target.objTypeId = static_cast<std::int32_t>(found[kObjTypeId]->number);
+  if (found[kParentObjTypeId] != nullptr) {
+    target.parent.parentObjTypeId = static_cast<std::uint32_t>(found[kParentObjTypeId]->number);
+    if (found[kParentObjId] == nullptr) return false;
+    target.parent.parentObjId = static_cast<std::uint64_t>(found[kParentObjId]->number);
+    if (found[kParentObjListId] != nullptr) {
+      target.parent.parentObjListId = static_cast<std::uint32_t>(found[kParentObjListId]->number);
+    }
   }
   *out = target;
   return true;
+}
+
+bool ReadObjectListTarget(const JsonValue* params, ObjectListTarget* out) {
+  constexpr auto kNames = [] {
+    std::array<std::string_view, kTargetMembers> names;
+    for (std::size_t i = 0; i < kTargetMembers; ++i)
+      names[i] = kListNames[i];
+    return names;
+  }();
+  return TargetFrom(IntegerMembers(params, kNames).data(), out);
 }
 
 // Value types 1 to 7, 10 and 11 ask for a number; the rest, floating point
@@ -108,13 +153,15 @@ JsonPtr OsaHandleObjectListAttribute(const JsonValue* params) {
   OsaServedRequest request(params);
   OSA_ServiceCntx* context = request.Context();
   if (context == nullptr) return request.Answer(OsaStatus::kFailed);
+  // The request's params are the record's current ones while it is decoded.
+  const auto found = IntegerMembers(context->currentParams, kListNames);
   ObjectListTarget target;
-  std::int32_t attributeId = 0;
-  std::uint32_t valueType = 0;
-  if (!ReadObjectListTarget(context->currentParams, &target) ||
-      !OsaParam(params, "objAtrId", &attributeId) || !OsaParam(params, "valueType", &valueType)) {
+  if (!TargetFrom(found.data(), &target) || found[kObjAtrId] == nullptr ||
+      found[kValueType] == nullptr) {
     return request.Answer(OsaStatus::kFailed);
   }
+  const auto attributeId = static_cast<std::int32_t>(found[kObjAtrId]->number);
+  const auto valueType = static_cast<std::uint32_t>(found[kValueType]->number);
   OsaValue value = OsaPresetValue(AttributeKind(valueType));
   const OsaStatus status = request.Call(OsaCallbacks().objectListAttribute, target.objTypeId,
                                         target.ParentOrNull(), attributeId, &value);
