@@ -2,6 +2,7 @@
 // exchange through the send function and the unpacking of the answer.
 #include "jsonrpc/client.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdarg>
@@ -136,13 +137,29 @@ void JrWriteRequest(std::string* text, std::string_view method, std::string_view
                     std::int64_t id) {
   text->assign("{ \"jsonrpc\" : \"2.0\", \"method\" : ");
   JsonQuote(*text, method);
-  text->append(", \"params\" : ");
+  // What follows the method is put together on the stack and appended once
+  // when the params are short, as nearly all are.
+  constexpr std::string_view kParams = ", \"params\" : ";
+  constexpr std::string_view kId = ", \"id\" : ";
+  constexpr std::string_view kEnd = " }";
+  constexpr std::size_t kShortParams = 448;
+  if (params.size() <= kShortParams) {
+    std::array<char, kParams.size() + kShortParams + kId.size() + 24 + kEnd.size()> rest;
+    char* out = std::copy(kParams.begin(), kParams.end(), rest.data());
+    out = std::copy(params.begin(), params.end(), out);
+    out = std::copy(kId.begin(), kId.end(), out);
+    out = std::to_chars(out, out + 24, id).ptr;
+    out = std::copy(kEnd.begin(), kEnd.end(), out);
+    text->append(rest.data(), static_cast<std::size_t>(out - rest.data()));
+    return;
+  }
+  text->append(kParams);
   text->append(params);
-  text->append(", \"id\" : ");
+  text->append(kId);
   char digits[24];
   const auto converted = std::to_chars(digits, digits + sizeof digits, id);
   text->append(digits, converted.ptr);
-  text->append(" }");
+  text->append(kEnd);
 }
 
 void JrInitService(JsonRpcService* service, JrSendFunction send) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -89,6 +90,20 @@ TEST_F(SendRequest, RequestTextsWithEscapesAndIdsUsedUpByFailures) {
             R"("params" : { "expression" : "a\"b\n", "list" : [  ] }, "id" : 2 })");
   EXPECT_EQ(service.nextId, 3);
   EXPECT_TRUE(gScript.log.empty());
+}
+
+// Params on either side of the length put together on the stack, and ids
+// of every width, give the same text.
+TEST(JrWriteRequest, ShortAndLongParamsAndAnyId) {
+  for (const std::size_t size : {std::size_t{0}, std::size_t{448}, std::size_t{449}}) {
+    for (const std::int64_t id : {std::int64_t{0}, std::numeric_limits<std::int64_t>::min()}) {
+      const std::string params(size, 'p');
+      std::string text = "stale";
+      JrWriteRequest(&text, "M\"n", params, id);
+      EXPECT_EQ(text, R"({ "jsonrpc" : "2.0", "method" : "M\"n", "params" : )" + params +
+                          ", \"id\" : " + std::to_string(id) + " }");
+    }
+  }
 }
 
 TEST_F(SendRequest, AnswersAreReadByTheirMembersOnly) {
