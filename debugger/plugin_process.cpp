@@ -17,10 +17,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A wait for poll: at least 0 and at most an hour.
+int ClampedMilliseconds(std::chrono::milliseconds wait) {
+  return static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, 60 * 60 * 1000));
+}
+
 // Milliseconds left until `deadline`, at least 0, for poll.
 int MillisecondsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 60 * 60 * 1000));
+  return ClampedMilliseconds(
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
 }
 
 // Reads what is ready into pending. kOk also when nothing was ready.
@@ -108,15 +113,20 @@ bool TakeMessage(DbgPluginProcess* process, std::string_view* message, bool* gar
 
 DbgIoStatus ReceiveMessage(DbgPluginProcess* process, std::string_view* message, JsonPtr* tree,
                            std::chrono::milliseconds timeout) {
-  // A message already whole needs no clock.
+  // A message already whole needs no clock. Nothing pending, as after
+  // nearly every request, cannot hold one.
   bool garbage = false;
-  if (TakeMessage(process, message, &garbage, tree)) return DbgIoStatus::kOk;
-  if (garbage) return DbgIoStatus::kGarbage;
+  if (process->taken != process->pending.size()) {
+    if (TakeMessage(process, message, &garbage, tree)) return DbgIoStatus::kOk;
+    if (garbage) return DbgIoStatus::kGarbage;
+  }
   const Clock::time_point deadline = Clock::now() + timeout;
-  for (;;) {
+  // The first wait is the whole timeout: the deadline was set just now.
+  int waitMs = ClampedMilliseconds(timeout);
+  for (;; waitMs = MillisecondsLeft(deadline)) {
     if (!process->running.fromStdout.Valid()) return DbgIoStatus::kClosed;
     pollfd fd = {process->running.fromStdout.Get(), POLLIN, 0};
-    const int ready = poll(&fd, 1, MillisecondsLeft(deadline));
+    const int ready = poll(&fd, 1, waitMs);
     if (ready < 0 && errno != EINTR) return DbgIoStatus::kFailed;
     if (ready == 0) return DbgIoStatus::kTimeout;
     if (ready < 0) continue;

@@ -180,6 +180,30 @@ TEST_F(Sessions, ReceivesTheMessagesOfAPipeOneByOne) {
   }
 }
 
+// A receive gives up once its timeout has passed since it began: with no
+// bytes, with part of a message, and with blanks that keep coming (each read
+// must not start the wait afresh).
+TEST_F(Sessions, AReceiveTimesOutOnceItsTimeHasPassed) {
+  const std::chrono::milliseconds timeout(250);
+  const char* const scripts[] = {
+      "exec sleep 3",
+      "printf '{\"a\"'; exec sleep 3",
+      "for i in 1 2 3 4 5 6 7 8 9 10 11 12; do printf ' '; sleep 0.1; done; exec sleep 3",
+  };
+  for (const char* script : scripts) {
+    DbgPluginProcess process;
+    std::string error;
+    ASSERT_TRUE(DbgPluginStart("/bin/sh", {"-c", script}, &process, &error)) << error;
+    std::string_view message;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(DbgPluginReceiveView(&process, &message, timeout), DbgIoStatus::kTimeout) << script;
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, timeout - std::chrono::milliseconds(10)) << script;
+    EXPECT_LT(waited, 4 * timeout) << script;
+    (void)DbgPluginFinish(&process, std::chrono::milliseconds(0));
+  }
+}
+
 // The last task's link points at the second task, so a walk of the task
 // ring never gets back to where it started: the plug-in ends the walk when
 // the second task comes round again, each task shown once.
