@@ -26,6 +26,7 @@ std::string& NextResponse(JrDispatcher* dispatcher) {
 
 const char* KeepNextResponse(JrDispatcher* dispatcher) {
   dispatcher->kept.swap(dispatcher->next);
+  dispatcher->keptWritten = true;
   return dispatcher->kept.c_str();
 }
 
@@ -173,5 +174,11 @@ const char* JrMakeError(std::int32_t code, std::string_view message, JsonPtr id,
 const char* JrKeepResponse(std::string text) {
   JrDispatcher& dispatcher = ProcessDispatcher();
   dispatcher.kept = std::move(text);
+  dispatcher.keptWritten = false;
   return dispatcher.kept.c_str();
+}
+
+std::string_view JrWrittenResponse() {
+  const JrDispatcher& dispatcher = ProcessDispatcher();
+  return dispatcher.keptWritten ? std::string_view(dispatcher.kept) : std::string_view();
 }

@@ -42,6 +42,8 @@ struct JrDispatcher {
   // Where the next response is built, then swapped with `kept`: both keep
   // their storage, so a response costs no allocation once they have grown.
   std::string next;
+  // `kept` was written here rather than handed in by JrKeepResponse.
+  bool keptWritten = false;
 };
 
 // Creates the empty binding map; an existing map is kept.
@@ -81,3 +83,8 @@ const char* JrMakeError(std::int32_t code, std::string_view message, JsonPtr id,
 // Replaces the process-wide dispatcher's kept response with `text` and
 // returns the kept copy.
 const char* JrKeepResponse(std::string text);
+// The process-wide dispatcher's kept response when the dispatcher wrote it,
+// else empty (a text kept by JrKeepResponse). A written response is one
+// complete object by construction (every text in it is quoted by the
+// writer), so a caller that has it needs no scan for its length.
+std::string_view JrWrittenResponse();

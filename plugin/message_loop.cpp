@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "jsonrpc/dispatch.h"
@@ -45,8 +46,12 @@ std::int32_t OsaRunMessageLoop(OsaTransport* transport) {
     const char* response = received == OsaReceiveStatus::kOversize
                                ? refusal.c_str()
                                : OsaClientCmdParserParsed(buffer, std::move(request));
-    std::size_t length = 0;
-    if (!OsaIsCompleteMessage(response, &length)) {
+    // The dispatcher's own response needs no scan: it is complete by
+    // construction and its length is known.
+    const std::string_view written = JrWrittenResponse();
+    std::size_t length = written.size();
+    if ((written.empty() || written.data() != response) &&
+        !OsaIsCompleteMessage(response, &length)) {
       std::fprintf(stderr, "OSA plugin: Got invalid response: %s (err %d)\n",
                    response != nullptr ? response : "null", errno);
       HistoryLogTrace("OSA__Info", "Exit with 2 (invalid response)");

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "simple_json/json_parse.h"
@@ -155,6 +156,16 @@ TEST_F(Dispatch, NestedRequestIsAnsweredBeforeTheOuterOne) {
   const char* outer = Handle(R"({"method":"Nested","params":{},"id":"outer"})");
   EXPECT_EQ(gInner, R"({ "jsonrpc" : "2.0", "result" : { "return" : 2 }, "id" : "inner" })");
   EXPECT_STREQ(outer, R"({ "jsonrpc" : "2.0", "result" : { "return" : 0 }, "id" : "outer" })");
+}
+
+// Responses the process dispatcher wrote are told apart from texts kept
+// for it, which a caller must still scan.
+TEST(JrWrittenResponse, OnlyForResponsesTheDispatcherWrote) {
+  const char* response = JrHandleRequest("[1]");
+  EXPECT_EQ(JrWrittenResponse().data(), response);
+  EXPECT_EQ(JrWrittenResponse(), std::string_view(response));
+  JrKeepResponse(R"({ "kept" : 1 })");
+  EXPECT_TRUE(JrWrittenResponse().empty());
 }
 
 TEST(JrMakeError, EscapesTheMessageAndWritesAnyCode) {
