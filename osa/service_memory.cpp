@@ -3,6 +3,7 @@
 // host's byte orders differ, and the prefetch hint.
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cinttypes>
 #include <limits>
 #include <span>
@@ -14,7 +15,6 @@
 #include "osa/plugin_time.h"
 #include "osa/service_exchange.h"
 #include "osa/service_requests.h"
-#include "runtime/text_format.h"
 
 namespace {
 
@@ -79,22 +79,33 @@ std::string EncodeHex(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
+// Room for "MemRead(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")",
+// with kDigits for each number.
+constexpr std::size_t kDigits = 24;
+using MemReadLabel = std::array<char, 32 + 3 * kDigits>;
+
+std::string_view WriteMemReadLabel(const OsaMemoryRange& range, MemReadLabel* label) {
+  const auto put = [](char* at, std::string_view piece) {
+    return std::copy(piece.begin(), piece.end(), at);
+  };
+  char* at = put(label->data(), "MemRead(0x");
+  at = std::to_chars(at, at + kDigits, range.address, 16).ptr;
+  at = put(at, ", count ");
+  at = std::to_chars(at, at + kDigits, range.count).ptr;
+  at = put(at, ", size ");
+  at = std::to_chars(at, at + kDigits, range.size).ptr;
+  at = put(at, ")");
+  return std::string_view(label->data(), static_cast<std::size_t>(at - label->data()));
+}
+
 }  // namespace
 
 std::uint32_t OSA_Service_MemoryRead(OSA_ServiceCntx* context, const OsaMemoryRange& range,
                                      std::uint8_t* buffer) {
-  // "MemRead(0x%" PRIx64 ", count %" PRId64 ", size %" PRId64 ")", put
-  // together without printf: it is asked for nearly every attribute. The
-  // scope copies the label at once, so one text per thread serves.
-  thread_local std::string label;
-  label.assign("MemRead(0x");
-  RtAppendInteger(&label, range.address, 16);
-  label.append(", count ");
-  RtAppendInteger(&label, range.count, 10);
-  label.append(", size ");
-  RtAppendInteger(&label, range.size, 10);
-  label.push_back(')');
-  OsaTimingScope timing(OsaTimingLabel{label});
+  // Asked for nearly every attribute: the label is put together on the
+  // stack without printf, and the scope copies it at once.
+  MemReadLabel label;
+  OsaTimingScope timing(OsaTimingLabel{WriteMemReadLabel(range, &label)});
   std::int64_t bytes = 0;
   if (context == nullptr || !ByteCount(range.count, range.size, &bytes)) return kOsaServiceFailed;
   if (buffer == nullptr && bytes > 0) return kOsaServiceFailed;
