@@ -28,21 +28,39 @@ int MillisecondsLeft(Clock::time_point deadline) {
       std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
 }
 
-// Reads what is ready into pending. kOk also when nothing was ready.
-DbgIoStatus ReadReady(DbgPluginProcess* process) {
-  char chunk[65536];
-  const ssize_t got = read(process->running.fromStdout.Get(), chunk, sizeof(chunk));
-  if (got > 0) {
-    std::string& pending = process->pending;
-    // Bytes already handed out go now; usually that is all of them.
-    if (process->taken == pending.size()) {
-      pending.clear();
-    } else if (process->taken > 0) {
-      pending.erase(0, process->taken);
-    }
+// Bytes asked of one read; the buffer keeps this much room past its bytes.
+constexpr std::size_t kReadChunk = 65536;
+
+// Makes kReadChunk bytes of room after the filled part of the buffer: bytes
+// already handed out are dropped (usually they are all of them, and nothing
+// moves), then the buffer grows if it must.
+void MakeReadRoom(DbgPluginProcess* process) {
+  std::string& buffer = process->pending;
+  if (process->taken == process->filled) {
     process->taken = 0;
-    pending.append(chunk, static_cast<std::size_t>(got));
-    return pending.size() > kDbgMaxMessageBytes ? DbgIoStatus::kGarbage : DbgIoStatus::kOk;
+    process->filled = 0;
+  }
+  if (buffer.size() - process->filled >= kReadChunk) return;
+  if (process->taken > 0) {
+    const std::size_t kept = process->filled - process->taken;
+    std::memmove(buffer.data(), buffer.data() + process->taken, kept);
+    process->taken = 0;
+    process->filled = kept;
+  }
+  if (buffer.size() - process->filled < kReadChunk) {
+    buffer.resize(std::max(2 * buffer.size(), process->filled + 2 * kReadChunk));
+  }
+}
+
+// Reads what is ready straight into the buffer. kOk also when nothing was ready.
+DbgIoStatus ReadReady(DbgPluginProcess* process) {
+  MakeReadRoom(process);
+  const ssize_t got = read(process->running.fromStdout.Get(),
+                           process->pending.data() + process->filled, kReadChunk);
+  if (got > 0) {
+    process->filled += static_cast<std::size_t>(got);
+    return process->filled - process->taken > kDbgMaxMessageBytes ? DbgIoStatus::kGarbage
+                                                                  : DbgIoStatus::kOk;
   }
   if (got == 0) return DbgIoStatus::kClosed;
   return errno == EINTR || errno == EAGAIN ? DbgIoStatus::kOk : DbgIoStatus::kFailed;
@@ -68,14 +86,13 @@ ssize_t WriteWithoutSigpipe(int fd, const char* data, std::size_t size) {
   return written;
 }
 
-// The first whole message in pending, taken out; false while there is none.
+// The first whole message among the bytes received, taken out; false while there is none.
 // Blanks before a message are dropped; any other byte there is garbage. With
 // `tree`, the message's parse goes there too (null when it is not JSON).
 bool TakeMessage(DbgPluginProcess* process, std::string_view* message, bool* garbage,
                  JsonPtr* tree) {
-  const std::string& pending = process->pending;
-  const char* const rest = pending.data() + process->taken;
-  const std::size_t restSize = pending.size() - process->taken;
+  const char* const rest = process->pending.data() + process->taken;
+  const std::size_t restSize = process->filled - process->taken;
   const std::size_t blanks = OsaCountLeadingBlanks(rest, restSize);
   process->taken += blanks;
   if (blanks == restSize) return false;
@@ -116,7 +133,7 @@ DbgIoStatus ReceiveMessage(DbgPluginProcess* process, std::string_view* message,
   // A message already whole needs no clock. Nothing pending, as after
   // nearly every request, cannot hold one.
   bool garbage = false;
-  if (process->taken != process->pending.size()) {
+  if (process->taken != process->filled) {
     if (TakeMessage(process, message, &garbage, tree)) return DbgIoStatus::kOk;
     if (garbage) return DbgIoStatus::kGarbage;
   }
@@ -173,6 +190,7 @@ bool DbgPluginStart(const std::string& path, const std::vector<std::string>& arg
   process->running = std::move(running);
   process->pending.clear();
   process->taken = 0;
+  process->filled = 0;
   return true;
 }
 

@@ -21,10 +21,13 @@ inline constexpr std::size_t kDbgMaxMessageBytes = std::size_t{16} << 20;
 // record closes them and stops (ProcStop) and reaps a child that still runs.
 struct DbgPluginProcess {
   ProcRunning running;  // toStdin and fromStdout; standard error is ours
-  // Bytes received; those before `taken` were handed out already and are
-  // dropped only when more bytes come, so taking a message moves nothing.
+  // The read buffer: bytes received fill it up to `filled`; those before
+  // `taken` were handed out already and are dropped only when the next read
+  // needs their room, so taking a message moves nothing. Past `filled` is
+  // room for reads.
   std::string pending;
   std::size_t taken = 0;
+  std::size_t filled = 0;
 };
 
 enum class DbgIoStatus : unsigned char {

@@ -146,6 +146,11 @@ TEST_F(Sessions, ReceivesTheMessagesOfAPipeOneByOne) {
        {"{\"a\":{\"b\":1}}", "{\"c\":}"},
        DbgIoStatus::kClosed},
       {"printf '{\"a\":1} x'", {"{\"a\":1}"}, DbgIoStatus::kGarbage},
+      // Longer than a read, after a short one and before another: the buffer
+      // moves and grows under them.
+      {"printf '{\"b\":2}{\"a\":\"'; head -c 300000 /dev/zero | tr '\\0' x; printf '\"}{\"c\":3}'",
+       {"{\"b\":2}", "{\"a\":\"" + std::string(300000, 'x') + "\"}", "{\"c\":3}"},
+       DbgIoStatus::kClosed},
   };
   for (const bool parsed : {false, true}) {
     for (const auto& row : rows) {
