@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "debugger/member_layout.h"
 #include "debugger/text_pieces.h"
 #include "runtime/text_format.h"
 #include "simple_json/json_write.h"
@@ -85,12 +86,29 @@ std::string_view TaskParams(DbgSession* session, std::int64_t context, std::uint
                        {{"context", context}, {"taskId", static_cast<std::int64_t>(taskId)}});
 }
 
+// The integer "return" of a result in the plug-in's layout, where it comes
+// last and alone or after one other member, into *status; false for any other
+// result, which the search by name settles.
+bool ReadLastReturn(const JsonValue* result, std::int32_t* status) {
+  if (result == nullptr || result->kind != JsonKind::JsonObject) return false;
+  const std::size_t count = result->members.size();
+  if (count == 0 || count > 2 || !DbgNameIs(result->members[count - 1], "return") ||
+      (count == 2 && DbgNameIs(result->members[0], "return"))) {
+    return false;
+  }
+  const JsonValue* const value = result->members[count - 1].value.get();
+  if (value == nullptr || value->kind != JsonKind::JsonInteger) return false;
+  *status = static_cast<std::int32_t>(value->number);
+  return true;
+}
+
 // Sends the request and reads "return"; *answer keeps the whole answer.
 std::int32_t Call(DbgSession* session, std::string_view method, std::string_view params,
                   DbgAnswer* answer) {
   if (!DbgSessionCallText(session, method, params, answer)) return kDbgNoAnswer;
   std::int32_t status = 0;
-  if (!JsonObjectGetInteger(answer->result, "return", &status)) {
+  if (!ReadLastReturn(answer->result, &status) &&
+      !JsonObjectGetInteger(answer->result, "return", &status)) {
     session->lastError = std::string(method) + ": the answer has no \"return\"";
     return kDbgNoAnswer;
   }

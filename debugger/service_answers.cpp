@@ -309,7 +309,7 @@ std::int32_t AnswerMessageDisplay(DbgServiceState* state, const JsonValue* param
     return kDbgServiceFailed;
   }
   message.text = text != nullptr ? text : "";
-  message.during = state->during;
+  message.during.assign(state->during);
   state->messages.push_back(std::move(message));
   return 0;
 }

@@ -74,7 +74,9 @@ inline constexpr std::size_t kDbgMemoMaxTextBytes = std::size_t{256} << 10;
 struct DbgServiceState {
   model::TargetModel* model = nullptr;
   std::vector<DbgDisplayedMessage> messages;
-  std::string during;          // the client request being served; set by the session
+  // The client request being served, set by the session, whose text stays
+  // in place while the request is served; empty outside a request.
+  std::string_view during;
   std::uint64_t answered = 0;  // service requests answered, failures included
   // Requests past this many answered are refused (kDbgServiceFailed), so a
   // plug-in walking a corrupt target costs a bounded amount of work.
