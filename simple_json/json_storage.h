@@ -167,6 +167,20 @@ struct JsonStorageAccess {
   }
 
   // Arena slots for `count` items, not yet constructed.
+  // Moves the items into `slots` (room for `capacity`), freeing heap slots
+  // left behind; `heap` tells whether the new slots are the heap's.
+  template <typename Item>
+  static void MoveTo(JsonVector<Item>& vector, Item* slots, std::uint32_t capacity, bool heap) {
+    for (std::uint32_t i = 0; i < vector.size_; ++i) {
+      new (&slots[i]) Item(std::move(vector.data_[i]));
+      vector.data_[i].~Item();
+    }
+    if (vector.owned_ != 0) std::allocator<Item>().deallocate(vector.data_, vector.capacity_);
+    vector.data_ = slots;
+    vector.capacity_ = capacity;
+    vector.owned_ = heap ? 1 : 0;
+  }
+
   template <typename Item>
   static Item* ArenaSlots(JsonArena* arena, std::size_t count) {
     return static_cast<Item*>(JsonArenaAllocate(arena, count * sizeof(Item)));
@@ -176,15 +190,7 @@ struct JsonStorageAccess {
   template <typename Item>
   static void Reserve(JsonVector<Item>& vector, std::uint32_t capacity) {
     if (capacity <= vector.capacity_) return;
-    Item* slots = std::allocator<Item>().allocate(capacity);
-    for (std::uint32_t i = 0; i < vector.size_; ++i) {
-      new (&slots[i]) Item(std::move(vector.data_[i]));
-      vector.data_[i].~Item();
-    }
-    if (vector.owned_ != 0) std::allocator<Item>().deallocate(vector.data_, vector.capacity_);
-    vector.data_ = slots;
-    vector.capacity_ = capacity;
-    vector.owned_ = 1;
+    MoveTo(vector, std::allocator<Item>().allocate(capacity), capacity, true);
   }
 
   // Moves the items to arena slots for at least `capacity` items; the old
@@ -192,15 +198,7 @@ struct JsonStorageAccess {
   template <typename Item>
   static void ReserveIn(JsonVector<Item>& vector, JsonArena* arena, std::uint32_t capacity) {
     if (capacity <= vector.capacity_) return;
-    Item* slots = ArenaSlots<Item>(arena, capacity);
-    for (std::uint32_t i = 0; i < vector.size_; ++i) {
-      new (&slots[i]) Item(std::move(vector.data_[i]));
-      vector.data_[i].~Item();
-    }
-    if (vector.owned_ != 0) std::allocator<Item>().deallocate(vector.data_, vector.capacity_);
-    vector.data_ = slots;
-    vector.capacity_ = capacity;
-    vector.owned_ = 0;
+    MoveTo(vector, ArenaSlots<Item>(arena, capacity), capacity, false);
   }
 
   // Appends into a free slot; the caller made room.
