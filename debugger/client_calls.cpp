@@ -45,32 +45,25 @@ std::string_view EndParams(std::string* params) {
 // Params of integers alone, each member by its name and value.
 using IntegerMember = std::pair<std::string_view, std::int64_t>;
 
-// Most members and longest name that IntegerParams writes in one buffer.
-constexpr std::size_t kRoomMembers = 4;
-constexpr std::size_t kRoomName = 16;
-
-// The same text as the steps above, put together in a stack buffer and
-// stored with one assignment: these params go with nearly every request.
+// The same text as the steps above, written straight into the session's
+// room, sized for the longest numbers first: these params go with nearly
+// every request.
 std::string_view IntegerParams(DbgSession* session, std::initializer_list<IntegerMember> members) {
-  char room[4 + kRoomMembers * (kRoomName + 7 + kDbgIntegerDigits)];
-  char* out = DbgPutLiteral(room, "{ ");
-  bool fits = members.size() <= kRoomMembers;
+  std::size_t bound = 4;  // "{ " and " }"
+  for (const auto& member : members)
+    bound += member.first.size() + 7 + kDbgIntegerDigits;  // ", ", quotes and " : "
+  std::string& params = session->params;
+  params.resize(bound);
+  char* const start = params.data();
+  char* out = DbgPutLiteral(start, "{ ");
   for (const auto& [name, value] : members) {
-    if (name.size() > kRoomName) fits = false;
-    if (!fits) break;
-    if (out != room + 2) out = DbgPutLiteral(out, ", ");
+    if (out != start + 2) out = DbgPutLiteral(out, ", ");
     *out++ = '"';
     out = DbgPutInteger(DbgPutLiteral(DbgPutText(out, name), "\" : "), value);
   }
-  if (fits) {
-    out = DbgPutLiteral(out, " }");
-    session->params.assign(room, static_cast<std::size_t>(out - room));
-    return session->params;
-  }
-  std::string* params = BeginParams(session);
-  for (const auto& [name, value] : members)
-    AddInteger(params, name, value);
-  return EndParams(params);
+  out = DbgPutLiteral(out, " }");
+  params.resize(static_cast<std::size_t>(out - start));
+  return params;
 }
 
 std::string_view ContextParams(DbgSession* session, std::int64_t context) {

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "plugin/framing.h"
+#include "plugin/transport.h"
 #include "simple_json/json_parse.h"
 
 namespace {
@@ -108,8 +109,8 @@ bool TakeMessage(DbgPluginProcess* process, std::string_view* message, bool* gar
   // framing would, so the framing's own pass is saved. Anything else (an
   // object cut short, text that is not JSON, a message followed by part of
   // the next) is framed first, and only the framed text is parsed.
-  if (tree != nullptr && OsaEndsWithCloseBrace(start, size)) {
-    JsonPtr parsed = JsonParse(std::string_view(start, size), nullptr, &end);
+  if (tree != nullptr) {
+    JsonPtr parsed = OsaParseEndingObject(start, size, &end);
     if (parsed != nullptr) {
       *message = std::string_view(start, end);
       *tree = std::move(parsed);

@@ -296,9 +296,3 @@ std::size_t OsaCountLeadingBlanks(const char* text, std::size_t length) {
     ++count;
   return count;
 }
-
-bool OsaEndsWithCloseBrace(const char* text, std::size_t length) {
-  while (length > 0 && OsaIsInterMessageBlank(text[length - 1]))
-    --length;
-  return length > 0 && text[length - 1] == '}';
-}

@@ -50,9 +50,3 @@ struct OsaBraceScan {
 
 // The number of inter-message blanks at the start of text[0 .. length).
 std::size_t OsaCountLeadingBlanks(const char* text, std::size_t length);
-
-// Whether the last byte of text[0 .. length) that is not an inter-message
-// blank is "}". Nearly every read ends a message so; a receiver then tries
-// the parse first, which for a well-formed object ends where the framing
-// would, and frames only what does not parse.
-[[nodiscard]] bool OsaEndsWithCloseBrace(const char* text, std::size_t length);

@@ -120,6 +120,14 @@ bool OSA__JSON__Write(const char* text, std::int32_t length) {
   return OsaTransportWrite(OsaProcessConversation().transport, text, length);
 }
 
+JsonPtr OsaParseEndingObject(const char* text, std::size_t length, std::size_t* end) {
+  std::size_t last = length;
+  while (last > 0 && OsaIsInterMessageBlank(text[last - 1]))
+    --last;
+  if (last == 0 || text[last - 1] != '}') return nullptr;
+  return JsonParse(std::string_view(text, length), nullptr, end);
+}
+
 OsaReceiveStatus OsaReceiveMessage(OsaTransport* transport, char* buffer, int* error,
                                    std::size_t* size, JsonPtr* tree) {
   SkippedBytes skipped;
@@ -156,10 +164,9 @@ OsaReceiveStatus OsaReceiveMessage(OsaTransport* transport, char* buffer, int* e
     // a well-formed object ends where its framing would, so the framing's
     // pass is saved. What does not parse is framed as usual; the caller
     // parses it then.
-    if (tree != nullptr && length == 0 && available <= kOsaMaxMessageLength &&
-        OsaEndsWithCloseBrace(next, available)) {
+    if (tree != nullptr && length == 0 && available <= kOsaMaxMessageLength) {
       std::size_t end = 0;
-      JsonPtr parsed = JsonParse(std::string_view(next, available), nullptr, &end);
+      JsonPtr parsed = OsaParseEndingObject(next, available, &end);
       if (parsed != nullptr) {
         std::memcpy(buffer, next, end);
         buffer[end] = '\0';

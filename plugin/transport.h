@@ -9,6 +9,14 @@
 
 #include "simple_json/json_value.h"
 
+// The parse of an object that ends the bytes received, as nearly every
+// message does: when the last byte of text[0 .. length) that is not an
+// inter-message blank is "}" and the text (starting with "{") parses, the
+// tree, with *end set just past the object; else null. A well-formed object
+// ends where OsaFrameFirstObject would end it, so a receiver given a tree
+// needs no framing pass; it frames only what this leaves.
+[[nodiscard]] JsonPtr OsaParseEndingObject(const char* text, std::size_t length, std::size_t* end);
+
 // Size of every receive buffer: one message of at most 65,535 bytes plus its
 // terminating zero byte. Each wait holds one on its own stack frame.
 inline constexpr std::int32_t kOsaReceiveBufferSize = 0x10000;

@@ -21,9 +21,9 @@ JsonPtr NewHeapNode(JsonKind kind) {
 }
 
 // A new node beside `container`: in its arena while that is pure, so that
-// the tree can still go at once, else on the heap.
+// the tree can still go at once, else (and with no container) on the heap.
 JsonPtr NewNodeBeside(const JsonValue* container, JsonKind kind) {
-  JsonArena* arena = JsonPureArena(container);
+  JsonArena* arena = container != nullptr ? JsonPureArena(container) : nullptr;
   if (arena == nullptr) return NewHeapNode(kind);
   return JsonPtr(JsonArenaNewNode(arena, kind));
 }
@@ -61,21 +61,17 @@ JsonPtr NewNumberBeside(const JsonValue* container, JsonKind kind, std::int64_t 
   return node;
 }
 
-// A null text gives a string node with no text.
-JsonPtr NewStringBeside(const JsonValue* container, const char* text) {
-  JsonPtr node = NewNodeBeside(container, JsonKind::JsonString);
-  if (text != nullptr) {
-    node->hasText = true;
-    CopyTextBeside(node.get(), node->text, text);
-  }
-  return node;
-}
-
 JsonPtr NewStringBeside(const JsonValue* container, std::string_view text) {
   JsonPtr node = NewNodeBeside(container, JsonKind::JsonString);
   node->hasText = true;
   CopyTextBeside(node.get(), node->text, text);
   return node;
+}
+
+// A null text gives a string node with no text.
+JsonPtr NewStringBeside(const JsonValue* container, const char* text) {
+  if (text == nullptr) return NewNodeBeside(container, JsonKind::JsonString);
+  return NewStringBeside(container, std::string_view(text));
 }
 
 // Doubles the counted capacity of a full container before an insertion, so
@@ -275,32 +271,25 @@ void IndexAppendedMember(JsonValue* object) {
 
 // ---- Constructors and release -------------------------------------------
 
+// Scalars made on their own live on the heap.
 JsonPtr JsonNewNull() {
-  return NewHeapNode(JsonKind::JsonNull);
+  return NewNodeBeside(nullptr, JsonKind::JsonNull);
 }
 
 JsonPtr JsonNewBoolean(std::uint8_t flag) {
-  JsonPtr node = NewHeapNode(JsonKind::JsonBoolean);
-  node->number = flag;
-  return node;
+  return NewNumberBeside(nullptr, JsonKind::JsonBoolean, flag);
 }
 
 JsonPtr JsonNewInteger(std::int64_t value) {
-  JsonPtr node = NewHeapNode(JsonKind::JsonInteger);
-  node->number = value;
-  return node;
+  return NewNumberBeside(nullptr, JsonKind::JsonInteger, value);
 }
 
 JsonPtr JsonNewString(const char* text) {
-  if (text == nullptr) return NewHeapNode(JsonKind::JsonString);
-  return JsonNewString(std::string_view(text));
+  return NewStringBeside(nullptr, text);
 }
 
 JsonPtr JsonNewString(std::string_view text) {
-  JsonPtr node = NewHeapNode(JsonKind::JsonString);
-  node->hasText = true;
-  Storage::Copy(node->text, text);
-  return node;
+  return NewStringBeside(nullptr, text);
 }
 
 JsonPtr JsonNewStringOwned(std::string text) {
